@@ -7,11 +7,15 @@ function(velmora_warnings target)
 endfunction()
 
 # velmora_subdirectories(): adds every direct subfolder that holds a CMakeLists.txt,
-# so that each component folder stays self-contained.
+# so that each component folder stays self-contained. VELMORA_SKIP (a list of
+# folder names) leaves some out, for working on one part of a tree in progress.
 function(velmora_subdirectories)
   file(GLOB children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
   list(SORT children)
   foreach(child IN LISTS children)
+    if(child IN_LIST VELMORA_SKIP)
+      continue()
+    endif()
     if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${child} AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt)
       add_subdirectory(${child})
     endif()

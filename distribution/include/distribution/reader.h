@@ -1,0 +1,146 @@
+// The distribution data file (dorpack.dat) and its streaming reader.
+//
+// Layout: byte 0 unused; byte 1 the key; then three header fields (product,
+// version, build date) each ended by a plain byte 13; then the scrambled
+// body: records ended by an encoded 13. Inside records, routine lines end with
+// an encoded 10, post-action items with an encoded "@" and the description
+// inside an item with an encoded "#". A plain byte p is stored as p - key
+// (plus 255 when negative).
+//
+// Body sections in file order: the source password, the check label, the
+// post-action list, the check routines (ended by an empty record; without a
+// check label the empty record is followed by one more record that is read
+// and ignored), and the distribution's routines up to an empty record or the
+// end of the file.
+//
+// The reader keeps one 10240-byte chunk and one record in memory whatever the
+// size of the file. Each stage opens the file anew with a Section, which
+// seeks to ResumePosition and continues from the chunk left in memory.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "distribution/install_log.h"
+
+namespace dorvik {
+
+struct Distribution {
+  std::string ProductName;     // code page 1251
+  std::string Version;
+  std::string BuildDate;
+  std::uint8_t KeyByte = 0;
+  std::string SourcePassword;  // code page 1251
+  std::string CheckLabel;      // an M label reference, as stored
+  std::vector<std::string> PostActionDescriptions;  // code page 1251
+  std::vector<std::string> PostActionLabels;
+};
+
+// The data file cannot be read as a distribution: the message says why.
+class DamagedFileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class DistributionReader {
+ public:
+  static constexpr std::size_t kChunkSize = 10240;
+  // The largest record the reader accepts; a longer one means a damaged file.
+  static constexpr std::size_t kMaxRecordSize = 64u << 20;
+
+  explicit DistributionReader(std::filesystem::path dataFile);
+  ~DistributionReader();
+  DistributionReader(const DistributionReader&) = delete;
+  DistributionReader& operator=(const DistributionReader&) = delete;
+
+  const std::filesystem::path& DataFile() const { return path_; }
+
+  // Reads the header fields and the source password into `dist`, logging the
+  // product, version and build date lines. False when the file is missing,
+  // a field is empty or the file cannot be read (the reason is logged).
+  bool ReadHeader(Distribution& dist, InstallLog& log);
+
+  // One stage's access to the body: opens the data file and positions it at
+  // ResumePosition. Finish() stores the file position as the new
+  // ResumePosition; the file is closed on every path out.
+  class Section {
+   public:
+    explicit Section(DistributionReader& reader);
+    ~Section();
+    Section(const Section&) = delete;
+    Section& operator=(const Section&) = delete;
+    void Finish();
+
+   private:
+    DistributionReader& reader_;
+  };
+
+  // Inside a Section. Throw DamagedFileError (or std::system_error on an I/O
+  // failure) when the file cannot be read as a distribution.
+  std::string ReadField(std::uint8_t separator);
+  const std::string& ReadRecord();
+  const std::string& Record() const { return record_; }
+  // Non-empty records from the one in Record() up to the next empty record or
+  // the end of the file. Moves the file position but not the reader state:
+  // call MarkResume() before and SeekResume() after.
+  std::int64_t CountRecords();
+  void MarkResume();
+  void SeekResume();
+
+  // Splits the post-action list in Record() into the two lists of `dist`.
+  // False when an item has no "#"; the items before it stay in the lists.
+  bool ParsePostActionList(Distribution& dist) const;
+
+  // The lines of a routine record, decoded; the first is the routine's name.
+  std::vector<std::string> DecodeRoutineLines(std::string_view record) const;
+
+  // Reads ahead, without moving the reader, to a routine record and answers
+  // whether its name holds "%". False without reading when detectLibrary is off.
+  bool IsLibraryDistribution(bool detectLibrary);
+
+  std::uint8_t KeyByte() const { return key_; }
+  std::uint8_t RecordSeparator() const { return recordSep_; }
+  std::uint8_t LineSeparator() const { return lineSep_; }
+  std::uint8_t ItemSeparator() const { return itemSep_; }
+  std::uint8_t PairSeparator() const { return pairSep_; }
+  std::int64_t ResumePosition() const { return resume_; }
+
+ private:
+  // The chunk in memory and the position of its first unconsumed byte.
+  struct Chunk {
+    std::vector<char> bytes;  // kChunkSize + 1, zero after the valid bytes
+    std::size_t size = 0;     // valid bytes
+    std::size_t cursor = 0;
+    bool loaded = false;
+  };
+
+  void Open();
+  void Close();
+  void Fill(Chunk& chunk);
+  bool AtEnd();
+  std::int64_t Tell();
+  void Seek(std::int64_t position);
+  // Scans for `separator` from the chunk's cursor, loading chunks as needed,
+  // and appends the bytes before it to `out` (when `out` is not null). True
+  // when the separator was found and consumed; false at the end of the file,
+  // where the text of the last chunk is not appended.
+  bool Scan(Chunk& chunk, std::uint8_t separator, std::string* out, bool* sawBytes);
+  void Append(std::string& out, const char* from, std::size_t n) const;
+  [[noreturn]] void ThrowOversize() const;
+
+  std::filesystem::path path_;
+  std::FILE* file_ = nullptr;
+  std::int64_t fileSize_ = 0;
+  std::uint8_t key_ = 0;
+  std::uint8_t recordSep_ = 13, lineSep_ = 10, itemSep_ = 64, pairSep_ = 35;
+  std::int64_t resume_ = 0;
+  Chunk chunk_;
+  std::string record_;
+};
+
+}  // namespace dorvik

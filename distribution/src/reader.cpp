@@ -1,0 +1,272 @@
+#include "distribution/reader.h"
+
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+#include "distribution/codepage.h"
+#include "distribution/funcs.h"
+
+namespace dorvik {
+
+namespace {
+
+int SeekFile(std::FILE* f, std::int64_t position) {
+#ifdef _WIN32
+  return _fseeki64(f, position, SEEK_SET);
+#else
+  return fseeko(f, static_cast<off_t>(position), SEEK_SET);
+#endif
+}
+
+std::int64_t TellFile(std::FILE* f) {
+#ifdef _WIN32
+  return _ftelli64(f);
+#else
+  return static_cast<std::int64_t>(ftello(f));
+#endif
+}
+
+[[noreturn]] void ThrowIo(const std::filesystem::path& path, const char* what) {
+  throw std::system_error(errno, std::generic_category(),
+                          std::string(what) + " " + path.string());
+}
+
+}  // namespace
+
+DistributionReader::DistributionReader(std::filesystem::path dataFile) : path_(std::move(dataFile)) {
+  chunk_.bytes.assign(kChunkSize + 1, '\0');
+}
+
+DistributionReader::~DistributionReader() { Close(); }
+
+void DistributionReader::Open() {
+  Close();
+  file_ = std::fopen(path_.string().c_str(), "rb");
+  if (file_ == nullptr) ThrowIo(path_, "cannot open");
+  // Reads go straight to the chunk buffer; a second buffer would only copy.
+  std::setvbuf(file_, nullptr, _IONBF, 0);
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(path_, ec);
+  if (ec) {
+    Close();
+    throw std::system_error(ec, "cannot stat " + path_.string());
+  }
+  fileSize_ = static_cast<std::int64_t>(size);
+}
+
+void DistributionReader::Close() {
+  if (file_ != nullptr) {
+    std::fclose(file_);
+    file_ = nullptr;
+  }
+}
+
+std::int64_t DistributionReader::Tell() {
+  const std::int64_t at = TellFile(file_);
+  if (at < 0) ThrowIo(path_, "cannot read the position of");
+  return at;
+}
+
+void DistributionReader::Seek(std::int64_t position) {
+  if (SeekFile(file_, position) != 0) ThrowIo(path_, "cannot position");
+}
+
+bool DistributionReader::AtEnd() { return Tell() >= fileSize_; }
+
+void DistributionReader::Fill(Chunk& chunk) {
+  const std::size_t n = std::fread(chunk.bytes.data(), 1, kChunkSize, file_);
+  if (n < kChunkSize && std::ferror(file_)) ThrowIo(path_, "cannot read");
+  chunk.bytes[n] = '\0';
+  chunk.size = n;
+  chunk.cursor = 0;
+  chunk.loaded = true;
+}
+
+void DistributionReader::ThrowOversize() const {
+  throw DamagedFileError("a record of more than " + std::to_string(kMaxRecordSize) + " bytes in " +
+                         path_.string());
+}
+
+void DistributionReader::Append(std::string& out, const char* from, std::size_t n) const {
+  if (out.size() + n > kMaxRecordSize) ThrowOversize();
+  out.append(from, n);
+}
+
+bool DistributionReader::Scan(Chunk& chunk, std::uint8_t separator, std::string* out, bool* sawBytes) {
+  if (sawBytes != nullptr) *sawBytes = false;
+  std::size_t taken = 0;  // bytes counted towards the record when out is null
+  while (true) {
+    if (chunk.loaded) {
+      const char* begin = chunk.bytes.data() + chunk.cursor;
+      const std::size_t left = chunk.size - chunk.cursor;
+      const void* hit = std::memchr(begin, static_cast<char>(separator), left);
+      const std::size_t span = hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - begin) : left;
+      // A zero byte cannot be part of the format: the file is damaged.
+      if (const void* zero = std::memchr(begin, '\0', span)) {
+        const auto offset = Tell() - static_cast<std::int64_t>(chunk.size) +
+                            (static_cast<const char*>(zero) - chunk.bytes.data());
+        throw DamagedFileError("a zero byte at offset " + std::to_string(offset) + " of " +
+                               path_.string());
+      }
+      if (hit != nullptr || !AtEnd()) {
+        if (out != nullptr) {
+          Append(*out, begin, span);
+        } else {
+          taken += span;
+          if (taken > kMaxRecordSize) ThrowOversize();
+        }
+        if (sawBytes != nullptr && span > 0) *sawBytes = true;
+      }
+      if (hit != nullptr) {
+        chunk.cursor += span + 1;
+        return true;
+      }
+    }
+    // No separator in memory: at the end of the file the scan stops and the
+    // rest of the last chunk is not part of the field.
+    if (AtEnd()) return false;
+    Fill(chunk);
+  }
+}
+
+std::string DistributionReader::ReadField(std::uint8_t separator) {
+  std::string field;
+  Scan(chunk_, separator, &field, nullptr);
+  return field;
+}
+
+const std::string& DistributionReader::ReadRecord() {
+  record_.clear();
+  Scan(chunk_, recordSep_, &record_, nullptr);
+  return record_;
+}
+
+std::int64_t DistributionReader::CountRecords() {
+  Chunk chunk = chunk_;
+  std::int64_t count = 0;
+  bool nonEmpty = !record_.empty();
+  while (nonEmpty) {
+    ++count;
+    Scan(chunk, recordSep_, nullptr, &nonEmpty);
+  }
+  return count;
+}
+
+void DistributionReader::MarkResume() { resume_ = Tell(); }
+void DistributionReader::SeekResume() { Seek(resume_); }
+
+DistributionReader::Section::Section(DistributionReader& reader) : reader_(reader) {
+  reader_.Open();
+  try {
+    reader_.Seek(reader_.resume_);
+  } catch (...) {
+    reader_.Close();
+    throw;
+  }
+}
+
+DistributionReader::Section::~Section() { reader_.Close(); }
+
+void DistributionReader::Section::Finish() { reader_.MarkResume(); }
+
+bool DistributionReader::ReadHeader(Distribution& dist, InstallLog& log) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path_, ec)) return false;
+  try {
+    Open();
+    struct Closer {
+      DistributionReader& r;
+      ~Closer() { r.Close(); }
+    } closer{*this};
+    Seek(1);
+    unsigned char key = 0;
+    if (std::fread(&key, 1, 1, file_) == 1) key_ = key;
+    dist.KeyByte = key_;
+    chunk_.loaded = false;
+
+    static const std::string kProduct = Ru("Продукт: ");
+    static const std::string kVersion = Ru("Версия: ");
+    static const std::string kBuildDate = Ru("Дата сборки: ");
+    dist.ProductName = Cp866ToCp1251(ReadField(13));
+    log.Add(kProduct + dist.ProductName);
+    dist.Version = ReadField(13);
+    log.Add(kVersion + dist.Version);
+    dist.BuildDate = ReadField(13);
+    log.Add(kBuildDate + dist.BuildDate);
+    log.Add("");
+    if (dist.ProductName.empty() || dist.Version.empty() || dist.BuildDate.empty()) return false;
+
+    recordSep_ = EncodeByte(13, key_);
+    lineSep_ = EncodeByte(10, key_);
+    itemSep_ = EncodeByte(64, key_);
+    pairSep_ = EncodeByte(35, key_);
+
+    dist.SourcePassword = Cp866ToCp1251(ShiftText(ReadField(recordSep_), key_));
+    if (dist.SourcePassword.empty()) return false;
+    resume_ = Tell();
+    return true;
+  } catch (const std::exception& e) {
+    log.Add(Ru("Ошибка GUI приложения: ") + e.what());
+    return false;
+  }
+}
+
+bool DistributionReader::ParsePostActionList(Distribution& dist) const {
+  std::string_view rest(record_);
+  const char item = static_cast<char>(itemSep_);
+  const char pair = static_cast<char>(pairSep_);
+  for (auto end = rest.find(item); end != std::string_view::npos; end = rest.find(item)) {
+    const std::string_view entry = rest.substr(0, end);
+    const auto split = entry.find(pair);
+    if (split == std::string_view::npos) return false;
+    dist.PostActionDescriptions.push_back(Cp866ToCp1251(ShiftText(entry.substr(0, split), key_)));
+    dist.PostActionLabels.push_back(ShiftText(entry.substr(split + 1), key_));
+    rest.remove_prefix(end + 1);
+  }
+  return true;
+}
+
+std::vector<std::string> DistributionReader::DecodeRoutineLines(std::string_view record) const {
+  std::vector<std::string> lines;
+  const char sep = static_cast<char>(lineSep_);
+  for (auto end = record.find(sep); end != std::string_view::npos; end = record.find(sep)) {
+    lines.push_back(ShiftText(record.substr(0, end), key_));
+    record.remove_prefix(end + 1);
+  }
+  return lines;
+}
+
+bool DistributionReader::IsLibraryDistribution(bool detectLibrary) {
+  if (!detectLibrary) return false;
+  Open();
+  struct Closer {
+    DistributionReader& r;
+    ~Closer() { r.Close(); }
+  } closer{*this};
+  Seek(resume_);
+  Chunk chunk = chunk_;
+  bool nonEmpty = false;
+  // The check label, then the post-action list.
+  std::string label;
+  Scan(chunk, recordSep_, &label, nullptr);
+  Scan(chunk, recordSep_, nullptr, &nonEmpty);
+  if (label.empty()) {
+    // The empty check-routine record and the record that follows it.
+    Scan(chunk, recordSep_, nullptr, &nonEmpty);
+    Scan(chunk, recordSep_, nullptr, &nonEmpty);
+  } else {
+    // Over the check routines up to and including their empty record.
+    do {
+      Scan(chunk, recordSep_, nullptr, &nonEmpty);
+    } while (nonEmpty);
+  }
+  // The first routine of the distribution: its name line decides.
+  std::string routine;
+  Scan(chunk, recordSep_, &routine, nullptr);
+  const auto end = routine.find(static_cast<char>(lineSep_));
+  if (end == std::string::npos) return false;
+  return ShiftText(std::string_view(routine).substr(0, end), key_).find('%') != std::string::npos;
+}
+
+}  // namespace dorvik
