@@ -1,0 +1,52 @@
+// Blocking client of the link protocol: one connection to one server
+// process whose local variables and locks last until Close().
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include "mlink/endpoint.h"
+#include "mlink/errors.h"
+#include "mlink/messages.h"
+#include "mlink/socket_io.h"
+
+namespace mlink {
+
+struct ClientOptions {
+  std::chrono::milliseconds connectTimeout{5000};
+  // Upper bound for one call, from sending the request to the whole answer;
+  // 0 waits without limit.
+  std::chrono::milliseconds callTimeout{120000};
+  std::uint32_t maxFrame = kDefaultMaxFrame;
+  std::string clientName = "mlink";
+};
+
+class Client {
+ public:
+  Client() = default;
+  explicit Client(ClientOptions options) : options_(std::move(options)) {}
+
+  // Connects and performs the handshake. Throws LinkError.
+  void Connect(const Endpoint& endpoint);
+  bool connected() const { return socket_.valid(); }
+  void Close();
+
+  // What the server announced in the handshake.
+  const Welcome& welcome() const { return welcome_; }
+
+  // Runs one request. A server-side M error is reported in Answer::error;
+  // transport and protocol failures throw LinkError and close the
+  // connection, since its state is then unknown.
+  Answer Call(const Request& request);
+
+ private:
+  void Fail(const std::string& text);
+  Message Receive(Deadline deadline);
+
+  ClientOptions options_;
+  Endpoint endpoint_;
+  Socket socket_;
+  Welcome welcome_;
+};
+
+}  // namespace mlink

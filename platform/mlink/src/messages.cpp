@@ -1,0 +1,120 @@
+#include "mlink/messages.h"
+
+#include "mlink/errors.h"
+#include "wire.h"
+
+namespace mlink {
+namespace {
+
+struct Encoder {
+  wire::Writer& w;
+  void operator()(const Hello& m) {
+    w.U8(static_cast<std::uint8_t>(MessageType::Hello));
+    w.Bytes(kMagic);
+    w.U16(m.version);
+    w.String(m.clientName);
+  }
+  void operator()(const Welcome& m) {
+    w.U8(static_cast<std::uint8_t>(MessageType::Welcome));
+    w.U16(m.version);
+    w.String(m.serverAddress);
+    w.String(m.serverVersion);
+    w.String(m.process);
+  }
+  void operator()(const Request& m) {
+    w.U8(static_cast<std::uint8_t>(MessageType::Request));
+    w.String(m.nameSpace);
+    w.String(m.p1);
+    w.String(m.p2);
+    w.String(m.code);
+  }
+  void operator()(const Answer& m) {
+    w.U8(static_cast<std::uint8_t>(MessageType::Answer));
+    w.I32(m.error);
+    w.String(m.errorName);
+    w.String(m.value);
+    w.String(m.p1);
+    w.String(m.p2);
+    w.String(m.nameSpace);
+  }
+  void operator()(const Fault& m) {
+    w.U8(static_cast<std::uint8_t>(MessageType::Fault));
+    w.String(m.reason);
+  }
+};
+
+}  // namespace
+
+std::string EncodeBody(const Message& message) {
+  wire::Writer w;
+  std::visit(Encoder{w}, message);
+  return w.Take();
+}
+
+std::string EncodeFrame(const Message& message) {
+  std::string body = EncodeBody(message);
+  std::string frame(4, '\0');
+  wire::StoreU32(static_cast<std::uint32_t>(body.size()),
+                 reinterpret_cast<unsigned char*>(frame.data()));
+  frame += body;
+  return frame;
+}
+
+Message DecodeBody(std::string_view body) {
+  wire::Reader r(body);
+  const std::uint8_t type = r.U8("type");
+  Message out;
+  switch (static_cast<MessageType>(type)) {
+    case MessageType::Hello: {
+      if (r.Bytes(kMagic.size(), "magic") != kMagic) {
+        throw ProtocolError("malformed hello: bad magic (not a link protocol client)");
+      }
+      Hello m;
+      m.version = r.U16("version");
+      m.clientName = r.String("client name");
+      out = std::move(m);
+      break;
+    }
+    case MessageType::Welcome: {
+      Welcome m;
+      m.version = r.U16("version");
+      m.serverAddress = r.String("server address");
+      m.serverVersion = r.String("server version");
+      m.process = r.String("process");
+      out = std::move(m);
+      break;
+    }
+    case MessageType::Request: {
+      Request m;
+      m.nameSpace = r.String("namespace");
+      m.p1 = r.String("P1");
+      m.p2 = r.String("P2");
+      m.code = r.String("code");
+      out = std::move(m);
+      break;
+    }
+    case MessageType::Answer: {
+      Answer m;
+      m.error = r.I32("error");
+      m.errorName = r.String("error name");
+      m.value = r.String("value");
+      m.p1 = r.String("P1");
+      m.p2 = r.String("P2");
+      m.nameSpace = r.String("namespace");
+      out = std::move(m);
+      break;
+    }
+    case MessageType::Fault: {
+      Fault m;
+      m.reason = r.String("reason");
+      out = std::move(m);
+      break;
+    }
+    default:
+      throw ProtocolError("malformed message: unknown type " + std::to_string(type));
+  }
+  r.ExpectEnd();
+  return out;
+}
+
+}  // namespace mlink

@@ -1,0 +1,178 @@
+#include "mlink/socket_io.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "mlink/errors.h"
+#include "wire.h"
+
+namespace mlink {
+namespace {
+
+std::string ErrnoText(int err) { return std::strerror(err); }
+
+// Milliseconds left until the deadline for poll(): -1 waits forever.
+int PollTimeout(Deadline deadline) {
+  if (!deadline) return -1;
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now());
+  if (left.count() <= 0) return 0;
+  return left.count() > 1000000 ? 1000000 : static_cast<int>(left.count());
+}
+
+// Waits until the socket is ready for `events`; false when the deadline passed.
+bool WaitReady(int fd, short events, Deadline deadline) {
+  for (;;) {
+    pollfd p{fd, events, 0};
+    int rc = ::poll(&p, 1, PollTimeout(deadline));
+    if (rc > 0) return true;
+    if (rc == 0) {
+      if (deadline && Clock::now() >= *deadline) return false;
+      continue;
+    }
+    if (errno != EINTR) throw LinkError("waiting on the connection failed: " + ErrnoText(errno));
+  }
+}
+
+std::string TransportText(int err) {
+  if (err == ECONNRESET || err == EPIPE) return "connection reset by the peer";
+  return "connection failed: " + ErrnoText(err);
+}
+
+// Reads exactly n bytes. Returns false when the peer closed before the
+// first byte and `closeAllowed` is set.
+bool ReadExact(int fd, char* out, std::size_t n, Deadline deadline, bool closeAllowed) {
+  std::size_t done = 0;
+  while (done < n) {
+    if (!WaitReady(fd, POLLIN, deadline)) throw LinkError("no data from the peer before the time limit");
+    ssize_t got = ::recv(fd, out + done, n - done, MSG_DONTWAIT);
+    if (got > 0) {
+      done += static_cast<std::size_t>(got);
+    } else if (got == 0) {
+      if (done == 0 && closeAllowed) return false;
+      throw LinkError("connection closed by the peer in the middle of a frame");
+    } else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+      throw LinkError(TransportText(errno));
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+Socket& Socket::operator=(Socket&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.Release();
+  }
+  return *this;
+}
+
+Socket::~Socket() { Close(); }
+
+int Socket::Release() {
+  int fd = fd_;
+  fd_ = -1;
+  return fd;
+}
+
+void Socket::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+void Socket::Shutdown() {
+  if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
+}
+
+Deadline DeadlineAfter(std::chrono::milliseconds timeout) {
+  if (timeout.count() <= 0) return std::nullopt;
+  return Clock::now() + timeout;
+}
+
+Socket ConnectTcp(const Endpoint& endpoint, std::chrono::milliseconds timeout) {
+  const std::string where = endpoint.ToString();
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const std::string port = std::to_string(endpoint.port);
+  if (int rc = ::getaddrinfo(endpoint.host.c_str(), port.c_str(), &hints, &found); rc != 0) {
+    throw LinkError("cannot resolve host '" + endpoint.host + "': " + ::gai_strerror(rc));
+  }
+  const Deadline deadline = DeadlineAfter(timeout);
+  std::string failure = "no address to connect to";
+  for (addrinfo* a = found; a; a = a->ai_next) {
+    Socket s(::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol));
+    if (!s.valid()) {
+      failure = "cannot create a socket: " + ErrnoText(errno);
+      continue;
+    }
+    int flags = ::fcntl(s.fd(), F_GETFL);
+    ::fcntl(s.fd(), F_SETFL, flags | O_NONBLOCK);
+    int rc = ::connect(s.fd(), a->ai_addr, a->ai_addrlen);
+    int err = rc == 0 ? 0 : errno;
+    if (err == EINPROGRESS) {
+      if (!WaitReady(s.fd(), POLLOUT, deadline)) {
+        ::freeaddrinfo(found);
+        throw LinkError("connection to " + where + " timed out after " +
+                        std::to_string(timeout.count()) + " ms");
+      }
+      socklen_t len = sizeof err;
+      ::getsockopt(s.fd(), SOL_SOCKET, SO_ERROR, &err, &len);
+    }
+    if (err == 0) {
+      ::freeaddrinfo(found);
+      int one = 1;
+      ::setsockopt(s.fd(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      return s;
+    }
+    failure = err == ECONNREFUSED ? "connection refused (is the server running?)"
+              : err == ETIMEDOUT  ? "connection timed out"
+                                  : ErrnoText(err);
+  }
+  ::freeaddrinfo(found);
+  throw LinkError("cannot connect to " + where + ": " + failure);
+}
+
+void WriteAll(const Socket& socket, std::string_view bytes, Deadline deadline) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    if (!WaitReady(socket.fd(), POLLOUT, deadline)) {
+      throw LinkError("the peer does not take data before the time limit");
+    }
+    ssize_t sent = ::send(socket.fd(), bytes.data() + done, bytes.size() - done,
+                          MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent >= 0) {
+      done += static_cast<std::size_t>(sent);
+    } else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+      throw LinkError(TransportText(errno));
+    }
+  }
+}
+
+std::optional<std::string> ReadFrame(const Socket& socket, std::uint32_t maxFrame,
+                                     Deadline deadline) {
+  unsigned char header[4];
+  if (!ReadExact(socket.fd(), reinterpret_cast<char*>(header), 4, deadline, true)) {
+    return std::nullopt;
+  }
+  const std::uint32_t length = wire::LoadU32(header);
+  if (length == 0) throw ProtocolError("malformed frame: empty body");
+  if (length > maxFrame) {
+    throw ProtocolError("frame of " + std::to_string(length) + " bytes exceeds the limit of " +
+                        std::to_string(maxFrame) + " bytes");
+  }
+  std::string body(length, '\0');
+  ReadExact(socket.fd(), body.data(), length, deadline, false);
+  return body;
+}
+
+}  // namespace mlink
