@@ -1,6 +1,10 @@
 # velmora_warnings(target): the project's warning set on one target.
 function(velmora_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic)
+  # GCC 12 reports -Wrestrict on "literal" + std::string at -O3 (GCC bug 105651).
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
+    target_compile_options(${target} PRIVATE -Wno-restrict)
+  endif()
   if(VELMORA_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
   endif()

@@ -1,0 +1,39 @@
+// Writing the installation protocol to its file at the end of the run.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "distribution/install_log.h"
+#include "distribution/timefmt.h"
+
+namespace dorvik {
+
+// The protocol's opening lines: "Протокол установки дистрибутива. " with the
+// date and start time, the installer's version, and an empty line.
+void WriteLogHeader(InstallLog& log, const CalendarDate& today, double startTime,
+                    const std::string& installerVersion);
+
+// Where the protocol goes when the program folder cannot take it: the
+// system's temporary folder ("C:\Windows\Temp" on Windows).
+std::filesystem::path DefaultFallbackFolder();
+
+// The first free name of the series dorvik.txt, dorvik1.txt, dorvik2.txt, ...
+// in `folder` for the base name "dorvik" of `logPath`.
+std::filesystem::path FirstFreeLogName(const std::filesystem::path& folder, const std::filesystem::path& logPath);
+
+struct LogFileResult {
+  std::filesystem::path path;  // the file written, or the last one tried
+  bool usedFallback = false;
+  bool written = false;
+};
+
+// Writes every line followed by CR LF, bytes as held, to the first free name
+// beside logPath; when that fails, to the first free name of the same series
+// in fallbackFolder. An earlier protocol is never replaced in either folder.
+// Opening the file for the user is the caller's business (the result says
+// which file and which folder).
+LogFileResult WriteLogFile(const InstallLog& log, const std::filesystem::path& logPath,
+                           const std::filesystem::path& fallbackFolder);
+
+}  // namespace dorvik

@@ -1,0 +1,75 @@
+#include "app/log_file.h"
+
+#include <fstream>
+#include <system_error>
+
+#include "distribution/codepage.h"
+
+namespace dorvik {
+
+void WriteLogHeader(InstallLog& log, const CalendarDate& today, double startTime,
+                    const std::string& installerVersion) {
+  log.Add(Ru("Протокол установки дистрибутива. ") + FormatShortDate(today) + " " + FormatLongTime(startTime));
+  log.Add(Ru("Версия установщика: ") + installerVersion);
+  log.Add("");
+}
+
+std::filesystem::path DefaultFallbackFolder() {
+#ifdef _WIN32
+  return std::filesystem::path("C:\\Windows\\Temp");
+#else
+  std::error_code ec;
+  auto tmp = std::filesystem::temp_directory_path(ec);
+  return ec ? std::filesystem::path("/tmp") : tmp;
+#endif
+}
+
+std::filesystem::path FirstFreeLogName(const std::filesystem::path& folder, const std::filesystem::path& logPath) {
+  const std::string base = logPath.stem().string();
+  const std::string ext = logPath.extension().string();
+  std::filesystem::path candidate = folder / (base + ext);
+  std::error_code ec;
+  // A name that cannot even be examined is tried as it is; the write decides.
+  for (unsigned counter = 1; std::filesystem::exists(candidate, ec) && !ec; ++counter) {
+    candidate = folder / (base + std::to_string(counter) + ext);
+  }
+  return candidate;
+}
+
+namespace {
+
+bool WriteLines(const InstallLog& log, const std::filesystem::path& path) {
+  // Exclusive creation: a protocol that appeared meanwhile is not replaced.
+  std::FILE* f = std::fopen(path.string().c_str(), "wbx");
+  if (f == nullptr) return false;
+  bool ok = true;
+  for (const auto& line : log.Lines()) {
+    ok = ok && std::fwrite(line.data(), 1, line.size(), f) == line.size();
+    ok = ok && std::fwrite("\r\n", 1, 2, f) == 2;
+  }
+  ok = (std::fclose(f) == 0) && ok;
+  if (!ok) {
+    std::error_code ec;
+    std::filesystem::remove(path, ec);
+  }
+  return ok;
+}
+
+}  // namespace
+
+LogFileResult WriteLogFile(const InstallLog& log, const std::filesystem::path& logPath,
+                           const std::filesystem::path& fallbackFolder) {
+  LogFileResult result;
+  const auto folder = logPath.has_parent_path() ? logPath.parent_path() : std::filesystem::path(".");
+  result.path = FirstFreeLogName(folder, logPath);
+  if (WriteLines(log, result.path)) {
+    result.written = true;
+    return result;
+  }
+  result.usedFallback = true;
+  result.path = FirstFreeLogName(fallbackFolder, logPath);
+  result.written = WriteLines(log, result.path);
+  return result;
+}
+
+}  // namespace dorvik
