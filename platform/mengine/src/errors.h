@@ -1,0 +1,23 @@
+// M errors as the engine raises them: an error name ("UNDEFINED") and an
+// optional detail ("*x"); the interpreter adds where it happened.
+#ifndef MENGINE_ERRORS_H
+#define MENGINE_ERRORS_H
+
+#include <string>
+#include <utility>
+
+namespace mengine {
+
+struct MError {
+  std::string name;    // without the angle brackets
+  std::string detail;  // e.g. "*x", may be empty
+  bool untrappable = false;  // budget exhaustion: no $ZTRAP catches it
+};
+
+[[noreturn]] inline void Throw(std::string name, std::string detail = {}) {
+  throw MError{std::move(name), std::move(detail), false};
+}
+
+}  // namespace mengine
+
+#endif
