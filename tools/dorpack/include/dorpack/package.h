@@ -1,0 +1,63 @@
+// The content of a distribution before it is packed: every text already in
+// the bytes the data file carries (code page 866 for display texts and
+// routines), each remembering where it came from so that a refusal can name
+// the file and line.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace dorpack {
+
+// Where a text was written: a file and a line counted from 1. A package made
+// in memory may leave both empty.
+struct Origin {
+  std::string file;
+  int line = 0;
+};
+
+// "file:line" ("file" without a line); empty when the origin is unknown.
+std::string Describe(const Origin& origin);
+// Describe(origin) + ": " as the start of a message, or "" when unknown.
+std::string Where(const Origin& origin);
+
+struct PackText {
+  std::string bytes;
+  Origin origin;
+};
+
+struct PostActionSpec {
+  PackText description;  // shown to the user
+  PackText label;        // called on the server as $$label
+};
+
+struct RoutineSpec {
+  std::string name;
+  std::vector<std::string> lines;  // without the name line and without line ends
+  // The routine's file; line i of `lines` (from 1) is line i of that file.
+  std::string file;
+};
+
+struct Package {
+  PackText product;
+  PackText version;
+  PackText buildDate;
+  PackText password;
+  std::optional<std::uint8_t> key;  // empty: choose one that fits the content
+  Origin keyOrigin;
+  PackText checkLabel;  // empty: the distribution has no pre-action
+  std::vector<RoutineSpec> checkRoutines;
+  std::vector<PostActionSpec> postActions;
+  std::vector<RoutineSpec> routines;
+};
+
+// The package cannot be packed as given; the message names the file and line.
+class PackError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+}  // namespace dorpack

@@ -1,0 +1,81 @@
+#include "listing_output.h"
+
+#include <iomanip>
+
+#include "distribution/codepage.h"
+
+namespace dorpack {
+
+namespace {
+
+using json = nlohmann::ordered_json;
+using dorvik::Cp1251ToUtf8;
+using dorvik::Cp866ToUtf8;
+
+json RoutinesJson(const std::vector<ListedRoutine>& routines) {
+  json list = json::array();
+  for (const auto& routine : routines) {
+    json lines = json::array();
+    for (const auto& line : routine.lines) lines.push_back(Cp866ToUtf8(line));
+    list.push_back(json{{"name", Cp866ToUtf8(routine.name)}, {"lines", std::move(lines)}});
+  }
+  return list;
+}
+
+// The routine's text size: its lines with their line ends.
+std::size_t TextSize(const ListedRoutine& routine) {
+  std::size_t size = 0;
+  for (const auto& line : routine.lines) size += line.size() + 1;
+  return size;
+}
+
+void PrintRoutines(const char* title, const std::vector<ListedRoutine>& routines, std::ostream& out) {
+  out << title << ": " << routines.size() << "\n";
+  std::size_t width = 4;
+  for (const auto& routine : routines) width = std::max(width, routine.name.size());
+  for (const auto& routine : routines) {
+    out << "  " << std::left << std::setw(static_cast<int>(width)) << Cp866ToUtf8(routine.name) << std::right
+        << std::setw(10) << routine.lines.size() << " lines" << std::setw(12) << TextSize(routine) << " bytes\n";
+  }
+}
+
+}  // namespace
+
+json ListingJson(const DistributionListing& listing) {
+  const auto& h = listing.header;
+  json actions = json::array();
+  for (std::size_t i = 0; i < h.PostActionDescriptions.size(); ++i) {
+    actions.push_back(json{{"description", Cp1251ToUtf8(h.PostActionDescriptions[i])},
+                           {"label", Cp866ToUtf8(h.PostActionLabels[i])}});
+  }
+  json out = json::object();
+  out["product"] = Cp1251ToUtf8(h.ProductName);
+  out["version"] = Cp866ToUtf8(h.Version);
+  out["build_date"] = Cp866ToUtf8(h.BuildDate);
+  out["key"] = h.KeyByte;
+  out["password"] = Cp1251ToUtf8(h.SourcePassword);
+  out["check_label"] = Cp866ToUtf8(h.CheckLabel);
+  out["post_actions"] = std::move(actions);
+  out["check_routines"] = RoutinesJson(listing.checkRoutines);
+  out["routines"] = RoutinesJson(listing.routines);
+  return out;
+}
+
+void PrintListing(const DistributionListing& listing, std::ostream& out) {
+  const auto& h = listing.header;
+  out << "Product:      " << Cp1251ToUtf8(h.ProductName) << "\n"
+      << "Version:      " << Cp866ToUtf8(h.Version) << "\n"
+      << "Build date:   " << Cp866ToUtf8(h.BuildDate) << "\n"
+      << "Key:          " << static_cast<int>(h.KeyByte) << "\n"
+      << "Password:     " << Cp1251ToUtf8(h.SourcePassword) << "\n"
+      << "Check label:  " << (h.CheckLabel.empty() ? "(none)" : Cp866ToUtf8(h.CheckLabel)) << "\n"
+      << "Post-actions: " << h.PostActionDescriptions.size() << "\n";
+  for (std::size_t i = 0; i < h.PostActionDescriptions.size(); ++i) {
+    out << "  " << (i + 1) << ". " << Cp1251ToUtf8(h.PostActionDescriptions[i]) << "  ($$"
+        << Cp866ToUtf8(h.PostActionLabels[i]) << ")\n";
+  }
+  PrintRoutines("Check routines", listing.checkRoutines, out);
+  PrintRoutines("Routines", listing.routines, out);
+}
+
+}  // namespace dorpack

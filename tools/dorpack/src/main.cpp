@@ -1,0 +1,38 @@
+// dorpack: packs a distribution's data file from a manifest and lists what
+// the installer reads from one.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+
+namespace {
+
+constexpr const char* kHelp =
+    "Usage: dorpack build MANIFEST.json -o dorpack.dat\n"
+    "       dorpack list [--json] dorpack.dat\n"
+    "\n"
+    "  build  pack the distribution a manifest describes into a data file\n"
+    "  list   show what the installer reads from a data file\n"
+    "\n"
+    "\"dorpack COMMAND --help\" describes each command.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) {
+    std::cerr << kHelp;
+    return dorpack::kExitUsage;
+  }
+  const std::string& command = args.front();
+  const std::vector<std::string> rest(args.begin() + 1, args.end());
+  if (command == "-h" || command == "--help" || command == "help") {
+    std::cout << kHelp;
+    return dorpack::kExitOk;
+  }
+  if (command == "build") return dorpack::RunBuild(rest);
+  if (command == "list") return dorpack::RunList(rest);
+  std::cerr << "dorpack: unknown command " << command << "\n" << kHelp;
+  return dorpack::kExitUsage;
+}

@@ -1,0 +1,176 @@
+#include <array>
+#include <cstdio>
+#include <functional>
+#include <map>
+
+#include "distribution/codepage.h"
+#include "dorpack/package_writer.h"
+#include "dorpack/routine_name.h"
+
+namespace dorpack {
+
+namespace {
+
+constexpr std::array<std::uint8_t, 4> kSeparatorBytes{13, 10, 64, 35};
+
+// "byte 240 (\"Ё\")": the byte and, when printable, the character it stands
+// for in code page 866.
+std::string DescribeByte(std::uint8_t b) {
+  std::string text = "byte " + std::to_string(b);
+  if (b >= 0x20 && b != 0x7F) {
+    text += " (\"" + dorvik::Cp866ToUtf8(std::string(1, static_cast<char>(b))) + "\")";
+  }
+  return text;
+}
+
+[[noreturn]] void Refuse(const Origin& origin, const std::string& message) {
+  throw PackError(Where(origin) + message);
+}
+
+void RequireNonEmpty(const PackText& text, const char* what) {
+  if (text.bytes.empty()) Refuse(text.origin, std::string(what) + " is empty");
+}
+
+// Line ends would split the text, a zero byte cannot be stored at all.
+void RequireOneLine(std::string_view bytes, const Origin& origin, const std::string& what) {
+  for (const char c : bytes) {
+    if (c == '\r') Refuse(origin, what + " holds a carriage return (byte 13)");
+    if (c == '\n') Refuse(origin, what + " holds a line feed (byte 10)");
+    if (c == '\0') Refuse(origin, what + " holds a zero byte");
+  }
+}
+
+// The installer shows these texts after converting them with its own 866 to
+// 1251 letter table, which carries only ASCII and the Russian letters other
+// than Ё and ё; any other byte would reach the user as a different character.
+void RequireShowable(const PackText& text, const char* what) {
+  for (const char c : text.bytes) {
+    const auto b = static_cast<std::uint8_t>(c);
+    const bool letter = (b >= 0x80 && b <= 0xAF) || (b >= 0xE0 && b <= 0xEF);
+    if (b >= 0x80 && !letter) {
+      Refuse(text.origin, std::string(what) + " holds " + DescribeByte(b) +
+                              ", which the installer would show as another character"
+                              " (only ASCII and the Russian letters without Ё and ё can be shown)");
+    }
+  }
+}
+
+void RequireNoItemSeparators(const PackText& text, const std::string& what) {
+  for (const char c : text.bytes) {
+    if (c == '@' || c == '#') Refuse(text.origin, what + " holds \"" + c + "\", which separates post-actions");
+  }
+}
+
+std::string RoutineWhere(const RoutineSpec& routine) { return routine.file.empty() ? "" : routine.file + ": "; }
+
+void CheckRoutines(const std::vector<RoutineSpec>& routines, const char* section) {
+  std::map<std::string, const RoutineSpec*> seen;
+  for (const auto& routine : routines) {
+    if (!IsValidRoutineName(routine.name)) {
+      throw PackError(RoutineWhere(routine) + "\"" + routine.name +
+                      "\" is not a valid routine name (a letter or \"%\" first, then letters and "
+                      "digits, with single dots between parts)");
+    }
+    const auto [it, inserted] = seen.emplace(routine.name, &routine);
+    if (!inserted) {
+      throw PackError(RoutineWhere(routine) + "the " + section + " routine " + routine.name +
+                      " is given twice (also by " + (it->second->file.empty() ? "an earlier entry" : it->second->file) +
+                      ")");
+    }
+    for (std::size_t i = 0; i < routine.lines.size(); ++i) {
+      const Origin origin{routine.file.empty() ? "routine " + routine.name : routine.file, static_cast<int>(i + 1)};
+      RequireOneLine(routine.lines[i], origin, "line " + std::to_string(i + 1) + " of routine " + routine.name);
+    }
+  }
+}
+
+// Every text of the body in file order with where it came from.
+void ForEachBodyText(const Package& p, const std::function<void(std::string_view, const Origin&, const std::string&)>& fn) {
+  fn(p.password.bytes, p.password.origin, "the password");
+  fn(p.checkLabel.bytes, p.checkLabel.origin, "the check label");
+  for (std::size_t i = 0; i < p.postActions.size(); ++i) {
+    const auto n = std::to_string(i + 1);
+    fn(p.postActions[i].description.bytes, p.postActions[i].description.origin, "the description of post-action " + n);
+    fn(p.postActions[i].label.bytes, p.postActions[i].label.origin, "the label of post-action " + n);
+  }
+  for (const auto* section : {&p.checkRoutines, &p.routines}) {
+    for (const auto& routine : *section) {
+      const std::string file = routine.file.empty() ? "routine " + routine.name : routine.file;
+      fn(routine.name, Origin{file, 0}, "the name of routine " + routine.name);
+      for (std::size_t i = 0; i < routine.lines.size(); ++i) {
+        fn(routine.lines[i], Origin{file, static_cast<int>(i + 1)},
+           "line " + std::to_string(i + 1) + " of routine " + routine.name);
+      }
+    }
+  }
+}
+
+}  // namespace
+
+void CheckPackage(const Package& p) {
+  RequireNonEmpty(p.product, "the product name");
+  RequireNonEmpty(p.version, "the version");
+  RequireNonEmpty(p.buildDate, "the build date");
+  RequireNonEmpty(p.password, "the password");
+  RequireOneLine(p.product.bytes, p.product.origin, "the product name");
+  RequireOneLine(p.version.bytes, p.version.origin, "the version");
+  RequireOneLine(p.buildDate.bytes, p.buildDate.origin, "the build date");
+  RequireOneLine(p.password.bytes, p.password.origin, "the password");
+  RequireOneLine(p.checkLabel.bytes, p.checkLabel.origin, "the check label");
+  RequireShowable(p.product, "the product name");
+  RequireShowable(p.password, "the password");
+
+  for (std::size_t i = 0; i < p.postActions.size(); ++i) {
+    const auto& action = p.postActions[i];
+    const auto n = std::to_string(i + 1);
+    RequireOneLine(action.description.bytes, action.description.origin, "the description of post-action " + n);
+    RequireOneLine(action.label.bytes, action.label.origin, "the label of post-action " + n);
+    RequireNoItemSeparators(action.description, "the description of post-action " + n);
+    RequireNoItemSeparators(action.label, "the label of post-action " + n);
+    RequireShowable(action.description, ("the description of post-action " + n).c_str());
+    if (action.label.bytes.empty()) Refuse(action.label.origin, "the label of post-action " + n + " is empty");
+  }
+
+  if (p.checkLabel.bytes.empty() && !p.checkRoutines.empty()) {
+    throw PackError(RoutineWhere(p.checkRoutines.front()) +
+                    "check routines are given but no check label: the installer would refuse the file");
+  }
+  if (!p.checkLabel.bytes.empty() && p.checkRoutines.empty()) {
+    Refuse(p.checkLabel.origin, "a check label is given but no check routines: the installer would refuse the file");
+  }
+  CheckRoutines(p.checkRoutines, "check");
+  CheckRoutines(p.routines, "distribution");
+}
+
+std::uint8_t ResolveKey(const Package& p) {
+  if (p.key) {
+    const std::uint8_t key = *p.key;
+    for (const auto sep : kSeparatorBytes) {
+      if (key == sep) {
+        Refuse(p.keyOrigin, "key " + std::to_string(key) + " cannot encode the content: the separator " +
+                                DescribeByte(sep) + " would be stored as a zero byte");
+      }
+    }
+    ForEachBodyText(p, [&](std::string_view bytes, const Origin& origin, const std::string& what) {
+      if (bytes.find(static_cast<char>(key)) != std::string_view::npos) {
+        Refuse(origin, "key " + std::to_string(key) + " cannot encode the content: " + what + " holds " +
+                           DescribeByte(key) + ", which would be stored as a zero byte" +
+                           (p.keyOrigin.file.empty() ? "" : " (the key is set at " + Describe(p.keyOrigin) + ")"));
+      }
+    });
+    return key;
+  }
+
+  std::array<bool, 256> used{};
+  for (const auto sep : kSeparatorBytes) used[sep] = true;
+  ForEachBodyText(p, [&](std::string_view bytes, const Origin&, const std::string&) {
+    for (const char c : bytes) used[static_cast<std::uint8_t>(c)] = true;
+  });
+  for (int key = 1; key <= 254; ++key) {
+    if (!used[static_cast<std::size_t>(key)]) return static_cast<std::uint8_t>(key);
+  }
+  // The body holds no zero byte, so key 0 always fits.
+  return used[255] ? 0 : 255;
+}
+
+}  // namespace dorpack

@@ -1,0 +1,54 @@
+#include "dorpack/routine_name.h"
+
+#include <array>
+
+namespace dorpack {
+
+namespace {
+
+bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
+  if (text.size() < suffix.size()) return false;
+  text.remove_prefix(text.size() - suffix.size());
+  for (std::size_t i = 0; i < suffix.size(); ++i) {
+    if (Lower(text[i]) != suffix[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool IsValidRoutineName(std::string_view name) {
+  constexpr std::size_t kMaxLength = 255;
+  if (name.empty() || name.size() > kMaxLength) return false;
+  if (name.front() == '%') name.remove_prefix(1);
+  if (name.empty() || !IsAsciiLetter(name.front())) return false;
+  bool afterDot = false;
+  for (const char c : name) {
+    if (c == '.') {
+      if (afterDot) return false;
+      afterDot = true;
+    } else if (IsAsciiLetter(c) || IsAsciiDigit(c)) {
+      afterDot = false;
+    } else {
+      return false;
+    }
+  }
+  return !afterDot;
+}
+
+std::optional<std::string> RoutineNameOfFile(std::string_view fileName) {
+  static constexpr std::array<std::string_view, 3> kExtensions{".int", ".m", ".rtn"};
+  for (const auto ext : kExtensions) {
+    if (EndsWithNoCase(fileName, ext)) {
+      return std::string(fileName.substr(0, fileName.size() - ext.size()));
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace dorpack
