@@ -1,0 +1,167 @@
+#include "distribution/codepage.h"
+#include "distribution/funcs.h"
+#include "engine/stages.h"
+#include "engine/upload.h"
+
+namespace dorvik {
+
+namespace {
+
+// The user's Esc, answered: true to stop the installation.
+bool UserWantsToStop(Session& s) {
+  if (!s.run.UserAbort) return false;
+  if (s.ui.AskYesNo(Ru("Прервать установку?"))) return true;
+  s.run.UserAbort = false;
+  return false;
+}
+
+void ShowRestorePercent(Session& s) {
+  s.ui.SetAppTitle(s.TitlePrefix() + Ru("Восстановление программ ") + std::to_string(s.ui.ProgressPercent()) + "%");
+}
+
+// Stops the stage after its failure has been shown: logged by the caller.
+struct StageInterrupted {
+  std::string message;
+};
+
+}  // namespace
+
+bool RunCheckStage(Session& s) {
+  bool result = false;
+  s.run.UserAbort = false;
+  s.ui.SetProgressHeight(kProgressGauge);
+
+  if (s.run.ImageCount > 0) {
+    // Not caught here: a picture that cannot be shown ends the installation.
+    s.ui.PlaceProgressBesidePicture();
+    s.ui.ShowPicture(s.files.ImagePath(1));
+  }
+
+  try {
+    DistributionReader::Section section(s.reader);
+    DistributionReader& r = s.reader;
+    Distribution& d = s.dist;
+
+    d.CheckLabel = r.ReadField(r.RecordSeparator());
+    r.ReadRecord();
+    if (!r.ParsePostActionList(d)) {
+      s.ui.ShowMessage(Ru("Ошибка в структуре дистрибутива"));
+      return false;
+    }
+    d.CheckLabel = ShiftText(d.CheckLabel, d.KeyByte);
+    s.log.Add("");
+    s.log.Add(d.CheckLabel.empty() ? Ru("Метки проверки нет.") : Ru("Метка проверки: ") + d.CheckLabel);
+
+    r.ReadRecord();
+    if (d.CheckLabel.empty() && !r.Record().empty()) {
+      s.ui.ShowMessage(Ru("Файл данных испорчен"));
+      s.log.Add(Ru("Ошибка! Есть программы проверки и нет метки проверки."));
+      return false;
+    }
+    if (!d.CheckLabel.empty() && r.Record().empty()) {
+      s.ui.ShowMessage(Ru("Файл данных испорчен"));
+      s.log.Add(Ru("Ошибка! Есть метка проверки и нет программ проверки."));
+      return false;
+    }
+    s.log.Add("");
+
+    if (d.CheckLabel.empty()) {
+      r.ReadRecord();  // the record after the empty check section is not used
+      section.Finish();
+      return true;
+    }
+
+    r.MarkResume();
+    s.log.Add(Ru("Восстановление программ проверки."));
+    s.ui.SetProgressMax(static_cast<int>(r.CountRecords() + 1));
+    r.SeekResume();
+    s.ui.SetProgress(0);
+    s.ui.SetStage(Ru("Восстановление программ ..."));
+    s.ui.SetAnimation(Animation::CopyFiles);
+    s.ui.ShowProgress();
+    s.ui.RefreshProgress();
+    while (!r.Record().empty()) {
+      switch (UploadRoutine(s, r.Record())) {
+        case UploadResult::Stored:
+          break;
+        case UploadResult::Damaged:
+          s.ui.SetAnimation(Animation::None);
+          s.ui.ShowMessage(Ru("Файл данных испорчен"));
+          return false;
+        case UploadResult::Failed:
+          return false;
+      }
+      s.ui.SetProgress(s.ui.Progress() + 1);
+      ShowRestorePercent(s);
+      s.ui.ProcessMessages();
+      if (UserWantsToStop(s)) return false;
+      r.ReadRecord();
+    }
+    s.ui.HideProgress();
+
+    if (!s.options.RunPreActions) {
+      section.Finish();
+      return true;
+    }
+
+    try {
+      s.ui.SetStage(Ru("Анализ области установки..."));
+      s.ui.SetElement("");
+      s.ui.SetAnimation(Animation::FindComputer);
+      s.ui.ShowProgress();
+      s.ui.RefreshProgress();
+      s.log.Add("");
+      s.log.Add(Ru("Выполнение метки проверки:"));
+
+      s.link.ClearError();
+      s.link.SetValue("");
+      s.link.EnableJournal();
+      s.link.Execute("$$" + d.CheckLabel);
+      // The journal switch must not hide the label's own outcome.
+      const int error = s.link.ErrorCode();
+      const std::string errorText = s.link.ErrorText();
+      const std::string value = s.link.GetValue();
+      s.link.DisableJournal();
+
+      const std::string failed = Ru("Не выполнилось преддействие. ");
+      if (error != 0) {
+        s.ui.SetAnimation(Animation::None);
+        s.log.Add(errorText);
+        if (s.options.HardPreAction) {
+          const std::string message = failed + Ru("Код ошибки: ") + errorText;
+          s.ui.ShowMessage(message);
+          throw StageInterrupted{message};
+        }
+        if (s.ui.AskYesNo(failed + " " + errorText + Ru(". Прервать установку?"))) {
+          throw StageInterrupted{errorText};
+        }
+      }
+      if (!value.empty()) {
+        s.ui.SetAnimation(Animation::None);
+        const std::string reason = Cp866ToCp1251(value);
+        const std::string message = failed + " " + reason;
+        if (s.options.HardPreAction) {
+          s.ui.ShowMessage(message);
+          throw StageInterrupted{message};
+        }
+        if (s.ui.AskYesNo(message + Ru(". Прервать установку?"))) throw StageInterrupted{message};
+        s.log.Add(Ru("Неуспех. ") + reason);
+      }
+      s.ui.SetProgress(s.ui.Progress() + 1);
+      s.ui.ProcessMessages();
+      if (UserWantsToStop(s)) return false;
+      s.log.Add(Ru("Успех."));
+      result = true;
+    } catch (const StageInterrupted& stop) {
+      s.log.Add(Ru("Сбой программы. ") + stop.message);
+      return false;
+    }
+    section.Finish();
+  } catch (const std::exception& e) {
+    s.log.Add(Ru("Ошибка GUI приложения: ") + e.what());
+    return false;
+  }
+  return result;
+}
+
+}  // namespace dorvik

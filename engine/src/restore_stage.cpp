@@ -1,0 +1,102 @@
+#include "distribution/codepage.h"
+#include "distribution/funcs.h"
+#include "distribution/timefmt.h"
+#include "engine/stages.h"
+#include "engine/upload.h"
+
+namespace dorvik {
+
+namespace {
+
+constexpr int kRoutinesPerEstimate = 20;
+
+}  // namespace
+
+bool RestoreDistributionRoutines(Session& s) {
+  if (!s.options.RestoreRoutines) return true;
+  s.run.UserAbort = false;
+  const int pictureStep = s.run.ImageCount > 1 ? 100 / s.run.ImageCount : 1;
+
+  s.ui.SetProgress(0);
+  s.ui.SetStage(Ru("Восстановление программ ..."));
+  s.ui.SetAnimation(Animation::CopyFiles);
+  s.ui.ShowProgress();
+  s.ui.RefreshProgress();
+
+  // Opening the data file is not guarded here: its failure reaches the driver.
+  DistributionReader::Section section(s.reader);
+  DistributionReader& r = s.reader;
+  s.log.Add("");
+  s.log.Add(Ru("Восстановление программ дистрибутива."));
+
+  try {
+    r.ReadRecord();
+    r.MarkResume();
+    const std::int64_t total = r.CountRecords();
+    s.log.Add(Ru("В дистрибутиве ") + std::to_string(total) + " " + Ru("программ."));
+
+    std::uint32_t done = 0;
+    int sinceEstimate = 0;
+    bool estimating = true;
+    const std::uint32_t startTick = s.clock.TickCount();
+    s.ui.SetProgressMax(static_cast<int>(total));
+    s.ui.SetTimeText("");
+    s.ui.SetTimeVisible(true);
+    r.SeekResume();
+
+    while (!r.Record().empty()) {
+      if (s.options.RunPreActions && s.run.ImageIndex == 0) s.run.ImageIndex = 1;
+      if (s.run.ImageCount > 0 && s.run.ImageIndex < s.run.ImageCount &&
+          s.ui.ProgressPercent() >= s.run.ImageIndex * pictureStep) {
+        ++s.run.ImageIndex;
+        s.ui.ShowPicture(s.files.ImagePath(s.run.ImageIndex));
+      }
+
+      switch (UploadRoutine(s, r.Record())) {
+        case UploadResult::Stored:
+          break;
+        case UploadResult::Damaged:
+          s.ui.SetAnimation(Animation::None);
+          s.ui.ShowMessage(Ru("Файл данных испорчен"));
+          s.log.Add(Ru("Файл данных испорчен"));
+          return false;
+        case UploadResult::Failed:
+          return false;
+      }
+
+      ++done;
+      if (estimating && ++sinceEstimate == kRoutinesPerEstimate) {
+        try {
+          const std::uint32_t elapsed = s.clock.TickCount() - startTick;
+          const std::uint32_t perRoutine = elapsed / done;
+          const std::uint32_t remaining = static_cast<std::uint32_t>(total - done) * perRoutine;
+          s.ui.SetTimeText(Ru("Осталось ") + FormatLongTime(MsToDays(remaining)));
+          sinceEstimate = 0;
+        } catch (const std::exception& e) {
+          s.log.Add(Ru("Ошибка GUI приложения. Ошибка во время расчета времени установки: ") + e.what());
+          estimating = false;
+        }
+      }
+      s.ui.SetProgress(s.ui.Progress() + 1);
+      s.ui.SetAppTitle(s.TitlePrefix() + Ru("Восстановление программ ") + std::to_string(s.ui.ProgressPercent()) +
+                       "%");
+      s.ui.ProcessMessages();
+      if (s.run.UserAbort) {
+        if (s.ui.AskYesNo(Ru("Прервать установку?"))) {
+          s.log.Add(Ru("Установка прервана пользователем."));
+          return false;
+        }
+        s.run.UserAbort = false;
+      }
+      r.ReadRecord();
+    }
+    s.log.Add(Ru("Программы успешно восстановлены."));
+    section.Finish();
+    return true;
+  } catch (const std::exception& e) {
+    s.log.Add(Ru("Ошибка GUI приложения: ") + e.what());
+    return false;
+  }
+}
+
+}  // namespace dorvik
