@@ -112,6 +112,50 @@ class LmdbStore final : public ByteStore {
 
   std::size_t DeleteRange(std::string_view from, std::string_view to) override {
     Txn txn(env_, true);
+    std::size_t count = DeleteIn(txn, from, to);
+    if (count == 0) return 0;
+    txn.Commit();
+    return count;
+  }
+
+  void Write(const std::vector<WriteOp>& ops) override {
+    for (const WriteOp& op : ops) {
+      if (op.kind == WriteOp::Kind::Put) CheckKey(op.a);
+    }
+    Txn txn(env_, true);
+    for (const WriteOp& op : ops) {
+      if (op.kind == WriteOp::Kind::Put) {
+        MDB_val k = Val(op.a), v = Val(op.b);
+        Check(mdb_put(txn.get(), dbi_, &k, &v, 0), "put");
+      } else {
+        DeleteIn(txn, op.a, op.b);
+      }
+    }
+    txn.Commit();
+  }
+
+  std::string Update(std::string_view key,
+                     const std::function<std::string(const std::optional<std::string>&)>& update)
+      override {
+    CheckKey(key);
+    Txn txn(env_, true);
+    MDB_val k = Val(key), v;
+    std::optional<std::string> old;
+    int rc = mdb_get(txn.get(), dbi_, &k, &v);
+    if (rc == MDB_SUCCESS) {
+      old = std::string(View(v));
+    } else if (rc != MDB_NOTFOUND) {
+      Check(rc, "get");
+    }
+    std::string value = update(old);
+    MDB_val nv = Val(value);
+    Check(mdb_put(txn.get(), dbi_, &k, &nv, 0), "put");
+    txn.Commit();
+    return value;
+  }
+
+ private:
+  std::size_t DeleteIn(const Txn& txn, std::string_view from, std::string_view to) {
     std::size_t count = 0;
     {
       Cursor c(txn, dbi_);
@@ -125,10 +169,10 @@ class LmdbStore final : public ByteStore {
         found = from.empty() ? c.Get(k, v, MDB_FIRST) : c.Get(k, v, MDB_SET_RANGE);
       }
     }
-    if (count == 0) return 0;
-    txn.Commit();
     return count;
   }
+
+ public:
 
   std::optional<KeyValue> Ceiling(std::string_view key) const override {
     Txn txn(env_, false);

@@ -10,12 +10,14 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace mserver {
 
@@ -25,6 +27,13 @@ class StoreError : public std::runtime_error {
 };
 
 using KeyValue = std::pair<std::string, std::string>;
+
+// One update of a batch: Put(key=a, value=b) or DeleteRange(from=a, to=b).
+struct WriteOp {
+  enum class Kind { Put, DeleteRange } kind = Kind::Put;
+  std::string a;
+  std::string b;
+};
 
 class ByteStore {
  public:
@@ -41,6 +50,13 @@ class ByteStore {
   // Deletes every key k with from <= k < to; an empty `to` means "to the end".
   // Returns how many keys were deleted.
   virtual std::size_t DeleteRange(std::string_view from, std::string_view to) = 0;
+  // Applies all updates in one transaction: all of them or none.
+  virtual void Write(const std::vector<WriteOp>& ops) = 0;
+  // Atomic read-modify-write of one key: `update` gets the current value
+  // (nothing when absent) and answers the new one, which is stored and returned.
+  virtual std::string Update(
+      std::string_view key,
+      const std::function<std::string(const std::optional<std::string>&)>& update) = 0;
   // First entry with key >= key (Ceiling) or > key (Next).
   virtual std::optional<KeyValue> Ceiling(std::string_view key) const = 0;
   virtual std::optional<KeyValue> Next(std::string_view key) const = 0;

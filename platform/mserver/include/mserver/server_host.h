@@ -1,0 +1,86 @@
+// The server's side of the M engine: namespaces, each with its globals and
+// routines in one LMDB environment under the data folder, one lock table,
+// background jobs as threads with a limit, $ZVERSION and the $ZU calls.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "mengine/host.h"
+#include "mengine/memory_host.h"
+#include "mengine/process.h"
+#include "mserver/log.h"
+
+namespace mserver {
+
+inline constexpr const char* kServerVersion = "Velmora M test server 1.0 (mserver, Linux)";
+inline constexpr const char* kSystemNamespace = "%SYS";
+
+struct HostConfig {
+  std::filesystem::path data;
+  // Namespace names; "%SYS" is always added. Empty: the default set.
+  std::vector<std::string> namespaces;
+  int maxJobs = 32;  // running background jobs at most; 0 = JOB never starts
+  mengine::Limits jobLimits;
+};
+
+// The default namespaces of a new server.
+std::vector<std::string> DefaultNamespaces();
+
+// Upper-cases a namespace name (names are case-insensitive).
+std::string NamespaceName(std::string_view name);
+
+// Names of the namespaces that have a database in `data` (sorted).
+std::vector<std::string> NamespacesInFolder(const std::filesystem::path& data);
+
+class ServerHost final : public mengine::Host {
+ public:
+  // Opens (creating when needed) every namespace's database and installs the
+  // system routines. Throws StoreError when a database cannot be opened.
+  ServerHost(HostConfig config, Log& log);
+  ~ServerHost() override;  // stops the jobs, then closes the databases
+
+  std::vector<std::string> Namespaces() override;
+  mengine::GlobalStore* Globals(std::string_view ns) override;
+  mengine::RoutineStore* Routines(std::string_view ns) override;
+  mengine::LockTable& Locks() override { return locks_; }
+  bool StartJob(const mengine::JobRequest& request, std::chrono::milliseconds timeout) override;
+  std::uint64_t NewJobId() override { return nextJob_.fetch_add(1); }
+  std::string ZVersion() override { return kServerVersion; }
+  mengine::ZuResult ZU(const mengine::ZuCall& call) override;
+
+  // Asks every job to stop and waits for them (at most `grace`); answers
+  // true when none is left running.
+  bool StopJobs(std::chrono::milliseconds grace);
+  int RunningJobs();
+
+  Log& log() { return log_; }
+
+ private:
+  struct Space;
+  struct Job;
+  Space* Find(std::string_view ns);
+  void RunJob(Job& job, mengine::JobRequest request);
+
+  HostConfig config_;
+  Log& log_;
+  std::vector<std::string> names_;  // sorted
+  std::map<std::string, std::unique_ptr<Space>, std::less<>> spaces_;
+  mengine::MemoryLockTable locks_;
+  std::atomic<std::uint64_t> nextJob_{1};
+
+  std::mutex jobsMutex_;
+  std::condition_variable jobsChanged_;
+  std::vector<std::unique_ptr<Job>> jobs_;
+  int running_ = 0;
+  bool stopping_ = false;
+};
+
+}  // namespace mserver

@@ -1,0 +1,56 @@
+// One server process: an M process with its own locals, namespace, locks and
+// journaling switch, running link requests one after the other. A connection
+// owns one; `mserver run` uses one without a connection.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "mengine/process.h"
+#include "mlink/messages.h"
+#include "mserver/server_host.h"
+
+namespace mserver {
+
+struct ProcessActivity;
+
+// What one request did, for the transcript.
+struct RequestReport {
+  std::string nameSpace;  // where the code ran
+  bool journaling = true; // journaling state when the code started
+  std::uint64_t journaled = 0;
+  std::uint64_t unjournaled = 0;
+};
+
+class Session {
+ public:
+  Session(ServerHost& host, std::string nameSpace, mengine::OutputSink* output,
+          mengine::Limits limits = {});
+  ~Session();  // ends the process: its locks are released
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // Switches namespace when asked, sets P1 and P2, runs the code ("$..." as an
+  // expression), makes the line's updates durable, and answers.
+  mlink::Answer Run(const mlink::Request& request, RequestReport* report = nullptr);
+
+  // Runs one command line as `mserver run` does (no P1/P2).
+  mengine::Result Execute(std::string_view line);
+
+  std::uint64_t job() const;
+  bool halted() const;
+  std::string nameSpace() const;
+  bool journaling() const;
+
+  // From another thread: makes a running line stop soon with an error.
+  void RequestStop();
+
+ private:
+  ServerHost& host_;
+  std::unique_ptr<ProcessActivity> activity_;
+  std::unique_ptr<mengine::Process> process_;
+  std::string requestedNamespace_;
+};
+
+}  // namespace mserver

@@ -1,0 +1,119 @@
+#include "global_routines.h"
+
+#include <atomic>
+#include <chrono>
+#include <ctime>
+
+#include "mengine/keycodec.h"
+
+namespace mserver {
+namespace kc = mengine::keycodec;
+
+namespace {
+
+std::string Key(std::string_view global, std::initializer_list<std::string> subscripts) {
+  return kc::Encode(global, std::vector<std::string>(subscripts));
+}
+
+std::string SourceKey(std::string_view name) { return Key("ROUTINE", {std::string(name)}); }
+std::string ObjectKey(std::string_view name) { return Key("rOBJ", {std::string(name)}); }
+
+std::string PastDescendants(std::string key) {
+  key.push_back(kc::kPastDescendants);
+  return key;
+}
+
+// Local time in $HOROLOG form: days since 31 Dec 1840, seconds of the day.
+std::string Horolog() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  const long long utcOffset = local.tm_gmtoff;
+  const long long seconds = static_cast<long long>(now) + utcOffset;
+  const long long days = seconds / 86400 + 47117;  // 1970-01-01 is day 47117
+  return std::to_string(days) + "," + std::to_string(seconds % 86400);
+}
+
+}  // namespace
+
+std::uint64_t NextRoutineVersion() {
+  static std::atomic<std::uint64_t> next{1};
+  return next.fetch_add(1);
+}
+
+std::shared_ptr<const mengine::RoutineImage> GlobalRoutineStore::Load(std::string_view name) {
+  const std::uint64_t generation = globals_.RoutineGeneration();
+  {
+    std::lock_guard lock(mutex_);
+    auto it = cache_.find(name);
+    if (it != cache_.end() && it->second.generation == generation) return it->second.image;
+  }
+  auto compiled = globals_.Get(ObjectKey(name));
+  if (!compiled) {
+    std::lock_guard lock(mutex_);
+    cache_.erase(std::string(name));
+    return nullptr;
+  }
+  std::vector<std::string> source;
+  const std::string count = globals_.Get(Key("ROUTINE", {std::string(name), "0", "0"})).value_or("0");
+  const long lines = std::strtol(count.c_str(), nullptr, 10);
+  for (long n = 1; n <= lines; ++n) {
+    auto line = globals_.Get(Key("ROUTINE", {std::string(name), "0", std::to_string(n)}));
+    if (!line) break;  // a partly removed source counts up to its first gap
+    source.push_back(std::move(*line));
+  }
+
+  std::lock_guard lock(mutex_);
+  Cached& slot = cache_[std::string(name)];
+  if (slot.image && slot.image->compiled == *compiled && slot.image->source == source) {
+    slot.generation = generation;  // unchanged: keep the engine's parsed form
+    return slot.image;
+  }
+  auto image = std::make_shared<mengine::RoutineImage>();
+  image->name = std::string(name);
+  image->source = std::move(source);
+  image->compiled = std::move(*compiled);
+  image->version = NextRoutineVersion();
+  slot.generation = generation;
+  slot.image = image;
+  return image;
+}
+
+void GlobalRoutineStore::Save(std::string_view name, std::vector<std::string> source,
+                              std::string compiled) {
+  const std::string n(name);
+  const std::string sourceKey = SourceKey(name);
+  std::vector<WriteOp> ops;
+  ops.push_back({WriteOp::Kind::DeleteRange, sourceKey, PastDescendants(sourceKey)});
+  ops.push_back({WriteOp::Kind::Put, Key("ROUTINE", {n, "0"}), Horolog()});
+  ops.push_back({WriteOp::Kind::Put, Key("ROUTINE", {n, "0", "0"}), std::to_string(source.size())});
+  for (std::size_t i = 0; i < source.size(); ++i) {
+    ops.push_back({WriteOp::Kind::Put, Key("ROUTINE", {n, "0", std::to_string(i + 1)}),
+                   std::move(source[i])});
+  }
+  ops.push_back({WriteOp::Kind::Put, ObjectKey(name), std::move(compiled)});
+  globals_.Write(ops);
+}
+
+bool GlobalRoutineStore::Remove(std::string_view name) {
+  const bool existed = globals_.Get(ObjectKey(name)).has_value();
+  const std::string sourceKey = SourceKey(name);
+  const std::string objectKey = ObjectKey(name);
+  globals_.Write({{WriteOp::Kind::DeleteRange, sourceKey, PastDescendants(sourceKey)},
+                  {WriteOp::Kind::DeleteRange, objectKey, PastDescendants(objectKey)}});
+  return existed;
+}
+
+std::vector<std::string> GlobalRoutineStore::List() {
+  std::vector<std::string> names;
+  const std::string parent = kc::EncodeName("rOBJ");
+  std::string after;
+  while (auto sub = globals_.Order(parent, after, false)) {
+    std::string key = parent + *sub;
+    if (auto decoded = kc::DecodeSubscript(key, parent.size())) names.push_back(*decoded);
+    after = std::move(*sub);
+  }
+  return names;
+}
+
+}  // namespace mserver

@@ -1,0 +1,242 @@
+#include "mserver/server_host.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "global_routines.h"
+#include "lmdb_globals.h"
+#include "mserver/byte_store.h"
+#include "process_activity.h"
+
+namespace mserver {
+namespace {
+
+// $ZU function number of the journaling switch: $ZU(139) answers the calling
+// process's state (1 on, 0 off), $ZU(139,0|1) sets it and answers the new one.
+constexpr const char* kJournalZu = "139";
+
+// The journaling switch routine that installers call around bulk loads.
+const std::vector<std::string> kNojrnRoutine = {
+    "%NOJRN ;switches journaling of global updates for the calling process",
+    " q",
+    "ENABLE q:$zu(139,1)  q",
+    "DISABLE q:$zu(139,0)  q",
+};
+
+// Writes a job's output to the server log, one log line per output line.
+class JobOutput final : public mengine::OutputSink {
+ public:
+  JobOutput(Log& log, std::string prefix) : log_(log), prefix_(std::move(prefix)) {}
+  ~JobOutput() override { Flush(); }
+  void Write(std::string_view bytes) override {
+    for (char c : bytes) {
+      if (c == '\n') {
+        Flush();
+      } else if (c != '\r') {
+        pending_.push_back(c);
+      }
+    }
+  }
+  void Flush() {
+    if (!pending_.empty()) log_.Line(prefix_ + pending_);
+    pending_.clear();
+  }
+
+ private:
+  Log& log_;
+  std::string prefix_;
+  std::string pending_;
+};
+
+}  // namespace
+
+struct ServerHost::Space {
+  std::unique_ptr<ByteStore> store;
+  std::unique_ptr<LmdbGlobalStore> globals;
+  std::unique_ptr<GlobalRoutineStore> routines;
+};
+
+struct ServerHost::Job {
+  std::thread thread;
+  mengine::Process* process = nullptr;  // guarded by jobsMutex_
+  bool finished = false;                // guarded by jobsMutex_
+};
+
+std::vector<std::string> DefaultNamespaces() { return {"%CACHELIB", "%SYS", "SAMPLES", "USER"}; }
+
+std::string NamespaceName(std::string_view name) {
+  std::string out(name);
+  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::vector<std::string> NamespacesInFolder(const std::filesystem::path& data) {
+  std::vector<std::string> out;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(data, ec)) {
+    if (entry.is_directory() && std::filesystem::exists(entry.path() / "data.mdb")) {
+      out.push_back(NamespaceName(entry.path().filename().string()));
+    }
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+ServerHost::ServerHost(HostConfig config, Log& log) : config_(std::move(config)), log_(log) {
+  std::vector<std::string> names =
+      config_.namespaces.empty() ? DefaultNamespaces() : config_.namespaces;
+  names.push_back(kSystemNamespace);
+  for (std::string& n : names) n = NamespaceName(n);
+  std::sort(names.begin(), names.end());
+  names.erase(std::unique(names.begin(), names.end()), names.end());
+  for (const std::string& name : names) {
+    if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") {
+      throw StoreError("bad namespace name '" + name + "'");
+    }
+    auto space = std::make_unique<Space>();
+    space->store = ByteStore::Open(config_.data / name);
+    space->globals = std::make_unique<LmdbGlobalStore>(*space->store);
+    space->routines = std::make_unique<GlobalRoutineStore>(*space->globals);
+    spaces_.emplace(name, std::move(space));
+  }
+  names_ = std::move(names);
+
+  ProcessActivity setup;
+  ProcessActivity::Scope scope(setup);
+  Routines(kSystemNamespace)
+      ->Save("%NOJRN", kNojrnRoutine, mengine::CompileRoutine("%NOJRN", kNojrnRoutine));
+  setup.SyncAll();
+}
+
+ServerHost::~ServerHost() {
+  if (!StopJobs(std::chrono::milliseconds(5000))) {
+    log_.Line("waiting for " + std::to_string(RunningJobs()) + " job(s) to stop");
+  }
+  // The databases close after this, so every job thread must be gone first.
+  std::vector<std::unique_ptr<Job>> jobs;
+  {
+    std::lock_guard lock(jobsMutex_);
+    jobs.swap(jobs_);
+  }
+  for (auto& job : jobs) {
+    if (job->thread.joinable()) job->thread.join();
+  }
+}
+
+std::vector<std::string> ServerHost::Namespaces() { return names_; }
+
+ServerHost::Space* ServerHost::Find(std::string_view ns) {
+  auto it = spaces_.find(ns);
+  if (it == spaces_.end()) it = spaces_.find(NamespaceName(ns));
+  return it == spaces_.end() ? nullptr : it->second.get();
+}
+
+mengine::GlobalStore* ServerHost::Globals(std::string_view ns) {
+  Space* s = Find(ns);
+  return s ? s->globals.get() : nullptr;
+}
+
+mengine::RoutineStore* ServerHost::Routines(std::string_view ns) {
+  Space* s = Find(ns);
+  return s ? s->routines.get() : nullptr;
+}
+
+mengine::ZuResult ServerHost::ZU(const mengine::ZuCall& call) {
+  if (!call.args.empty() && call.args[0] == kJournalZu && call.args.size() <= 2) {
+    ProcessActivity& activity = ProcessActivity::Current();
+    if (call.args.size() == 2) {
+      if (call.args[1] != "0" && call.args[1] != "1") return {};
+      activity.journaling = call.args[1] == "1";
+    }
+    return {true, activity.journaling ? "1" : "0"};
+  }
+  return Host::ZU(call);
+}
+
+int ServerHost::RunningJobs() {
+  std::lock_guard lock(jobsMutex_);
+  return running_;
+}
+
+bool ServerHost::StartJob(const mengine::JobRequest& request, std::chrono::milliseconds timeout) {
+  std::unique_lock lock(jobsMutex_);
+  // Join the threads of jobs that have ended.
+  std::erase_if(jobs_, [](std::unique_ptr<Job>& job) {
+    if (!job->finished) return false;
+    job->thread.join();
+    return true;
+  });
+  if (config_.maxJobs <= 0 || stopping_) return false;  // no slot can ever free
+  auto hasSlot = [&] { return stopping_ || running_ < config_.maxJobs; };
+  if (timeout.count() < 0) {
+    jobsChanged_.wait(lock, hasSlot);
+  } else if (!jobsChanged_.wait_for(lock, timeout, hasSlot)) {
+    return false;
+  }
+  if (stopping_) return false;
+  ++running_;
+  auto job = std::make_unique<Job>();
+  Job& ref = *job;
+  jobs_.push_back(std::move(job));
+  ref.thread = std::thread([this, &ref, request] { RunJob(ref, request); });
+  return true;
+}
+
+void ServerHost::RunJob(Job& job, mengine::JobRequest request) {
+  const std::uint64_t id = NewJobId();
+  JobOutput output(log_, "job " + std::to_string(id) + ": ");
+  ProcessActivity activity;
+  ProcessActivity::Scope scope(activity);
+  const std::string entry = request.label + "^" + request.routine;
+  {
+    mengine::ProcessOptions options;
+    options.ns = request.ns;
+    options.output = &output;
+    options.limits = config_.jobLimits;
+    options.job = id;
+    mengine::Process process(*this, options);
+    {
+      std::lock_guard lock(jobsMutex_);
+      job.process = &process;
+      if (stopping_) process.RequestStop();
+    }
+    log_.Line("job " + std::to_string(id) + " started: " + entry + " in " + request.ns);
+    mengine::Result result;
+    try {
+      result = process.RunEntry(request);
+    } catch (const std::exception& e) {
+      result.error = true;
+      result.error_text = e.what();
+    }
+    output.Flush();
+    try {
+      activity.SyncAll();
+    } catch (const std::exception& e) {
+      log_.Line("job " + std::to_string(id) + ": sync failed: " + e.what());
+    }
+    log_.Line("job " + std::to_string(id) + " ended" +
+              (result.error ? " with error " + result.error_text : std::string()));
+    std::lock_guard lock(jobsMutex_);
+    job.process = nullptr;
+  }  // the process ends here and releases its locks
+  std::lock_guard lock(jobsMutex_);
+  job.finished = true;
+  --running_;
+  jobsChanged_.notify_all();
+}
+
+bool ServerHost::StopJobs(std::chrono::milliseconds grace) {
+  std::unique_lock lock(jobsMutex_);
+  stopping_ = true;
+  for (auto& job : jobs_) {
+    if (job->process) job->process->RequestStop();
+  }
+  jobsChanged_.notify_all();
+  const bool idle = jobsChanged_.wait_for(lock, grace, [&] { return running_ == 0; });
+  for (auto& job : jobs_) {
+    if (job->finished && job->thread.joinable()) job->thread.join();
+  }
+  return idle;
+}
+
+}  // namespace mserver

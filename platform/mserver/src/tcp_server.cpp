@@ -1,0 +1,309 @@
+#include "mserver/tcp_server.h"
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "mlink/errors.h"
+#include "mserver/session.h"
+
+namespace mserver {
+namespace {
+
+std::string Text(std::string_view a, std::string_view b) {
+  std::string out(a);
+  out.append(b);
+  return out;
+}
+
+// The address a socket is bound to (its local end).
+mlink::Endpoint LocalEndpoint(int fd) {
+  sockaddr_storage addr{};
+  socklen_t len = sizeof addr;
+  mlink::Endpoint out;
+  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return out;
+  char host[NI_MAXHOST];
+  char port[NI_MAXSERV];
+  if (::getnameinfo(reinterpret_cast<sockaddr*>(&addr), len, host, sizeof host, port, sizeof port,
+                    NI_NUMERICHOST | NI_NUMERICSERV) == 0) {
+    out.host = host;
+    out.port = static_cast<std::uint16_t>(std::stoi(port));
+  }
+  return out;
+}
+
+std::string PeerText(int fd) {
+  sockaddr_storage addr{};
+  socklen_t len = sizeof addr;
+  char host[NI_MAXHOST] = "?";
+  char port[NI_MAXSERV] = "?";
+  if (::getpeername(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+    ::getnameinfo(reinterpret_cast<sockaddr*>(&addr), len, host, sizeof host, port, sizeof port,
+                  NI_NUMERICHOST | NI_NUMERICSERV);
+  }
+  return Text(Text(host, ":"), port);
+}
+
+// Sends a Fault on a best-effort basis before a close.
+void TrySendFault(const mlink::Socket& socket, const std::string& reason) {
+  try {
+    mlink::WriteAll(socket, mlink::EncodeFrame(mlink::Fault{reason}),
+                    mlink::DeadlineAfter(std::chrono::milliseconds(500)));
+  } catch (const mlink::LinkError&) {
+    // The peer is gone or not reading: the close tells it enough.
+  }
+}
+
+}  // namespace
+
+struct TcpServer::Connection {
+  std::uint64_t id = 0;
+  std::string peer;
+  mlink::Socket socket;
+  std::thread thread;
+  std::atomic<bool> finished{false};
+  std::atomic<bool> busy{false};  // running a line
+  std::mutex sessionMutex;
+  Session* session = nullptr;  // guarded by sessionMutex
+};
+
+TcpServer::TcpServer(ServerHost& host, ServerOptions options, Transcript* transcript)
+    : host_(host), options_(std::move(options)), transcript_(transcript) {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+    throw std::runtime_error(Text("cannot create a pipe: ", std::strerror(errno)));
+  }
+  wakeRead_ = fds[0];
+  wakeWrite_ = fds[1];
+}
+
+TcpServer::~TcpServer() {
+  Stop();
+  for (auto& c : connections_) {
+    if (c->thread.joinable()) c->thread.join();
+  }
+  ::close(wakeRead_);
+  ::close(wakeWrite_);
+}
+
+int TcpServer::connectionCount() {
+  std::lock_guard lock(mutex_);
+  int n = 0;
+  for (auto& c : connections_) n += c->finished ? 0 : 1;
+  return n;
+}
+
+void TcpServer::Listen() {
+  const std::string where = options_.listen.ToString();
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  const std::string port = std::to_string(options_.listen.port);
+  if (int rc = ::getaddrinfo(options_.listen.host.c_str(), port.c_str(), &hints, &found); rc != 0) {
+    throw std::runtime_error("cannot listen on " + where + ": " + ::gai_strerror(rc));
+  }
+  std::string failure = "no usable address";
+  for (addrinfo* a = found; a; a = a->ai_next) {
+    mlink::Socket s(::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol));
+    if (!s.valid()) continue;
+    int one = 1;
+    ::setsockopt(s.fd(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (::bind(s.fd(), a->ai_addr, a->ai_addrlen) == 0 && ::listen(s.fd(), 128) == 0) {
+      listener_ = std::move(s);
+      break;
+    }
+    failure = std::strerror(errno);
+  }
+  ::freeaddrinfo(found);
+  if (!listener_.valid()) throw std::runtime_error("cannot listen on " + where + ": " + failure);
+  bound_ = LocalEndpoint(listener_.fd());
+  host_.log().Line("listening on " + bound_.ToString() +
+                   (options_.advertise ? ", announcing " + options_.advertise->ToString() : ""));
+}
+
+void TcpServer::Stop() {
+  stopping_ = true;
+  const char byte = 1;
+  [[maybe_unused]] auto n = ::write(wakeWrite_, &byte, 1);
+}
+
+void TcpServer::ReapFinished() {
+  std::lock_guard lock(mutex_);
+  connections_.remove_if([](std::unique_ptr<Connection>& c) {
+    if (!c->finished) return false;
+    c->thread.join();
+    return true;
+  });
+}
+
+// A line may run for long (a LOCK without time-out, a loop); when its client
+// has gone away meanwhile, stop the line so the process ends and frees its
+// locks.
+void TcpServer::WatchBusyConnections() {
+  std::lock_guard lock(mutex_);
+  for (auto& c : connections_) {
+    if (c->finished || !c->busy) continue;
+    pollfd p{c->socket.fd(), POLLRDHUP, 0};
+    if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR))) {
+      std::lock_guard sessionLock(c->sessionMutex);
+      if (c->session) {
+        host_.log().Line("connection " + std::to_string(c->id) +
+                         ": client gone while a line runs; stopping it");
+        c->session->RequestStop();
+      }
+    }
+  }
+}
+
+void TcpServer::Run() {
+  if (!listener_.valid()) Listen();
+  while (!stopping_) {
+    pollfd fds[2] = {{listener_.fd(), POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+    int rc = ::poll(fds, 2, 200);
+    WatchBusyConnections();
+    ReapFinished();
+    if (rc <= 0 || !(fds[0].revents & POLLIN)) continue;
+    int fd = ::accept4(listener_.fd(), nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) continue;
+    auto connection = std::make_unique<Connection>();
+    connection->id = nextConnection_.fetch_add(1);
+    connection->socket = mlink::Socket(fd);
+    connection->peer = PeerText(fd);
+    if (connectionCount() >= options_.maxConnections) {
+      host_.log().Line("connection from " + connection->peer + " refused: limit of " +
+                       std::to_string(options_.maxConnections) + " connections reached");
+      TrySendFault(connection->socket, "too many connections (limit " +
+                                           std::to_string(options_.maxConnections) + ")");
+      continue;
+    }
+    Connection& ref = *connection;
+    {
+      std::lock_guard lock(mutex_);
+      connections_.push_back(std::move(connection));
+    }
+    ref.thread = std::thread([this, &ref] { Serve(ref); });
+  }
+
+  // Stopping: wake every connection and end its process.
+  host_.log().Line("stopping: closing " + std::to_string(connectionCount()) + " connection(s)");
+  {
+    std::lock_guard lock(mutex_);
+    for (auto& c : connections_) {
+      c->socket.Shutdown();
+      std::lock_guard sessionLock(c->sessionMutex);
+      if (c->session) c->session->RequestStop();
+    }
+  }
+  std::list<std::unique_ptr<Connection>> all;
+  {
+    std::lock_guard lock(mutex_);
+    all.swap(connections_);
+  }
+  for (auto& c : all) {
+    if (c->thread.joinable()) c->thread.join();
+  }
+  listener_.Close();
+}
+
+void TcpServer::Serve(Connection& c) {
+  const std::string name = "connection " + std::to_string(c.id) + " (" + c.peer + ")";
+  std::string reason = "closed by the client";
+  try {
+    Converse(c);
+  } catch (const mlink::ProtocolError& e) {
+    reason = Text("closed: bad input: ", e.what());
+    TrySendFault(c.socket, e.what());
+  } catch (const mlink::LinkError& e) {
+    reason = Text("closed: ", e.what());
+  } catch (const std::exception& e) {
+    reason = Text("closed: server failure: ", e.what());
+    TrySendFault(c.socket, e.what());
+  }
+  if (stopping_) reason = "closed: the server is stopping";
+  host_.log().Line(name + " " + reason);
+  c.socket.Shutdown();
+  c.finished = true;
+}
+
+void TcpServer::Converse(Connection& c) {
+  auto hello = mlink::ReadFrame(c.socket, options_.maxFrame,
+                                mlink::DeadlineAfter(options_.handshakeTimeout));
+  if (!hello) return;
+  mlink::Message first = mlink::DecodeBody(*hello);
+  auto* h = std::get_if<mlink::Hello>(&first);
+  if (!h) throw mlink::ProtocolError("the first message must be a hello");
+  if (h->version != mlink::kProtocolVersion) {
+    throw mlink::ProtocolError("unsupported protocol version " + std::to_string(h->version) +
+                               " (this server speaks " +
+                               std::to_string(mlink::kProtocolVersion) + ")");
+  }
+
+  auto names = host_.Namespaces();
+  std::string start = options_.initialNamespace;
+  if (!host_.Globals(start)) start = kSystemNamespace;
+  Session session(host_, start, nullptr, options_.limits);
+  {
+    std::lock_guard lock(c.sessionMutex);
+    c.session = &session;
+  }
+  struct Detach {
+    Connection& c;
+    ~Detach() {
+      std::lock_guard lock(c.sessionMutex);
+      c.session = nullptr;
+    }
+  } detach{c};
+
+  mlink::Welcome welcome;
+  welcome.serverAddress =
+      options_.advertise ? options_.advertise->ToString() : LocalEndpoint(c.socket.fd()).ToString();
+  welcome.serverVersion = host_.ZVersion();
+  welcome.process = std::to_string(session.job());
+  mlink::WriteAll(c.socket, mlink::EncodeFrame(welcome),
+                  mlink::DeadlineAfter(options_.handshakeTimeout));
+  host_.log().Line("connection " + std::to_string(c.id) + " (" + c.peer + ", client '" +
+                   h->clientName + "') served by process " + welcome.process);
+
+  while (!stopping_) {
+    std::optional<std::string> body;
+    try {
+      body = mlink::ReadFrame(c.socket, options_.maxFrame, mlink::DeadlineAfter(options_.idleTimeout));
+    } catch (const mlink::ProtocolError&) {
+      throw;
+    } catch (const mlink::LinkError& e) {
+      if (std::string_view(e.what()).find("time limit") != std::string_view::npos) {
+        const std::string idle = "idle for longer than " +
+                                 std::to_string(options_.idleTimeout.count() / 1000) + " s";
+        TrySendFault(c.socket, idle);
+        throw mlink::LinkError(idle);
+      }
+      throw;
+    }
+    if (!body) return;
+    mlink::Message message = mlink::DecodeBody(*body);
+    auto* request = std::get_if<mlink::Request>(&message);
+    if (!request) throw mlink::ProtocolError("expected a request after the handshake");
+
+    RequestReport report;
+    c.busy = true;
+    mlink::Answer answer = session.Run(*request, &report);
+    c.busy = false;
+    if (transcript_) transcript_->Record(session.job(), report, *request, answer);
+    mlink::WriteAll(c.socket, mlink::EncodeFrame(answer),
+                    mlink::DeadlineAfter(std::chrono::seconds(60)));
+    if (session.halted()) throw mlink::LinkError("the process halted");
+  }
+}
+
+}  // namespace mserver
