@@ -14,16 +14,6 @@ void WriteLogHeader(InstallLog& log, const CalendarDate& today, double startTime
   log.Add("");
 }
 
-std::filesystem::path DefaultFallbackFolder() {
-#ifdef _WIN32
-  return std::filesystem::path("C:\\Windows\\Temp");
-#else
-  std::error_code ec;
-  auto tmp = std::filesystem::temp_directory_path(ec);
-  return ec ? std::filesystem::path("/tmp") : tmp;
-#endif
-}
-
 std::filesystem::path FirstFreeLogName(const std::filesystem::path& folder, const std::filesystem::path& logPath) {
   const std::string base = logPath.stem().string();
   const std::string ext = logPath.extension().string();

@@ -14,10 +14,6 @@ namespace dorvik {
 void WriteLogHeader(InstallLog& log, const CalendarDate& today, double startTime,
                     const std::string& installerVersion);
 
-// Where the protocol goes when the program folder cannot take it: the
-// system's temporary folder ("C:\Windows\Temp" on Windows).
-std::filesystem::path DefaultFallbackFolder();
-
 // The first free name of the series dorvik.txt, dorvik1.txt, dorvik2.txt, ...
 // in `folder` for the base name "dorvik" of `logPath`.
 std::filesystem::path FirstFreeLogName(const std::filesystem::path& folder, const std::filesystem::path& logPath);

@@ -1,0 +1,40 @@
+// Start-up of a run without its windows: options and their command line,
+// the connection settings, the licence, the log header and the
+// distribution's header. The wizard and the command-line installer both
+// start this way.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "server/session.h"
+
+namespace dorvik {
+
+// The positional arguments: 1st "q" (soft pre-actions) or "no" (none);
+// 2nd "%" (no library test) or, when a 3rd is given, the chunk limit.
+// A bad number is logged and leaves the chunk limit as it was.
+void ParseCommandLine(const std::vector<std::string>& args, InstallOptions& options, InstallLog& log);
+
+// Reads the licence's lines; false when the file cannot be read.
+bool LoadLicence(const std::filesystem::path& path, std::vector<std::string>& lines);
+
+// The registry values "IP", "Port" and "NS", with their defaults.
+void LoadConnectionSettings(SettingsStore& store, ConnectionSettings& settings);
+void SaveConnectionSettings(SettingsStore& store, const ConnectionSettings& settings);
+
+struct StartupResult {
+  bool headerRead = false;
+  bool licencePresent = false;
+  std::vector<std::string> licenceLines;
+};
+
+// Everything the wizard's creation does besides its windows, in its order:
+// defaults, licence, settings, command line, log header, distribution header.
+StartupResult StartSession(Session& s, const std::vector<std::string>& args);
+
+// Counts the consecutive pictures 1, 2, ... (any extension) in the images
+// folder; leaves the count alone when the folder is missing.
+bool CountImages(Session& s);
+
+}  // namespace dorvik

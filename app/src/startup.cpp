@@ -1,0 +1,105 @@
+#include "app/startup.h"
+
+#include <fstream>
+#include <stdexcept>
+
+#include "app/log_file.h"
+#include "distribution/codepage.h"
+
+namespace dorvik {
+
+namespace {
+
+std::string Arg(const std::vector<std::string>& args, std::size_t i) { return i < args.size() ? args[i] : ""; }
+
+// The whole text must be a decimal integer, as the original conversion
+// demands; anything else is a failure with a message.
+int ToInteger(const std::string& text) {
+  std::size_t used = 0;
+  int value = 0;
+  try {
+    value = std::stoi(text, &used);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used == 0 || used != text.size()) throw std::invalid_argument("'" + text + "' is not a valid integer value");
+  return value;
+}
+
+}  // namespace
+
+void ParseCommandLine(const std::vector<std::string>& args, InstallOptions& options, InstallLog& log) {
+  const std::string first = Arg(args, 0);
+  if (first == "q") options.HardPreAction = false;
+  if (first == "no") options.RunPreActions = false;
+  try {
+    if (Arg(args, 1) == "%") options.DetectLibrary = false;
+    if (!Arg(args, 2).empty()) options.ChunkLimit = ToInteger(Arg(args, 1));
+  } catch (const std::exception& e) {
+    log.Add(Ru("Ошибка GUI приложения: ") + e.what());
+    return;
+  }
+  if (options.ChunkLimit > kMaxChunkLimit) options.ChunkLimit = kMaxChunkLimit;
+}
+
+bool LoadLicence(const std::filesystem::path& path, std::vector<std::string>& lines) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  lines.clear();
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return !in.bad();
+}
+
+void LoadConnectionSettings(SettingsStore& store, ConnectionSettings& settings) {
+  settings.IP = store.Read("IP").value_or("127.0.0.1");
+  settings.Port = store.Read("Port").value_or("1972");
+  settings.PreferredNamespace = store.Read("NS").value_or("USER");
+}
+
+void SaveConnectionSettings(SettingsStore& store, const ConnectionSettings& settings) {
+  if (!store.IsOpen()) return;  // nothing was opened at start: nothing to keep
+  store.Write("IP", settings.IP);
+  store.Write("Port", settings.Port);
+  store.Write("NS", settings.Namespace);
+}
+
+StartupResult StartSession(Session& s, const std::vector<std::string>& args) {
+  StartupResult result;
+  result.licencePresent = LoadLicence(s.files.LicencePath, result.licenceLines);
+  s.run.InstallSucceeded = false;
+  s.run.UserAbort = false;
+  s.options = InstallOptions{};
+  LoadConnectionSettings(s.settings, s.connection);
+  s.options.ChunkLimit = kMaxChunkLimit;
+  ParseCommandLine(args, s.options, s.log);
+  s.run.StartTime = s.clock.TimeOfDay();
+  WriteLogHeader(s.log, s.clock.Today(), s.run.StartTime, kInstallerVersion);
+  result.headerRead = s.reader.ReadHeader(s.dist, s.log);
+  return result;
+}
+
+bool CountImages(Session& s) {
+  std::error_code ec;
+  if (!std::filesystem::is_directory(s.files.ImagesFolder, ec)) return false;
+  // The names present, so that the count does not scan the folder per number.
+  std::vector<std::string> stems;
+  for (const auto& entry : std::filesystem::directory_iterator(s.files.ImagesFolder, ec)) {
+    if (entry.is_regular_file(ec)) stems.push_back(entry.path().stem().string());
+  }
+  auto present = [&](int n) {
+    const std::string stem = s.files.ImagePrefix + std::to_string(n);
+    for (const auto& st : stems) {
+      if (st == stem) return true;
+    }
+    return false;
+  };
+  s.run.ImageCount = 0;
+  while (present(s.run.ImageCount + 1)) ++s.run.ImageCount;
+  return s.run.ImageCount > 0;
+}
+
+}  // namespace dorvik
