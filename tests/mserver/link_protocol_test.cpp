@@ -1,0 +1,184 @@
+// The link protocol's codec and the client's behaviour against peers that
+// misbehave (refuse, stay silent, close in mid-frame, send garbage).
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "mlink/client.h"
+#include "mlink/endpoint.h"
+#include "mlink/messages.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kAllBytes = [] {
+  std::string s;
+  for (int i = 0; i < 256; ++i) s.push_back(static_cast<char>(i));
+  return s;
+}();
+
+TEST(LinkProtocol, MessagesSurviveEncodingWithEveryByteValue) {
+  mlink::Request request{"%SYS", kAllBytes, "\x8f\xe0\xa8\xa2\xa5\xe2", "s text(P1)=P2"};
+  auto decoded = std::get<mlink::Request>(mlink::DecodeBody(mlink::EncodeBody(request)));
+  EXPECT_EQ(decoded.nameSpace, "%SYS");
+  EXPECT_EQ(decoded.p1, kAllBytes);
+  EXPECT_EQ(decoded.p2, "\x8f\xe0\xa8\xa2\xa5\xe2");
+  EXPECT_EQ(decoded.code, "s text(P1)=P2");
+
+  mlink::Answer answer{1, "<UNDEFINED>st+3^dorvik *x", kAllBytes, "", "2", "USER"};
+  auto a = std::get<mlink::Answer>(mlink::DecodeBody(mlink::EncodeBody(answer)));
+  EXPECT_EQ(a.error, 1);
+  EXPECT_EQ(a.errorName, "<UNDEFINED>st+3^dorvik *x");
+  EXPECT_EQ(a.value, kAllBytes);
+  EXPECT_EQ(a.p2, "2");
+  EXPECT_EQ(a.nameSpace, "USER");
+
+  auto w = std::get<mlink::Welcome>(
+      mlink::DecodeBody(mlink::EncodeBody(mlink::Welcome{1, "10.0.0.5:1972", "v", "7"})));
+  EXPECT_EQ(w.serverAddress, "10.0.0.5:1972");
+
+  // The frame prefix is the body length, big-endian.
+  std::string frame = mlink::EncodeFrame(mlink::Fault{"x"});
+  ASSERT_EQ(frame.size(), 4u + 1u + 4u + 1u);
+  EXPECT_EQ(frame.substr(0, 4), std::string("\0\0\0\x06", 4));
+}
+
+TEST(LinkProtocol, MalformedBodiesAreRejected) {
+  const std::string good = mlink::EncodeBody(mlink::Request{"USER", "1", "2", "s x=1"});
+  // Every truncation of a valid body fails, as do trailing bytes.
+  for (std::size_t n = 0; n < good.size(); ++n) {
+    EXPECT_THROW(mlink::DecodeBody(good.substr(0, n)), mlink::ProtocolError) << "length " << n;
+  }
+  EXPECT_THROW(mlink::DecodeBody(good + "x"), mlink::ProtocolError);
+  EXPECT_THROW(mlink::DecodeBody(std::string("\x09", 1)), mlink::ProtocolError);
+  // A string length far beyond the body must not allocate or read past it.
+  EXPECT_THROW(mlink::DecodeBody(std::string("\x05\xff\xff\xff\xf0zz", 7)), mlink::ProtocolError);
+  std::string hello = mlink::EncodeBody(mlink::Hello{1, "c"});
+  hello[1] = 'X';
+  EXPECT_THROW(mlink::DecodeBody(hello), mlink::ProtocolError);
+}
+
+TEST(LinkProtocol, EndpointsParseAndPrint) {
+  EXPECT_EQ(mlink::ParseEndpoint("127.0.0.1:1972").ToString(), "127.0.0.1:1972");
+  EXPECT_EQ(mlink::ParseEndpoint(":56773").ToString(), "127.0.0.1:56773");
+  EXPECT_EQ(mlink::ParseEndpoint("[::1]:1972").host, "::1");
+  EXPECT_EQ(mlink::ParseEndpoint("[::1]:1972").ToString(), "[::1]:1972");
+  for (const char* bad : {"localhost", "host:", "host:70000", "host:12a", "::1:5", "h:-1"}) {
+    EXPECT_THROW(mlink::ParseEndpoint(bad), std::invalid_argument) << bad;
+  }
+}
+
+// A listening socket on a free loopback port, driven by the test.
+class FakeServer {
+ public:
+  FakeServer() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    ::listen(fd_, 4);
+    socklen_t len = sizeof addr;
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+  }
+  ~FakeServer() { ::close(fd_); }
+  mlink::Endpoint endpoint() const { return {"127.0.0.1", port_}; }
+  int Accept() { return ::accept(fd_, nullptr, nullptr); }
+
+ private:
+  int fd_;
+  std::uint16_t port_;
+};
+
+void Send(int fd, const std::string& bytes) {
+  ASSERT_EQ(::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+}
+
+TEST(LinkClient, ReportsRefusedSilentAndBrokenServersClearly) {
+  std::uint16_t closedPort;
+  {
+    FakeServer gone;
+    closedPort = gone.endpoint().port;
+  }
+  mlink::ClientOptions options;
+  options.connectTimeout = 2s;
+  options.callTimeout = 300ms;
+  {
+    mlink::Client c(options);
+    try {
+      c.Connect({"127.0.0.1", closedPort});
+      FAIL() << "connected to a closed port";
+    } catch (const mlink::LinkError& e) {
+      EXPECT_NE(std::string(e.what()).find("refused"), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find(std::to_string(closedPort)), std::string::npos);
+    }
+  }
+
+  FakeServer server;
+  // Silent during the handshake: the connect time limit ends the wait.
+  {
+    mlink::ClientOptions quick = options;
+    quick.connectTimeout = 300ms;
+    mlink::Client c(quick);
+    const auto start = std::chrono::steady_clock::now();
+    std::thread peer([&] {
+      int fd = server.Accept();
+      std::this_thread::sleep_for(800ms);
+      ::close(fd);
+    });
+    EXPECT_THROW(c.Connect(server.endpoint()), mlink::LinkError);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 700ms);
+    peer.join();
+  }
+  // Handshake done, then silence: the call time limit ends the wait and the
+  // connection is closed.
+  {
+    mlink::Client c(options);
+    std::thread peer([&] {
+      int fd = server.Accept();
+      char buf[256];
+      [[maybe_unused]] auto n = ::recv(fd, buf, sizeof buf, 0);
+      Send(fd, mlink::EncodeFrame(mlink::Welcome{1, "1.2.3.4:5", "v", "9"}));
+      std::this_thread::sleep_for(800ms);
+      ::close(fd);
+    });
+    c.Connect(server.endpoint());
+    EXPECT_EQ(c.welcome().serverAddress, "1.2.3.4:5");
+    try {
+      c.Call({"USER", "", "", "h 10"});
+      FAIL() << "the call did not time out";
+    } catch (const mlink::LinkError& e) {
+      EXPECT_NE(std::string(e.what()).find("time limit"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(c.connected());
+    EXPECT_THROW(c.Call({"USER", "", "", "s x=1"}), mlink::LinkError);
+    peer.join();
+  }
+  // A close in the middle of an answer, and an oversized frame.
+  for (const std::string& answer :
+       {std::string("\0\0\0\x40\x04\0\0", 7), std::string("\x7f\0\0\0", 4)}) {
+    mlink::Client c(options);
+    std::thread peer([&] {
+      int fd = server.Accept();
+      char buf[256];
+      [[maybe_unused]] auto n = ::recv(fd, buf, sizeof buf, 0);
+      Send(fd, mlink::EncodeFrame(mlink::Welcome{1, "a:1", "v", "9"}));
+      n = ::recv(fd, buf, sizeof buf, 0);
+      Send(fd, answer);
+      ::close(fd);
+    });
+    c.Connect(server.endpoint());
+    EXPECT_THROW(c.Call({"USER", "", "", "s x=1"}), mlink::LinkError);
+    EXPECT_FALSE(c.connected());
+    peer.join();
+  }
+}
+
+}  // namespace
