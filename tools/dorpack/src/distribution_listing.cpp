@@ -1,4 +1,4 @@
-#include "distribution_listing.h"
+#include "dorpack/distribution_listing.h"
 
 #include "distribution/codepage.h"
 #include "distribution/funcs.h"

@@ -1,8 +1,8 @@
 #include <iostream>
 
 #include "commands.h"
-#include "distribution_listing.h"
-#include "listing_output.h"
+#include "dorpack/distribution_listing.h"
+#include "dorpack/listing_output.h"
 
 namespace dorpack {
 

@@ -1,4 +1,4 @@
-#include "listing_output.h"
+#include "dorpack/listing_output.h"
 
 #include <iomanip>
 

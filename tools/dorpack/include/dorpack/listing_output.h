@@ -6,7 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "distribution_listing.h"
+#include "dorpack/distribution_listing.h"
 
 namespace dorpack {
 

@@ -1,0 +1,144 @@
+// The dorpack executable: build and list --json end to end, exit codes,
+// and files left untouched by a refused build.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "distribution/funcs.h"
+#include "test_files.h"
+
+namespace {
+
+using dorpack_test::ReadBytes;
+using dorpack_test::RunDorpack;
+using dorpack_test::ScratchFolder;
+using nlohmann::json;
+
+class DorpackCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_.Write("chk/VMCHK.int", "VMCHK ; проверка\nchk() q 1\n");
+    folder_.Write("src/VMA.int", "VMA ; первая программа\n w \"Привет\",!\n q\n");
+    folder_.Write("src/VMB.rtn", "VMB\n q\n");
+    folder_.Write("src/%VMLIB.m", "%VMLIB\n q\n");
+  }
+
+  std::string Path(const std::string& relative) const { return (folder_.Path() / relative).string(); }
+
+  ScratchFolder folder_;
+};
+
+TEST_F(DorpackCommand, ListJsonGivesBackTheManifest) {
+  for (const std::string key : {"0", "1", "254", "255", "\"auto\""}) {
+    SCOPED_TRACE("key " + key);
+    const std::string manifest = R"J({
+      "product": "Велмора Склад", "version": "2.9", "build_date": "08.12.2026", "password": "Секрет",
+      "key": )J" + key + R"J(,
+      "check_label": "chk^VMCHK", "check_routines": ["chk/VMCHK.int"],
+      "post_actions": [{"description": "Перестроение индексов", "label": "idx^VMA"},
+                       {"description": "Отчёт", "label": "rep^VMA(1)"}],
+      "routines": ["src/*.int", "src/*.rtn", "src/%*.m"]
+    })J";
+    // "Отчёт" cannot be shown by the installer: refused, nothing written.
+    folder_.Write("m.json", manifest);
+    const auto refused = RunDorpack({"build", Path("m.json"), "-o", Path("d.dat")});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find(Path("m.json") + ":6: the description of post-action 2 holds"), std::string::npos)
+        << refused.err;
+    EXPECT_FALSE(std::filesystem::exists(Path("d.dat")));
+
+    std::string fixed = manifest;
+    fixed.replace(fixed.find("Отчёт"), std::string("Отчёт").size(), "Отчет");
+    folder_.Write("m.json", fixed);
+    const auto built = RunDorpack({"build", Path("m.json"), "-o", Path("d.dat")});
+    ASSERT_EQ(built.exitCode, 0) << built.err;
+
+    const auto listed = RunDorpack({"list", "--json", Path("d.dat")});
+    ASSERT_EQ(listed.exitCode, 0) << listed.err;
+    const json got = json::parse(listed.out);
+    const json want = {
+        {"product", "Велмора Склад"},
+        {"version", "2.9"},
+        {"build_date", "08.12.2026"},
+        {"key", key == "\"auto\"" ? got.at("key").get<int>() : std::stoi(key)},
+        {"password", "Секрет"},
+        {"check_label", "chk^VMCHK"},
+        {"post_actions", {{{"description", "Перестроение индексов"}, {"label", "idx^VMA"}},
+                          {{"description", "Отчет"}, {"label", "rep^VMA(1)"}}}},
+        {"check_routines", {{{"name", "VMCHK"}, {"lines", {"VMCHK ; проверка", "chk() q 1"}}}}},
+        {"routines", {{{"name", "VMA"}, {"lines", {"VMA ; первая программа", " w \"Привет\",!", " q"}}},
+                      {{"name", "VMB"}, {"lines", {"VMB", " q"}}},
+                      {{"name", "%VMLIB"}, {"lines", {"%VMLIB", " q"}}}}}};
+    EXPECT_EQ(got, want);
+    std::filesystem::remove(Path("d.dat"));
+  }
+}
+
+TEST_F(DorpackCommand, RefusedBuildKeepsTheEarlierFile) {
+  folder_.Write("m.json", R"({"product": "P", "version": "1", "build_date": "D", "password": "pw",
+    "routines": ["src/VMA.int"]})");
+  ASSERT_EQ(RunDorpack({"build", Path("m.json"), "-o", Path("d.dat")}).exitCode, 0);
+  const std::string before = ReadBytes(Path("d.dat"));
+
+  folder_.Write("src/VMA.int", "VMA\n q\r\n");
+  const auto refused = RunDorpack({"build", Path("m.json"), "-o", Path("d.dat")});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_NE(refused.err.find(Path("src/VMA.int") + ":2: line 2 of routine VMA holds a carriage return"),
+            std::string::npos)
+      << refused.err;
+  EXPECT_EQ(ReadBytes(Path("d.dat")), before);
+  // No temporary file is left beside it.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_.Path()), {}), 4);
+}
+
+TEST_F(DorpackCommand, ListRefusesDamagedFiles) {
+  folder_.Write("m.json", R"({"product": "P", "version": "1", "build_date": "D", "password": "pw", "key": 0,
+    "post_actions": [{"description": "d", "label": "l"}], "routines": ["src/VMA.int", "src/VMB.rtn"]})");
+  ASSERT_EQ(RunDorpack({"build", Path("m.json"), "-o", Path("d.dat")}).exitCode, 0);
+  const std::string good = ReadBytes(Path("d.dat"));
+  ASSERT_EQ(RunDorpack({"list", Path("d.dat")}).exitCode, 0);
+
+  struct Damage {
+    std::string bytes;
+    std::string message;
+  };
+  std::string zero = good;
+  zero[zero.find("VMB")] = '\0';
+  std::string noPair = good;
+  noPair.replace(noPair.find("d#l@"), 4, "dl@");
+  std::string noLineEnd = good;
+  noLineEnd.erase(noLineEnd.find("VMB\n") + 3);
+  noLineEnd += "\r";
+  for (const Damage& d : {Damage{good.substr(0, 2), "the header has no product name"},
+                          Damage{std::string("\0\0P\r\r", 5), "the header has no version"},
+                          Damage{std::string("\0\0P\r1\rD\r", 8), "the source password is empty or missing"},
+                          Damage{zero, "a zero byte"},
+                          Damage{noPair, "a post-action without \"#\""},
+                          Damage{noLineEnd, "routine record 2 has no line end"}}) {
+    folder_.Write("bad.dat", d.bytes);
+    const auto listed = RunDorpack({"list", "--json", Path("bad.dat")});
+    EXPECT_EQ(listed.exitCode, 1) << d.message;
+    EXPECT_NE(listed.err.find(d.message), std::string::npos) << listed.err;
+    EXPECT_TRUE(listed.out.empty());
+  }
+  const auto missing = RunDorpack({"list", Path("none.dat")});
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_NE(missing.err.find("does not exist"), std::string::npos);
+}
+
+TEST_F(DorpackCommand, HelpAndWrongCommandLines) {
+  for (const auto& args : {std::initializer_list<std::string>{"--help"}, {"build", "--help"}, {"list", "--help"}}) {
+    const auto result = RunDorpack(args);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_NE(result.out.find("Usage: dorpack"), std::string::npos);
+  }
+  EXPECT_NE(RunDorpack({"list", "--help"}).out.find("--json"), std::string::npos);
+  EXPECT_NE(RunDorpack({"build", "--help"}).out.find("-o"), std::string::npos);
+  EXPECT_EQ(RunDorpack({}).exitCode, 2);
+  EXPECT_EQ(RunDorpack({"pack"}).exitCode, 2);
+  EXPECT_EQ(RunDorpack({"build", Path("m.json")}).exitCode, 2);
+  EXPECT_EQ(RunDorpack({"list", "--xml", Path("d.dat")}).exitCode, 2);
+  EXPECT_EQ(RunDorpack({"build", Path("none.json"), "-o", Path("d.dat")}).exitCode, 1);
+}
+
+}  // namespace
