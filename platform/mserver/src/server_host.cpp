@@ -7,6 +7,7 @@
 #include "lmdb_globals.h"
 #include "mserver/byte_store.h"
 #include "process_activity.h"
+#include "server_locks.h"
 
 namespace mserver {
 namespace {
@@ -82,7 +83,8 @@ std::vector<std::string> NamespacesInFolder(const std::filesystem::path& data) {
   return out;
 }
 
-ServerHost::ServerHost(HostConfig config, Log& log) : config_(std::move(config)), log_(log) {
+ServerHost::ServerHost(HostConfig config, Log& log)
+    : config_(std::move(config)), log_(log), locks_(std::make_unique<ServerLockTable>()) {
   std::vector<std::string> names =
       config_.namespaces.empty() ? DefaultNamespaces() : config_.namespaces;
   names.push_back(kSystemNamespace);

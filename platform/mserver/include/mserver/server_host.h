@@ -50,7 +50,7 @@ class ServerHost final : public mengine::Host {
   std::vector<std::string> Namespaces() override;
   mengine::GlobalStore* Globals(std::string_view ns) override;
   mengine::RoutineStore* Routines(std::string_view ns) override;
-  mengine::LockTable& Locks() override { return locks_; }
+  mengine::LockTable& Locks() override { return *locks_; }
   bool StartJob(const mengine::JobRequest& request, std::chrono::milliseconds timeout) override;
   std::uint64_t NewJobId() override { return nextJob_.fetch_add(1); }
   std::string ZVersion() override { return kServerVersion; }
@@ -73,7 +73,7 @@ class ServerHost final : public mengine::Host {
   Log& log_;
   std::vector<std::string> names_;  // sorted
   std::map<std::string, std::unique_ptr<Space>, std::less<>> spaces_;
-  mengine::MemoryLockTable locks_;
+  std::unique_ptr<mengine::LockTable> locks_;
   std::atomic<std::uint64_t> nextJob_{1};
 
   std::mutex jobsMutex_;
