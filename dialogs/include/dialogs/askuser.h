@@ -1,0 +1,42 @@
+// The question dialog: a question from a post-action and a line of text for
+// the answer.
+#pragma once
+
+#include <QDialog>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace dorvik {
+
+// How many lines the question takes in a label `width` wide: greedy
+// counting of the words (split at single blanks), a word wider than the
+// label taking a line of its own.
+int CountQuestionLines(const QString& question, const QFontMetrics& metrics, int width);
+
+class TfmAskUser : public QDialog {
+ public:
+  static constexpr int kDesignWidth = 177;
+  static constexpr int kDesignHeight = 79;
+  static constexpr int kLabelWidth = 161;
+  static constexpr int kLineHeight = 13;
+
+  explicit TfmAskUser(QWidget* parent = nullptr);
+  // Fills the dialog and sizes it to the question.
+  void Prepare(const QString& question, const QString& caption, const QString& defaultAnswer);
+  int Lines() const { return lines_; }
+
+  QLabel* lbAsk;
+  QLineEdit* edAsk;
+  QPushButton* Button1;
+  QPushButton* Button2;
+
+ private:
+  int lines_ = 1;
+};
+
+// Asks modally; the text typed when the user pressed "OK", "" otherwise.
+QString AskUser(const QString& question, const QString& caption, const QString& defaultAnswer);
+
+}  // namespace dorvik

@@ -1,0 +1,30 @@
+// Running work so that the windows stay alive: interface operations asked
+// for from a worker thread are carried out on the interface thread, and a
+// blocking call (a server round trip) runs on a worker while the interface
+// thread keeps painting with user input held back.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QWidget>
+#include <functional>
+#include <vector>
+
+namespace dorvik {
+
+// Runs `fn` on the application's interface thread and waits for it; runs it
+// at once when called there.
+void RunOnUiThread(const std::function<void()>& fn);
+
+// Runs `work` on a worker thread while the calling (interface) thread runs a
+// local event loop, so animations keep moving and windows repaint. Mouse and
+// key input to `blocked` windows is dropped meanwhile, except Esc on the
+// windows in `escAllowed`, so no action can start twice. A failure thrown by
+// `work` is thrown again here.
+void RunResponsive(const std::function<void()>& work, const std::vector<QPointer<QWidget>>& blocked,
+                   const std::vector<QPointer<QWidget>>& escAllowed);
+
+// True while RunResponsive is running its worker.
+bool IsRunningResponsive();
+
+}  // namespace dorvik

@@ -1,0 +1,53 @@
+#include "dialogs/exit_dialog.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+
+namespace dorvik {
+
+TfmExit::TfmExit(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint) {
+  setObjectName("fmExit");
+  setWindowTitle(QString::fromUtf8("Выход из установки"));
+  setFixedSize(305, 146);
+  move(294, 177);
+
+  auto* text = new QLabel(this);
+  text->setObjectName("mmExit");
+  text->setTextFormat(Qt::PlainText);
+  text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  text->setText(QString::fromUtf8(
+      "Установка не была завершена. Если вы выйдете \n"
+      "сейчас, дистрибутив не будет установлен.\n"
+      "\n"
+      "Для продолжения установки нажмите Продолжить\n"
+      "Для выхода нажмите Выход."));
+  text->setGeometry(16, 8, 285, 89);
+
+  OK = new QPushButton(QString::fromUtf8("Продолжить"), this);
+  OK->setObjectName("OK");
+  OK->setGeometry(121, 114, 81, 25);
+  OK->setDefault(true);
+  connect(OK, &QPushButton::clicked, this, &QDialog::accept);
+
+  Cancel = new QPushButton(QString::fromUtf8("Выход"), this);
+  Cancel->setObjectName("Cancel");
+  Cancel->setGeometry(213, 114, 81, 25);
+  Cancel->setAutoDefault(false);
+  connect(Cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+// Esc chooses "Продолжить", like Enter; closing the window (reject) leaves.
+void TfmExit::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape) {
+    accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void TfmExit::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  OK->setFocus();
+}
+
+}  // namespace dorvik

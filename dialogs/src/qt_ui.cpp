@@ -1,0 +1,219 @@
+#include "dialogs/qt_ui.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QMessageBox>
+#include <QThread>
+#include <QUrl>
+
+#include "dialogs/askuser.h"
+#include "dialogs/fone.h"
+#include "dialogs/kelbox.h"
+#include "dialogs/progress.h"
+#include "dialogs/qt_text.h"
+#include "dialogs/ui_thread.h"
+#include "distribution/codepage.h"
+
+namespace dorvik {
+
+namespace {
+
+const char* const kWizardTitle = "Velmora Installation Wizard";
+
+void SetStayOnTopFlag(QWidget* w, bool on) {
+  if (w->windowFlags().testFlag(Qt::WindowStaysOnTopHint) == on) return;
+  const bool wasVisible = w->isVisible();
+  w->setWindowFlag(Qt::WindowStaysOnTopHint, on);
+  if (wasVisible) w->show();
+}
+
+}  // namespace
+
+QtInstallerUi::QtInstallerUi()
+    : opener_([](const std::filesystem::path& file, const std::filesystem::path&) {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(file.string())));
+      }),
+      appTitle_(kWizardTitle) {}
+
+void QtInstallerUi::Attach(TfmFone* fone, QWidget* wizard, TfmProgress* progress) {
+  fone_ = fone;
+  wizard_ = wizard;
+  progress_ = progress;
+}
+
+QWidget* QtInstallerUi::DialogParent() const {
+  if (wizard_ && wizard_->isVisible()) return wizard_;
+  if (progress_ && progress_->isVisible()) return progress_;
+  return fone_;
+}
+
+void QtInstallerUi::SetStage(const std::string& text) {
+  RunOnUiThread([&] { progress_->SetStage(FromCore(text)); });
+}
+
+void QtInstallerUi::SetAnimation(Animation kind) {
+  RunOnUiThread([&] { progress_->SetAnimation(kind); });
+}
+
+void QtInstallerUi::SetElement(const std::string& text) {
+  RunOnUiThread([&] { progress_->SetElement(FromCore(text)); });
+}
+
+void QtInstallerUi::SetProgressMax(int max) {
+  RunOnUiThread([&] { progress_->SetProgressMax(max); });
+}
+
+void QtInstallerUi::SetProgress(int position) {
+  RunOnUiThread([&] { progress_->SetProgress(position); });
+}
+
+int QtInstallerUi::Progress() const { return progress_->Progress(); }
+int QtInstallerUi::ProgressMax() const { return progress_->ProgressMax(); }
+
+void QtInstallerUi::SetTimeText(const std::string& text) {
+  RunOnUiThread([&] { progress_->SetTimeText(FromCore(text)); });
+}
+
+void QtInstallerUi::SetTimeVisible(bool visible) {
+  RunOnUiThread([&] { progress_->SetTimeVisible(visible); });
+}
+
+void QtInstallerUi::SetProgressHeight(int height) {
+  RunOnUiThread([&] { progress_->SetProgressHeight(height); });
+}
+
+void QtInstallerUi::PlaceProgressBesidePicture() {
+  RunOnUiThread([&] {
+    const QPoint origin = fone_->mapToGlobal(QPoint(0, 0));
+    progress_->SetProgressPosition(
+        QPoint(origin.x() + fone_->width() - progress_->width(), origin.y() + fone_->PictureBottom() + 20));
+    progress_->PlaceProgress();
+  });
+}
+
+void QtInstallerUi::SetStayOnTop(bool on) {
+  RunOnUiThread([&] { progress_->SetStayOnTop(on); });
+}
+
+void QtInstallerUi::ShowProgress() {
+  RunOnUiThread([&] {
+    progress_->show();
+    progress_->raise();
+  });
+}
+
+void QtInstallerUi::HideProgress() {
+  RunOnUiThread([&] { progress_->hide(); });
+}
+
+void QtInstallerUi::CloseProgress() {
+  RunOnUiThread([&] { progress_->hide(); });
+}
+
+void QtInstallerUi::RefreshProgress() {
+  RunOnUiThread([&] { progress_->repaint(); });
+}
+
+void QtInstallerUi::EnterPostActionMode() {
+  RunOnUiThread([&] { progress_->EnterPostActionMode(); });
+}
+
+void QtInstallerUi::AppendAfterLine(const std::string& text) {
+  RunOnUiThread([&] { progress_->AppendAfterLine(FromCore(text)); });
+}
+
+void QtInstallerUi::ShowWizard() {
+  RunOnUiThread([&] {
+    wizard_->show();
+    wizard_->raise();
+  });
+}
+
+void QtInstallerUi::HideWizard() {
+  RunOnUiThread([&] { wizard_->hide(); });
+}
+
+void QtInstallerUi::SetWizardStayOnTop(bool on) {
+  RunOnUiThread([&] { SetStayOnTopFlag(wizard_, on); });
+}
+
+void QtInstallerUi::ShowPicture(const std::filesystem::path& file) {
+  RunOnUiThread([&] { fone_->ShowPicture(file); });
+}
+
+void QtInstallerUi::ShowMessage(const std::string& text) {
+  RunOnUiThread([&] {
+    QMessageBox box(QMessageBox::Warning, QString::fromUtf8(kWizardTitle), FromCore(text), QMessageBox::Ok,
+                    DialogParent());
+    box.setObjectName("MessageBox");
+    box.exec();
+  });
+}
+
+bool QtInstallerUi::AskYesNo(const std::string& text, bool defaultNo) {
+  bool yes = false;
+  RunOnUiThread([&] {
+    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kWizardTitle), FromCore(text),
+                    QMessageBox::Yes | QMessageBox::No, DialogParent());
+    box.setObjectName("YesNoBox");
+    box.setDefaultButton(defaultNo ? QMessageBox::No : QMessageBox::Yes);
+    yes = box.exec() == QMessageBox::Yes;
+  });
+  return yes;
+}
+
+int QtInstallerUi::RunKelbox(const KelboxRequest& request) {
+  int result = 0;
+  RunOnUiThread([&] { result = dorvik::RunKelbox(request); });
+  return result;
+}
+
+std::string QtInstallerUi::AskUser(const std::string& question, const std::string& caption,
+                                   const std::string& defaultAnswer) {
+  std::string answer;
+  RunOnUiThread([&] {
+    QString offered = FromCore(defaultAnswer);
+    for (;;) {
+      const QString typed = dorvik::AskUser(FromCore(question), FromCore(caption), offered);
+      try {
+        answer = ToCore(typed);
+        return;
+      } catch (const TextConversionError&) {
+        // The server cannot take this text; ask again with the typed text.
+        QMessageBox::warning(DialogParent(), QString::fromUtf8(kWizardTitle),
+                             QString::fromUtf8("Ответ содержит символы, которые нельзя передать серверу."));
+        offered = typed;
+      }
+    }
+  });
+  return answer;
+}
+
+void QtInstallerUi::SetAppTitle(const std::string& title) {
+  {
+    std::lock_guard lock(titleMutex_);
+    appTitle_ = title;
+  }
+  RunOnUiThread([&] {
+    if (fone_) fone_->setWindowTitle(FromCore(title));
+  });
+}
+
+std::string QtInstallerUi::AppTitle() const {
+  std::lock_guard lock(titleMutex_);
+  return appTitle_;
+}
+
+// On the interface thread this lets pending events run; on the worker the
+// interface thread is already running its own loop.
+void QtInstallerUi::ProcessMessages() {
+  if (QThread::currentThread() == QCoreApplication::instance()->thread()) {
+    QCoreApplication::processEvents();
+  }
+}
+
+void QtInstallerUi::OpenFile(const std::filesystem::path& file, const std::filesystem::path& workingFolder) {
+  RunOnUiThread([&] { opener_(file, workingFolder); });
+}
+
+}  // namespace dorvik

@@ -1,0 +1,121 @@
+#include "dialogs/ui_thread.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QKeyEvent>
+#include <QThread>
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <thread>
+
+namespace dorvik {
+
+namespace {
+
+bool OnUiThread() { return QThread::currentThread() == QCoreApplication::instance()->thread(); }
+
+bool IsUserInput(QEvent::Type type) {
+  switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::Close:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Drops user input aimed at the windows that must not act while a blocking
+// call runs; Esc still reaches the windows that turn it into UserAbort.
+class InputBlocker : public QObject {
+ public:
+  InputBlocker(const std::vector<QPointer<QWidget>>& blocked, const std::vector<QPointer<QWidget>>& escAllowed)
+      : blocked_(blocked), escAllowed_(escAllowed) {}
+
+ protected:
+  bool eventFilter(QObject* target, QEvent* event) override {
+    if (!IsUserInput(event->type()) || !target->isWidgetType()) return false;
+    QWidget* window = static_cast<QWidget*>(target)->window();
+    if (!Contains(blocked_, window)) return false;
+    if (event->type() == QEvent::KeyPress && Contains(escAllowed_, window) &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  static bool Contains(const std::vector<QPointer<QWidget>>& list, const QWidget* window) {
+    return std::any_of(list.begin(), list.end(), [window](const QPointer<QWidget>& w) { return w == window; });
+  }
+  std::vector<QPointer<QWidget>> blocked_;
+  std::vector<QPointer<QWidget>> escAllowed_;
+};
+
+int g_responsiveDepth = 0;
+
+}  // namespace
+
+void RunOnUiThread(const std::function<void()>& fn) {
+  if (OnUiThread()) {
+    fn();
+    return;
+  }
+  std::exception_ptr failure;
+  QMetaObject::invokeMethod(
+      QCoreApplication::instance(),
+      [&] {
+        try {
+          fn();
+        } catch (...) {
+          failure = std::current_exception();
+        }
+      },
+      Qt::BlockingQueuedConnection);
+  if (failure) std::rethrow_exception(failure);
+}
+
+void RunResponsive(const std::function<void()>& work, const std::vector<QPointer<QWidget>>& blocked,
+                   const std::vector<QPointer<QWidget>>& escAllowed) {
+  if (!OnUiThread()) {
+    work();
+    return;
+  }
+  InputBlocker blocker(blocked, escAllowed);
+  QCoreApplication::instance()->installEventFilter(&blocker);
+  QEventLoop loop;
+  std::exception_ptr failure;
+  std::atomic<bool> done{false};
+  ++g_responsiveDepth;
+  std::thread worker([&] {
+    try {
+      work();
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    done = true;
+    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+  });
+  // A request to end the program also ends local loops; the worker still
+  // needs this thread until it has finished, so keep serving it.
+  while (!done) loop.exec();
+  worker.join();
+  --g_responsiveDepth;
+  QCoreApplication::instance()->removeEventFilter(&blocker);
+  if (failure) std::rethrow_exception(failure);
+}
+
+bool IsRunningResponsive() { return g_responsiveDepth > 0; }
+
+}  // namespace dorvik
