@@ -1,0 +1,256 @@
+#include <gtest/gtest.h>
+
+#include "app/log_file.h"
+#include "distribution/codepage.h"
+#include "distribution/timefmt.h"
+#include "install_fixture.h"
+
+namespace dorvik::testing {
+namespace {
+
+std::vector<TestRoutine> TwoRoutines() {
+  return {{"VLRA", {"VLRA ;first", "f() q \"ok\"", " q"}},
+          {"VLRB", {"VLRB ;second", "g(x) q x*2"}}};
+}
+
+TestRoutine CheckRoutine(const std::string& body) { return {"VLCHK", {"VLCHK ;check", "chk() " + body}}; }
+
+TEST_F(InstallTest, PlainInstallationLogsEveryStepInItsPlace) {
+  Prepare(MakePackage(TwoRoutines()));
+  clock.times = {0.5, 0.5, 0.5 + 90.0 / 86400};  // start-up, installation start, end
+  ASSERT_TRUE(Install());
+  EXPECT_TRUE(session->run.InstallSucceeded);
+  EXPECT_EQ(Query("$$f^VLRA"), "ok");
+  EXPECT_EQ(Query("$$g^VLRB(21)"), "42");
+  // Without "keep sources" the routines run but their source is gone.
+  EXPECT_EQ(Query("$D(^ROUTINE(\"VLRA\"))"), "0");
+  EXPECT_EQ(Query("$T(f^VLRA)"), "");
+  EXPECT_EQ(settings.values["NS"], "USER");
+  EXPECT_EQ(ui.opened.back().filename(), "readme.txt");
+
+  const std::string port = std::to_string(server->Port());
+  std::vector<std::string> expected = {
+      Ru("Протокол установки дистрибутива. 08.12.2026 12:00:00"),
+      Ru("Версия установщика: 2.9"),
+      "",
+      Ru("Продукт: Тест"),
+      Ru("Версия: 1.0"),
+      Ru("Дата сборки: 08.12.2026"),
+      "",
+      "",
+      Ru("Подключение к системной области."),
+      Ru("Параметры соединения:"),
+      Ru("IP адрес:127.0.0.1"),
+      Ru("Порт:") + port,
+      Ru("Область:%SYS"),
+      "",
+      Ru("Успешное соединение с областью %SYS"),
+      Ru("Версия Cache: ") + Query("$ZVERSION"),
+      "",
+      Ru("Подключение к выбранной области."),
+      Ru("Параметры соединения:"),
+      Ru("IP адрес:127.0.0.1"),
+      Ru("Порт:") + port,
+      Ru("Область:USER"),
+      "",
+      Ru("Успешное соединение с областью USER"),
+      "",
+      Ru("Параметры работы установщика:"),
+      Ru("Выполнять метки преддействия;"),
+      Ru("Установка с \"жестким\" преддействием;"),
+      Ru("Восстанавливать программы;"),
+      Ru("Выполнять метки последействия."),
+      "",
+      Ru("Старт процесса установки: 12:00:00"),
+      "",
+      "",
+      Ru("Метки проверки нет."),
+      "",
+      "",
+      Ru("Восстановление программ дистрибутива."),
+      Ru("В дистрибутиве 2 программ."),
+      "VLRA",
+      "VLRB",
+      Ru("Программы успешно восстановлены."),
+      "",
+      Ru("Выполнение меток последействия."),
+      Ru("Начало: 12:01:30"),
+      Ru("Время окончания установки: 12:01:30"),
+      Ru("Продолжительность установки: 0:01:30"),
+  };
+  EXPECT_EQ(session->log.Lines(), expected);
+
+  const auto written = WriteLogFile(session->log, session->files.LogPath, session->files.FallbackFolder);
+  EXPECT_TRUE(written.written);
+  EXPECT_EQ(written.path.filename(), "dorvik.txt");
+}
+
+TEST_F(InstallTest, JournalingIsOffForRoutinesAndOnForTheLabel) {
+  Prepare(MakePackage(TwoRoutines(), "chk^VLCHK", {CheckRoutine("q \"\"")}));
+  session->options.KeepSources = true;
+  ASSERT_TRUE(Install());
+  EXPECT_TRUE(LogHasInOrder({Ru("Метка проверки: chk^VLCHK"), Ru("Восстановление программ проверки."), "VLCHK",
+                             Ru("Выполнение метки проверки:"), Ru("Успех."), "VLRA"}));
+  // Sources kept: the text is there and the routine still runs.
+  EXPECT_EQ(Query("$T(f^VLRA)"), "f() q \"ok\"");
+  EXPECT_EQ(Query("$$f^VLRA"), "ok");
+
+  auto fills = TranscriptWith("s text(P1)=P2");
+  ASSERT_FALSE(fills.empty());
+  for (const auto& line : fills) EXPECT_NE(line.find("journal=off"), std::string::npos) << line;
+  const auto label = TranscriptWith("$$chk^VLCHK");
+  ASSERT_EQ(label.size(), 1u);
+  EXPECT_NE(label[0].find("journal=on"), std::string::npos);
+}
+
+TEST_F(InstallTest, HardModeStopsOnAReasonAndSoftModeAsks) {
+  const std::string reason866 = Utf8ToCp866("Область занята");
+  Prepare(MakePackage(TwoRoutines(), "chk^VLCHK", {CheckRoutine("q \"" + reason866 + "\"")}));
+  EXPECT_FALSE(Install());
+  const std::string message = Ru("Не выполнилось преддействие. ") + " " + Ru("Область занята");
+  ASSERT_FALSE(ui.messages.empty());
+  EXPECT_EQ(ui.messages.back(), message);
+  EXPECT_TRUE(LogHasInOrder({Ru("Выполнение метки проверки:"), Ru("Сбой программы. ") + message,
+                             Ru("Время окончания установки: 12:00:00")}));
+  EXPECT_EQ(Query("$D(^rOBJ(\"VLRA\"))"), "0");  // nothing restored
+}
+
+TEST_F(InstallTest, SoftModeAnsweredNoGoesOn) {
+  const std::string reason866 = Utf8ToCp866("Область занята");
+  Prepare(MakePackage(TwoRoutines(), "chk^VLCHK", {CheckRoutine("q \"" + reason866 + "\"")}), {"q"});
+  ui.yesNo = {false};
+  ASSERT_TRUE(Install());
+  EXPECT_EQ(ui.questions.back(), Ru("Не выполнилось преддействие. ") + " " + Ru("Область занята") +
+                                     Ru(". Прервать установку?"));
+  EXPECT_TRUE(LogHasInOrder({Ru("Неуспех. ") + Ru("Область занята"), Ru("Успех."), "VLRA"}));
+  EXPECT_EQ(Query("$$f^VLRA"), "ok");
+}
+
+TEST_F(InstallTest, ServerErrorInTheLabel) {
+  Prepare(MakePackage(TwoRoutines(), "chk^VLCHK", {CheckRoutine("s x=1/0 q \"\"")}));
+  EXPECT_FALSE(Install());
+  ASSERT_FALSE(ui.messages.empty());
+  EXPECT_EQ(ui.messages.back().rfind(Ru("Не выполнилось преддействие. Код ошибки: <DIVIDE>"), 0), 0u)
+      << Cp1251ToUtf8(ui.messages.back());
+  EXPECT_TRUE(LogHasInOrder({Ru("Выполнение метки проверки:"), Ru("Сбой программы. ") + ui.messages.back()}));
+}
+
+TEST_F(InstallTest, NoPreActionsStillStoresCheckRoutines) {
+  Prepare(MakePackage(TwoRoutines(), "chk^VLCHK", {CheckRoutine("s x=1/0 q \"\"")}), {"no"});
+  ASSERT_TRUE(Install());
+  EXPECT_TRUE(TranscriptWith("$$chk^VLCHK").empty());
+  EXPECT_EQ(Query("$D(^rOBJ(\"VLCHK\"))"), "1");
+  EXPECT_TRUE(LogHasInOrder({Ru("Преддействия не выполнять;")}));
+}
+
+TEST_F(InstallTest, RestoreOffTouchesNoRoutine) {
+  Prepare(MakePackage(TwoRoutines(), "chk^VLCHK", {CheckRoutine("q \"\"")}));
+  session->options.RestoreRoutines = false;
+  session->options.RunPostActions = false;
+  ASSERT_TRUE(Install());
+  EXPECT_TRUE(LogHasInOrder({Ru("НЕ восстанавливать программы;"), Ru("Последействия не выполнять."),
+                             Ru("Выполнение метки проверки:"), Ru("Успех.")}));
+  // The label runs although its routine was not stored by this installation:
+  // it fails with <NOROUTINE>, reported as a failed pre-action.
+  EXPECT_TRUE(TranscriptWith("s text(P1)=P2").empty());
+  EXPECT_EQ(Query("$D(^rOBJ(\"VLRA\"))"), "0");
+}
+
+TEST_F(InstallTest, ChunksStayUnderTheLimitAndTheRoutineComesBackWhole) {
+  TestRoutine big{"VLBIG", {"VLBIG ;many lines"}};
+  for (int i = 0; i < 60; ++i) big.lines.push_back(" s x(" + std::to_string(i) + ")=\"" + std::string(10, 'a') + "\"");
+  big.lines.push_back("n() q $o(x(\"\"),-1)");
+  Prepare(MakePackage({big}), {"x", "100", "y"});
+  session->options.KeepSources = true;
+  ASSERT_EQ(session->options.ChunkLimit, 100);
+  ASSERT_TRUE(Install());
+  const auto fills = TranscriptWith("s text(P1)=P2");
+  EXPECT_GT(fills.size(), 10u);
+  EXPECT_EQ(Query("$ZVERSION") .empty(), false);
+  for (std::size_t i = 0; i < big.lines.size(); ++i) {
+    EXPECT_EQ(Query("$T(+" + std::to_string(i + 1) + "^VLBIG)"), big.lines[i]) << i;
+  }
+  EXPECT_EQ(Query("$T(+" + std::to_string(big.lines.size() + 1) + "^VLBIG)"), "");
+}
+
+TEST_F(InstallTest, EstimatesAfterTwentyAndFortyRoutines) {
+  std::vector<TestRoutine> routines;
+  for (int i = 0; i < 45; ++i) routines.push_back({"VLR" + std::to_string(i), {"VLR" + std::to_string(i) + " q"}});
+  Prepare(MakePackage(routines));
+  clock.tickStep = 0;
+  ui.onProcessMessages = [&](int) { clock.tick += 1000; };  // one second per routine
+  ASSERT_TRUE(Install());
+  std::vector<std::string> estimates;
+  for (const auto& t : ui.timeTexts) {
+    if (!t.empty()) estimates.push_back(t);
+  }
+  // After 20 routines 19 seconds have passed (the 20th is not yet counted):
+  // 25 left x (19000 div 20) ms; after 40: 5 x (39000 div 40) ms.
+  ASSERT_EQ(estimates.size(), 2u);
+  EXPECT_EQ(estimates[0], Ru("Осталось ") + FormatLongTime(25 * 950 / 86400000.0));
+  EXPECT_EQ(estimates[1], Ru("Осталось ") + FormatLongTime(5 * 975 / 86400000.0));
+  EXPECT_TRUE(LogHasInOrder({Ru("В дистрибутиве 45 программ."), "VLR44", Ru("Программы успешно восстановлены.")}));
+  EXPECT_EQ(ui.titles.back(), Ru("Установка Тест 1.0. Восстановление программ 100%"));
+}
+
+TEST_F(InstallTest, EscThenNoGoesOnAndEscThenYesStops) {
+  std::vector<TestRoutine> routines;
+  for (int i = 0; i < 6; ++i) routines.push_back({"VLE" + std::to_string(i), {"VLE" + std::to_string(i) + " q"}});
+  Prepare(MakePackage(routines));
+  ui.onProcessMessages = [&](int n) {
+    if (n == 2 || n == 4) session->run.UserAbort = true;
+  };
+  ui.yesNo = {false, true};
+  EXPECT_FALSE(Install());
+  EXPECT_EQ(ui.Count("AskYesNo"), 2);
+  EXPECT_TRUE(LogHasInOrder({"VLE0", "VLE1", "VLE2", "VLE3", Ru("Установка прервана пользователем.")}));
+  EXPECT_FALSE(LogHasInOrder({"VLE4"}));
+  EXPECT_EQ(Query("$D(^rOBJ(\"VLE3\"))"), "1");
+  EXPECT_EQ(Query("$D(^rOBJ(\"VLE4\"))"), "0");
+}
+
+TEST_F(InstallTest, ServerKilledDuringTheRestoreEndsTheRunCleanly) {
+  std::vector<TestRoutine> routines;
+  for (int i = 0; i < 10; ++i) routines.push_back({"VLK" + std::to_string(i), {"VLK" + std::to_string(i) + " q"}});
+  Prepare(MakePackage(routines));
+  ui.onProcessMessages = [&](int n) {
+    if (n == 3) server->Kill();
+  };
+  EXPECT_FALSE(Install());
+  ASSERT_FALSE(ui.messages.empty());
+  EXPECT_EQ(ui.messages.back().rfind(Ru("Ошибка при восстановлении программы в Cache") + Ru("Код ошибки: "), 0), 0u);
+  EXPECT_TRUE(LogHasInOrder({"VLK3", Ru("Ошибка GUI приложения. Ошибка при заполнении массива: Operation aborted"),
+                             Ru("Время окончания установки: 12:00:00")}));
+  EXPECT_FALSE(LogHasInOrder({Ru("Файл данных испорчен")}));
+  const auto written = WriteLogFile(session->log, session->files.LogPath, session->files.FallbackFolder);
+  EXPECT_TRUE(written.written);
+}
+
+TEST_F(InstallTest, ABadRoutineNameIsADamagedFileAndNothingIsSent) {
+  Prepare(MakePackage({{"VLOK", {"VLOK q"}}, {"X\") k ^A", {" q"}}}));
+  EXPECT_FALSE(Install());
+  EXPECT_EQ(ui.messages.back(), Ru("Файл данных испорчен"));
+  for (const auto& line : server->TranscriptLines()) EXPECT_EQ(line.find("k ^A"), std::string::npos) << line;
+}
+
+TEST_F(InstallTest, WrongServerAddressAndEmptyFields) {
+  Prepare(MakePackage(TwoRoutines()));
+  ConnectOutcome c = act2goExecute(*session, "127.0.0.1", "    ");
+  EXPECT_FALSE(c.ok);
+  EXPECT_EQ(ui.messages.back(), Ru("Параметры соединения должны быть указаны"));
+  const std::size_t logSize = session->log.Lines().size();
+  c = act2goExecute(*session, " 127.0. 0.1 ", std::to_string(FreeLoopbackPort()));
+  EXPECT_FALSE(c.ok);
+  EXPECT_EQ(ui.messages.back(),
+            Ru("Не удается создать соединение с Cache сервером. Попробуйте задать другие параметры"));
+  EXPECT_EQ(session->log.Lines()[logSize + 3], Ru("IP адрес:127.0.0.1"));
+  EXPECT_EQ(session->log.Lines().back().rfind(Ru("Ошибка соединения. "), 0), 0u);
+  // The same session connects once the address is right.
+  c = act2goExecute(*session, "127.0.0.1", std::to_string(server->Port()));
+  ASSERT_TRUE(c.ok);
+  EXPECT_EQ(c.namespaces, (std::vector<std::string>{"%CACHELIB", "%SYS", "SAMPLES", "USER"}));
+  EXPECT_EQ(c.selected, 3);
+}
+
+}  // namespace
+}  // namespace dorvik::testing
