@@ -1,0 +1,113 @@
+// Restoring a 2,000-routine distribution into mserver over loopback, as the
+// installer does (chunked upload, save line, source removal), against the
+// same routines saved by the server's own process with a ZR/ZI/ZS loop.
+#include <benchmark/benchmark.h>
+
+#include <fstream>
+#include <random>
+
+#include "app/startup.h"
+#include "distribution/funcs.h"
+#include "dorpack/package_writer.h"
+#include "engine/stages.h"
+#include "fakes.h"
+#include "mserver_process.h"
+#include "scripted_ui.h"
+#include "server/connection.h"
+#include "server/tcp_link.h"
+
+namespace {
+
+using namespace dorvik;
+
+constexpr int kRoutines = 2000;
+constexpr int kLines = 50;
+
+std::vector<std::string> RoutineLines(int i) {
+  std::vector<std::string> lines = {"BR" + std::to_string(i) + " ;benchmark routine"};
+  for (int l = 1; l < kLines; ++l) {
+    lines.push_back("L" + std::to_string(l) + " s x(" + std::to_string(l) + ")=$p(\"a^b^c\",\"^\"," +
+                    std::to_string(l % 3 + 1) + ") q");
+  }
+  return lines;
+}
+
+dorpack::Package BenchPackage() {
+  dorpack::Package p;
+  p.product.bytes = "Bench";
+  p.version.bytes = "1";
+  p.buildDate.bytes = "2026";
+  p.password.bytes = "pw";
+  for (int i = 0; i < kRoutines; ++i) {
+    dorpack::RoutineSpec r;
+    r.name = "BR" + std::to_string(i);
+    r.lines = RoutineLines(i);
+    r.file = r.name + ".m";
+    p.routines.push_back(r);
+  }
+  return p;
+}
+
+void BM_RestoreOverLink(benchmark::State& state) {
+  const auto dir = std::filesystem::temp_directory_path() / "install-bench";
+  std::filesystem::create_directories(dir);
+  {
+    std::ofstream out(dir / "dorpack.dat", std::ios::binary);
+    dorpack::WritePackage(BenchPackage(), out);
+  }
+  for (auto _ : state) {
+    state.PauseTiming();
+    testing::MServerProcess server(MSERVER_BINARY);
+    testing::ScriptedUi ui;
+    testing::FakeClock clock;
+    testing::MemorySettings settings;
+    TcpLink link;
+    Session s(FileLocations::In(dir), link, ui, clock, settings);
+    StartSession(s, {});
+    act2goExecute(s, "127.0.0.1", std::to_string(server.Port()));
+    std::vector<std::string> summary;
+    act25goExecute(s, {"USER", false, false, false}, summary);
+    s.options.RunPreActions = false;
+    RunCheckStage(s);
+    state.ResumeTiming();
+    if (!RestoreDistributionRoutines(s)) state.SkipWithError("the restore failed");
+  }
+  state.counters["routines/s"] = benchmark::Counter(static_cast<double>(kRoutines) * static_cast<double>(state.iterations()),
+                                                    benchmark::Counter::kIsRate);
+  std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_RestoreOverLink)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+// The same routines saved inside one server process: one request per
+// routine that builds its lines in a local array and saves them.
+void BM_SaveInsideServer(benchmark::State& state) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    testing::MServerProcess server(MSERVER_BINARY);
+    TcpLink link;
+    link.SetServer(BuildServerString("127.0.0.1", std::to_string(server.Port())));
+    link.SetNamespace("USER");
+    // Load every routine's text into a global first, so the timed part is
+    // only the server's own ZR/ZI/ZS work.
+    for (int i = 0; i < kRoutines; ++i) {
+      const auto lines = RoutineLines(i);
+      std::string joined;
+      for (const auto& l : lines) joined += (joined.empty() ? "" : "\r\n") + l;
+      link.SetParam(1, "BR" + std::to_string(i));
+      link.SetParam(2, joined);
+      link.RunCode("s ^BENCH(P1)=P2");
+    }
+    state.ResumeTiming();
+    link.RunCode(
+        "s r=\"\" f  s r=$o(^BENCH(r)) q:r=\"\"  s t=^BENCH(r) ZR  "
+        "X \"f k=1:1:$l(t,$c(13,10)) s s=$p(t,$c(13,10),k) ZI s\" X \"ZS \"_r");
+    if (link.ErrorCode() != 0) state.SkipWithError(link.ErrorText().c_str());
+  }
+  state.counters["routines/s"] = benchmark::Counter(static_cast<double>(kRoutines) * static_cast<double>(state.iterations()),
+                                                    benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_SaveInsideServer)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
