@@ -49,14 +49,10 @@ mlink::Answer Session::Run(const mlink::Request& request, RequestReport* report)
   bool run = true;
   if (!request.nameSpace.empty()) {
     const std::string wanted = NamespaceName(request.nameSpace);
-    if (wanted != requestedNamespace_) {
-      if (process_->SetNamespace(wanted)) {
-        requestedNamespace_ = wanted;
-      } else {
-        answer.error = 1;
-        answer.errorName = "<NAMESPACE> *" + wanted;
-        run = false;
-      }
+    if (wanted != process_->Namespace() && !process_->SetNamespace(wanted)) {
+      answer.error = 1;
+      answer.errorName = "<NAMESPACE> *" + wanted;
+      run = false;
     }
   }
   if (report) report->nameSpace = process_->Namespace();

@@ -50,7 +50,6 @@ class Session {
   ServerHost& host_;
   std::unique_ptr<ProcessActivity> activity_;
   std::unique_ptr<mengine::Process> process_;
-  std::string requestedNamespace_;
 };
 
 }  // namespace mserver
