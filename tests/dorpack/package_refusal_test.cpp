@@ -93,6 +93,10 @@ TEST(PackageRefusal, TextsTheInstallerCannotShow) {
   p = ValidPackage();
   p.postActions[0].description.bytes = Dos("ещё");
   EXPECT_NE(Refusal(p).find("the description of post-action 1 holds"), std::string::npos);
+  // The version and build date are shown as stored: ASCII only.
+  p = ValidPackage();
+  p.buildDate.bytes = Dos("8 декабря");
+  EXPECT_NE(Refusal(p).find("m.json:4: the build date holds byte 164 (\"д\")"), std::string::npos);
   // Routine texts are never converted, so they may hold any byte.
   p = ValidPackage();
   p.routines[0].lines.push_back(Dos(" ; ёлка ─"));

@@ -94,6 +94,7 @@ int RunBuild(const std::vector<std::string>& args) {
 
   try {
     Package package = LoadManifest(manifest);
+    CheckPackage(package);
     const auto key = ResolveKey(package);
     package.key = key;
     WriteAtomically(package, output);

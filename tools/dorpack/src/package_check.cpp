@@ -55,6 +55,18 @@ void RequireShowable(const PackText& text, const char* what) {
   }
 }
 
+// The wizard shows the version and build date as stored, without converting
+// them from code page 866, so only ASCII reaches the user unchanged.
+void RequireAscii(const PackText& text, const char* what) {
+  for (const char c : text.bytes) {
+    const auto b = static_cast<std::uint8_t>(c);
+    if (b >= 0x80) {
+      Refuse(text.origin, std::string(what) + " holds " + DescribeByte(b) +
+                              ", which the installer would show as another character (only ASCII can be shown)");
+    }
+  }
+}
+
 void RequireNoItemSeparators(const PackText& text, const std::string& what) {
   for (const char c : text.bytes) {
     if (c == '@' || c == '#') Refuse(text.origin, what + " holds \"" + c + "\", which separates post-actions");
@@ -119,6 +131,8 @@ void CheckPackage(const Package& p) {
   RequireOneLine(p.checkLabel.bytes, p.checkLabel.origin, "the check label");
   RequireShowable(p.product, "the product name");
   RequireShowable(p.password, "the password");
+  RequireAscii(p.version, "the version");
+  RequireAscii(p.buildDate, "the build date");
 
   for (std::size_t i = 0; i < p.postActions.size(); ++i) {
     const auto& action = p.postActions[i];
