@@ -1,0 +1,45 @@
+// The options of the command-line installer, as typed (locale encoding).
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace dorvik::cli {
+
+struct CliOptions {
+  std::optional<std::string> server;  // "IP" or "IP:PORT"
+  std::optional<std::string> ns;
+  bool keepSources = false;
+  std::optional<std::string> password;
+  bool noRestore = false;
+  bool noPostActions = false;
+  bool soft = false;
+  bool noPreActions = false;
+  bool noLibraryTest = false;
+  std::optional<int> chunkLimit;  // as given; the installer caps it
+  bool acceptLicence = false;
+  std::optional<std::string> answersFile;
+  bool defaults = false;
+  bool quiet = false;
+  bool help = false;
+};
+
+// A command line the installer cannot run with; the message says why.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Parses the arguments after the program name.
+CliOptions ParseCliOptions(const std::vector<std::string>& args);
+
+// The text of --help.
+std::string UsageText(const std::string& program);
+
+// "IP" or "IP:PORT" split; the port is empty when not given. Throws
+// UsageError for an empty address or a port that is not 1..65535.
+void SplitServer(const std::string& server, std::string& ip, std::string& port);
+
+}  // namespace dorvik::cli

@@ -1,0 +1,34 @@
+#include "answer_file.h"
+
+#include <fstream>
+
+#include "distribution/codepage.h"
+
+namespace dorvik::cli {
+
+AnswerFile::AnswerFile(const std::filesystem::path& file, const LocaleText& text) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) throw AnswerFileError(file.string() + ": cannot open the answers file");
+  std::string line;
+  int number = 0;
+  while (std::getline(in, line)) {
+    ++number;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    try {
+      lines_.push_back(text.Take(line));
+    } catch (const TextConversionError& e) {
+      throw AnswerFileError(file.string() + ":" + std::to_string(number) + ": the answer holds " + e.what());
+    }
+  }
+  if (in.bad()) throw AnswerFileError(file.string() + ": cannot read the answers file");
+}
+
+std::optional<std::string> AnswerFile::Next() {
+  if (lines_.empty()) return std::nullopt;
+  std::string answer = std::move(lines_.front());
+  lines_.pop_front();
+  ++taken_;
+  return answer;
+}
+
+}  // namespace dorvik::cli

@@ -1,0 +1,138 @@
+#include "cli/cli_options.h"
+
+#include <charconv>
+
+namespace dorvik::cli {
+
+namespace {
+
+int ParsePositive(const std::string& option, const std::string& text) {
+  int value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < 1) {
+    throw UsageError(option + " needs a whole number above 0, not \"" + text + "\"");
+  }
+  return value;
+}
+
+}  // namespace
+
+CliOptions ParseCliOptions(const std::vector<std::string>& args) {
+  CliOptions o;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string name = args[i];
+    std::optional<std::string> inlineValue;
+    if (name.rfind("--", 0) == 0) {
+      if (const auto eq = name.find('='); eq != std::string::npos) {
+        inlineValue = name.substr(eq + 1);
+        name = name.substr(0, eq);
+      }
+    }
+    const auto value = [&]() -> std::string {
+      if (inlineValue) return *inlineValue;
+      if (i + 1 >= args.size()) throw UsageError(name + " needs a value");
+      return args[++i];
+    };
+    const auto flag = [&](bool& field) {
+      if (inlineValue) throw UsageError(name + " takes no value");
+      field = true;
+    };
+    if (name == "--server") {
+      o.server = value();
+    } else if (name == "--namespace") {
+      o.ns = value();
+      if (o.ns->empty()) throw UsageError("--namespace needs a name");
+    } else if (name == "--keep-sources") {
+      flag(o.keepSources);
+    } else if (name == "--password") {
+      o.password = value();
+    } else if (name == "--no-restore") {
+      flag(o.noRestore);
+    } else if (name == "--no-post-actions") {
+      flag(o.noPostActions);
+    } else if (name == "--soft") {
+      flag(o.soft);
+    } else if (name == "--no-pre-actions") {
+      flag(o.noPreActions);
+    } else if (name == "--no-library-test") {
+      flag(o.noLibraryTest);
+    } else if (name == "--chunk-limit") {
+      o.chunkLimit = ParsePositive(name, value());
+    } else if (name == "--accept-licence") {
+      flag(o.acceptLicence);
+    } else if (name == "--answers") {
+      o.answersFile = value();
+    } else if (name == "--defaults") {
+      flag(o.defaults);
+    } else if (name == "--quiet") {
+      flag(o.quiet);
+    } else if (name == "--help" || name == "-h") {
+      o.help = true;
+    } else {
+      throw UsageError("unknown argument \"" + args[i] + "\"");
+    }
+  }
+  if (o.help) return o;
+  if (o.soft && o.noPreActions) throw UsageError("--soft and --no-pre-actions exclude each other");
+  if (o.keepSources && !o.password) throw UsageError("--keep-sources needs --password");
+  if (o.password && !o.keepSources) throw UsageError("--password is only used with --keep-sources");
+  if (o.answersFile && o.defaults) throw UsageError("--answers and --defaults exclude each other");
+  if (o.server) {
+    std::string ip, port;
+    SplitServer(*o.server, ip, port);
+  }
+  return o;
+}
+
+void SplitServer(const std::string& server, std::string& ip, std::string& port) {
+  const auto colon = server.rfind(':');
+  ip = server.substr(0, colon);
+  port = colon == std::string::npos ? std::string() : server.substr(colon + 1);
+  if (ip.empty() || ip.find_first_of(" :") != std::string::npos) {
+    throw UsageError("--server needs IP or IP:PORT, not \"" + server + "\"");
+  }
+  if (colon != std::string::npos) {
+    int number = 0;
+    const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), number);
+    if (port.empty() || error != std::errc() || end != port.data() + port.size() || number < 1 || number > 65535) {
+      throw UsageError("--server: the port must be a number from 1 to 65535, not \"" + port + "\"");
+    }
+  }
+}
+
+std::string UsageText(const std::string& program) {
+  return "Usage: " + program + R"( [OPTION]...
+Installs the distribution in the current folder (dorpack.dat) into a server
+namespace without the wizard, and writes the install log (dorvik.txt).
+
+  --server IP[:PORT]    the server (default: the saved settings, else 127.0.0.1:1972)
+  --namespace NS        the target namespace (default: the saved one if the server
+                        lists it, else the first listed; a library distribution
+                        always goes to the library namespace)
+  --keep-sources        keep the routines' source texts; needs --password
+  --password P          the distribution's source password
+  --no-restore          do not restore the routines
+  --no-post-actions     do not run the post-actions
+  --soft                soft pre-action mode: a failed pre-action asks whether to stop
+  --no-pre-actions      do not call the check label
+  --no-library-test     do not test for library routines
+  --chunk-limit N       longest text sent per server call (at most 32700)
+  --accept-licence      accept licence.txt without showing it
+  --answers FILE        answers to the post-actions' questions, one per line, in
+                        order ("1"/"2" or Да/Нет for yes/no questions)
+  --defaults            answer every question with its default
+  --quiet               no progress output
+  --help                show this text
+
+Questions are asked on the terminal; without one, and without --answers, the
+default answer is taken and logged. Ctrl-C during the check or the restore
+asks whether to stop the installation (stops it without a terminal); pressed
+three times in a row it ends the program at once.
+
+Exit status: 0 installed; 1 the installation failed; 2 usage error, licence
+not accepted or wrong password; 3 no connection to the server or no
+namespace; 4 the distribution cannot be read.
+)";
+}
+
+}  // namespace dorvik::cli

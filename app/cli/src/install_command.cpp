@@ -1,0 +1,201 @@
+#include "cli/install_command.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "answer_file.h"
+#include "app/driver.h"
+#include "app/log_file.h"
+#include "app/settings_file.h"
+#include "app/startup.h"
+#include "cli/cli_options.h"
+#include "distribution/codepage.h"
+#include "interrupt.h"
+#include "locale_text.h"
+#include "server/connection.h"
+#include "server/tcp_link.h"
+#include "terminal_ui.h"
+
+namespace dorvik::cli {
+
+namespace {
+
+constexpr const char* kDefaultPort = "1972";
+
+bool SameName(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
+         });
+}
+
+int Usage(const std::string& program, const std::string& message) {
+  std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", program.c_str(), message.c_str(), program.c_str());
+  return kUsageError;
+}
+
+// The installation once the options are read and the texts converted.
+class Installation {
+ public:
+  Installation(const CliOptions& options, TerminalUi& ui, Session& s) : o_(options), ui_(ui), s_(s) {}
+
+  int Run(const std::string& password, const std::string& ns) {
+    std::vector<std::string> positional;
+    if (o_.soft) positional.push_back("q");
+    if (o_.noPreActions) positional.push_back("no");
+    const StartupResult start = StartSession(s_, positional);
+    if (o_.noLibraryTest) s_.options.DetectLibrary = false;
+    if (o_.chunkLimit) s_.options.ChunkLimit = std::min(*o_.chunkLimit, kMaxChunkLimit);
+
+    if (!start.headerRead) {
+      ui_.ShowMessage(Ru("Ошибка инициализации установщика"));
+      return kBadDistribution;
+    }
+    if (!o_.quiet) {
+      ui_.Say(Ru("Эта программа установит: ") + s_.dist.ProductName + " " + s_.dist.Version + ". " + Ru("Сборка: ") +
+              s_.dist.BuildDate);
+    }
+    if (start.licencePresent && !o_.acceptLicence && !AcceptLicence(start.licenceLines)) return kUsageError;
+
+    // The source password is checked before anything reaches the server.
+    if (o_.keepSources && (password.empty() || password != s_.dist.SourcePassword)) {
+      ui_.ShowMessage(Ru("Неверный пароль на исходные тексты: исходные тексты сохранить нельзя"));
+      return kUsageError;
+    }
+
+    std::string ip = s_.connection.IP;
+    std::string port = s_.connection.Port;
+    if (o_.server) {
+      SplitServer(*o_.server, ip, port);
+      if (port.empty()) port = kDefaultPort;
+    }
+    const ConnectOutcome connected = act2goExecute(s_, ip, port);
+    if (!connected.ok) return kNoServer;
+
+    std::string target = connected.namespaces.at(static_cast<std::size_t>(connected.selected));
+    if (connected.library) {
+      ui_.Say(connected.libraryNotice);
+    } else if (o_.ns) {
+      const auto it = std::find_if(connected.namespaces.begin(), connected.namespaces.end(),
+                                   [&](const std::string& name) { return SameName(name, ns); });
+      if (it == connected.namespaces.end()) {
+        const std::string message = Ru("На сервере нет области ") + ns;
+        ui_.ShowMessage(message);
+        s_.log.Add(message);
+        return kNoServer;
+      }
+      target = *it;
+    }
+
+    NamespaceChoice choice;
+    choice.ns = target;
+    choice.keepSources = o_.keepSources;
+    choice.noRestore = o_.noRestore;
+    choice.noAfter = o_.noPostActions;
+    std::vector<std::string> summary;
+    if (!act25goExecute(s_, choice, summary)) return kNoServer;
+    if (!o_.quiet) {
+      for (const auto& line : summary) ui_.Say(line);
+    }
+
+    const bool installed = act3InstallExecute(s_);
+    ui_.Say(installed ? Ru("Установка дистрибутива успешно завершена.")
+                      : Ru("Установка дистрибутива не была завершена. Сохраните протокол установки и обратитесь "
+                           "к разработчику дистрибутива."));
+    return installed ? kInstalled : kInstallFailed;
+  }
+
+ private:
+  bool AcceptLicence(const std::vector<std::string>& lines) {
+    if (!isatty(STDIN_FILENO)) {
+      ui_.ShowMessage(Ru("Дистрибутив поставляется с лицензионным соглашением (licence.txt): "
+                         "примите его с --accept-licence"));
+      return false;
+    }
+    ui_.Say(Ru("Прочитайте это Лицензионное Соглашение"));
+    ui_.Say("");
+    for (const auto& line : lines) ui_.Say(line);
+    ui_.Say("");
+    if (ui_.Confirm(Ru("Вы принимаете условия Лицензионного Соглашения?"), false, false)) return true;
+    ui_.ShowMessage(Ru("Лицензионное Соглашение не принято: установка не выполнялась"));
+    return false;
+  }
+
+  const CliOptions& o_;
+  TerminalUi& ui_;
+  Session& s_;
+};
+
+}  // namespace
+
+int RunInstaller(const std::string& program, const std::vector<std::string>& args) {
+  CliOptions options;
+  try {
+    options = ParseCliOptions(args);
+  } catch (const UsageError& e) {
+    return Usage(program, e.what());
+  }
+  if (options.help) {
+    std::fputs(UsageText(program).c_str(), stdout);
+    return kInstalled;
+  }
+
+  const LocaleText text;
+  std::string password, ns;
+  try {
+    if (options.password) password = text.Take(*options.password);
+    if (options.ns) ns = text.Take(*options.ns);
+  } catch (const TextConversionError& e) {
+    return Usage(program, std::string("an argument holds ") + e.what());
+  }
+  AnswerFile answers;
+  try {
+    if (options.answersFile) answers = AnswerFile(*options.answersFile, text);
+  } catch (const AnswerFileError& e) {
+    return Usage(program, e.what());
+  }
+
+  std::error_code ec;
+  const std::filesystem::path folder = std::filesystem::current_path(ec);
+  if (ec) {
+    std::fprintf(stderr, "%s: cannot read the current folder: %s\n", program.c_str(), ec.message().c_str());
+    return kBadDistribution;
+  }
+
+  TerminalUiConfig config;
+  config.quiet = options.quiet;
+  config.defaults = options.defaults;
+  config.answers = options.answersFile ? &answers : nullptr;
+  config.interactive = isatty(STDIN_FILENO) && isatty(STDERR_FILENO);
+  config.progressTerminal = isatty(STDERR_FILENO);
+  TerminalUi ui(text, config);
+  const std::unique_ptr<SettingsStore> settings = OpenUserSettings();
+  TcpLink link;
+  SystemClock clock;
+  Session s(FileLocations::In(folder), link, ui, clock, *settings);
+  ui.Attach(s.run, s.log);
+  InstallInterruptHandler();
+
+  int status = kInstallFailed;
+  try {
+    status = Installation(options, ui, s).Run(password, ns);
+  } catch (const std::exception& e) {
+    ui.ShowMessage(Ru("Ошибка GUI приложения: ") + e.what());
+    s.log.Add(Ru("Ошибка GUI приложения: ") + e.what());
+    status = kInstallFailed;
+  }
+
+  // The protocol is written whatever happened, as the wizard does at exit.
+  const LogFileResult written = WriteLogFile(s.log, s.files.LogPath, s.files.FallbackFolder);
+  if (written.written) {
+    std::fprintf(stdout, "%s\n", written.path.string().c_str());
+  } else {
+    std::fprintf(stderr, "%s: %s%s\n", program.c_str(), text.Show(Ru("Протокол установки не записан: ")).c_str(),
+                 written.path.string().c_str());
+  }
+  std::fflush(stdout);
+  return status;
+}
+
+}  // namespace dorvik::cli
