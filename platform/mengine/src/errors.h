@@ -12,10 +12,11 @@ struct MError {
   std::string name;    // without the angle brackets
   std::string detail;  // e.g. "*x", may be empty
   bool untrappable = false;  // budget exhaustion: no $ZTRAP catches it
+  bool located = false;      // $ZE already set where it happened
 };
 
 [[noreturn]] inline void Throw(std::string name, std::string detail = {}) {
-  throw MError{std::move(name), std::move(detail), false};
+  throw MError{std::move(name), std::move(detail), false, false};
 }
 
 }  // namespace mengine

@@ -1,0 +1,727 @@
+// The M commands.
+#include <algorithm>
+#include <thread>
+
+#include "interpreter.h"
+#include "lexer.h"
+#include "lists.h"
+#include "mengine/keycodec.h"
+#include "names.h"
+#include "parser.h"
+
+namespace mengine {
+namespace {
+
+std::string SetPiece(const std::string& s, const std::string& d, std::int64_t from,
+                     std::int64_t to, const std::string& v) {
+  if (d.empty() || to < from || to < 1) return s;
+  if (from < 1) from = 1;
+  std::vector<std::string> pieces;
+  std::size_t pos = 0;
+  for (;;) {
+    std::size_t next = s.find(d, pos);
+    if (next == std::string::npos) {
+      pieces.push_back(s.substr(pos));
+      break;
+    }
+    pieces.push_back(s.substr(pos, next - pos));
+    pos = next + d.size();
+  }
+  if (static_cast<std::int64_t>(pieces.size()) < to) pieces.resize(static_cast<std::size_t>(to));
+  auto f = static_cast<std::size_t>(from - 1), t = static_cast<std::size_t>(to);
+  pieces.erase(pieces.begin() + static_cast<std::ptrdiff_t>(f), pieces.begin() + static_cast<std::ptrdiff_t>(t));
+  pieces.insert(pieces.begin() + static_cast<std::ptrdiff_t>(f), v);
+  std::string out;
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    if (i) out += d;
+    out += pieces[i];
+  }
+  return out;
+}
+
+std::string SetExtract(std::string s, std::int64_t from, std::int64_t to, const std::string& v) {
+  if (to < from || to < 1) return s;
+  if (from < 1) from = 1;
+  if (static_cast<std::int64_t>(s.size()) < from - 1) s.resize(static_cast<std::size_t>(from - 1), ' ');
+  auto f = static_cast<std::size_t>(from - 1);
+  std::size_t t = std::min(static_cast<std::size_t>(to), s.size());
+  return s.substr(0, f) + v + (t < s.size() ? s.substr(t) : std::string());
+}
+
+std::chrono::milliseconds Seconds(const Value& v) {
+  Number ms = Mul(v.num(), Number::FromInt(1000));
+  std::int64_t n = ms.ToInt64();
+  if (n < 0) n = 0;
+  return std::chrono::milliseconds(n);
+}
+
+}  // namespace
+
+std::shared_ptr<const std::vector<CmdArg>> Interpreter::IndirectArgs(Cmd kind, const Expr& e) {
+  std::string text = Eval(e).str();
+  std::string key = std::to_string(static_cast<int>(kind)) + ":" + text;
+  auto it = args_cache_.find(key);
+  if (it != args_cache_.end()) return it->second;
+  if (++indirection_depth_ > limits_.max_nesting) {
+    indirection_depth_ = 0;
+    Throw("SYNTAX");
+  }
+  std::shared_ptr<const std::vector<CmdArg>> args;
+  try {
+    args = std::make_shared<const std::vector<CmdArg>>(
+        ParseArgumentText(kind, text, limits_.max_nesting));
+  } catch (...) {
+    --indirection_depth_;
+    throw;
+  }
+  --indirection_depth_;
+  if (args_cache_.size() > 256) args_cache_.clear();
+  args_cache_.emplace(key, args);
+  return args;
+}
+
+Flow Interpreter::ExecFor(Frame& f, const Line& line, std::size_t index, const Command& c) {
+  auto body = [&]() -> std::optional<Flow> {
+    Flow flow = ExecLine(f, line, index + 1);
+    if (flow == Flow::Quit) {
+      if (quit_value_) Throw("COMMAND");
+      return Flow::Next;  // QUIT ends the loop; the rest of the line was its body
+    }
+    if (flow == Flow::Goto) return Flow::Goto;
+    return std::nullopt;
+  };
+  if (c.argless) {
+    for (;;) {
+      Step();
+      if (auto flow = body()) return *flow;
+    }
+  }
+  const CmdArg& arg = c.args.front();
+  Ref var = Resolve(*arg.for_var);
+  for (const ForRange& r : arg.ranges) {
+    if (!r.step) {
+      Set(var, Eval(*r.start));
+      if (auto flow = body()) return *flow;
+      continue;
+    }
+    Number value = Eval(*r.start).num();
+    Number step = Eval(*r.step).num();
+    std::optional<Number> limit;
+    if (r.limit) limit = Eval(*r.limit).num();
+    bool up = !step.IsNegative();
+    for (;;) {
+      if (limit && (up ? Compare(value, *limit) > 0 : Compare(value, *limit) < 0)) break;
+      Set(var, Value::Num(value));
+      Step();
+      if (auto flow = body()) return *flow;
+      auto current = Get(var);
+      if (!current) Undefined(var);
+      value = Add(current->num(), step);
+    }
+  }
+  return Flow::Next;
+}
+
+void Interpreter::NewName(Frame& f, const std::string& name) {
+  if (&f == frames_.front().get()) {
+    symtab_[name] = std::make_shared<Var>();
+    return;
+  }
+  auto it = symtab_.find(name);
+  f.saved.emplace_back(name, it != symtab_.end() ? it->second : nullptr);
+  symtab_[name] = std::make_shared<Var>();
+}
+
+void Interpreter::ExecSet(const CmdArg& arg) {
+  if (arg.indirect) {
+    for (const auto& a : *IndirectArgs(Cmd::Set, *arg.indirect)) ExecSet(a);
+    return;
+  }
+  Value v = Eval(*arg.expr);
+  for (const auto& t : arg.targets) {
+    switch (t->kind) {
+      case ExprKind::Local:
+      case ExprKind::Global:
+      case ExprKind::Indirect:
+        Set(Resolve(*t), v);
+        break;
+      case ExprKind::Special:
+        SetSpecial(*t, v);
+        break;
+      case ExprKind::Function: {
+        Ref ref = Resolve(*t->args[0]);
+        auto old = Get(ref);
+        std::string s = old ? old->str() : std::string();
+        auto fn = static_cast<Fn>(t->op);
+        std::string result;
+        if (fn == Fn::Piece) {
+          if (t->args.size() < 2) Throw("SYNTAX");
+          std::string d = Eval(*t->args[1]).str();
+          std::int64_t from = t->args.size() > 2 ? Eval(*t->args[2]).Int64() : 1;
+          std::int64_t to = t->args.size() > 3 ? Eval(*t->args[3]).Int64() : from;
+          result = SetPiece(s, d, from, to, v.str());
+        } else if (fn == Fn::Extract) {
+          std::int64_t from = t->args.size() > 1 ? Eval(*t->args[1]).Int64() : 1;
+          std::int64_t to = t->args.size() > 2 ? Eval(*t->args[2]).Int64() : from;
+          result = SetExtract(s, from, to, v.str());
+        } else {
+          std::int64_t n = t->args.size() > 1 ? Eval(*t->args[1]).Int64() : 1;
+          if (n < 1) Throw("LIST");
+          auto items = lists::Split(s);
+          if (static_cast<std::int64_t>(items.size()) < n) items.resize(static_cast<std::size_t>(n));
+          items[static_cast<std::size_t>(n - 1)] = v;
+          for (const auto& item : items) lists::Append(result, item ? &*item : nullptr);
+        }
+        CheckLength(result.size());
+        Set(ref, Value::Str(std::move(result)));
+        break;
+      }
+      default:
+        Throw("SYNTAX");
+    }
+  }
+}
+
+void Interpreter::ExecKill(Frame& f, const CmdArg& arg) {
+  (void)f;
+  if (arg.indirect) {
+    for (const auto& a : *IndirectArgs(Cmd::Kill, *arg.indirect)) ExecKill(f, a);
+    return;
+  }
+  if (arg.exclusive) {
+    for (auto it = symtab_.begin(); it != symtab_.end();) {
+      bool keep = std::any_of(arg.targets.begin(), arg.targets.end(),
+                              [&](const ExprPtr& t) { return t->name == it->first; });
+      if (!keep) {
+        it->second->nodes.clear();
+        it = symtab_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    return;
+  }
+  for (const auto& t : arg.targets) Kill(Resolve(*t));
+}
+
+void Interpreter::ExecNew(Frame& f, const CmdArg& arg) {
+  if (arg.indirect) {
+    for (const auto& a : *IndirectArgs(Cmd::New, *arg.indirect)) ExecNew(f, a);
+    return;
+  }
+  if (arg.exclusive) {
+    bool base = &f == frames_.front().get();
+    std::vector<std::string> keep;
+    for (const auto& t : arg.targets) keep.push_back(t->name);
+    for (auto it = symtab_.begin(); it != symtab_.end();) {
+      if (std::find(keep.begin(), keep.end(), it->first) != keep.end()) {
+        ++it;
+        continue;
+      }
+      if (!base) f.saved.emplace_back(it->first, it->second);
+      it = symtab_.erase(it);
+    }
+    if (!base) {
+      f.exclusive = true;
+      f.keep = keep;
+    }
+    return;
+  }
+  for (const auto& t : arg.targets) {
+    if (t->kind == ExprKind::Special) continue;  // NEW $ETRAP and the like: nothing to save
+    if (t->kind != ExprKind::Local || !t->args.empty()) Throw("SYNTAX");
+    NewName(f, t->name);
+  }
+}
+
+std::string Interpreter::LockKey(const Ref& r) const {
+  std::string key = keycodec::EncodeName(r.global ? "^" + r.name : r.name);
+  for (const auto& s : r.subs) {
+    if (s.str().empty()) Throw("SUBSCRIPT");
+    keycodec::AppendSubscript(key, s.str());
+  }
+  return key;
+}
+
+void Interpreter::ExecLock(const Command& c) {
+  if (c.argless) {
+    host_.Locks().ReleaseAll(job_);
+    return;
+  }
+  auto one = [&](const CmdArg& a) {
+    std::vector<std::string> resources;
+    for (const auto& t : a.targets) {
+      Ref r = Resolve(*t);
+      resources.push_back(LockResource(r.global ? r.ns : ns_, LockKey(r)));
+    }
+    if (a.lock_mode == '-') {
+      for (const auto& res : resources) host_.Locks().Release(job_, res);
+      return;
+    }
+    if (a.lock_mode == 0) host_.Locks().ReleaseAll(job_);
+    std::chrono::milliseconds timeout{-1};
+    if (a.timeout) timeout = Seconds(Eval(*a.timeout));
+    bool ok = host_.Locks().Acquire(job_, resources, timeout, [this] { return Cancelled(); });
+    if (!ok && Cancelled()) throw MError{"INTERRUPT", {}, true, false};
+    if (a.timeout) test_ = ok;
+  };
+  for (const auto& a : c.args) {
+    if (a.indirect) {
+      for (const auto& ia : *IndirectArgs(Cmd::Lock, *a.indirect)) one(ia);
+    } else {
+      one(a);
+    }
+  }
+}
+
+void Interpreter::Write(std::string_view text) {
+  if (output_) output_->Write(text);
+  for (char ch : text) {
+    if (ch == '\r') {
+      x_ = 0;
+    } else if (ch == '\n') {
+      ++y_;
+    } else if (ch == '\f') {
+      x_ = y_ = 0;
+    } else {
+      ++x_;
+    }
+  }
+}
+
+void Interpreter::ExecWrite(const CmdArg& a) {
+  if (a.indirect) {
+    for (const auto& ia : *IndirectArgs(Cmd::Write, *a.indirect)) ExecWrite(ia);
+    return;
+  }
+  switch (a.format) {
+    case '!':
+      Write("\r\n");
+      x_ = 0;
+      return;
+    case '#':
+      Write("\f");
+      return;
+    case '?': {
+      std::int64_t col = Eval(*a.expr).Int64();
+      if (col > x_) {
+        if (col - x_ > static_cast<std::int64_t>(limits_.max_string)) Throw("MAXSTRING");
+        Write(std::string(static_cast<std::size_t>(col - x_), ' '));
+      }
+      return;
+    }
+    case '*': {
+      std::int64_t code = Eval(*a.expr).Int64();
+      if (code >= 0 && code <= 255) {
+        char ch = static_cast<char>(code);
+        if (output_) output_->Write(std::string_view(&ch, 1));
+      }
+      return;
+    }
+    default:
+      Write(Eval(*a.expr).str());
+  }
+}
+
+void Interpreter::CollectTree(const Ref& r, std::vector<std::pair<std::string, Value>>& out) {
+  std::string key = Key(r, true);
+  if (!r.global) {
+    Var* v = FindVar(r.name);
+    if (!v) return;
+    for (auto it = v->nodes.lower_bound(key); it != v->nodes.end() && tree::StartsWith(it->first, key); ++it)
+      out.emplace_back(it->first.substr(key.size()), it->second);
+    return;
+  }
+  GlobalStore& store = Store(r);
+  if (auto v = store.Get(key)) out.emplace_back(std::string(), Value::Str(*v));
+  std::string at = key;
+  for (;;) {
+    auto next = store.Query(at, false);
+    if (!next || !tree::StartsWith(*next, key)) break;
+    auto v = store.Get(*next);
+    if (v) out.emplace_back(next->substr(key.size()), Value::Str(*v));
+    at = *next;
+    Step();
+  }
+}
+
+void Interpreter::ExecZWrite(const CmdArg* arg) {
+  auto emit = [&](bool global, const std::string& name, const std::string& key, const Value& v) {
+    Write(FormatKey(global, name, key) + "=" + ZWriteValue(v));
+    Write("\r\n");
+    x_ = 0;
+  };
+  if (!arg) {
+    std::vector<std::string> names;
+    for (const auto& [name, var] : symtab_)
+      if (!var->nodes.empty()) names.push_back(name);
+    std::sort(names.begin(), names.end());
+    for (const auto& name : names)
+      for (const auto& [key, value] : symtab_[name]->nodes) emit(false, name, key.substr(1), value);
+    return;
+  }
+  if (arg->indirect) {
+    for (const auto& ia : *IndirectArgs(Cmd::ZWrite, *arg->indirect)) ExecZWrite(&ia);
+    return;
+  }
+  for (const auto& t : arg->targets) {
+    Ref r = Resolve(*t);
+    std::vector<std::pair<std::string, Value>> nodes;
+    CollectTree(r, nodes);
+    std::string key = Key(r, true);
+    for (const auto& [suffix, value] : nodes) {
+      std::string full = key + suffix;
+      emit(r.global, r.name, full.substr(r.global ? keycodec::NameLength(full) : 1), value);
+    }
+  }
+}
+
+void Interpreter::ExecMerge(const CmdArg& a) {
+  if (a.indirect) {
+    for (const auto& ia : *IndirectArgs(Cmd::Merge, *a.indirect)) ExecMerge(ia);
+    return;
+  }
+  Ref target = Resolve(*a.targets.front());
+  Ref source = Resolve(*a.expr);
+  std::string tkey = Key(target), skey = Key(source);
+  if (target.global == source.global && target.name == source.name && target.ns == source.ns) {
+    if (tkey == skey) return;
+    if (tree::StartsWith(tkey, skey) || tree::StartsWith(skey, tkey)) Throw("MERGE");
+    if (target.global) {
+      Store(target).Merge(tkey, skey);
+      return;
+    }
+  }
+  std::vector<std::pair<std::string, Value>> nodes;
+  CollectTree(source, nodes);
+  if (target.global) {
+    GlobalStore& store = Store(target);
+    for (const auto& [suffix, value] : nodes) {
+      std::string k = tkey + suffix;
+      if (k.size() > keycodec::kMaxGlobalKeyBytes) Throw("SUBSCRIPT");
+      store.Set(k, value.str());
+    }
+  } else {
+    Var& v = VarFor(target.name);
+    for (const auto& [suffix, value] : nodes) v.nodes.insert_or_assign(tkey + suffix, value);
+  }
+}
+
+void Interpreter::ExecJob(Frame& f, const CmdArg& a) {
+  if (a.indirect) {
+    for (const auto& ia : *IndirectArgs(Cmd::Job, *a.indirect)) ExecJob(f, ia);
+    return;
+  }
+  const EntryRef& e = *a.entry;
+  Target t = ResolveEntry(f, e);  // the routine and label must exist
+  JobRequest req;
+  req.ns = ns_;
+  req.routine = t.routine->name;
+  req.label = e.label_indirect ? Eval(*e.label_indirect).str() : e.label;
+  req.offset = e.offset ? static_cast<int>(Eval(*e.offset).Int64()) : 0;
+  for (const auto& act : e.actuals) {
+    if (act.by_ref) Throw("SYNTAX");
+    req.args.push_back(act.omitted ? std::string() : Eval(*act.expr).str());
+  }
+  req.parent_job = job_;
+  std::chrono::milliseconds timeout{-1};
+  if (a.timeout) timeout = Seconds(Eval(*a.timeout));
+  bool ok = host_.StartJob(req, timeout);
+  if (a.timeout) test_ = ok;
+}
+
+void Interpreter::Hang(const Number& seconds) {
+  Number ms = Mul(seconds, Number::FromInt(1000));
+  std::int64_t total = ms.ToInt64();
+  if (total <= 0) return;
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(total);
+  for (;;) {
+    if (Cancelled()) throw MError{"INTERRUPT", {}, true, false};
+    auto now = std::chrono::steady_clock::now();
+    if (now >= end) return;
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(end - now, std::chrono::milliseconds(20)));
+  }
+}
+
+int Interpreter::BufferLine(const EntryRef& e) {
+  const auto& lines = buffer_.lines();
+  int line = 0;  // 1-based
+  if (!e.label.empty()) {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      const std::string& l = lines[i];
+      std::size_t n = 0;
+      while (n < l.size() && l[n] != ' ' && l[n] != '\t' && l[n] != '(' && l[n] != ';') ++n;
+      if (l.compare(0, n, e.label) == 0 && n == e.label.size()) {
+        line = static_cast<int>(i) + 1;
+        break;
+      }
+    }
+    if (line == 0) Throw("NOLINE", "*" + e.label);
+  }
+  if (e.offset) line += static_cast<int>(std::clamp<std::int64_t>(Eval(*e.offset).Int64(), -1000000, 1000000));
+  return line;
+}
+
+void Interpreter::ExecRoutineCommand(const Command& c) {
+  auto store_for = [&](const std::string& name) -> RoutineStore& {
+    RoutineStore* store = host_.Routines(!name.empty() && name[0] == '%' ? "%SYS" : ns_);
+    if (!store) Throw("NAMESPACE");
+    return *store;
+  };
+  auto name_of = [&](const CmdArg& a) {
+    std::string name = Eval(a.indirect ? *a.indirect : *a.expr).str();
+    return name;
+  };
+  switch (c.kind) {
+    case Cmd::ZLoad: {
+      std::string name = name_of(c.args.front());
+      auto image = store_for(name).Load(name);
+      if (!image) Throw("NOROUTINE", "*" + name);
+      buffer_.Load(name, image->source);
+      return;
+    }
+    case Cmd::ZRemove: {
+      if (c.argless) {
+        buffer_.Clear();
+        return;
+      }
+      for (const auto& a : c.args) {
+        int first = BufferLine(*a.entry);
+        int last = a.ranges.empty() ? first : BufferLine(*a.ranges.front().start->entry);
+        buffer_.Remove(first, last);
+      }
+      return;
+    }
+    case Cmd::ZInsert: {
+      for (const auto& a : c.args) {
+        std::string text = Eval(*a.expr).str();
+        CheckLength(text.size());
+        if (a.entry)
+          buffer_.InsertAfter(BufferLine(*a.entry), std::move(text));
+        else
+          buffer_.Insert(std::move(text));
+      }
+      return;
+    }
+    case Cmd::ZSave: {
+      std::string name = c.argless ? buffer_.name() : name_of(c.args.front());
+      if (name.empty()) Throw("SYNTAX");
+      for (char ch : name)
+        if (!(Lexer::IsAlpha(ch) || Lexer::IsDigit(ch) || ch == '%' || ch == '.')) Throw("SYNTAX", "*" + name);
+      std::vector<std::string> lines = buffer_.lines();
+      std::string compiled = CompileRoutine(name, lines);
+      store_for(name).Save(name, std::move(lines), std::move(compiled));
+      buffer_.set_name(name);
+      return;
+    }
+    case Cmd::ZPrint: {
+      const auto& lines = buffer_.lines();
+      int first = 1, last = static_cast<int>(lines.size());
+      if (!c.argless) {
+        const CmdArg& a = c.args.front();
+        first = BufferLine(*a.entry);
+        last = a.ranges.empty() ? first : BufferLine(*a.ranges.front().start->entry);
+      }
+      for (int i = std::max(first, 1); i <= last && i <= static_cast<int>(lines.size()); ++i) {
+        Write(lines[static_cast<std::size_t>(i - 1)]);
+        Write("\r\n");
+        x_ = 0;
+      }
+      return;
+    }
+    default:
+      return;
+  }
+}
+
+Flow Interpreter::ExecCommand(Frame& f, const Line& line, std::size_t index) {
+  const Command& c = line.commands[index];
+  switch (c.kind) {
+    case Cmd::Set:
+      for (const auto& a : c.args) ExecSet(a);
+      return Flow::Next;
+    case Cmd::Write:
+      for (const auto& a : c.args) ExecWrite(a);
+      return Flow::Next;
+    case Cmd::Kill:
+      if (c.argless) {
+        for (auto& [name, var] : symtab_) var->nodes.clear();
+        symtab_.clear();
+        return Flow::Next;
+      }
+      for (const auto& a : c.args) ExecKill(f, a);
+      return Flow::Next;
+    case Cmd::New:
+      if (c.argless) {
+        CmdArg all;
+        all.exclusive = true;
+        ExecNew(f, all);
+        return Flow::Next;
+      }
+      for (const auto& a : c.args) ExecNew(f, a);
+      return Flow::Next;
+    case Cmd::Quit:
+      if (c.argless) {
+        quit_value_.reset();
+      } else {
+        const CmdArg& a = c.args.front();
+        if (a.indirect) {
+          auto args = IndirectArgs(Cmd::Quit, *a.indirect);
+          quit_value_ = Eval(*args->front().expr);
+        } else {
+          quit_value_ = Eval(*a.expr);
+        }
+      }
+      return Flow::Quit;
+    case Cmd::Do: {
+      if (c.argless) {
+        if (!f.routine || f.xline) return Flow::Next;
+        if (static_cast<int>(frames_.size()) > limits_.max_stack) Throw("FRAMESTACK");
+        auto nf = std::make_unique<Frame>();
+        nf->routine = f.routine;
+        nf->line = f.line + 1;
+        nf->level = line.level + 1;
+        nf->ztrap = f.ztrap;
+        nf->restore_test = true;
+        nf->saved_test = test_;
+        struct Pop {
+          Interpreter& in;
+          ~Pop() {
+            Frame& top = *in.frames_.back();
+            for (auto it = top.saved.rbegin(); it != top.saved.rend(); ++it) {
+              if (it->second)
+                in.symtab_[it->first] = it->second;
+              else
+                in.symtab_.erase(it->first);
+            }
+            in.test_ = top.saved_test;
+            in.frames_.pop_back();
+          }
+        };
+        frames_.push_back(std::move(nf));
+        Pop pop{*this};
+        RunFrame(*frames_.back());
+        if (quit_value_) Throw("COMMAND");
+        return Flow::Next;
+      }
+      for (const auto& a : c.args) {
+        if (a.indirect) {
+          for (const auto& ia : *IndirectArgs(Cmd::Do, *a.indirect)) {
+            if (ia.postcond && !Eval(*ia.postcond).truth()) continue;
+            Call(f, *ia.entry, false);
+          }
+          if (a.postcond && !Eval(*a.postcond).truth()) continue;
+          continue;
+        }
+        if (a.postcond && !Eval(*a.postcond).truth()) continue;
+        Call(f, *a.entry, false);
+      }
+      return Flow::Next;
+    }
+    case Cmd::Goto: {
+      for (const auto& a : c.args) {
+        const CmdArg* arg = &a;
+        std::shared_ptr<const std::vector<CmdArg>> holder;
+        if (a.indirect) {
+          holder = IndirectArgs(Cmd::Goto, *a.indirect);
+          arg = &holder->front();
+        }
+        if (a.postcond && !Eval(*a.postcond).truth()) continue;
+        if (arg->postcond && !Eval(*arg->postcond).truth()) continue;
+        Target t = ResolveEntry(f, *arg->entry);
+        f.routine = t.routine;
+        f.line = t.line;
+        return Flow::Goto;
+      }
+      return Flow::Next;
+    }
+    case Cmd::Halt:
+      throw HaltSignal{};
+    case Cmd::Hang:
+      for (const auto& a : c.args) Hang(Eval(a.indirect ? *a.indirect : *a.expr).num());
+      return Flow::Next;
+    case Cmd::Job:
+      for (const auto& a : c.args) ExecJob(f, a);
+      return Flow::Next;
+    case Cmd::Lock:
+      ExecLock(c);
+      return Flow::Next;
+    case Cmd::Merge:
+      for (const auto& a : c.args) ExecMerge(a);
+      return Flow::Next;
+    case Cmd::Xecute: {
+      for (const auto& a : c.args) {
+        if (a.postcond && !Eval(*a.postcond).truth()) continue;
+        std::string text = Eval(*a.expr).str();
+        if (static_cast<int>(frames_.size()) > limits_.max_stack) Throw("FRAMESTACK");
+        auto parsed = ParseXecute(text);
+        auto nf = std::make_unique<Frame>();
+        nf->routine = f.routine;
+        nf->xline = parsed;
+        nf->xecute = true;
+        nf->ztrap = f.ztrap;
+        nf->line = f.line;
+        struct Pop {
+          Interpreter& in;
+          ~Pop() {
+            Frame& top = *in.frames_.back();
+            if (top.exclusive) {
+              for (auto it = in.symtab_.begin(); it != in.symtab_.end();) {
+                if (std::find(top.keep.begin(), top.keep.end(), it->first) == top.keep.end())
+                  it = in.symtab_.erase(it);
+                else
+                  ++it;
+              }
+            }
+            for (auto it = top.saved.rbegin(); it != top.saved.rend(); ++it) {
+              if (it->second)
+                in.symtab_[it->first] = it->second;
+              else
+                in.symtab_.erase(it->first);
+            }
+            in.frames_.pop_back();
+          }
+        };
+        frames_.push_back(std::move(nf));
+        Pop pop{*this};
+        RunFrame(*frames_.back());
+        if (quit_value_) Throw("COMMAND");
+      }
+      return Flow::Next;
+    }
+    case Cmd::ZNspace: {
+      std::string ns = Eval(c.args.front().indirect ? *c.args.front().indirect : *c.args.front().expr).str();
+      if (!SetNamespace(ns)) Throw("NAMESPACE", "*" + ns);
+      return Flow::Next;
+    }
+    case Cmd::ZWrite:
+      if (c.argless) {
+        ExecZWrite(nullptr);
+      } else {
+        for (const auto& a : c.args) ExecZWrite(&a);
+      }
+      return Flow::Next;
+    case Cmd::ZLoad:
+    case Cmd::ZRemove:
+    case Cmd::ZInsert:
+    case Cmd::ZSave:
+    case Cmd::ZPrint:
+      ExecRoutineCommand(c);
+      return Flow::Next;
+    case Cmd::Read:
+      Throw("NOTOPEN", "*READ: this process has no terminal");
+    case Cmd::Open:
+    case Cmd::Use:
+    case Cmd::Close:
+      for (const auto& a : c.args)
+        if (a.expr) Eval(*a.expr);
+      return Flow::Next;
+    case Cmd::ZTrap:
+      if (c.argless) Throw("ZTRAP");
+      Throw("Z" + Eval(*c.args.front().expr).str());
+    default:
+      return Flow::Next;  // BREAK, VIEW, ZBREAK, transaction commands: no effect here
+  }
+}
+
+}  // namespace mengine

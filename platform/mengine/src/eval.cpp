@@ -1,0 +1,408 @@
+// Expression evaluation and variable access (locals and globals).
+#include <algorithm>
+
+#include "interpreter.h"
+#include "mengine/keycodec.h"
+#include "parser.h"
+#include "pattern.h"
+
+namespace mengine {
+namespace {
+
+const std::string kRootKey(1, '\0');
+
+struct DepthGuard {
+  DepthGuard(int& depth, int max) : depth(depth) {
+    if (++depth > max) {
+      --depth;
+      Throw("SYNTAX");
+    }
+  }
+  ~DepthGuard() { --depth; }
+  int& depth;
+};
+
+std::string Quote(const std::string& s) {
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '"') out += "\"\"";
+    else out.push_back(c);
+  }
+  out.push_back('"');
+  return out;
+}
+
+}  // namespace
+
+// ---- variables ----
+
+Var* Interpreter::FindVar(const std::string& name) const {
+  auto it = symtab_.find(name);
+  return it == symtab_.end() ? nullptr : it->second.get();
+}
+
+Var& Interpreter::VarFor(const std::string& name) {
+  auto& slot = symtab_[name];
+  if (!slot) slot = std::make_shared<Var>();
+  return *slot;
+}
+
+Ref Interpreter::Resolve(const Expr& e, bool allow_empty_last) {
+  (void)allow_empty_last;
+  Ref r;
+  switch (e.kind) {
+    case ExprKind::Local:
+      r.name = e.name;
+      r.subs.reserve(e.args.size());
+      for (const auto& a : e.args) r.subs.push_back(Eval(*a));
+      return r;
+    case ExprKind::Global: {
+      r.global = true;
+      if (e.entry && e.entry->label_indirect) {
+        r.ns = Eval(*e.entry->label_indirect).str();
+        if (!host_.Globals(r.ns)) Throw("NAMESPACE", "*" + r.ns);
+      }
+      std::vector<Value> subs;
+      subs.reserve(e.args.size());
+      for (const auto& a : e.args) subs.push_back(Eval(*a));
+      if (e.name.empty()) {
+        if (!naked_valid_) Throw("NAKED");
+        r.name = naked_name_;
+        r.ns = naked_ns_;
+        r.subs = naked_subs_;
+        if (!r.subs.empty()) r.subs.pop_back();
+        for (auto& s : subs) r.subs.push_back(std::move(s));
+      } else {
+        r.name = e.name;
+        if (r.ns.empty()) r.ns = e.name[0] == '%' ? "%SYS" : ns_;
+        r.subs = std::move(subs);
+      }
+      naked_valid_ = !r.subs.empty();
+      naked_name_ = r.name;
+      naked_ns_ = r.ns;
+      naked_subs_ = r.subs;
+      return r;
+    }
+    case ExprKind::Indirect: {
+      DepthGuard guard(indirection_depth_, 64);
+      std::string text = Eval(*e.args[0]).str();
+      std::shared_ptr<const Expr> parsed;
+      auto it = name_cache_.find(text);
+      if (it != name_cache_.end() && IsReference(*it->second)) {
+        parsed = it->second;
+      } else {
+        parsed = ParseNameText(text, limits_.max_nesting);
+        if (name_cache_.size() > 256) name_cache_.clear();
+        name_cache_.insert_or_assign(text, parsed);
+      }
+      Ref inner = Resolve(*parsed);
+      if (e.subscript_indirect) {
+        for (std::size_t i = 1; i < e.args.size(); ++i) inner.subs.push_back(Eval(*e.args[i]));
+        if (inner.global) {
+          naked_valid_ = !inner.subs.empty();
+          naked_subs_ = inner.subs;
+        }
+      }
+      return inner;
+    }
+    default:
+      Throw("SYNTAX");
+  }
+}
+
+std::string Interpreter::Key(const Ref& r, bool check_empty) const {
+  std::string key = r.global ? keycodec::EncodeName(r.name) : kRootKey;
+  for (std::size_t i = 0; i < r.subs.size(); ++i) {
+    const std::string& s = r.subs[i].str();
+    if (s.empty() && (check_empty || i + 1 < r.subs.size())) Throw("SUBSCRIPT", "*" + FormatName(r));
+    keycodec::AppendSubscript(key, s);
+  }
+  if (r.global && key.size() > keycodec::kMaxGlobalKeyBytes) Throw("SUBSCRIPT", "*" + FormatName(r));
+  return key;
+}
+
+GlobalStore& Interpreter::Store(const Ref& r) {
+  GlobalStore* store = host_.Globals(r.ns);
+  if (!store) Throw("NAMESPACE", "*" + r.ns);
+  return *store;
+}
+
+std::optional<Value> Interpreter::Get(const Ref& r) {
+  if (!r.global) {
+    Var* v = FindVar(r.name);
+    if (!v) return std::nullopt;
+    auto it = v->nodes.find(r.subs.empty() ? kRootKey : Key(r));
+    if (it == v->nodes.end()) return std::nullopt;
+    return it->second;
+  }
+  auto s = Store(r).Get(Key(r));
+  if (!s) return std::nullopt;
+  return Value::Str(std::move(*s));
+}
+
+void Interpreter::Set(const Ref& r, const Value& v) {
+  if (!r.global) {
+    VarFor(r.name).nodes.insert_or_assign(r.subs.empty() ? kRootKey : Key(r), v);
+    return;
+  }
+  Store(r).Set(Key(r), v.str());
+}
+
+void Interpreter::Kill(const Ref& r) {
+  if (!r.global) {
+    Var* v = FindVar(r.name);
+    if (!v) return;
+    if (r.subs.empty())
+      v->nodes.clear();
+    else
+      tree::Kill(v->nodes, Key(r));
+    return;
+  }
+  Store(r).Kill(Key(r));
+}
+
+int Interpreter::Data(const Ref& r) {
+  if (!r.global) {
+    Var* v = FindVar(r.name);
+    if (!v) return 0;
+    return tree::Data(v->nodes, Key(r));
+  }
+  return Store(r).Data(Key(r));
+}
+
+std::optional<Value> Interpreter::Order(const Ref& r, bool reverse) {
+  if (r.subs.empty()) {
+    if (r.global) return std::nullopt;
+    // $ORDER of an unsubscripted local: the next defined variable name.
+    std::vector<std::string> names;
+    for (const auto& [name, var] : symtab_)
+      if (!var->nodes.empty()) names.push_back(name);
+    std::sort(names.begin(), names.end());
+    if (!reverse) {
+      auto it = std::upper_bound(names.begin(), names.end(), r.name);
+      if (it == names.end()) return std::nullopt;
+      return Value::Str(*it);
+    }
+    auto it = std::lower_bound(names.begin(), names.end(), r.name);
+    if (it == names.begin()) return std::nullopt;
+    return Value::Str(*--it);
+  }
+  Ref parent = r;
+  parent.subs.pop_back();
+  std::string pkey = Key(parent);
+  std::string after;
+  const std::string& last = r.subs.back().str();
+  if (!last.empty()) keycodec::AppendSubscript(after, last);
+  std::optional<std::string> found;
+  if (!r.global) {
+    Var* v = FindVar(r.name);
+    if (!v) return std::nullopt;
+    found = tree::Order(v->nodes, pkey, after, reverse);
+  } else {
+    found = Store(r).Order(pkey, after, reverse);
+  }
+  if (!found) return std::nullopt;
+  auto sub = keycodec::DecodeSubscript(*found, 0);
+  if (!sub) return std::nullopt;
+  return Value::Str(std::move(*sub));
+}
+
+std::optional<std::string> Interpreter::QueryRef(const Ref& r, bool reverse) {
+  Ref from = r;
+  if (!from.subs.empty() && from.subs.back().str().empty()) from.subs.pop_back();
+  std::string key = Key(from);
+  if (!r.global) {
+    Var* v = FindVar(r.name);
+    if (!v) return std::nullopt;
+    auto found = tree::Query(v->nodes, key, reverse);
+    if (!found) return std::nullopt;
+    return FormatKey(false, r.name, found->substr(1));
+  }
+  auto found = Store(r).Query(key, reverse);
+  if (!found) return std::nullopt;
+  return FormatKey(true, r.name, found->substr(keycodec::NameLength(*found)));
+}
+
+std::string Interpreter::FormatKey(bool global, const std::string& name, std::string_view subs) const {
+  std::string out = global ? "^" + name : name;
+  std::size_t pos = 0;
+  bool first = true;
+  while (pos < subs.size()) {
+    std::size_t len = keycodec::SubscriptLength(subs, pos);
+    auto sub = keycodec::DecodeSubscript(subs, pos);
+    if (!len || !sub) break;
+    out += first ? "(" : ",";
+    first = false;
+    out += keycodec::IsCanonicalNumber(*sub) ? *sub : Quote(*sub);
+    pos += len;
+  }
+  if (!first) out += ")";
+  return out;
+}
+
+std::string Interpreter::FormatName(const Ref& r) const {
+  std::string out = r.global ? "^" + r.name : r.name;
+  for (std::size_t i = 0; i < r.subs.size(); ++i) {
+    out += i ? "," : "(";
+    const std::string& s = r.subs[i].str();
+    out += r.subs[i].IsCanonicalNumber() ? s : Quote(s);
+  }
+  if (!r.subs.empty()) out += ")";
+  return out;
+}
+
+void Interpreter::Undefined(const Ref& r) const { Throw("UNDEFINED", "*" + FormatName(r)); }
+
+int Interpreter::Collate(const Value& a, const Value& b) {
+  bool na = a.IsCanonicalNumber(), nb = b.IsCanonicalNumber();
+  if (na && nb) return Compare(a.num(), b.num());
+  if (na != nb) return na ? -1 : 1;
+  int c = a.str().compare(b.str());
+  return c < 0 ? -1 : c > 0 ? 1 : 0;
+}
+
+std::string Interpreter::ZWriteValue(const Value& v) const {
+  if (v.IsCanonicalNumber()) return v.str();
+  const std::string& s = v.str();
+  std::string out;
+  bool in_quote = false;
+  for (unsigned char c : s) {
+    if (c < 32 || c == 127) {
+      if (in_quote) out += "\"_";
+      else if (!out.empty()) out += "_";
+      in_quote = false;
+      out += "$c(" + std::to_string(c) + ")";
+    } else {
+      if (!in_quote) {
+        if (!out.empty()) out += "_";
+        out += "\"";
+        in_quote = true;
+      }
+      if (c == '"') out += "\"\"";
+      else out.push_back(static_cast<char>(c));
+    }
+  }
+  if (in_quote) out += "\"";
+  if (out.empty()) out = "\"\"";
+  return out;
+}
+
+// ---- expressions ----
+
+Value Interpreter::Eval(const Expr& e) {
+  switch (e.kind) {
+    case ExprKind::Literal:
+      return e.literal;
+    case ExprKind::Local: {
+      if (e.args.empty()) {
+        Var* v = FindVar(e.name);
+        if (v) {
+          auto it = v->nodes.find(kRootKey);
+          if (it != v->nodes.end()) return it->second;
+        }
+        Throw("UNDEFINED", "*" + e.name);
+      }
+      Ref r = Resolve(e);
+      auto v = Get(r);
+      if (!v) Undefined(r);
+      return std::move(*v);
+    }
+    case ExprKind::Global: {
+      Ref r = Resolve(e);
+      auto v = Get(r);
+      if (!v) Undefined(r);
+      return std::move(*v);
+    }
+    case ExprKind::Indirect: {
+      if (!e.subscript_indirect) {
+        // @x in a value position may name a variable or hold any atom.
+        DepthGuard guard(indirection_depth_, 64);
+        std::string text = Eval(*e.args[0]).str();
+        std::shared_ptr<const Expr> parsed;
+        auto it = name_cache_.find(text);
+        if (it != name_cache_.end()) {
+          parsed = it->second;
+        } else {
+          try {
+            parsed = ParseNameText(text, limits_.max_nesting);
+          } catch (const MError&) {
+            parsed = ParseExpressionText(text, limits_.max_nesting);
+          }
+          if (name_cache_.size() > 256) name_cache_.clear();
+          name_cache_.emplace(text, parsed);
+        }
+        return Eval(*parsed);
+      }
+      Ref r = Resolve(e);
+      auto v = Get(r);
+      if (!v) Undefined(r);
+      return std::move(*v);
+    }
+    case ExprKind::Special:
+      return Special(e);
+    case ExprKind::Function:
+      return CallFunction(e);
+    case ExprKind::Extrinsic: {
+      auto v = Call(Top(), *e.entry, true);
+      return v ? std::move(*v) : Value();
+    }
+    case ExprKind::Unary: {
+      Value v = Eval(*e.args[0]);
+      switch (static_cast<Op>(e.op)) {
+        case Op::Plus: return Value::Num(v.num());
+        case Op::Minus: return Value::Num(Negate(v.num()));
+        default: return Value::Bool(!v.truth());
+      }
+    }
+    case ExprKind::Binary:
+      return EvalBinary(e);
+    case ExprKind::PatternMatch: {
+      Value subject = Eval(*e.args[0]);
+      bool match;
+      if (e.pattern) {
+        match = MatchPattern(*e.pattern, subject.str());
+      } else {
+        auto p = ParsePatternText(Eval(*e.args[1]).str());
+        match = MatchPattern(*p, subject.str());
+      }
+      return Value::Bool(match != e.negated);
+    }
+  }
+  Throw("SYNTAX");
+}
+
+Value Interpreter::EvalBinary(const Expr& e) {
+  Value a = Eval(*e.args[0]);
+  Value b = Eval(*e.args[1]);
+  bool r = false;
+  switch (static_cast<Op>(e.op)) {
+    case Op::Add: return Value::Num(Add(a.num(), b.num()));
+    case Op::Sub: return Value::Num(Sub(a.num(), b.num()));
+    case Op::Mul: return Value::Num(Mul(a.num(), b.num()));
+    case Op::Div: return Value::Num(Div(a.num(), b.num()));
+    case Op::IntDiv: return Value::Num(IntDiv(a.num(), b.num()));
+    case Op::Mod: return Value::Num(Mod(a.num(), b.num()));
+    case Op::Pow: return Value::Num(Pow(a.num(), b.num()));
+    case Op::Concat: {
+      std::string s = a.TakeStr();
+      const std::string& t = b.str();
+      CheckLength(s.size() + t.size());
+      s += t;
+      return Value::Str(std::move(s));
+    }
+    case Op::Equal: r = a.str() == b.str(); break;
+    case Op::Less: r = Compare(a.num(), b.num()) < 0; break;
+    case Op::Greater: r = Compare(a.num(), b.num()) > 0; break;
+    case Op::LessEq: r = Compare(a.num(), b.num()) <= 0; break;
+    case Op::GreaterEq: r = Compare(a.num(), b.num()) >= 0; break;
+    case Op::Follows: r = a.str() > b.str(); break;
+    case Op::SortsAfter: r = Collate(a, b) > 0; break;
+    case Op::Contains: r = a.str().find(b.str()) != std::string::npos; break;
+    case Op::And: r = a.truth() && b.truth(); break;
+    case Op::Or: r = a.truth() || b.truth(); break;
+    default: Throw("SYNTAX");
+  }
+  return Value::Bool(r != e.negated);
+}
+
+}  // namespace mengine

@@ -1,0 +1,187 @@
+// The state of one M process and the tree-walking evaluator over it.
+// Split by job: interpreter.cpp (frames, control flow, errors, the public
+// Process API), commands.cpp (the commands), eval.cpp (expressions and
+// variable access), functions.cpp (intrinsic functions and special
+// variables).
+#ifndef MENGINE_INTERPRETER_H
+#define MENGINE_INTERPRETER_H
+
+#include <atomic>
+#include <chrono>
+#include <list>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "ast.h"
+#include "mengine/host.h"
+#include "mengine/process.h"
+#include "routine_buffer.h"
+#include "sorted_tree.h"
+
+namespace mengine {
+
+struct Var {
+  tree::Map<Value> nodes;  // keys: "\0" + encoded subscripts
+};
+using VarPtr = std::shared_ptr<Var>;
+
+// A variable reference with its subscripts evaluated.
+struct Ref {
+  bool global = false;
+  std::string name;  // without '^'
+  std::string ns;    // globals: the namespace that holds them
+  std::vector<Value> subs;
+};
+
+struct Frame {
+  std::shared_ptr<const Routine> routine;  // null in direct mode
+  std::shared_ptr<const Line> xline;       // XECUTE/direct line being run
+  int line = 0;
+  int level = 0;
+  bool extrinsic = false;
+  bool xecute = false;
+  bool restore_test = false;
+  bool saved_test = false;
+  std::string ztrap;
+  bool ztrap_here = false;
+  std::vector<std::pair<std::string, VarPtr>> saved;  // NEW: previous bindings
+  bool exclusive = false;                              // exclusive NEW done here
+  std::vector<std::string> keep;                       // its kept names
+};
+
+enum class Flow { Next, Quit, Goto };
+
+struct HaltSignal {};
+
+class Interpreter {
+ public:
+  Interpreter(Host& host, ProcessOptions options);
+  ~Interpreter();
+
+  Result Execute(std::string_view line);
+  Result Evaluate(std::string_view expression);
+  Result RunEntry(const JobRequest& request);
+
+  void SetLocal(std::string_view name, std::string_view value);
+  std::optional<std::string> GetLocal(std::string_view name) const;
+  void KillLocal(std::string_view name);
+  std::string Namespace() const { return ns_; }
+  bool SetNamespace(std::string_view ns);
+  std::uint64_t Job() const { return job_; }
+  bool Halted() const { return halted_; }
+  void RequestStop() { stop_ = true; }
+
+  // ---- used across the implementation files ----
+
+  // Frames and control flow (interpreter.cpp).
+  void RunFrame(Frame& f);
+  Flow ExecLine(Frame& f, const Line& line, std::size_t from);
+  std::optional<Value> Call(Frame& caller, const EntryRef& entry, bool extrinsic);
+  struct Target {
+    std::shared_ptr<const Routine> routine;
+    int line = 0;
+  };
+  Target ResolveEntry(const Frame& f, const EntryRef& entry);
+  std::shared_ptr<const Routine> LoadRoutine(const std::string& name);
+  std::shared_ptr<const Line> ParseXecute(const std::string& text);
+  void Step();
+  bool Cancelled();
+  Frame& Top() { return *frames_.back(); }
+  std::string Location(const Frame& f) const;
+  void SetError(MError& e);
+  std::string TrapOf(const Frame& f) const;
+
+  // Commands (commands.cpp).
+  Flow ExecCommand(Frame& f, const Line& line, std::size_t index);
+  Flow ExecFor(Frame& f, const Line& line, std::size_t index, const Command& c);
+  void ExecSet(const CmdArg& arg);
+  void ExecKill(Frame& f, const CmdArg& arg);
+  void ExecNew(Frame& f, const CmdArg& arg);
+  void ExecLock(const Command& c);
+  void ExecWrite(const CmdArg& arg);
+  void ExecZWrite(const CmdArg* arg);
+  void ExecJob(Frame& f, const CmdArg& arg);
+  void ExecMerge(const CmdArg& arg);
+  void ExecRoutineCommand(const Command& c);
+  void Hang(const Number& seconds);
+  void Write(std::string_view text);
+  void NewName(Frame& f, const std::string& name);
+  std::shared_ptr<const std::vector<CmdArg>> IndirectArgs(Cmd kind, const Expr& e);
+  std::string LockKey(const Ref& r) const;
+  int BufferLine(const EntryRef& e);
+  std::string ZWriteValue(const Value& v) const;
+  void CollectTree(const Ref& r, std::vector<std::pair<std::string, Value>>& out);
+
+  // Expressions and variables (eval.cpp).
+  Value Eval(const Expr& e);
+  Value EvalBinary(const Expr& e);
+  bool IsReference(const Expr& e) const {
+    return e.kind == ExprKind::Local || e.kind == ExprKind::Global || e.kind == ExprKind::Indirect;
+  }
+  Ref Resolve(const Expr& e, bool allow_empty_last = false);
+  std::string Key(const Ref& r, bool check_empty = true) const;
+  GlobalStore& Store(const Ref& r);
+  std::optional<Value> Get(const Ref& r);
+  void Set(const Ref& r, const Value& v);
+  void Kill(const Ref& r);
+  int Data(const Ref& r);
+  std::optional<Value> Order(const Ref& r, bool reverse);
+  std::optional<std::string> QueryRef(const Ref& r, bool reverse);
+  Var* FindVar(const std::string& name) const;
+  Var& VarFor(const std::string& name);
+  std::string FormatName(const Ref& r) const;
+  std::string FormatKey(bool global, const std::string& name, std::string_view key) const;
+  [[noreturn]] void Undefined(const Ref& r) const;
+  void CheckLength(std::size_t n) const {
+    if (n > limits_.max_string) Throw("MAXSTRING");
+  }
+  static int Collate(const Value& a, const Value& b);
+
+  // Functions and special variables (functions.cpp).
+  Value CallFunction(const Expr& e);
+  Value Special(const Expr& e);
+  void SetSpecial(const Expr& e, const Value& v);
+  Value Text(const Frame& f, const EntryRef& entry);
+  std::string Horolog(bool utc) const;
+
+  // State.
+  Host& host_;
+  Limits limits_;
+  OutputSink* output_;
+  std::string ns_;
+  std::uint64_t job_;
+  std::uint64_t parent_job_ = 0;
+  std::uint64_t last_child_ = 0;
+  std::unordered_map<std::string, VarPtr> symtab_;
+  std::vector<std::unique_ptr<Frame>> frames_;
+  bool test_ = false;
+  std::optional<Value> quit_value_;
+  std::string zerror_;
+  std::string ecode_, etrap_;
+  std::int64_t x_ = 0, y_ = 0;
+  RoutineBuffer buffer_;
+  bool halted_ = false;
+  std::atomic<bool> stop_{false};
+  std::uint64_t steps_ = 0;
+  std::chrono::steady_clock::time_point deadline_;
+  bool has_deadline_ = false;
+  bool budget_hit_ = false;
+  std::string naked_name_, naked_ns_;
+  std::vector<Value> naked_subs_;
+  bool naked_valid_ = false;
+  std::string last_ref_;
+  std::mt19937_64 random_;
+  // Small caches of parsed XECUTE lines and indirection texts.
+  std::unordered_map<std::string, std::shared_ptr<const Line>> xecute_cache_;
+  std::unordered_map<std::string, std::shared_ptr<const Expr>> name_cache_;
+  std::unordered_map<std::string, std::shared_ptr<const std::vector<CmdArg>>> args_cache_;
+  int indirection_depth_ = 0;
+};
+
+}  // namespace mengine
+
+#endif

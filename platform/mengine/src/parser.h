@@ -1,0 +1,40 @@
+// Parser of M lines into the tree of ast.h.
+#ifndef MENGINE_PARSER_H
+#define MENGINE_PARSER_H
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ast.h"
+
+namespace mengine {
+
+// A routine line: optional label with formals, level dots, commands.
+// Syntax errors are kept in the line (raised when it runs); the label is
+// still known.
+Line ParseRoutineLine(std::string_view text, int max_nesting);
+
+// A command line without label (direct execution, XECUTE). Throws <SYNTAX>.
+Line ParseCommandLine(std::string_view text, int max_nesting);
+
+// A whole text as one expression. Throws <SYNTAX>.
+ExprPtr ParseExpressionText(std::string_view text, int max_nesting);
+
+// A whole text as a variable name (name indirection). Throws <SYNTAX>.
+ExprPtr ParseNameText(std::string_view text, int max_nesting);
+
+// A whole text as the argument list of a command (argument indirection).
+std::vector<CmdArg> ParseArgumentText(Cmd command, std::string_view text, int max_nesting);
+
+// A whole text as an entry reference (label+offset^routine(args)).
+std::unique_ptr<EntryRef> ParseEntryText(std::string_view text, int max_nesting, bool actuals);
+
+// A whole routine.
+std::shared_ptr<Routine> ParseRoutine(std::string_view name, const std::vector<std::string>& lines,
+                                      int max_nesting);
+
+}  // namespace mengine
+
+#endif

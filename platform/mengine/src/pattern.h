@@ -1,0 +1,40 @@
+// M pattern match (the ? operator): counts, the standard codes
+// A C E L N P U, string literals and alternation.
+#ifndef MENGINE_PATTERN_H
+#define MENGINE_PATTERN_H
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "lexer.h"
+
+namespace mengine {
+
+struct Pattern;
+
+struct PatternAtom {
+  int min = 0;
+  int max = 0;  // -1: no upper bound
+  unsigned codes = 0;  // bit set of code classes
+  bool is_literal = false;
+  std::string literal;
+  std::vector<Pattern> alternatives;  // when not empty: an alternation
+};
+
+struct Pattern {
+  std::vector<PatternAtom> atoms;
+};
+
+// Parses a pattern at the lexer's position (up to a blank, ',', ')' or ':'
+// that is not inside it). Throws <SYNTAX>.
+std::shared_ptr<Pattern> ParsePattern(Lexer& lex);
+// Parses a whole pattern text (for ?@expr).
+std::shared_ptr<Pattern> ParsePatternText(std::string_view text);
+
+bool MatchPattern(const Pattern& pattern, std::string_view subject);
+
+}  // namespace mengine
+
+#endif

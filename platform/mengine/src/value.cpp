@@ -1,0 +1,13 @@
+// M value helpers.
+#include "value.h"
+
+#include "mengine/keycodec.h"
+
+namespace mengine {
+
+bool Value::IsCanonicalNumber() const {
+  if (!(has_ & kStr)) return true;
+  return keycodec::IsCanonicalNumber(s_);
+}
+
+}  // namespace mengine
