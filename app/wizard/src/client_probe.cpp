@@ -1,0 +1,26 @@
+#include "wizard/client_probe.h"
+
+#ifdef _WIN32
+#include "server/vism_link.h"
+#endif
+
+namespace dorvik {
+
+namespace {
+
+class SystemClientProbe : public ClientProbe {
+ public:
+  bool ClientPresent() override {
+#ifdef _WIN32
+    return VismLink::IsRegistered();
+#else
+    return true;  // the TCP link client is part of this program
+#endif
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<ClientProbe> MakeSystemClientProbe() { return std::make_unique<SystemClientProbe>(); }
+
+}  // namespace dorvik

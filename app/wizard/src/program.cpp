@@ -1,0 +1,88 @@
+#include "wizard/program.h"
+
+#include <QApplication>
+#include <QTimer>
+
+#include "app/settings_file.h"
+#include "dialogs/askuser.h"
+#include "dialogs/exit_dialog.h"
+#include "dialogs/fone.h"
+#include "dialogs/kelbox.h"
+#include "dialogs/pass_dialog.h"
+#include "dialogs/progress.h"
+#include "server/tcp_link.h"
+#include "wizard/setup.h"
+#ifdef _WIN32
+#include "server/vism_link.h"
+#endif
+
+namespace dorvik {
+
+const char* const kNoClientText = "Cache-клиент не обнаружен. Установите сначала cache-клиент";
+
+WizardProgram::WizardProgram(const std::filesystem::path& folder, ProgramParts parts, std::function<void()> terminate)
+    : parts_(std::move(parts)),
+      session_(std::make_unique<Session>(FileLocations::In(folder), *parts_.link, ui_, *parts_.clock, *parts_.settings)),
+      terminate_(std::move(terminate)) {
+  if (!terminate_) {
+    terminate_ = [] { QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit); };
+  }
+}
+
+WizardProgram::~WizardProgram() {
+  delete fmSetup;  // writes the install log
+  delete fmAskUser;
+  delete fmBox;
+  delete fmPass;
+  delete fmExit;
+  delete fmProgress;
+  delete fmFone;
+}
+
+void WizardProgram::Create(const std::vector<std::string>& args) {
+  std::atomic<bool>& abort = session_->run.UserAbort;
+  fmFone = new TfmFone(abort);
+  fmSetup = new TfmSetup(*session_, ui_, terminate_);
+  ui_.Attach(fmFone, fmSetup, nullptr);
+  fmSetup->FormCreate(*fmFone, args);
+  fmProgress = new TfmProgress(abort);
+  fmExit = new TfmExit;
+  fmPass = new TfmPass;
+  fmBox = new TfmBox;
+  fmAskUser = new TfmAskUser;
+
+  fmSetup->SetWindows(fmProgress, fmExit, fmPass);
+  ui_.Attach(fmFone, fmSetup, fmProgress);
+  fmFone->SetCompanions(fmSetup, fmProgress);
+  fmProgress->SetMainWindow(fmFone);
+  fmFone->showMaximized();
+}
+
+namespace {
+
+ProgramParts SystemParts() {
+  ProgramParts parts;
+#ifdef _WIN32
+  parts.link = std::make_unique<VismLink>();
+#else
+  parts.link = std::make_unique<TcpLink>();
+#endif
+  parts.clock = std::make_unique<SystemClock>();
+  parts.settings = OpenUserSettings();
+  return parts;
+}
+
+}  // namespace
+
+int RunWizard(const std::vector<std::string>& args, ClientProbe& probe, const std::filesystem::path& folder,
+              const std::function<void(const QString&)>& showMessage) {
+  if (!probe.ClientPresent()) {
+    showMessage(QString::fromUtf8(kNoClientText));
+    return 0;
+  }
+  WizardProgram program(folder, SystemParts());
+  program.Create(args);
+  return QApplication::exec();
+}
+
+}  // namespace dorvik
