@@ -115,6 +115,8 @@ class Runner {
     const std::string question = Piece(message, kQuestionMark, 2);
     Log(Ru("  Запрос параметра у пользователя."));
     Log(Ru("  Параметры запроса: ") + Cp866ToCp1251(question));
+    // The interface may log how the question was answered: after these lines.
+    progress_->Flush();
     const std::string answer = AnswerJobQuestion(s_, question);
     Log(Ru("  Ответ пользователя: ") + Cp866ToCp1251(answer));
     Log(" ");
