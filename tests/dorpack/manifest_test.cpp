@@ -90,6 +90,21 @@ TEST_F(ManifestTest, ReadsFieldsFilesAndPatternsInOrder) {
   EXPECT_EQ(p.routines[1].file, In("src/VMA.int"));
 }
 
+TEST_F(ManifestTest, ManifestInTheWorkingFolder) {
+  Manifest(R"({"product": "P", "version": "1", "build_date": "2", "password": "3", "routines": ["*.int", "src/VMA.int"]})");
+  folder_.Write("VMTOP.int", "VMTOP\n q\n");
+  const auto before = std::filesystem::current_path();
+  std::filesystem::current_path(folder_.Path());
+  std::vector<std::string> files;
+  try {
+    for (const auto& r : LoadManifest("m.json").routines) files.push_back(r.file);
+  } catch (const PackError& e) {
+    ADD_FAILURE() << e.what();
+  }
+  std::filesystem::current_path(before);
+  EXPECT_EQ(files, (std::vector<std::string>{"VMTOP.int", "src/VMA.int"}));
+}
+
 TEST_F(ManifestTest, DefaultsAndCp866RoutineFiles) {
   folder_.Write("dos/VMD.int", Dos("VMD ; досовский текст\n w \"Ё─\"\n"));
   const dorpack::Package p = LoadManifest(Manifest(R"({"product": "П", "version": "1", "build_date": "2",

@@ -39,7 +39,8 @@ std::vector<fs::path> ExpandRoutineEntry(const fs::path& baseFolder, const std::
   }
 
   std::vector<std::string> names;
-  fs::directory_iterator it(folder, ec);
+  // A manifest in the working folder has an empty folder part.
+  fs::directory_iterator it(folder.empty() ? fs::path(".") : folder, ec);
   if (ec) Refuse(origin, "cannot list the folder " + folder.string() + ": " + ec.message());
   for (const auto& item : it) {
     const std::string name = item.path().filename().string();
