@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "distribution/funcs.h"
+#include "distribution/reader.h"
 #include "dorpack/package_writer.h"
 #include "test_files.h"
 
@@ -156,6 +157,26 @@ TEST(RoundTrip, TwoHundredKilobyteRoutines) {
   // One line longer than the installer's nominal record buffer.
   p.routines.push_back(Routine("VMWIDE", {" s x=\"" + std::string(200 * 1024, 'w') + "\""}));
   ExpectSameContent(p, PackAndList(p, folder));
+}
+
+TEST(RoundTrip, LibraryTestSeesTheFirstRoutine) {
+  // The wizard's library test reads ahead over the check section the packer
+  // wrote; it must land on the first routine with and without a check label.
+  const ScratchFolder folder;
+  for (const bool withCheckLabel : {true, false}) {
+    for (const bool libraryFirst : {true, false}) {
+      SCOPED_TRACE(std::string(withCheckLabel ? "check label" : "no check label") +
+                   (libraryFirst ? ", library routine first" : ", library routine second"));
+      Package p = SamplePackage(withCheckLabel);
+      std::swap(p.routines[0], p.routines[libraryFirst ? 1 : 2]);
+      const auto file = folder.Write("dorpack.dat", dorpack::PackageBytes(p));
+      dorvik::DistributionReader reader(file);
+      dorvik::Distribution dist;
+      dorvik::InstallLog log;
+      ASSERT_TRUE(reader.ReadHeader(dist, log));
+      EXPECT_EQ(reader.IsLibraryDistribution(true), libraryFirst);
+    }
+  }
 }
 
 TEST(KeyChoice, AutoAvoidsSeparatorsAndBodyBytesAndPrefersScrambling) {
