@@ -1,5 +1,4 @@
 #include <array>
-#include <cstdio>
 #include <functional>
 #include <map>
 
