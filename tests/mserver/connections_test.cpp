@@ -46,7 +46,7 @@ TEST(Connections, HundredClientsAtOnceKeepTheirOwnProcesses) {
   EXPECT_EQ(failures.load(), 0);
   EXPECT_EQ(std::set<std::string>(jobs.begin(), jobs.end()).size(), static_cast<std::size_t>(kClients));
   mlink::Client c = server.Connect();
-  EXPECT_EQ(Call(c, "^CNT").value, std::to_string(kClients * kCalls));
+  EXPECT_EQ(Call(c, "$g(^CNT)").value, std::to_string(kClients * kCalls));
 }
 
 // A raw connection for sending bytes that no well-behaved client would.
@@ -138,7 +138,7 @@ TEST(CommandLine, CallRunHelpAndCleanStop) {
                        "s ^R=x*21 w ^R,!"},
                       &out, &err),
             0) << err;
-  EXPECT_EQ(out, "42\n");
+  EXPECT_EQ(out, "42\r\n");  // WRITE ! is CR LF, as on a terminal
   EXPECT_EQ(RunBinary({"run", "--data", data.path().string(), "--namespace", "USER", "w 1 w y"},
                       &out, &err),
             1);

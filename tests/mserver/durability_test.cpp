@@ -41,8 +41,8 @@ TEST(Durability, AcknowledgedUpdatesSurviveKill9) {
   ServerProcess server(data.path());
   mlink::Client c = server.Connect();
   EXPECT_EQ(Call(c, "$$v^DUR").value, "7");
-  EXPECT_EQ(Call(c, "^D(1)_\"/\"_$o(^D(2,\"\"),-1)").value, "a/2000");
-  const long last = std::stol(Call(c, "^C").value);
+  EXPECT_EQ(Call(c, "$g(^D(1))_\"/\"_$o(^D(2,\"\"),-1)").value, "a/2000");
+  const long last = std::stol(Call(c, "$g(^C)").value);
   EXPECT_GE(last, acknowledged.load());
   EXPECT_EQ(Call(c, "$d(^C(" + std::to_string(acknowledged.load()) + "))").value, "1");
 }

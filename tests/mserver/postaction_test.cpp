@@ -75,7 +75,7 @@ TEST(PostActions, JobRunsAsksAndReportsAcrossTwoConnections) {
   }
   ASSERT_EQ(alive, "0");
   EXPECT_EQ(Value(wizard, "$d(^R(\"dorvik\"))_\"/\"_^R(\"dorvik\")"), "11/");
-  EXPECT_EQ(Value(wizard, "^PADONE_\"/\"_^PANAME"), "2/Ann");
+  EXPECT_EQ(Value(wizard, "$g(^PADONE)_\"/\"_$g(^PANAME)"), "2/Ann");
   EXPECT_EQ(Value(wizard, "$d(^R(\"dorvik_res\"))"), "0");
 
   // The wizard's process now holds ^dorvik: a run from the other connection
@@ -104,7 +104,7 @@ TEST(PostActions, WithoutJobSlotsTheRunHappensInTheCallerWithDefaults) {
   EXPECT_EQ(Value(wizard, "$$job^dorvik"), "0");
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);  // no 30 s wait
   EXPECT_EQ(Value(wizard, "$$stf^dorvik"), "");
-  EXPECT_EQ(Value(wizard, "^PADONE_\"/\"_^PANAME"), "1/anon");
+  EXPECT_EQ(Value(wizard, "$g(^PADONE)_\"/\"_$g(^PANAME)"), "1/anon");
   // No question was put: the caller is not a listening wizard.
   EXPECT_EQ(Value(wizard, "$o(^R(\"dorvik\",\"\"),-1)"), "2");
 }

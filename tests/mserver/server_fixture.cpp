@@ -1,5 +1,6 @@
 #include "server_fixture.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "mengine/keycodec.h"
+#include "routine_object.h"
 
 namespace mserver {
 namespace kc = mengine::keycodec;
@@ -48,31 +49,24 @@ std::shared_ptr<const mengine::RoutineImage> GlobalRoutineStore::Load(std::strin
     auto it = cache_.find(name);
     if (it != cache_.end() && it->second.generation == generation) return it->second.image;
   }
-  auto compiled = globals_.Get(ObjectKey(name));
-  if (!compiled) {
-    std::lock_guard lock(mutex_);
+  auto stored = globals_.Get(ObjectKey(name));
+  std::optional<RoutineObject> object;
+  if (stored) object = DecodeRoutineObject(*stored);
+  std::lock_guard lock(mutex_);
+  if (!object) {
+    // No routine, or ^rOBJ holds something this server did not write.
     cache_.erase(std::string(name));
     return nullptr;
   }
-  std::vector<std::string> source;
-  const std::string count = globals_.Get(Key("ROUTINE", {std::string(name), "0", "0"})).value_or("0");
-  const long lines = std::strtol(count.c_str(), nullptr, 10);
-  for (long n = 1; n <= lines; ++n) {
-    auto line = globals_.Get(Key("ROUTINE", {std::string(name), "0", std::to_string(n)}));
-    if (!line) break;  // a partly removed source counts up to its first gap
-    source.push_back(std::move(*line));
-  }
-
-  std::lock_guard lock(mutex_);
   Cached& slot = cache_[std::string(name)];
-  if (slot.image && slot.image->compiled == *compiled && slot.image->source == source) {
+  if (slot.image && slot.image->compiled == object->compiled && slot.image->source == object->lines) {
     slot.generation = generation;  // unchanged: keep the engine's parsed form
     return slot.image;
   }
   auto image = std::make_shared<mengine::RoutineImage>();
   image->name = std::string(name);
-  image->source = std::move(source);
-  image->compiled = std::move(*compiled);
+  image->source = std::move(object->lines);
+  image->compiled = std::move(object->compiled);
   image->version = NextRoutineVersion();
   slot.generation = generation;
   slot.image = image;
@@ -88,10 +82,9 @@ void GlobalRoutineStore::Save(std::string_view name, std::vector<std::string> so
   ops.push_back({WriteOp::Kind::Put, Key("ROUTINE", {n, "0"}), Horolog()});
   ops.push_back({WriteOp::Kind::Put, Key("ROUTINE", {n, "0", "0"}), std::to_string(source.size())});
   for (std::size_t i = 0; i < source.size(); ++i) {
-    ops.push_back({WriteOp::Kind::Put, Key("ROUTINE", {n, "0", std::to_string(i + 1)}),
-                   std::move(source[i])});
+    ops.push_back({WriteOp::Kind::Put, Key("ROUTINE", {n, "0", std::to_string(i + 1)}), source[i]});
   }
-  ops.push_back({WriteOp::Kind::Put, ObjectKey(name), std::move(compiled)});
+  ops.push_back({WriteOp::Kind::Put, ObjectKey(name), EncodeRoutineObject({compiled, source})});
   globals_.Write(ops);
 }
 
