@@ -1,0 +1,228 @@
+// dorvik-cli end to end: a distribution made with dorpack, installed into a
+// real mserver from a folder of its own, with the exit status, the install
+// log, the answers file, the licence and the saved settings checked.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "distribution/codepage.h"
+#include "distribution/funcs.h"
+#include "mserver_process.h"
+#include "run_program.h"
+#include "server/tcp_link.h"
+
+namespace dorvik {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::MServerProcess;
+using testing::RunProgram;
+
+void WriteFile(const fs::path& file, const std::string& text) {
+  std::ofstream out(file, std::ios::binary);
+  out << text;
+}
+
+std::string ReadFile(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+// The install log's lines, in UTF-8.
+std::vector<std::string> LogLines(const fs::path& file) {
+  std::vector<std::string> lines;
+  std::istringstream in(Cp1251ToUtf8(ReadFile(file)));
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+bool Has(const std::vector<std::string>& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+const char* kMainRoutine = "VMMAIN ;\n Q\nok() q \"yes\"\n";
+const char* kSetupRoutine =
+    "VMSETUP ;\n"
+    " Q\n"
+    "go() d w^dorvik(\"Настройка\"_$C(1)_\"50\")\n"
+    " s ^VMSETUP(\"ans\")=$$ask^dorvik(2,\"Имя базы\",\"MAIN\")\n"
+    " s ^VMSETUP(\"yn\")=$$ask^dorvik(1,\"Продолжить?\",\"2\") q \"\"\n"
+    "bad() q \"Отказ\"\n";
+
+class CliTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { server_ = new MServerProcess(MSERVER_BINARY); }
+  static void TearDownTestSuite() {
+    delete server_;
+    server_ = nullptr;
+  }
+
+  void SetUp() override {
+    std::random_device rd;
+    root_ = fs::temp_directory_path() / ("dorvik-cli-test-" + std::to_string(::getpid()) + "-" + std::to_string(rd()));
+    fs::create_directories(root_ / "pack");
+    fs::create_directories(root_ / "install");
+    fs::create_directories(root_ / "config");
+    WriteFile(root_ / "pack" / "VMMAIN.int", kMainRoutine);
+    WriteFile(root_ / "pack" / "VMSETUP.int", kSetupRoutine);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+  }
+
+  // Packs the distribution into the install folder with these post-action labels.
+  void Pack(const std::string& label = "go^VMSETUP") {
+    WriteFile(root_ / "pack" / "manifest.json",
+              R"({"product": "Склад", "version": "3.1", "build_date": "08.12.2026", "password": "Секрет",
+                  "post_actions": [{"description": "Настройка", "label": ")" +
+                  label + R"("}],
+                  "routines": ["VMMAIN.int", "VMSETUP.int"]})");
+    const auto packed = RunProgram(DORPACK_BINARY, {"build", "manifest.json", "-o", (Folder() / "dorpack.dat").string()},
+                                   root_ / "pack");
+    ASSERT_EQ(packed.status, 0) << packed.err;
+  }
+
+  fs::path Folder() const { return root_ / "install"; }
+  std::string Server() const { return server_->Address(); }
+
+  testing::ProgramResult Cli(std::vector<std::string> args) {
+    return RunProgram(DORVIK_CLI_BINARY, args, Folder(),
+                      {"LC_ALL=C.UTF-8", "XDG_CONFIG_HOME=" + (root_ / "config").string()});
+  }
+
+  std::string ServerValue(const std::string& expression, const std::string& ns = "USER") {
+    TcpLink link;
+    link.SetServer(BuildServerString("127.0.0.1", std::to_string(server_->Port())));
+    link.SetNamespace(ns);
+    const std::string value = link.Evaluate(expression);
+    EXPECT_EQ(link.ErrorCode(), 0) << expression << ": " << link.ErrorText();
+    return value;
+  }
+
+  static MServerProcess* server_;
+  fs::path root_;
+};
+
+MServerProcess* CliTest::server_ = nullptr;
+
+TEST_F(CliTest, InstallsWithAnswersAndDefaultsAndNumbersItsLogs) {
+  Pack();
+  WriteFile(Folder() / "answers.txt", "Склад \"Юг\"\nНет\n");
+  auto run = Cli({"--server", Server(), "--namespace", "user", "--answers", "answers.txt", "--quiet"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, (Folder() / "dorvik.txt").string() + "\n");
+  auto log = LogLines(Folder() / "dorvik.txt");
+  EXPECT_EQ(log.front().rfind("Протокол установки дистрибутива. ", 0), 0u);
+  EXPECT_TRUE(Has(log, "Продукт: Склад")) << run.err;
+  EXPECT_TRUE(Has(log, "Успешное соединение с областью USER"));
+  EXPECT_TRUE(Has(log, "  Ответ пользователя: Склад \"Юг\""));
+  EXPECT_TRUE(Has(log, "  Ответ пользователя: 2"));
+  EXPECT_TRUE(Has(log, "Последействия упешно выполнены."));
+  EXPECT_EQ(log.back().rfind("Продолжительность установки: ", 0), 0u);
+  EXPECT_EQ(ServerValue("$$ok^VMMAIN"), "yes");
+  EXPECT_EQ(ServerValue("$g(^VMSETUP(\"ans\"))"), Utf8ToCp866("Склад \"Юг\""));
+  EXPECT_EQ(ServerValue("$g(^VMSETUP(\"yn\"))"), "2");
+  // The settings of the run are kept for the next one.
+  const std::string settings = ReadFile(root_ / "config" / "velmora" / "dorvik.conf");
+  EXPECT_NE(settings.find("NS=USER"), std::string::npos) << settings;
+  EXPECT_NE(settings.find("Port=" + std::to_string(server_->Port())), std::string::npos) << settings;
+
+  // Again, from the saved settings and with the defaults: the next log name.
+  run = Cli({"--defaults"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, (Folder() / "dorvik1.txt").string() + "\n");
+  EXPECT_NE(run.err.find("Настройка"), std::string::npos) << "progress goes to standard error";
+  EXPECT_EQ(ServerValue("$g(^VMSETUP(\"ans\"))"), "MAIN");
+  EXPECT_EQ(ServerValue("$g(^VMSETUP(\"yn\"))"), "2");
+
+  // Without a terminal and without answers the defaults are taken and logged.
+  run = Cli({"--quiet"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  log = LogLines(Folder() / "dorvik2.txt");
+  EXPECT_EQ(std::count(log.begin(), log.end(),
+                       "  Ответ по умолчанию: вопрос задан без терминала и без файла ответов."),
+            2);
+}
+
+TEST_F(CliTest, FailedPostActionAndUnfitLabelFailTheInstallation) {
+  Pack("bad^VMSETUP");
+  auto run = Cli({"--server", Server(), "--quiet"});
+  EXPECT_EQ(run.status, 1) << run.err;
+  auto log = LogLines(Folder() / "dorvik.txt");
+  EXPECT_TRUE(Has(log, "Неуспех. Отказ"));
+  EXPECT_NE(run.err.find("Отказ"), std::string::npos);
+
+  Pack("bad^VMSETUP\\\") k ^VMSETUP w(\\\"");
+  run = Cli({"--server", Server(), "--quiet"});
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_NE(run.err.find("Ошибка в структуре дистрибутива"), std::string::npos) << run.err;
+}
+
+TEST_F(CliTest, LicenceMustBeAccepted) {
+  Pack();
+  WriteFile(Folder() / "licence.txt", "Условия\r\n");
+  auto run = Cli({"--server", Server(), "--quiet", "--defaults"});
+  EXPECT_EQ(run.status, 2) << run.err;
+  EXPECT_NE(run.err.find("--accept-licence"), std::string::npos) << run.err;
+  EXPECT_FALSE(Has(LogLines(Folder() / "dorvik.txt"), "Параметры работы установщика:"));
+
+  run = Cli({"--server", Server(), "--quiet", "--defaults", "--accept-licence"});
+  EXPECT_EQ(run.status, 0) << run.err;
+}
+
+TEST_F(CliTest, SourcePasswordMustMatch) {
+  Pack();
+  auto run = Cli({"--server", Server(), "--quiet", "--defaults", "--keep-sources", "--password", "секрет"});
+  EXPECT_EQ(run.status, 2) << run.err;
+  run = Cli({"--server", Server(), "--quiet", "--defaults", "--keep-sources", "--password", "Секрет"});
+  EXPECT_EQ(run.status, 0) << run.err;
+}
+
+TEST_F(CliTest, NoServerOrNoNamespace) {
+  Pack();
+  auto run = Cli({"--server", "127.0.0.1:" + std::to_string(testing::FreeLoopbackPort()), "--quiet"});
+  EXPECT_EQ(run.status, 3) << run.err;
+  EXPECT_TRUE(Has(LogLines(Folder() / "dorvik.txt"), "Подключение к системной области."));
+
+  run = Cli({"--server", Server(), "--namespace", "NOWHERE", "--quiet"});
+  EXPECT_EQ(run.status, 3) << run.err;
+  EXPECT_TRUE(Has(LogLines(Folder() / "dorvik1.txt"), "На сервере нет области NOWHERE"));
+}
+
+TEST_F(CliTest, UnreadableDistributionStillWritesTheLog) {
+  auto run = Cli({"--server", Server()});
+  EXPECT_EQ(run.status, 4) << run.err;
+  EXPECT_NE(run.err.find("Ошибка инициализации установщика"), std::string::npos) << run.err;
+  const auto log = LogLines(Folder() / "dorvik.txt");
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[1], "Версия установщика: 2.9");
+
+  WriteFile(Folder() / "dorpack.dat", std::string("\0\x05", 2));
+  run = Cli({"--server", Server()});
+  EXPECT_EQ(run.status, 4) << run.err;
+}
+
+TEST_F(CliTest, UsageErrors) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--chunk-limit", "abc"}, {"--soft", "--no-pre-actions"}, {"--keep-sources"},
+        {"--answers", "missing.txt"}, {"--server", "host:99999"}, {"extra"}}) {
+    const auto run = Cli(args);
+    EXPECT_EQ(run.status, 2) << ::testing::PrintToString(args);
+    EXPECT_NE(run.err.find("--help"), std::string::npos);
+    EXPECT_FALSE(fs::exists(Folder() / "dorvik.txt"));
+  }
+  const auto help = Cli({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("--answers FILE"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace dorvik

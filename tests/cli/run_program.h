@@ -1,0 +1,20 @@
+// Runs a program in a folder with extra environment variables, standard
+// input from /dev/null, and collects its output and exit status.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace dorvik::testing {
+
+struct ProgramResult {
+  int status = -1;  // exit status, or 128 + signal
+  std::string out;
+  std::string err;
+};
+
+ProgramResult RunProgram(const std::filesystem::path& binary, const std::vector<std::string>& args,
+                         const std::filesystem::path& folder, const std::vector<std::string>& environment = {});
+
+}  // namespace dorvik::testing
