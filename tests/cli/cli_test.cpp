@@ -72,18 +72,22 @@ class CliTest : public ::testing::Test {
     fs::create_directories(root_ / "config");
     WriteFile(root_ / "pack" / "VMMAIN.int", kMainRoutine);
     WriteFile(root_ / "pack" / "VMSETUP.int", kSetupRoutine);
+    // The check label waits ^VMCHK("wait") seconds, then answers ^VMCHK("say").
+    WriteFile(root_ / "pack" / "VMCHK.int", "VMCHK ;\n Q\nchk() h $g(^VMCHK(\"wait\")) q $g(^VMCHK(\"say\"))\n");
   }
   void TearDown() override {
     std::error_code ec;
     fs::remove_all(root_, ec);
   }
 
-  // Packs the distribution into the install folder with these post-action labels.
-  void Pack(const std::string& label = "go^VMSETUP") {
+  // Packs the distribution into the install folder with this post-action
+  // label, and with the check label chk^VMCHK when asked.
+  void Pack(const std::string& label = "go^VMSETUP", bool check = false) {
+    const std::string checkFields =
+        check ? R"("check_label": "chk^VMCHK", "check_routines": ["VMCHK.int"],)" : "";
     WriteFile(root_ / "pack" / "manifest.json",
-              R"({"product": "Склад", "version": "3.1", "build_date": "08.12.2026", "password": "Секрет",
-                  "post_actions": [{"description": "Настройка", "label": ")" +
-                  label + R"("}],
+              R"({"product": "Склад", "version": "3.1", "build_date": "08.12.2026", "password": "Секрет",)" +
+                  checkFields + R"("post_actions": [{"description": "Настройка", "label": ")" + label + R"("}],
                   "routines": ["VMMAIN.int", "VMSETUP.int"]})");
     const auto packed = RunProgram(DORPACK_BINARY, {"build", "manifest.json", "-o", (Folder() / "dorpack.dat").string()},
                                    root_ / "pack");
@@ -93,9 +97,17 @@ class CliTest : public ::testing::Test {
   fs::path Folder() const { return root_ / "install"; }
   std::string Server() const { return server_->Address(); }
 
-  testing::ProgramResult Cli(std::vector<std::string> args) {
+  testing::ProgramResult Cli(std::vector<std::string> args, int interruptAfterMs = 0) {
     return RunProgram(DORVIK_CLI_BINARY, args, Folder(),
-                      {"LC_ALL=C.UTF-8", "XDG_CONFIG_HOME=" + (root_ / "config").string()});
+                      {"LC_ALL=C.UTF-8", "XDG_CONFIG_HOME=" + (root_ / "config").string()}, interruptAfterMs);
+  }
+
+  void ServerCommand(const std::string& line) {
+    TcpLink link;
+    link.SetServer(BuildServerString("127.0.0.1", std::to_string(server_->Port())));
+    link.SetNamespace("USER");
+    link.RunCode(line);
+    ASSERT_EQ(link.ErrorCode(), 0) << line << ": " << link.ErrorText();
   }
 
   std::string ServerValue(const std::string& expression, const std::string& ns = "USER") {
@@ -164,6 +176,30 @@ TEST_F(CliTest, FailedPostActionAndUnfitLabelFailTheInstallation) {
   run = Cli({"--server", Server(), "--quiet"});
   EXPECT_EQ(run.status, 1) << run.err;
   EXPECT_NE(run.err.find("Ошибка в структуре дистрибутива"), std::string::npos) << run.err;
+}
+
+TEST_F(CliTest, SoftPreActionGoesOnAndCtrlCStopsWithoutATerminal) {
+  Pack("go^VMSETUP", true);
+  ServerCommand("s ^VMCHK(\"wait\")=0,^VMCHK(\"say\")=\"" + Utf8ToCp866("Мало места") + "\"");
+  auto run = Cli({"--server", Server(), "--quiet", "--defaults"});
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_TRUE(Has(LogLines(Folder() / "dorvik.txt"), "Сбой программы. Не выполнилось преддействие.  Мало места"));
+
+  run = Cli({"--server", Server(), "--quiet", "--defaults", "--soft", "--chunk-limit", "5"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  auto log = LogLines(Folder() / "dorvik1.txt");
+  EXPECT_TRUE(Has(log, "Неуспех. Мало места"));
+  EXPECT_TRUE(Has(log, "Установка с \"мягким\" преддействием;"));
+  EXPECT_EQ(ServerValue("$$ok^VMMAIN"), "yes");
+
+  // Ctrl-C while the check label runs: asked at the next look, and without
+  // a terminal the answer is to stop.
+  ServerCommand("s ^VMCHK(\"wait\")=3,^VMCHK(\"say\")=\"\"");
+  run = Cli({"--server", Server(), "--quiet"}, 1500);
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_NE(run.err.find("Прервать установку? Да"), std::string::npos) << run.err;
+  log = LogLines(Folder() / "dorvik2.txt");
+  EXPECT_FALSE(Has(log, "Восстановление программ дистрибутива."));
 }
 
 TEST_F(CliTest, LicenceMustBeAccepted) {

@@ -1,12 +1,14 @@
 #include "run_program.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace dorvik::testing {
 
@@ -22,7 +24,8 @@ std::string ReadAll(const std::filesystem::path& file) {
 }  // namespace
 
 ProgramResult RunProgram(const std::filesystem::path& binary, const std::vector<std::string>& args,
-                         const std::filesystem::path& folder, const std::vector<std::string>& environment) {
+                         const std::filesystem::path& folder, const std::vector<std::string>& environment,
+                         int interruptAfterMs) {
   const std::filesystem::path outFile = folder / ".program.out";
   const std::filesystem::path errFile = folder / ".program.err";
   std::vector<std::string> argv{binary.string()};
@@ -49,6 +52,10 @@ ProgramResult RunProgram(const std::filesystem::path& binary, const std::vector<
     dup2(err, 2);
     execve(argp[0], argp.data(), envp.data());
     _exit(127);
+  }
+  if (interruptAfterMs > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(interruptAfterMs));
+    kill(pid, SIGINT);
   }
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {

@@ -14,7 +14,10 @@ struct ProgramResult {
   std::string err;
 };
 
+// With interruptAfterMs > 0 the program gets SIGINT (as from Ctrl-C) that
+// many milliseconds after its start.
 ProgramResult RunProgram(const std::filesystem::path& binary, const std::vector<std::string>& args,
-                         const std::filesystem::path& folder, const std::vector<std::string>& environment = {});
+                         const std::filesystem::path& folder, const std::vector<std::string>& environment = {},
+                         int interruptAfterMs = 0);
 
 }  // namespace dorvik::testing
