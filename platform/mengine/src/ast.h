@@ -81,7 +81,8 @@ struct CmdArg {
   ExprPtr indirect;                // argument indirection @expr
   ExprPtr expr;                    // the argument's expression
   std::vector<ExprPtr> targets;    // SET/MERGE targets, KILL/NEW/LOCK/ZWRITE names
-  char format = 0;                 // WRITE: '!', '#', '?', '*' or 0 for an expression
+  char format = 0;                 // WRITE: '?', '*' or 0 for an expression
+  std::string formats;             // WRITE: a run of '!' and '#' before it
   char lock_mode = 0;              // LOCK: '+', '-' or 0
   bool exclusive = false;          // KILL/NEW (a,b)
   ExprPtr timeout;                 // LOCK/JOB/READ :timeout

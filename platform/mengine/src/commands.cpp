@@ -294,14 +294,16 @@ void Interpreter::ExecWrite(const CmdArg& a) {
     for (const auto& ia : *IndirectArgs(Cmd::Write, *a.indirect)) ExecWrite(ia);
     return;
   }
-  switch (a.format) {
-    case '!':
+  for (char f : a.formats) {
+    if (f == '!') {
       Write("\r\n");
       x_ = 0;
-      return;
-    case '#':
+    } else {
       Write("\f");
-      return;
+    }
+  }
+  if (!a.expr) return;
+  switch (a.format) {
     case '?': {
       std::int64_t col = Eval(*a.expr).Int64();
       if (col > x_) {

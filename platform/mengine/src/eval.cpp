@@ -254,6 +254,9 @@ std::string Interpreter::FormatName(const Ref& r) const {
 void Interpreter::Undefined(const Ref& r) const { Throw("UNDEFINED", "*" + FormatName(r)); }
 
 int Interpreter::Collate(const Value& a, const Value& b) {
+  // The empty string collates before every number and string.
+  bool ea = a.str().empty(), eb = b.str().empty();
+  if (ea || eb) return ea == eb ? 0 : ea ? -1 : 1;
   bool na = a.IsCanonicalNumber(), nb = b.IsCanonicalNumber();
   if (na && nb) return Compare(a.num(), b.num());
   if (na != nb) return na ? -1 : 1;

@@ -127,6 +127,7 @@ Value Interpreter::CallFunction(const Expr& e) {
       return Value::Int(static_cast<unsigned char>(s[static_cast<std::size_t>(i - 1)]));
     }
     case Fn::Char: {
+      need(1, 1000000);
       std::string out;
       for (std::size_t i = 0; i < argc; ++i) {
         std::int64_t c = arg(i).Int64();

@@ -450,19 +450,15 @@ class Parser {
         return a;
       }
       case Cmd::Write: {
+        while (lex_.Peek() == '!' || lex_.Peek() == '#') a.formats.push_back(lex_.Next());
         char c = lex_.Peek();
-        if (c == '!' || c == '#') {
-          a.format = c;
-          lex_.Next();
-          // "!!#" style runs are separate format items.
-          return a;
-        }
-        if (c == '?' || c == '*') {
+        if (c == '?' || (c == '*' && a.formats.empty())) {
           a.format = c;
           lex_.Next();
           a.expr = Expression();
           return a;
         }
+        if (!a.formats.empty()) return a;
         if (TryArgumentIndirection(a)) return a;
         a.expr = Expression();
         return a;
