@@ -76,6 +76,9 @@ class Installation {
     std::string target = connected.namespaces.at(static_cast<std::size_t>(connected.selected));
     if (connected.library) {
       ui_.Say(connected.libraryNotice);
+      if (o_.ns && !SameName(ns, target)) {
+        ui_.Say(Ru("Область ") + ns + Ru(" не используется: библиотечные программы ставятся в ") + target);
+      }
     } else if (o_.ns) {
       const auto it = std::find_if(connected.namespaces.begin(), connected.namespaces.end(),
                                    [&](const std::string& name) { return SameName(name, ns); });

@@ -48,7 +48,8 @@ std::string MStringExpression(std::string_view text);
 bool RunPostActionPhase(Session& s);
 
 // Saves the generated routine on the server line by line. False when the
-// server refused a line or the save (shown and logged).
+// server refused a line or the save (shown and logged). Throws
+// std::runtime_error, sending nothing, when element 0 is not a routine name.
 bool UploadPostActionRoutine(Session& s, const std::vector<std::string>& lines);
 
 // The user's answer to a question of the job. `message` is "t#l#def" in
