@@ -233,6 +233,21 @@ TEST_F(CliTest, NoServerOrNoNamespace) {
   EXPECT_TRUE(Has(LogLines(Folder() / "dorvik1.txt"), "На сервере нет области NOWHERE"));
 }
 
+TEST_F(CliTest, LibraryDistributionGoesToTheLibraryNamespace) {
+  WriteFile(root_ / "pack" / "%VMLIB.int", "%VMLIB ;\n Q\nok() q \"lib\"\n");
+  WriteFile(root_ / "pack" / "manifest.json",
+            R"({"product": "Lib", "version": "1", "build_date": "1", "password": "p", "routines": ["%VMLIB.int"]})");
+  ASSERT_EQ(RunProgram(DORPACK_BINARY, {"build", "manifest.json", "-o", (Folder() / "dorpack.dat").string()},
+                       root_ / "pack")
+                .status,
+            0);
+  const auto run = Cli({"--server", Server(), "--namespace", "USER"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("Область USER не используется"), std::string::npos) << run.err;
+  EXPECT_TRUE(Has(LogLines(Folder() / "dorvik.txt"), "Успешное соединение с областью %CACHELIB"));
+  EXPECT_EQ(ServerValue("$$ok^%VMLIB", "%CACHELIB"), "lib");
+}
+
 TEST_F(CliTest, UnreadableDistributionStillWritesTheLog) {
   auto run = Cli({"--server", Server()});
   EXPECT_EQ(run.status, 4) << run.err;
