@@ -59,6 +59,7 @@ TfmFone::TfmFone(std::atomic<bool>& userAbort) : QWidget(nullptr), userAbort_(us
   Image->setObjectName("Image");
   Image->setScaledContents(true);
   SetTitle("Velmora");
+  PlaceFrame();
 }
 
 void TfmFone::SetCompanions(QWidget* wizard, TfmProgress* progress) {
@@ -76,6 +77,7 @@ void TfmFone::SetTitle(const QString& text) {
 void TfmFone::ShowPicture(const std::filesystem::path& file) {
   const QImage picture = DecodeJpegFile(file);
   Image->setPixmap(QPixmap::fromImage(picture));
+  PlaceFrame();
   pnBevel->show();
   pnBevel->raise();
 }
@@ -83,7 +85,9 @@ void TfmFone::ShowPicture(const std::filesystem::path& file) {
 // The frame takes the middle eight tenths of the width and seven tenths of
 // the height, a tenth below the top; it follows the window's size so that
 // it stays centred once the window is maximised.
-void TfmFone::resizeEvent(QResizeEvent*) {
+void TfmFone::resizeEvent(QResizeEvent*) { PlaceFrame(); }
+
+void TfmFone::PlaceFrame() {
   const int w = width();
   const int h = height();
   pnBevel->setGeometry(w / 10, (h / 20) * 2, (w / 10) * 8, (h / 20) * 14);

@@ -81,10 +81,15 @@ TfmProgress::TfmProgress(std::atomic<bool>& userAbort)
 
   // Created at the compact height; the place it opens at is remembered.
   resize(kDesignWidth, 80);
+  LayoutPanels();
   position_at_ = pos();
 }
 
-void TfmProgress::resizeEvent(QResizeEvent*) {
+void TfmProgress::resizeEvent(QResizeEvent*) { LayoutPanels(); }
+
+// The panels follow the window's size; called directly as well, since a
+// hidden window gets its resize event only when it is shown.
+void TfmProgress::LayoutPanels() {
   panel_->setGeometry(0, 0, width(), height());
   pnAfter->setGeometry(2, height() - 2 - kAfterPanelHeight, width() - 4, kAfterPanelHeight);
   if (!afterFrozen_) sbAfter->setGeometry(3, 3, pnAfter->width() - 6, pnAfter->height() - 6);
@@ -133,7 +138,10 @@ void TfmProgress::PlaceTimeLabel() {
   }
 }
 
-void TfmProgress::SetProgressHeight(int h) { resize(width(), h); }
+void TfmProgress::SetProgressHeight(int h) {
+  resize(width(), h);
+  LayoutPanels();
+}
 
 void TfmProgress::SetStayOnTop(bool on) {
   if (IsStayOnTop() == on) return;
@@ -157,6 +165,7 @@ void TfmProgress::EnterPostActionMode() {
   lbTime->show();
   lbElement->hide();
   resize(kPostActionWidth, 245);
+  LayoutPanels();
   const int widening = kPostActionWidth - kWideningReference;
   gaP->resize(313 + widening, gaP->height());
   ani2->move(288 + widening, ani2->y());

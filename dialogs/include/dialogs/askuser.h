@@ -16,6 +16,8 @@ namespace dorvik {
 int CountQuestionLines(const QString& question, const QFontMetrics& metrics, int width);
 
 class TfmAskUser : public QDialog {
+  Q_OBJECT
+
  public:
   static constexpr int kDesignWidth = 177;
   static constexpr int kDesignHeight = 79;

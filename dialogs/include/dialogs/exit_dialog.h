@@ -8,6 +8,8 @@
 namespace dorvik {
 
 class TfmExit : public QDialog {
+  Q_OBJECT
+
  public:
   explicit TfmExit(QWidget* parent = nullptr);
 

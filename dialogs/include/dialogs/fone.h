@@ -15,6 +15,8 @@ namespace dorvik {
 class TfmProgress;
 
 class TfmFone : public QWidget {
+  Q_OBJECT
+
  public:
   explicit TfmFone(std::atomic<bool>& userAbort);
 
@@ -40,6 +42,7 @@ class TfmFone : public QWidget {
 
  private:
   void OnActivate();
+  void PlaceFrame();
 
   std::atomic<bool>& userAbort_;
   QPointer<QWidget> wizard_;

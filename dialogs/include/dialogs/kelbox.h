@@ -31,6 +31,8 @@ struct KelboxGeometry {
 KelboxGeometry ComputeKelboxGeometry(const KelboxRequest& request, const QFontMetrics& metrics, bool iconShown);
 
 class TfmBox : public QDialog {
+  Q_OBJECT
+
  public:
   explicit TfmBox(QWidget* parent = nullptr);
   // Applies the request: caption, message, icon, size and buttons.

@@ -9,6 +9,8 @@
 namespace dorvik {
 
 class TfmPass : public QDialog {
+  Q_OBJECT
+
  public:
   explicit TfmPass(QWidget* parent = nullptr);
 

@@ -16,6 +16,8 @@
 namespace dorvik {
 
 class TfmProgress : public QWidget {
+  Q_OBJECT
+
  public:
   static constexpr int kDesignWidth = 336;
   static constexpr int kPostActionWidth = 600;
@@ -63,6 +65,7 @@ class TfmProgress : public QWidget {
 
  private:
   void PlaceTimeLabel();
+  void LayoutPanels();
 
   std::atomic<bool>& userAbort_;
   QPointer<QWidget> main_;
