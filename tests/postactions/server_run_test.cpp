@@ -65,7 +65,8 @@ class PostActionServerTest : public ::testing::Test {
     s->dist.PostActionDescriptions.clear();
     for (const auto& label : labels) {
       s->dist.PostActionLabels.push_back(label + "^PATEST");
-      s->dist.PostActionDescriptions.push_back(Ru("Метка ") + label);
+      // A quote in the description must not break the generated line.
+      s->dist.PostActionDescriptions.push_back(Ru("Метка \"") + label + "\"");
     }
   }
 
@@ -96,20 +97,20 @@ TEST_F(PostActionServerTest, BackgroundJobRelaysMessagesQuestionsAndTheLastWords
       "",
       Ru("Выполнение меток последействия."),
       Ru("Начало: T"),
-      Ru("msg^PATEST - Метка msg - T"),
+      Ru("msg^PATEST - Метка \"msg\" - T"),
       Ru("Шаг 1 - T"),  // written twice in a row, logged once
       Ru("Шаг 2 - T"),
-      Ru("yn^PATEST - Метка yn"),
+      Ru("yn^PATEST - Метка \"yn\""),
       Ru("  Запрос параметра у пользователя."),
       Ru("  Параметры запроса: 1#Продолжить?#1"),
       Ru("  Ответ пользователя: 2"),
       "  - T",
-      Ru("str^PATEST - Метка str"),
+      Ru("str^PATEST - Метка \"str\""),
       Ru("  Запрос параметра у пользователя."),
       Ru("  Параметры запроса: 2#Имя базы#MAIN"),
       Ru("  Ответ пользователя: Склад \"Юг\""),
       "  - T",
-      Ru("late^PATEST - Метка late - T"),
+      Ru("late^PATEST - Метка \"late\" - T"),
       Ru("Поздно 1 - T"),
       Ru("Поздно 2 - T"),
       Ru("Последействия упешно выполнены."),
@@ -117,7 +118,7 @@ TEST_F(PostActionServerTest, BackgroundJobRelaysMessagesQuestionsAndTheLastWords
       "",
   };
   EXPECT_EQ(Masked(s->log.Lines()), expected);
-  EXPECT_EQ(ui.afterLines.front(), Ru("  msg^PATEST - Метка msg"));
+  EXPECT_EQ(ui.afterLines.front(), Ru("  msg^PATEST - Метка \"msg\""));
   EXPECT_EQ(ui.afterLines.back(), Ru("  Поздно 2"));
   EXPECT_NE(std::find(ui.titles.begin(), ui.titles.end(), Ru("Установка Склад 3.1  Выполнение последействий: 40%")),
             ui.titles.end());
