@@ -57,11 +57,11 @@ std::chrono::milliseconds Seconds(const Value& v) {
 
 }  // namespace
 
-std::shared_ptr<const std::vector<CmdArg>> Interpreter::IndirectArgs(Cmd kind, const Expr& e) {
+IndirectList Interpreter::IndirectArgs(Cmd kind, const Expr& e) {
   std::string text = Eval(e).str();
   std::string key = std::to_string(static_cast<int>(kind)) + ":" + text;
   auto it = args_cache_.find(key);
-  if (it != args_cache_.end()) return it->second;
+  if (it != args_cache_.end()) return IndirectList(it->second, argument_indirection_depth_, 64);
   if (++indirection_depth_ > limits_.max_nesting) {
     indirection_depth_ = 0;
     Throw("SYNTAX");
@@ -77,7 +77,7 @@ std::shared_ptr<const std::vector<CmdArg>> Interpreter::IndirectArgs(Cmd kind, c
   --indirection_depth_;
   if (args_cache_.size() > 256) args_cache_.clear();
   args_cache_.emplace(key, args);
-  return args;
+  return IndirectList(args, argument_indirection_depth_, 64);
 }
 
 Flow Interpreter::ExecFor(Frame& f, const Line& line, std::size_t index, const Command& c) {
@@ -134,7 +134,7 @@ void Interpreter::NewName(Frame& f, const std::string& name) {
 
 void Interpreter::ExecSet(const CmdArg& arg) {
   if (arg.indirect) {
-    for (const auto& a : *IndirectArgs(Cmd::Set, *arg.indirect)) ExecSet(a);
+    for (const auto& a : IndirectArgs(Cmd::Set, *arg.indirect)) ExecSet(a);
     return;
   }
   Value v = Eval(*arg.expr);
@@ -185,7 +185,7 @@ void Interpreter::ExecSet(const CmdArg& arg) {
 void Interpreter::ExecKill(Frame& f, const CmdArg& arg) {
   (void)f;
   if (arg.indirect) {
-    for (const auto& a : *IndirectArgs(Cmd::Kill, *arg.indirect)) ExecKill(f, a);
+    for (const auto& a : IndirectArgs(Cmd::Kill, *arg.indirect)) ExecKill(f, a);
     return;
   }
   if (arg.exclusive) {
@@ -206,7 +206,7 @@ void Interpreter::ExecKill(Frame& f, const CmdArg& arg) {
 
 void Interpreter::ExecNew(Frame& f, const CmdArg& arg) {
   if (arg.indirect) {
-    for (const auto& a : *IndirectArgs(Cmd::New, *arg.indirect)) ExecNew(f, a);
+    for (const auto& a : IndirectArgs(Cmd::New, *arg.indirect)) ExecNew(f, a);
     return;
   }
   if (arg.exclusive) {
@@ -267,7 +267,7 @@ void Interpreter::ExecLock(const Command& c) {
   };
   for (const auto& a : c.args) {
     if (a.indirect) {
-      for (const auto& ia : *IndirectArgs(Cmd::Lock, *a.indirect)) one(ia);
+      for (const auto& ia : IndirectArgs(Cmd::Lock, *a.indirect)) one(ia);
     } else {
       one(a);
     }
@@ -291,7 +291,7 @@ void Interpreter::Write(std::string_view text) {
 
 void Interpreter::ExecWrite(const CmdArg& a) {
   if (a.indirect) {
-    for (const auto& ia : *IndirectArgs(Cmd::Write, *a.indirect)) ExecWrite(ia);
+    for (const auto& ia : IndirectArgs(Cmd::Write, *a.indirect)) ExecWrite(ia);
     return;
   }
   for (char f : a.formats) {
@@ -363,7 +363,7 @@ void Interpreter::ExecZWrite(const CmdArg* arg) {
     return;
   }
   if (arg->indirect) {
-    for (const auto& ia : *IndirectArgs(Cmd::ZWrite, *arg->indirect)) ExecZWrite(&ia);
+    for (const auto& ia : IndirectArgs(Cmd::ZWrite, *arg->indirect)) ExecZWrite(&ia);
     return;
   }
   for (const auto& t : arg->targets) {
@@ -380,7 +380,7 @@ void Interpreter::ExecZWrite(const CmdArg* arg) {
 
 void Interpreter::ExecMerge(const CmdArg& a) {
   if (a.indirect) {
-    for (const auto& ia : *IndirectArgs(Cmd::Merge, *a.indirect)) ExecMerge(ia);
+    for (const auto& ia : IndirectArgs(Cmd::Merge, *a.indirect)) ExecMerge(ia);
     return;
   }
   Ref target = Resolve(*a.targets.front());
@@ -411,7 +411,7 @@ void Interpreter::ExecMerge(const CmdArg& a) {
 
 void Interpreter::ExecJob(Frame& f, const CmdArg& a) {
   if (a.indirect) {
-    for (const auto& ia : *IndirectArgs(Cmd::Job, *a.indirect)) ExecJob(f, ia);
+    for (const auto& ia : IndirectArgs(Cmd::Job, *a.indirect)) ExecJob(f, ia);
     return;
   }
   const EntryRef& e = *a.entry;
@@ -508,6 +508,7 @@ void Interpreter::ExecRoutineCommand(const Command& c) {
     case Cmd::ZSave: {
       std::string name = c.argless ? buffer_.name() : name_of(c.args.front());
       if (name.empty()) Throw("SYNTAX");
+      if (name[0] == '%' && ns_ != "%SYS") Throw("PROTECT", "*" + name);
       for (char ch : name)
         if (!(Lexer::IsAlpha(ch) || Lexer::IsDigit(ch) || ch == '%' || ch == '.')) Throw("SYNTAX", "*" + name);
       std::vector<std::string> lines = buffer_.lines();
@@ -569,7 +570,7 @@ Flow Interpreter::ExecCommand(Frame& f, const Line& line, std::size_t index) {
         const CmdArg& a = c.args.front();
         if (a.indirect) {
           auto args = IndirectArgs(Cmd::Quit, *a.indirect);
-          quit_value_ = Eval(*args->front().expr);
+          quit_value_ = Eval(*args.front().expr);
         } else {
           quit_value_ = Eval(*a.expr);
         }
@@ -608,7 +609,7 @@ Flow Interpreter::ExecCommand(Frame& f, const Line& line, std::size_t index) {
       }
       for (const auto& a : c.args) {
         if (a.indirect) {
-          for (const auto& ia : *IndirectArgs(Cmd::Do, *a.indirect)) {
+          for (const auto& ia : IndirectArgs(Cmd::Do, *a.indirect)) {
             if (ia.postcond && !Eval(*ia.postcond).truth()) continue;
             Call(f, *ia.entry, false);
           }
@@ -623,9 +624,9 @@ Flow Interpreter::ExecCommand(Frame& f, const Line& line, std::size_t index) {
     case Cmd::Goto: {
       for (const auto& a : c.args) {
         const CmdArg* arg = &a;
-        std::shared_ptr<const std::vector<CmdArg>> holder;
+        std::optional<IndirectList> holder;
         if (a.indirect) {
-          holder = IndirectArgs(Cmd::Goto, *a.indirect);
+          holder.emplace(IndirectArgs(Cmd::Goto, *a.indirect));
           arg = &holder->front();
         }
         if (a.postcond && !Eval(*a.postcond).truth()) continue;

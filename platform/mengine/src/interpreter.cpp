@@ -270,7 +270,7 @@ Flow Interpreter::ExecLine(Frame& f, const Line& line, std::size_t from) {
       bool all = true;
       for (const auto& a : c.args) {
         if (a.indirect) {
-          for (const auto& ia : *IndirectArgs(Cmd::If, *a.indirect))
+          for (const auto& ia : IndirectArgs(Cmd::If, *a.indirect))
             if (!Eval(*ia.expr).truth()) all = false;
         } else if (!Eval(*a.expr).truth()) {
           all = false;
@@ -337,8 +337,13 @@ std::optional<Value> Interpreter::Call(Frame& caller, const EntryRef& entry, boo
   RunFrame(f);
   std::optional<Value> result = std::move(quit_value_);
   quit_value_.reset();
-  if (extrinsic && !result) Throw("COMMAND");
-  if (!extrinsic && result) Throw("COMMAND");
+  if (extrinsic != result.has_value()) {
+    // QUIT without a value from an extrinsic, or with one from a DO: the
+    // error belongs to the called frame's line.
+    MError e{"COMMAND", {}, false, false};
+    SetError(e);
+    throw e;
+  }
   return result;
 }
 
@@ -360,6 +365,10 @@ Result Interpreter::Execute(std::string_view text) {
   if (has_deadline_) deadline_ = std::chrono::steady_clock::now() + limits_.max_time;
   while (frames_.size() > 1) frames_.pop_back();
   Frame& base = *frames_.front();
+  // Each call from the host is one top-level execution: a $ZTRAP set by an
+  // earlier call does not outlive it.
+  base.ztrap.clear();
+  base.ztrap_here = false;
   try {
     base.xline = ParseXecute(std::string(text));
     base.routine = nullptr;
@@ -400,6 +409,8 @@ Result Interpreter::Evaluate(std::string_view text) {
   has_deadline_ = limits_.max_time.count() > 0;
   if (has_deadline_) deadline_ = std::chrono::steady_clock::now() + limits_.max_time;
   while (frames_.size() > 1) frames_.pop_back();
+  frames_.front()->ztrap.clear();
+  frames_.front()->ztrap_here = false;
   try {
     auto it = name_cache_.find(std::string(text));
     std::shared_ptr<const Expr> e;

@@ -57,6 +57,37 @@ enum class Flow { Next, Quit, Goto };
 
 struct HaltSignal {};
 
+// Arguments parsed from an argument-indirection text, iterable. While it
+// lives it counts one level of indirection, so self-referring indirection
+// ends in <FRAMESTACK> instead of exhausting the native stack.
+class IndirectList {
+ public:
+  IndirectList(std::shared_ptr<const std::vector<CmdArg>> args, int& depth, int max)
+      : args_(std::move(args)), depth_(&depth) {
+    if (++*depth_ > max) {
+      --*depth_;
+      depth_ = nullptr;
+      Throw("FRAMESTACK");
+    }
+  }
+  IndirectList(IndirectList&& other) noexcept : args_(std::move(other.args_)), depth_(other.depth_) {
+    other.depth_ = nullptr;
+  }
+  IndirectList(const IndirectList&) = delete;
+  IndirectList& operator=(const IndirectList&) = delete;
+  IndirectList& operator=(IndirectList&&) = delete;
+  ~IndirectList() {
+    if (depth_) --*depth_;
+  }
+  std::vector<CmdArg>::const_iterator begin() const { return args_->begin(); }
+  std::vector<CmdArg>::const_iterator end() const { return args_->end(); }
+  const CmdArg& front() const { return args_->front(); }
+
+ private:
+  std::shared_ptr<const std::vector<CmdArg>> args_;
+  int* depth_;
+};
+
 class Interpreter {
  public:
   Interpreter(Host& host, ProcessOptions options);
@@ -110,7 +141,7 @@ class Interpreter {
   void Hang(const Number& seconds);
   void Write(std::string_view text);
   void NewName(Frame& f, const std::string& name);
-  std::shared_ptr<const std::vector<CmdArg>> IndirectArgs(Cmd kind, const Expr& e);
+  IndirectList IndirectArgs(Cmd kind, const Expr& e);
   std::string LockKey(const Ref& r) const;
   int BufferLine(const EntryRef& e);
   std::string ZWriteValue(const Value& v) const;
@@ -180,6 +211,7 @@ class Interpreter {
   std::unordered_map<std::string, std::shared_ptr<const Expr>> name_cache_;
   std::unordered_map<std::string, std::shared_ptr<const std::vector<CmdArg>>> args_cache_;
   int indirection_depth_ = 0;
+  int argument_indirection_depth_ = 0;
 };
 
 }  // namespace mengine

@@ -57,7 +57,7 @@ const Entry<Sv> kSpecials[] = {
     {"JOB", "J", Sv::Job},             {"TEST", "T", Sv::Test},
     {"X", "X", Sv::X},                 {"Y", "Y", Sv::Y},
     {"STACK", "ST", Sv::Stack},        {"ZERROR", "ZE", Sv::ZError},
-    {"ZTRAP", "ZT", Sv::ZTrap},        {"ZNSPACE", "ZNSPACE", Sv::ZNspace},
+    {"ZTRAP", "ZT", Sv::ZTrap},        {"ZNSPACE", "ZNS", Sv::ZNspace},
     {"ZVERSION", "ZV", Sv::ZVersion},  {"ZHOROLOG", "ZH", Sv::ZHorolog},
     {"ZTIMESTAMP", "ZTS", Sv::ZTimestamp}, {"PRINCIPAL", "P", Sv::Principal},
     {"ZNAME", "ZN", Sv::ZName},        {"QUIT", "Q", Sv::Quit},

@@ -270,7 +270,7 @@ class Parser {
       bool is_h = word == "H" || word == "h";
       if (!is_h) {
         kind = LookupCommand(word);
-        if (!kind) Throw("COMMAND");
+        if (!kind) Throw("SYNTAX");
         cmd.kind = *kind;
       }
       if (lex_.Accept(':')) cmd.postcond = Expression();
@@ -631,8 +631,8 @@ Line ParseCommandLine(std::string_view text, int max_nesting) {
   Parser p(text, max_nesting);
   try {
     ParseBody(p, line);
-  } catch (const MError& e) {
-    Throw(e.name == "FUNCTION" || e.name == "COMMAND" ? "SYNTAX" : e.name);
+  } catch (const MError&) {
+    throw;
   }
   return line;
 }
