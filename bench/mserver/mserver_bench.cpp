@@ -21,11 +21,12 @@ using Clock = std::chrono::steady_clock;
 // A server in this process on a free loopback port, with a fresh data folder.
 class LocalServer {
  public:
-  LocalServer() : log_(logText_) {
+  explicit LocalServer(bool flushEachLine = true) : log_(logText_) {
     std::random_device rd;
     data_ = fs::temp_directory_path() / ("mserver-bench-" + std::to_string(rd()));
     mserver::HostConfig config;
     config.data = data_;
+    config.flushEachLine = flushEachLine;
     host_ = std::make_unique<mserver::ServerHost>(config, log_);
     mserver::ServerOptions options;
     options.listen = {"127.0.0.1", 0};
@@ -116,9 +117,11 @@ double SaveInProcess(mserver::ServerHost& host) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// Argument 1: every line's updates flushed to disk before the answer (the
+// default); 0: flushed once a second (--flush-every-second).
 void BM_LoadRoutines(benchmark::State& state) {
   for (auto _ : state) {
-    LocalServer server;
+    LocalServer server(state.range(0) != 0);
     mlink::Client client;
     client.Connect(server.endpoint());
     const double link = LoadOverLink(client);
@@ -130,7 +133,7 @@ void BM_LoadRoutines(benchmark::State& state) {
     state.counters["link_routines_per_s"] = kRoutines / link;
   }
 }
-BENCHMARK(BM_LoadRoutines)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_LoadRoutines)->Arg(1)->Arg(0)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 }  // namespace
 

@@ -49,7 +49,10 @@ const char* const kServeHelp =
     "  --transcript FILE      append one line per request and its outcome\n"
     "  --max-frame BYTES      largest frame accepted (default 16777216)\n"
     "  --max-connections N    connections served at once (default 256)\n"
-    "  --idle-timeout SEC     close a connection idle this long (default 3600)\n";
+    "  --idle-timeout SEC     close a connection idle this long (default 3600)\n"
+    "  --flush-every-second   flush updates to disk once a second instead of after\n"
+    "                         each line (a killed server still loses nothing; a\n"
+    "                         machine crash may lose the last second)\n";
 
 const char* const kCallHelp =
     "usage: mserver call --connect HOST:PORT --namespace NS [--p1 V] [--p2 V] CODE\n"
@@ -148,6 +151,8 @@ int Serve(Args& args) {
       options.advertise = EndpointOption(a, args.Value(a));
     } else if (a == "--transcript") {
       transcriptFile = args.Value(a);
+    } else if (a == "--flush-every-second") {
+      config.flushEachLine = false;
     } else if (a == "--max-frame") {
       options.maxFrame = static_cast<std::uint32_t>(Number(a, args.Value(a), 1024, 1L << 30));
     } else if (a == "--max-connections") {

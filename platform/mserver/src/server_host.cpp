@@ -108,6 +108,29 @@ ServerHost::ServerHost(HostConfig config, Log& log)
   Routines(kSystemNamespace)
       ->Save("%NOJRN", kNojrnRoutine, mengine::CompileRoutine("%NOJRN", kNojrnRoutine));
   setup.SyncAll();
+
+  if (!config_.flushEachLine) {
+    flusher_ = std::thread([this] {
+      std::unique_lock lock(flushMutex_);
+      while (!flushWake_.wait_for(lock, std::chrono::seconds(1), [&] { return flushStop_; })) {
+        for (auto& [name, space] : spaces_) {
+          try {
+            space->store->Sync();
+          } catch (const std::exception& e) {
+            log_.Line("flushing " + name + " failed: " + e.what());
+          }
+        }
+      }
+    });
+  }
+}
+
+void ServerHost::LineEnded(ProcessActivity& activity) {
+  if (config_.flushEachLine) {
+    activity.SyncAll();
+  } else {
+    activity.unsynced.clear();  // the flusher takes care of them
+  }
 }
 
 ServerHost::~ServerHost() {
@@ -122,6 +145,14 @@ ServerHost::~ServerHost() {
   }
   for (auto& job : jobs) {
     if (job->thread.joinable()) job->thread.join();
+  }
+  if (flusher_.joinable()) {
+    {
+      std::lock_guard lock(flushMutex_);
+      flushStop_ = true;
+    }
+    flushWake_.notify_all();
+    flusher_.join();
   }
 }
 
@@ -212,7 +243,7 @@ void ServerHost::RunJob(Job& job, mengine::JobRequest request) {
     }
     output.Flush();
     try {
-      activity.SyncAll();
+      LineEnded(activity);
     } catch (const std::exception& e) {
       log_.Line("job " + std::to_string(id) + ": sync failed: " + e.what());
     }

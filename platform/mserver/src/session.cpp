@@ -35,7 +35,7 @@ mengine::Result Session::Execute(std::string_view line) {
     result.error = true;
     result.error_text = std::string("<DATABASE> ") + e.what();
   }
-  activity_->SyncAll();
+  host_.LineEnded(*activity_);
   return result;
 }
 
@@ -78,7 +78,7 @@ mlink::Answer Session::Run(const mlink::Request& request, RequestReport* report)
     }
   }
   try {
-    activity_->SyncAll();
+    host_.LineEnded(*activity_);
   } catch (const std::exception& e) {
     answer.error = 1;
     answer.errorName = std::string("<DATABASE> ") + e.what();

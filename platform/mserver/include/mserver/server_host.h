@@ -20,6 +20,9 @@
 
 namespace mserver {
 
+struct ProcessActivity;
+class ByteStore;
+
 inline constexpr const char* kServerVersion = "Velmora M test server 1.0 (mserver, Linux)";
 inline constexpr const char* kSystemNamespace = "%SYS";
 
@@ -29,6 +32,10 @@ struct HostConfig {
   std::vector<std::string> namespaces;
   int maxJobs = 32;  // running background jobs at most; 0 = JOB never starts
   mengine::Limits jobLimits;
+  // true: a line's updates are flushed to disk before its answer (safe even
+  // against a power failure). false: flushed once a second; a killed server
+  // still loses nothing, a crash of the machine may lose the last second.
+  bool flushEachLine = true;
 };
 
 // The default namespaces of a new server.
@@ -56,6 +63,10 @@ class ServerHost final : public mengine::Host {
   std::string ZVersion() override { return kServerVersion; }
   mengine::ZuResult ZU(const mengine::ZuCall& call) override;
 
+  // Called when a line of `activity`'s process has ended: makes its updates
+  // durable as the configuration says.
+  void LineEnded(ProcessActivity& activity);
+
   // Asks every job to stop and waits for them (at most `grace`); answers
   // true when none is left running.
   bool StopJobs(std::chrono::milliseconds grace);
@@ -81,6 +92,12 @@ class ServerHost final : public mengine::Host {
   std::vector<std::unique_ptr<Job>> jobs_;
   int running_ = 0;
   bool stopping_ = false;
+
+  // Periodic flush when lines do not flush themselves.
+  std::mutex flushMutex_;
+  std::condition_variable flushWake_;
+  bool flushStop_ = false;
+  std::thread flusher_;
 };
 
 }  // namespace mserver
