@@ -162,6 +162,13 @@ TEST_F(CliTest, InstallsWithAnswersAndDefaultsAndNumbersItsLogs) {
   EXPECT_EQ(std::count(log.begin(), log.end(),
                        "  Ответ по умолчанию: вопрос задан без терминала и без файла ответов."),
             2);
+
+  // An answer that names no button closes the yes/no question as Esc does.
+  WriteFile(Folder() / "answers.txt", "x\nможет быть\n");
+  run = Cli({"--quiet", "--answers", "answers.txt"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("\"может быть\" (строка 2 файла ответов)"), std::string::npos) << run.err;
+  EXPECT_EQ(ServerValue("$g(^VMSETUP(\"yn\"))"), "2");
 }
 
 TEST_F(CliTest, FailedPostActionAndUnfitLabelFailTheInstallation) {

@@ -111,7 +111,7 @@ class Installation {
 
  private:
   bool AcceptLicence(const std::vector<std::string>& lines) {
-    if (!isatty(STDIN_FILENO)) {
+    if (!ui_.Interactive()) {
       ui_.ShowMessage(Ru("Дистрибутив поставляется с лицензионным соглашением (licence.txt): "
                          "примите его с --accept-licence"));
       return false;

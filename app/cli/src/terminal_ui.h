@@ -33,6 +33,8 @@ class TerminalUi : public InstallerUi {
 
   // A line of code page 1251 text on standard error.
   void Say(const std::string& text);
+  // Whether questions can be asked on the terminal.
+  bool Interactive() const { return config_.interactive; }
   // A yes/no question on the terminal; `fallback` without one.
   bool Confirm(const std::string& text, bool defaultYes, bool fallback);
 
