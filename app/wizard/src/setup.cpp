@@ -143,8 +143,20 @@ void TfmSetup::keyPressEvent(QKeyEvent* event) {
   QWidget::keyPressEvent(event);
 }
 
-void TfmSetup::RunBlocking(const std::function<void()>& step) {
-  RunResponsive(step, {this, fone_, progress_}, {fone_, progress_});
+bool TfmSetup::RunBlocking(const std::function<void()>& step) {
+  try {
+    RunResponsive(step, {this, fone_, progress_}, {fone_, progress_});
+    return true;
+  } catch (const std::exception& e) {
+    // A failure the step did not handle itself: reported like any failure
+    // of the application, and the wizard stays where it was.
+    const std::string line = Ru("Ошибка GUI приложения: ") + e.what();
+    s_.log.Add(line);
+    ui_.CloseProgress();
+    ui_.ShowWizard();
+    ui_.ShowMessage(line);
+    return false;
+  }
 }
 
 void TfmSetup::act0goExecute() {
@@ -173,7 +185,7 @@ void TfmSetup::act2goExecute() {
     return;
   }
   ConnectOutcome outcome;
-  RunBlocking([&] { outcome = dorvik::act2goExecute(s_, ip, port); });
+  if (!RunBlocking([&] { outcome = dorvik::act2goExecute(s_, ip, port); })) return;
   edIP->setText(FromCore(outcome.ipField));
   mePort->setText(FromCore(outcome.portField));
   if (!outcome.ok) return;
@@ -200,7 +212,7 @@ void TfmSetup::act25goExecute() {
   choice.noAfter = chNoAfter->isChecked();
   std::vector<std::string> summary;
   bool switched = false;
-  RunBlocking([&] { switched = dorvik::act25goExecute(s_, choice, summary); });
+  if (!RunBlocking([&] { switched = dorvik::act25goExecute(s_, choice, summary); })) return;
   if (!switched) return;
   FillMemo(mmSettings, summary);
   ShowPage(tsInstall);
@@ -208,7 +220,7 @@ void TfmSetup::act25goExecute() {
 
 void TfmSetup::act3InstallExecute() {
   bool succeeded = false;
-  RunBlocking([&] { succeeded = dorvik::act3InstallExecute(s_); });
+  RunBlocking([&] { succeeded = dorvik::act3InstallExecute(s_); });  // false on a failure
   mmSuccess->setVisible(succeeded);
   mmFailed->setVisible(!succeeded);
   show();

@@ -8,7 +8,8 @@
 
 namespace dorvik {
 
-// A code page 1251 text as a QString.
+// A code page 1251 text as a QString; a byte without a character shows as
+// the replacement character.
 QString FromCore(std::string_view text);
 // A QString as code page 1251 bytes; throws TextConversionError for a
 // character the code page lacks.

@@ -27,6 +27,8 @@ class TfmPass;
 class TfmProgress;
 
 class TfmSetup : public QWidget {
+  Q_OBJECT
+
  public:
   // `terminate` requests the end of the program; it takes effect when
   // control is back in the event loop.
@@ -127,7 +129,8 @@ class TfmSetup : public QWidget {
   QPushButton* DefaultButton() const;
   // Runs a step of the core off the interface thread while the windows
   // keep moving and take no input but Esc.
-  void RunBlocking(const std::function<void()>& step);
+  // False (reported and logged) when the step failed unexpectedly.
+  bool RunBlocking(const std::function<void()>& step);
   void ShowPage(QWidget* page);
   bool ConfirmTwice(const char* question, const char* confirmation);
 

@@ -1,0 +1,152 @@
+// One whole installation through the windows against mserver: the buttons
+// are pressed as a user would, the post-actions' questions are answered in
+// the dialogs, and the result page shows success.
+#include <QtTest>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "dialogs/askuser.h"
+#include "dialogs/fone.h"
+#include "dialogs/kelbox.h"
+#include "dialogs/pass_dialog.h"
+#include "dialogs/progress.h"
+#include "distribution/codepage.h"
+#include "modal_script.h"
+#include "wizard/setup.h"
+#include "wizard_fixture.h"
+
+using namespace dorvik;
+using dorvik_test::ModalScript;
+
+namespace {
+
+std::string ReadFile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+class InstallTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void WholeInstallationThroughTheWindows() {
+    dorvik_test::MServer server;
+    dorvik_test::ScratchFolder folder;
+    dorvik_test::MakeSampleDistribution(folder.Path(), true, 3);
+    dorvik_test::ProgramProbe probe;
+    {
+      auto program = dorvik_test::MakeProgram(folder.Path(), probe);
+      program->Create({});
+      TfmSetup& w = *program->fmSetup;
+      QVERIFY(QTest::qWaitForWindowExposed(&w));
+
+      w.bt0go->click();
+      w.bt1Yes->click();
+      QCOMPARE(w.Pager->currentWidget(), w.tsParams);
+      w.edIP->setText("127.0.0.1");
+      w.mePort->setText(QString::number(server.Port()));
+      w.bt2Go->click();
+      QCOMPARE(w.Pager->currentWidget(), w.tsNS);
+      QStringList names;
+      for (int i = 0; i < w.llNS->count(); ++i) names << w.llNS->item(i)->text();
+      QVERIFY2(names.contains("USER"), qPrintable(names.join(",")));
+      QCOMPARE(w.llNS->currentItem()->text(), QString("USER"));  // the preferred namespace
+      QVERIFY(!program->fmProgress->isVisible());
+
+      {
+        ModalScript script;
+        script.Then([](QWidget* dialog) {
+          auto* pass = qobject_cast<TfmPass*>(dialog);
+          QVERIFY(pass != nullptr);
+          pass->edPass->setText(QString::fromUtf8("Пароль7"));
+          pass->Button2->click();
+        });
+        w.chSPass->click();
+        QVERIFY(script.Done());
+      }
+      QVERIFY(w.chSPass->isChecked());
+      // Back and forward again: a new connection, the tick kept.
+      w.Button4->click();
+      w.bt2Go->click();
+      QCOMPARE(w.Pager->currentWidget(), w.tsNS);
+      QVERIFY(w.chSPass->isChecked());
+
+      w.Button2->click();
+      QCOMPARE(w.Pager->currentWidget(), w.tsInstall);
+      const QStringList summary = w.mmSettings->toPlainText().split('\n');
+      QCOMPARE(summary.at(0), QString::fromUtf8("Устанавливаемый продукт:"));
+      QCOMPARE(summary.at(1), QString::fromUtf8("          Велмора Склад 2.9"));
+      QCOMPARE(summary.at(5), QString("          USER"));
+      QCOMPARE(summary.at(6), QString::fromUtf8("          С исходными текстами программ"));
+      QVERIFY(summary.contains(QString("          IP адрес : 127.0.0.1")));
+
+      // The post-actions ask a yes/no question in the message box and a
+      // text question in the question dialog.
+      ModalScript answers;
+      QString kelboxButtons;
+      answers.Then([&](QWidget* dialog) {
+        auto* box = qobject_cast<TfmBox*>(dialog);
+        QVERIFY2(box != nullptr, qPrintable(dialog->objectName()));
+        QCOMPARE(box->lbMes->text(), QString::fromUtf8("Заполнить справочники?"));
+        kelboxButtons = box->Buttons()[0]->text() + "_" + box->Buttons()[1]->text();
+        QVERIFY(program->fmProgress->isVisible());
+        QCOMPARE(program->fmProgress->width(), 600);
+        box->Buttons()[0]->click();
+      });
+      answers.Then([&](QWidget* dialog) {
+        auto* ask = qobject_cast<TfmAskUser*>(dialog);
+        QVERIFY2(ask != nullptr, qPrintable(dialog->objectName()));
+        QCOMPARE(ask->edAsk->text(), QString::fromUtf8("Велмора"));
+        ask->edAsk->setText(QString::fromUtf8("Склад и Ко"));
+        ask->Button1->click();
+      });
+      w.bt3Install->click();
+      QVERIFY(answers.Done());
+      QCOMPARE(kelboxButtons, QString::fromUtf8("Да_Нет"));
+
+      QCOMPARE(w.Pager->currentWidget(), w.tsFinal);
+      QVERIFY(w.isVisible());
+      QVERIFY(w.mmSuccess->isVisibleTo(&w));
+      QVERIFY(!w.mmFailed->isVisibleTo(&w));
+      QVERIFY(!program->fmProgress->isVisible());
+      QVERIFY(program->fmFone->pnBevel->isVisibleTo(program->fmFone));  // the pictures were shown
+      const QString messages = program->fmProgress->AfterText();
+      QVERIFY2(messages.contains(QString::fromUtf8("Шаг 4")), qPrintable(messages));
+      QVERIFY2(messages.contains(QString::fromUtf8("Организация: Склад и Ко")), qPrintable(messages));
+      QCOMPARE(program->fmProgress->gaP->value(), 100);
+      QCOMPARE(probe.opened.size(), std::size_t{1});
+      QCOMPARE(probe.opened.at(0), folder.Path() / "readme.txt");
+
+      w.chProtocol->setChecked(true);
+      w.btFin->click();
+      QCOMPARE(probe.terminations, 1);
+      QVERIFY(program->fmProgress->isVisible());
+      QCOMPARE(program->fmProgress->height(), 80);
+      QCOMPARE(program->fmProgress->lbMes->text(), QString::fromUtf8("Выход из программы установки..."));
+    }
+    // The log is written at exit and opened, as the box was ticked.
+    const auto log = folder.Path() / "dorvik.txt";
+    QVERIFY(std::filesystem::exists(log));
+    QCOMPARE(probe.opened.size(), std::size_t{2});
+    QCOMPARE(probe.opened.at(1), log);
+    const std::string text = ReadFile(log);
+    QVERIFY(text.find(Ru("Протокол установки дистрибутива")) != std::string::npos);
+    QVERIFY(text.find(Ru("Продолжительность установки: ")) != std::string::npos);
+
+    // The server holds the routines with their sources and the answers.
+    QCOMPARE(server.Evaluate("USER", "$d(^rOBJ(\"VMR6\"))"), std::string("1"));
+    QCOMPARE(server.Evaluate("USER", "$d(^ROUTINE(\"VMR1\"))") != "0", true);
+    QCOMPARE(server.Evaluate("USER", "$g(^VMDEMO(\"yn\"))"), std::string("1"));
+    QCOMPARE(server.Evaluate("USER", "$g(^VMDEMO(\"name\"))"), Utf8ToCp866("Склад и Ко"));
+    // The settings were kept for the next run.
+    const std::string settings = ReadFile(folder.Path() / "settings" / "dorvik.conf");
+    QVERIFY(settings.find("Port=" + std::to_string(server.Port())) != std::string::npos);
+    QVERIFY(settings.find("NS=USER") != std::string::npos);
+  }
+};
+
+DORVIK_QT_TEST_MAIN(InstallTest)
+#include "install_test.moc"

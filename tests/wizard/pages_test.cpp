@@ -1,0 +1,276 @@
+// The wizard's pages without a server: start-up, the page flows with and
+// without a licence, the exit confirmation on every page, the option boxes
+// with the password check and the double confirmations, and the start-up
+// failures.
+#include <QtTest>
+#include <filesystem>
+
+#include "dialogs/exit_dialog.h"
+#include "dialogs/fone.h"
+#include "dialogs/pass_dialog.h"
+#include "modal_script.h"
+#include "wizard/setup.h"
+#include "wizard_fixture.h"
+
+using namespace dorvik;
+using dorvik_test::ModalScript;
+
+namespace {
+
+QString Lines(const QPlainTextEdit* memo) { return memo->toPlainText(); }
+
+void PressExit(ModalScript& script, const char* button) {
+  script.Then([button](QWidget* w) {
+    QVERIFY(qobject_cast<TfmExit*>(w) != nullptr);
+    dorvik_test::ClickChild(w, button);
+  });
+}
+
+class AbsentClient : public ClientProbe {
+ public:
+  bool ClientPresent() override { return false; }
+};
+
+}  // namespace
+
+class PagesTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void StartUpFillsTheWelcomePage() {
+    dorvik_test::ScratchFolder folder;
+    dorvik_test::MakeSampleDistribution(folder.Path(), false, 0);
+    dorvik_test::ProgramProbe probe;
+    auto program = dorvik_test::MakeProgram(folder.Path(), probe);
+    program->Create({});
+    TfmSetup& w = *program->fmSetup;
+    QVERIFY(w.windowTitle().endsWith(" 2.9"));
+    QCOMPARE(w.windowTitle(), QString("Velmora Installation Wizard 2.9"));
+    QCOMPARE(w.Pager->currentWidget(), w.tsMain);
+    QCOMPARE(Lines(w.mmProductInfo),
+             QString::fromUtf8("Эта программа установит: Велмора Склад 2.9. \nСборка: 08.12.2026"));
+    QCOMPARE(program->fmFone->Title(), QString::fromUtf8("Велмора Склад 2.9"));
+    QCOMPARE(w.edIP->text(), QString("127.0.0.1"));
+    QCOMPARE(w.mePort->text(), QString("1972"));
+    QVERIFY(w.isVisible());
+    QCOMPARE(probe.terminations, 0);
+  }
+
+  void FlowWithoutLicence() {
+    dorvik_test::ScratchFolder folder;
+    dorvik_test::MakeSampleDistribution(folder.Path(), false, 0);
+    dorvik_test::ProgramProbe probe;
+    auto program = dorvik_test::MakeProgram(folder.Path(), probe);
+    program->Create({});
+    TfmSetup& w = *program->fmSetup;
+    QVERIFY(!w.LicencePresent());
+    w.bt0go->click();
+    QCOMPARE(w.Pager->currentWidget(), w.tsParams);
+    w.bt2Back->click();
+    QCOMPARE(w.Pager->currentWidget(), w.tsMain);
+    // Enter presses the page's default button.
+    QTest::keyClick(&w, Qt::Key_Return);
+    QCOMPARE(w.Pager->currentWidget(), w.tsParams);
+  }
+
+  void FlowWithLicence() {
+    dorvik_test::ScratchFolder folder;
+    dorvik_test::MakeSampleDistribution(folder.Path(), true, 0);
+    dorvik_test::ProgramProbe probe;
+    auto program = dorvik_test::MakeProgram(folder.Path(), probe);
+    program->Create({});
+    TfmSetup& w = *program->fmSetup;
+    QVERIFY(w.LicencePresent());
+    QCOMPARE(Lines(w.mmLicence), QString::fromUtf8("Лицензионное соглашение\nПункт 1."));
+    w.bt0go->click();
+    QCOMPARE(w.Pager->currentWidget(), w.tsLicence);
+    {
+      // "Нет" asks whether to leave; "Продолжить" stays on the page.
+      ModalScript script;
+      PressExit(script, "OK");
+      w.Bt1No->click();
+      QVERIFY(script.Done());
+    }
+    QCOMPARE(w.Pager->currentWidget(), w.tsLicence);
+    QCOMPARE(probe.terminations, 0);
+    w.bt1Yes->click();
+    QCOMPARE(w.Pager->currentWidget(), w.tsParams);
+    w.bt2Back->click();
+    QCOMPARE(w.Pager->currentWidget(), w.tsLicence);
+    w.Button1->click();
+    QCOMPARE(w.Pager->currentWidget(), w.tsMain);
+  }
+
+  void EmptyLicenceStillShowsItsPage() {
+    dorvik_test::ScratchFolder folder;
+    dorvik_test::MakeSampleDistribution(folder.Path(), false, 0);
+    folder.Write("licence.txt", "");
+    dorvik_test::ProgramProbe probe;
+    auto program = dorvik_test::MakeProgram(folder.Path(), probe);
+    program->Create({});
+    program->fmSetup->bt0go->click();
+    QCOMPARE(program->fmSetup->Pager->currentWidget(), program->fmSetup->tsLicence);
+    QCOMPARE(Lines(program->fmSetup->mmLicence), QString());
+  }
+
+  void ClosingActsAsCancelOnEveryPage() {
+    dorvik_test::ScratchFolder folder;
+    dorvik_test::MakeSampleDistribution(folder.Path(), true, 0);
+    dorvik_test::ProgramProbe probe;
+    auto program = dorvik_test::MakeProgram(folder.Path(), probe);
+    program->Create({});
+    TfmSetup& w = *program->fmSetup;
+    for (QWidget* page : {w.tsMain, w.tsLicence, w.tsParams, w.tsNS, w.tsInstall, w.tsFinal}) {
+      w.Pager->setCurrentWidget(page);
+      ModalScript script;
+      PressExit(script, "OK");
+      QVERIFY(!w.close());
+      QVERIFY(script.Done());
+      QVERIFY(w.isVisible());
+      QCOMPARE(w.Pager->currentWidget(), page);
+    }
+    QCOMPARE(probe.terminations, 0);
+    {
+      // Esc on the welcome page is "Отмена"; "Выход" ends the program.
+      w.Pager->setCurrentWidget(w.tsMain);
+      ModalScript script;
+      PressExit(script, "Cancel");
+      QTest::keyClick(&w, Qt::Key_Escape);
+      QVERIFY(script.Done());
+      QCOMPARE(probe.terminations, 1);
+    }
+    {
+      // Closing the exit dialog itself also means leaving.
+      ModalScript script;
+      script.Then([](QWidget* dialog) { dialog->close(); });
+      w.bt2Cancel->click();
+      QCOMPARE(probe.terminations, 2);
+    }
+    // Esc elsewhere does nothing.
+    w.Pager->setCurrentWidget(w.tsParams);
+    QTest::keyClick(&w, Qt::Key_Escape);
+    QCOMPARE(probe.terminations, 2);
+  }
+
+  void SourcePasswordCheck() {
+    dorvik_test::ScratchFolder folder;
+    dorvik_test::MakeSampleDistribution(folder.Path(), false, 0);
+    dorvik_test::ProgramProbe probe;
+    auto program = dorvik_test::MakeProgram(folder.Path(), probe);
+    program->Create({});
+    TfmSetup& w = *program->fmSetup;
+    w.Pager->setCurrentWidget(w.tsNS);
+    auto tickWith = [&](const QString& typed, bool ok) {
+      ModalScript script;
+      script.Then([typed, ok](QWidget* dialog) {
+        auto* pass = qobject_cast<TfmPass*>(dialog);
+        QVERIFY(pass != nullptr);
+        pass->edPass->setText(typed);
+        (ok ? pass->Button2 : pass->Button3)->click();
+      });
+      w.chSPass->click();
+      QVERIFY(script.Done());
+    };
+    tickWith(QString::fromUtf8("Пароль7"), false);  // cancelled
+    QVERIFY(!w.chSPass->isChecked());
+    tickWith(QString::fromUtf8("пароль7"), true);   // other letter case
+    QVERIFY(!w.chSPass->isChecked());
+    tickWith(QString(), true);
+    QVERIFY(!w.chSPass->isChecked());
+    tickWith(QString::fromUtf8("Пароль7"), true);
+    QVERIFY(w.chSPass->isChecked());
+    // Unticking asks nothing; the field keeps the last entry.
+    w.chSPass->click();
+    QVERIFY(!w.chSPass->isChecked());
+    QCOMPARE(program->fmPass->edPass->text(), QString::fromUtf8("Пароль7"));
+  }
+
+  void DoubleConfirmations() {
+    dorvik_test::ScratchFolder folder;
+    dorvik_test::MakeSampleDistribution(folder.Path(), false, 0);
+    dorvik_test::ProgramProbe probe;
+    auto program = dorvik_test::MakeProgram(folder.Path(), probe);
+    program->Create({});
+    TfmSetup& w = *program->fmSetup;
+    w.Pager->setCurrentWidget(w.tsNS);
+    struct Case {
+      QCheckBox* box;
+      const char* first;
+      const char* second;
+    };
+    for (const Case& c : {Case{w.chNoRestore, "Не восстанавливать программы дистрибутива?",
+                               "Вы уверены, что не нужно восстанавливать программы?"},
+                          Case{w.chNoAfter, "Не выполнять метки последействия?",
+                               "Вы уверены, что не нужно выполнять последействия?"}}) {
+      {
+        ModalScript script;
+        script.Answer(QMessageBox::Yes).Answer(QMessageBox::No);
+        c.box->click();
+        QVERIFY(script.Done());
+        QCOMPARE(script.Seen().at(0), "Velmora Installation Wizard|" + QString::fromUtf8(c.first));
+        QCOMPARE(script.Seen().at(1), "Velmora Installation Wizard|" + QString::fromUtf8(c.second));
+        QVERIFY(!c.box->isChecked());
+      }
+      {
+        ModalScript script;
+        script.Answer(QMessageBox::No);
+        c.box->click();
+        QVERIFY(script.Done());
+        QCOMPARE(script.Seen().size(), 1);
+        QVERIFY(!c.box->isChecked());
+      }
+      {
+        ModalScript script;
+        script.Then([](QWidget* box) {
+          // No is the default answer.
+          QCOMPARE(static_cast<QMessageBox*>(box)->defaultButton(),
+                   static_cast<QMessageBox*>(box)->button(QMessageBox::No));
+          static_cast<QMessageBox*>(box)->button(QMessageBox::Yes)->click();
+        });
+        script.Answer(QMessageBox::Yes);
+        c.box->click();
+        QVERIFY(script.Done());
+        QVERIFY(c.box->isChecked());
+      }
+    }
+    // Both stay ticked when the user goes back and forth between pages.
+    w.Button4->click();
+    QCOMPARE(w.Pager->currentWidget(), w.tsParams);
+    w.Pager->setCurrentWidget(w.tsNS);
+    QVERIFY(w.chNoRestore->isChecked());
+    QVERIFY(w.chNoAfter->isChecked());
+  }
+
+  void UnreadableDistributionEndsTheProgram() {
+    dorvik_test::ScratchFolder folder;
+    folder.Write("dorpack.dat", std::string("\0\x05", 2));
+    {
+      dorvik_test::ProgramProbe probe;
+      auto program = dorvik_test::MakeProgram(folder.Path(), probe);
+      ModalScript script;
+      script.Answer(QMessageBox::Ok);
+      program->Create({"q"});
+      QVERIFY(script.Done());
+      QCOMPARE(script.Seen().at(0).section('|', 1), QString::fromUtf8("Ошибка инициализации установщика"));
+      QCOMPARE(probe.terminations, 1);
+      QVERIFY(!program->fmSetup->HeaderRead());
+    }
+    // The log is still written when the program ends.
+    QVERIFY(std::filesystem::exists(folder.Path() / "dorvik.txt"));
+  }
+
+  void MissingClientStopsBeforeAnyWindow() {
+    dorvik_test::ScratchFolder folder;
+    dorvik_test::MakeSampleDistribution(folder.Path(), false, 0);
+    AbsentClient probe;
+    QString shown;
+    const int code = RunWizard({}, probe, folder.Path(), [&](const QString& text) { shown = text; });
+    QCOMPARE(code, 0);
+    QCOMPARE(shown, QString::fromUtf8("Cache-клиент не обнаружен. Установите сначала cache-клиент"));
+    QVERIFY(QApplication::topLevelWidgets().isEmpty());
+    QVERIFY(!std::filesystem::exists(folder.Path() / "dorvik.txt"));
+  }
+};
+
+DORVIK_QT_TEST_MAIN(PagesTest)
+#include "pages_test.moc"
