@@ -40,7 +40,7 @@ TEST(Namespaces, ListingSwitchingAndPercentMapping) {
   ASSERT_EQ(Call(c, "s ^G=\"user\",^%G=\"all\"", "USER").error, 0);
   EXPECT_EQ(Call(c, "$d(^G)_\"/\"_$g(^%G)", "SAMPLES").value, "0/all");
   EXPECT_EQ(Call(c, "$g(^%G)", "%SYS").value, "all");
-  ASSERT_EQ(UploadRoutine(c, "USER", {"%VZT", "%VZT ;", "x() q \"pct\""}, true), "");
+  ASSERT_EQ(UploadRoutine(c, "%SYS", {"%VZT", "%VZT ;", "x() q \"pct\""}, true), "");
   EXPECT_EQ(Call(c, "$$x^%VZT", "SAMPLES").value, "pct");
   EXPECT_EQ(Call(c, "$d(^ROUTINE(\"%VZT\"))_$d(^rOBJ(\"%VZT\"))", "%SYS").value, "101");
   EXPECT_EQ(Call(c, "$d(^rOBJ(\"%VZT\"))", "USER").value, "0");
