@@ -2,13 +2,13 @@
 
 #include <QKeyEvent>
 #include <QLabel>
+#include <algorithm>
 
 namespace dorvik {
 
 TfmExit::TfmExit(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint) {
   setObjectName("fmExit");
   setWindowTitle(QString::fromUtf8("Выход из установки"));
-  setFixedSize(305, 146);
   move(294, 177);
 
   auto* text = new QLabel(this);
@@ -21,17 +21,21 @@ TfmExit::TfmExit(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::MSWindowsFi
       "\n"
       "Для продолжения установки нажмите Продолжить\n"
       "Для выхода нажмите Выход."));
-  text->setGeometry(16, 8, 285, 89);
+  // The designed size, widened when the font's text needs more room.
+  text->adjustSize();
+  const int width = std::max(305, text->width() + 32);
+  setFixedSize(width, 146);
+  text->setGeometry(16, 8, width - 32, 89);
 
   OK = new QPushButton(QString::fromUtf8("Продолжить"), this);
   OK->setObjectName("OK");
-  OK->setGeometry(121, 114, 81, 25);
+  OK->setGeometry(width - 184, 114, 81, 25);
   OK->setDefault(true);
   connect(OK, &QPushButton::clicked, this, &QDialog::accept);
 
   Cancel = new QPushButton(QString::fromUtf8("Выход"), this);
   Cancel->setObjectName("Cancel");
-  Cancel->setGeometry(213, 114, 81, 25);
+  Cancel->setGeometry(width - 92, 114, 81, 25);
   Cancel->setAutoDefault(false);
   connect(Cancel, &QPushButton::clicked, this, &QDialog::reject);
 }

@@ -39,9 +39,11 @@ void WriteSampleJpeg(const std::filesystem::path& file, int width, int height, i
     for (int x = 0; x < width; ++x) {
       const double ring = std::sin(std::hypot(x - cx, y - cy) / (6.0 + seed % 7)) * 0.5 + 0.5;
       unsigned char* px = &row[static_cast<std::size_t>(x) * 3];
-      px[0] = static_cast<unsigned char>((x * 255 / std::max(1, width - 1) + seed * 40) % 256);
+      const double u = static_cast<double>(x) / width;
+      const double v = static_cast<double>(y) / height;
+      px[0] = static_cast<unsigned char>(127 + 120 * std::sin(u * 3.1 + seed));
       px[1] = static_cast<unsigned char>(80 + ring * 120);
-      px[2] = static_cast<unsigned char>((y * 255 / std::max(1, height - 1) + seed * 70) % 256);
+      px[2] = static_cast<unsigned char>(127 + 120 * std::cos(v * 2.3 + seed * 0.7));
     }
     JSAMPROW line = row.data();
     jpeg_write_scanlines(&info, &line, 1);

@@ -81,6 +81,7 @@ int main(int argc, char** argv) {
     s.options.KeepSources = true;
     w.mmSettings->clear();
     for (const std::string& line : FillSettingsSummary(s)) w.mmSettings->appendPlainText(FromCore(line));
+    w.mmSettings->moveCursor(QTextCursor::Start);
     w.Pager->setCurrentWidget(w.tsInstall);
     Save(&w, "page5_tsInstall");
     w.mmFailed->hide();

@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPointer>
+#include <QTextCursor>
 
 #include "app/driver.h"
 #include "app/log_file.h"
@@ -27,6 +28,7 @@ QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 void FillMemo(QPlainTextEdit* memo, const std::vector<std::string>& lines) {
   memo->clear();
   for (const std::string& line : lines) memo->appendPlainText(FromCore(line));
+  memo->moveCursor(QTextCursor::Start);
 }
 
 }  // namespace

@@ -239,7 +239,7 @@ void TfmSetup::BuildPages() {
   tsFinal = NewPage(Pager, "tsFinal");
   {
     auto* area = new QWidget(tsFinal);
-    area->setGeometry(8, 40, kPagerWidth - 24, 120);
+    area->setGeometry(8, 40, kPagerWidth - 16, 120);
     mmSuccess = new QLabel(U("Установка дистрибутива успешно завершена."), area);
     mmSuccess->setObjectName("mmSuccess");
     mmFailed = new QLabel(U("Установка дистрибутива не была завершена\n"
@@ -251,9 +251,6 @@ void TfmSetup::BuildPages() {
       text->setTextFormat(Qt::PlainText);
       text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
       text->setGeometry(0, 0, area->width(), 60);
-      QFont bold = text->font();
-      bold.setBold(true);
-      text->setFont(bold);
     }
     chProtocol = new QCheckBox(U("Просмотреть протокол установки"), tsFinal);
     chProtocol->setObjectName("chProtocol");
