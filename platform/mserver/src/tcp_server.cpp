@@ -249,7 +249,6 @@ void TcpServer::Converse(Connection& c) {
                                std::to_string(mlink::kProtocolVersion) + ")");
   }
 
-  auto names = host_.Namespaces();
   std::string start = options_.initialNamespace;
   if (!host_.Globals(start)) start = kSystemNamespace;
   Session session(host_, start, nullptr, options_.limits);

@@ -1,0 +1,107 @@
+// mserver serve: runs the server until SIGINT or SIGTERM.
+#include <pthread.h>
+
+#include <csignal>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include "command_line.h"
+#include "mserver/server_host.h"
+#include "mserver/tcp_server.h"
+#include "mserver/transcript.h"
+
+namespace mserver::cli {
+namespace {
+
+const char* const kServeHelp =
+    "usage: mserver serve --data DIR [options]\n"
+    "\n"
+    "Runs the server until SIGINT or SIGTERM, then stops cleanly (jobs ended,\n"
+    "databases closed).\n"
+    "\n"
+    "  --data DIR             data folder, one database per namespace (required)\n"
+    "  --listen HOST:PORT     address to listen on (default 127.0.0.1:1972)\n"
+    "  --namespace NS         a namespace to serve; repeat for more (default\n"
+    "                         %CACHELIB, %SYS, SAMPLES, USER; %SYS always)\n"
+    "  --max-jobs N           background jobs running at most (default 32;\n"
+    "                         0: JOB never starts and times out at once)\n"
+    "  --advertise HOST:PORT  address announced to clients instead of the real one\n"
+    "  --transcript FILE      append one line per request and its outcome\n"
+    "  --max-frame BYTES      largest frame accepted (default 16777216)\n"
+    "  --max-connections N    connections served at once (default 256)\n"
+    "  --idle-timeout SEC     close a connection idle this long (default 3600)\n"
+    "  --flush-every-second   flush updates to disk once a second instead of after\n"
+    "                         each line (a killed server still loses nothing; a\n"
+    "                         machine crash may lose the last second)\n";
+
+}  // namespace
+
+int Serve(Args& args) {
+  mserver::HostConfig config;
+  mserver::ServerOptions options;
+  std::optional<std::string> transcriptFile;
+  while (!args.Done()) {
+    const std::string a = args.Take();
+    if (IsHelp(a)) {
+      std::cout << kServeHelp;
+      return kExitOk;
+    } else if (a == "--data") {
+      config.data = args.Value(a);
+    } else if (a == "--listen") {
+      options.listen = EndpointOption(a, args.Value(a));
+    } else if (a == "--namespace") {
+      config.namespaces.push_back(args.Value(a));
+    } else if (a == "--max-jobs") {
+      config.maxJobs = static_cast<int>(Number(a, args.Value(a), 0, 100000));
+    } else if (a == "--advertise") {
+      options.advertise = EndpointOption(a, args.Value(a));
+    } else if (a == "--transcript") {
+      transcriptFile = args.Value(a);
+    } else if (a == "--flush-every-second") {
+      config.flushEachLine = false;
+    } else if (a == "--max-frame") {
+      options.maxFrame = static_cast<std::uint32_t>(Number(a, args.Value(a), 1024, 1L << 30));
+    } else if (a == "--max-connections") {
+      options.maxConnections = static_cast<int>(Number(a, args.Value(a), 1, 100000));
+    } else if (a == "--idle-timeout") {
+      options.idleTimeout = std::chrono::seconds(Number(a, args.Value(a), 1, 1L << 30));
+    } else {
+      throw UsageError("unknown option '" + a + "' for serve");
+    }
+  }
+  if (config.data.empty()) throw UsageError("serve needs --data DIR");
+
+  // SIGINT and SIGTERM are taken by a thread of their own, so that every
+  // other thread runs undisturbed and the stop happens in ordinary code.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  mserver::Log log(std::cerr);
+  std::unique_ptr<mserver::Transcript> transcript;
+  if (transcriptFile) transcript = std::make_unique<mserver::Transcript>(*transcriptFile);
+  mserver::ServerHost host(config, log);
+  mserver::TcpServer server(host, options, transcript.get());
+  server.Listen();
+  log.Line(std::string(mserver::kServerVersion) + " serving data folder " + config.data.string());
+
+  std::thread signals([&] {
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    if (signal != 0) log.Line(std::string("received ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
+    server.Stop();
+  });
+  server.Run();
+  // Wake the signal thread when the server ended for another reason.
+  pthread_kill(signals.native_handle(), SIGTERM);
+  signals.join();
+  host.StopJobs(std::chrono::seconds(10));
+  log.Line("stopped");
+  return kExitOk;
+}
+
+}  // namespace mserver::cli
