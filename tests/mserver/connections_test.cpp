@@ -147,6 +147,9 @@ TEST(CommandLine, CallRunHelpAndCleanStop) {
 
   ServerProcess server(data.path());
   const std::string where = "127.0.0.1:" + std::to_string(server.port());
+  // The folder is the server's alone while it runs.
+  EXPECT_EQ(RunBinary({"run", "--data", data.path().string(), "w 1"}, &out, &err), 1);
+  EXPECT_NE(err.find("in use by another mserver process"), std::string::npos) << err;
   // call: the value's bytes unchanged, no newline added.
   EXPECT_EQ(RunBinary({"call", "--connect", where, "--namespace", "USER", "--p1", "\x8f\xe0",
                        "$c(0,255)_P1_^R"},

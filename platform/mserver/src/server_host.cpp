@@ -2,6 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include "global_routines.h"
 #include "lmdb_globals.h"
@@ -83,8 +89,28 @@ std::vector<std::string> NamespacesInFolder(const std::filesystem::path& data) {
   return out;
 }
 
+// Takes the data folder for this process alone: routines are cached per
+// process, so a second process writing the same folder could leave this one
+// running routines that were replaced.
+static int LockDataFolder(const std::filesystem::path& data) {
+  std::error_code ec;
+  std::filesystem::create_directories(data, ec);
+  if (ec) throw StoreError("cannot create the data folder " + data.string() + ": " + ec.message());
+  const auto file = data / "mserver.lock";
+  int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) throw StoreError("cannot open " + file.string() + ": " + std::strerror(errno));
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    throw StoreError("the data folder " + data.string() + " is in use by another mserver process");
+  }
+  return fd;
+}
+
 ServerHost::ServerHost(HostConfig config, Log& log)
-    : config_(std::move(config)), log_(log), locks_(std::make_unique<ServerLockTable>()) {
+    : config_(std::move(config)),
+      log_(log),
+      locks_(std::make_unique<ServerLockTable>()),
+      folderLock_(LockDataFolder(config_.data)) {
   std::vector<std::string> names =
       config_.namespaces.empty() ? DefaultNamespaces() : config_.namespaces;
   names.push_back(kSystemNamespace);
@@ -154,6 +180,8 @@ ServerHost::~ServerHost() {
     flushWake_.notify_all();
     flusher_.join();
   }
+  spaces_.clear();  // close the databases before giving the folder up
+  ::close(folderLock_);
 }
 
 std::vector<std::string> ServerHost::Namespaces() { return names_; }

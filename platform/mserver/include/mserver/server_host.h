@@ -85,6 +85,7 @@ class ServerHost final : public mengine::Host {
   std::vector<std::string> names_;  // sorted
   std::map<std::string, std::unique_ptr<Space>, std::less<>> spaces_;
   std::unique_ptr<mengine::LockTable> locks_;
+  int folderLock_ = -1;  // flock on DIR/mserver.lock while this host lives
   std::atomic<std::uint64_t> nextJob_{1};
 
   std::mutex jobsMutex_;
