@@ -1,5 +1,7 @@
 #include "lmdb_globals.h"
 
+#include "mserver/global_store.h"
+
 #include "mengine/keycodec.h"
 #include "process_activity.h"
 
@@ -108,6 +110,14 @@ void LmdbGlobalStore::Write(const std::vector<WriteOp>& ops) {
   if (ops.empty()) return;
   store_.Write(ops);
   for (const WriteOp& op : ops) Touched(op.a);
+}
+
+}  // namespace mserver
+
+namespace mserver {
+
+std::unique_ptr<mengine::GlobalStore> MakeGlobalStore(ByteStore& store) {
+  return std::make_unique<LmdbGlobalStore>(store);
 }
 
 }  // namespace mserver
