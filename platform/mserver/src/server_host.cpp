@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -235,11 +236,16 @@ bool ServerHost::StartJob(const mengine::JobRequest& request, std::chrono::milli
     return false;
   }
   if (stopping_) return false;
-  ++running_;
   auto job = std::make_unique<Job>();
   Job& ref = *job;
+  try {
+    ref.thread = std::thread([this, &ref, request] { RunJob(ref, request); });
+  } catch (const std::system_error& e) {
+    log_.Line(std::string("cannot start a job: ") + e.what());
+    return false;  // JOB times out, as when no slot is free
+  }
+  ++running_;
   jobs_.push_back(std::move(job));
-  ref.thread = std::thread([this, &ref, request] { RunJob(ref, request); });
   return true;
 }
 

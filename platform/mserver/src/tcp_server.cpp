@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 
 #include <arpa/inet.h>
@@ -175,7 +176,15 @@ void TcpServer::Run() {
     ReapFinished();
     if (rc <= 0 || !(fds[0].revents & POLLIN)) continue;
     int fd = ::accept4(listener_.fd(), nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) continue;
+    if (fd < 0) {
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        // Out of descriptors or memory: the pending connection stays queued;
+        // wait a little instead of spinning on it.
+        host_.log().Line(Text("cannot accept a connection: ", std::strerror(errno)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      }
+      continue;
+    }
     auto connection = std::make_unique<Connection>();
     connection->id = nextConnection_.fetch_add(1);
     connection->socket = mlink::Socket(fd);
@@ -188,11 +197,15 @@ void TcpServer::Run() {
       continue;
     }
     Connection& ref = *connection;
-    {
-      std::lock_guard lock(mutex_);
-      connections_.push_back(std::move(connection));
+    std::lock_guard lock(mutex_);
+    try {
+      ref.thread = std::thread([this, &ref] { Serve(ref); });
+    } catch (const std::system_error& e) {
+      host_.log().Line("connection from " + ref.peer + " refused: cannot start a thread: " + e.what());
+      TrySendFault(ref.socket, "the server cannot take more connections now");
+      continue;
     }
-    ref.thread = std::thread([this, &ref] { Serve(ref); });
+    connections_.push_back(std::move(connection));
   }
 
   // Stopping: wake every connection and end its process.
