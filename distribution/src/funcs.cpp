@@ -82,10 +82,9 @@ std::string Cp1251ToCp866(std::string_view text) {
 
 std::string ShiftText(std::string_view text, int key) {
   std::string out(text.size(), '\0');
+  const auto k = static_cast<std::uint8_t>(key);
   for (std::size_t i = 0; i < text.size(); ++i) {
-    int s = static_cast<unsigned char>(text[i]) + key;
-    if (s > 255) s -= 255;
-    out[i] = static_cast<char>(static_cast<unsigned char>(s));
+    out[i] = static_cast<char>(ShiftByte(static_cast<std::uint8_t>(text[i]), k));
   }
   return out;
 }

@@ -229,12 +229,23 @@ bool DistributionReader::ParsePostActionList(Distribution& dist) const {
 
 std::vector<std::string> DistributionReader::DecodeRoutineLines(std::string_view record) const {
   std::vector<std::string> lines;
+  DecodeRoutineLines(record, lines);
+  return lines;
+}
+
+void DistributionReader::DecodeRoutineLines(std::string_view record, std::vector<std::string>& lines) const {
   const char sep = static_cast<char>(lineSep_);
+  const auto k = key_;
+  std::size_t count = 0;
   for (auto end = record.find(sep); end != std::string_view::npos; end = record.find(sep)) {
-    lines.push_back(ShiftText(record.substr(0, end), key_));
+    if (count == lines.size()) lines.emplace_back();
+    std::string& line = lines[count++];
+    line.resize(end);
+    // ShiftText in place, without a temporary per line.
+    for (std::size_t i = 0; i < end; ++i) line[i] = static_cast<char>(ShiftByte(static_cast<std::uint8_t>(record[i]), k));
     record.remove_prefix(end + 1);
   }
-  return lines;
+  lines.resize(count);
 }
 
 bool DistributionReader::IsLibraryDistribution(bool detectLibrary) {

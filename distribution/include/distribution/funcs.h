@@ -29,6 +29,14 @@ std::string Cp1251ToCp866(std::string_view text);
 // Adds key to each byte, wrapping by 255 (not 256): decodes the data file's body.
 std::string ShiftText(std::string_view text, int key);
 
+// One byte of ShiftText. In byte arithmetic the sum wraps by 256, and a
+// wrapped sum (smaller than b) needs one more; written this way a loop over
+// it has no branch and vectorises.
+constexpr std::uint8_t ShiftByte(std::uint8_t b, std::uint8_t key) {
+  const auto t = static_cast<std::uint8_t>(b + key);
+  return static_cast<std::uint8_t>(t + (t < b));
+}
+
 // The inverse of ShiftText for one byte: the stored form of a plain byte.
 std::uint8_t EncodeByte(std::uint8_t plain, std::uint8_t key);
 

@@ -98,6 +98,8 @@ class DistributionReader {
 
   // The lines of a routine record, decoded; the first is the routine's name.
   std::vector<std::string> DecodeRoutineLines(std::string_view record) const;
+  // The same into `lines`, reusing its strings' storage from record to record.
+  void DecodeRoutineLines(std::string_view record, std::vector<std::string>& lines) const;
 
   // Reads ahead, without moving the reader, to a routine record and answers
   // whether its name holds "%". False without reading when detectLibrary is off.
