@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <thread>
 
 #include "routine_upload.h"
 #include "server_fixture.h"
@@ -60,8 +61,10 @@ TEST(Journaling, SwitchedPerProcessAndRecordedInTheTranscript) {
   TempDir data;
   TempDir logs;
   const auto file = logs.path() / "t.txt";
+  const auto journalFile = logs.path() / "journal.txt";
+  std::string jobNumber;
   {
-    ServerProcess server(data.path(), {"--transcript", file.string()});
+    ServerProcess server(data.path(), {"--transcript", file.string(), "--journal", journalFile.string()});
     mlink::Client a = server.Connect();
     mlink::Client b = server.Connect();
     ASSERT_EQ(Call(a, "d DISABLE^%NOJRN").error, 0);
@@ -69,17 +72,37 @@ TEST(Journaling, SwitchedPerProcessAndRecordedInTheTranscript) {
     ASSERT_EQ(Call(b, "s ^J(3)=3").error, 0);  // b still journals
     ASSERT_EQ(Call(a, "d ENABLE^%NOJRN").error, 0);
     ASSERT_EQ(Call(a, "s ^J(4)=4").error, 0);
+    // A job journals its own updates; killing a subtree is one entry.
+    ASSERT_EQ(UploadRoutine(b, "USER", {"JJ", "JJ ;", "go s ^J(\"job\",1)=\"x\" k ^J(\"job\")"}, true), "");
+    ASSERT_EQ(Call(b, "d DISABLE^%NOJRN j go^JJ::5").error, 0);
+    for (int i = 0; i < 100 && server.log().find(" ended") == std::string::npos; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
   }
   std::ifstream in(file);
   std::vector<std::string> lines;
   for (std::string line; std::getline(in, line);) lines.push_back(line);
-  ASSERT_EQ(lines.size(), 5u);
+  ASSERT_GE(lines.size(), 5u);
   EXPECT_NE(lines[1].find("journal=off\tP1=\tP2=\tcode=s ^J(1)=1,^J(2)=2\tok value=\tupdates=0/2"),
             std::string::npos) << lines[1];
   EXPECT_NE(lines[2].find("journal=on\tP1=\tP2=\tcode=s ^J(3)=3\tok value=\tupdates=1/0"),
             std::string::npos) << lines[2];
   EXPECT_NE(lines[4].find("journal=on\tP1=\tP2=\tcode=s ^J(4)=4\tok value=\tupdates=1/0"),
             std::string::npos) << lines[4];
+
+  // The journal holds exactly the updates made with journaling on, in order.
+  std::ifstream journal(journalFile);
+  std::vector<std::string> entries;
+  for (std::string line; std::getline(journal, line);) {
+    if (line.find("\tSET\t^J(") != std::string::npos || line.find("\tKILL\t^J(") != std::string::npos) {
+      entries.push_back(line.substr(line.find("\tns=")));
+    }
+  }
+  ASSERT_EQ(entries.size(), 4u);
+  EXPECT_EQ(entries[0], "\tns=USER\tSET\t^J(3)\tvalue=3");
+  EXPECT_EQ(entries[1], "\tns=USER\tSET\t^J(4)\tvalue=4");
+  EXPECT_EQ(entries[2], "\tns=USER\tSET\t^J(\"job\",1)\tvalue=x");
+  EXPECT_EQ(entries[3], "\tns=USER\tKILL\t^J(\"job\")");
 }
 
 TEST(Handshake, AnnouncesTheAddressInUseOrTheAdvertisedOne) {

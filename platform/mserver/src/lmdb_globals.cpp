@@ -3,6 +3,7 @@
 #include "mserver/global_store.h"
 
 #include "mengine/keycodec.h"
+#include "mserver/journal.h"
 #include "process_activity.h"
 
 namespace mserver {
@@ -23,8 +24,16 @@ bool IsDescendant(std::string_view key, std::string_view parent) {
 
 }  // namespace
 
-void LmdbGlobalStore::Touched(std::string_view key) {
-  ProcessActivity::Current().Record(&store_);
+void LmdbGlobalStore::Touched(std::string_view key, const std::optional<std::string_view>& value) {
+  ProcessActivity& activity = ProcessActivity::Current();
+  activity.Record(&store_);
+  if (journal_ && activity.journaling) {
+    if (value) {
+      journal_->Set(activity.job, ns_, key, *value);
+    } else {
+      journal_->Kill(activity.job, ns_, key);
+    }
+  }
   const std::size_t n = kc::NameLength(key);
   const std::string_view name = n ? key.substr(0, n - 1) : key;
   if (name == "ROUTINE" || name == "rOBJ") routineGeneration_.fetch_add(1);
@@ -34,11 +43,11 @@ std::optional<std::string> LmdbGlobalStore::Get(std::string_view key) { return s
 
 void LmdbGlobalStore::Set(std::string_view key, std::string_view value) {
   store_.Put(key, value);
-  Touched(key);
+  Touched(key, value);
 }
 
 void LmdbGlobalStore::Kill(std::string_view key) {
-  if (store_.DeleteRange(key, PastDescendants(key)) > 0) Touched(key);
+  if (store_.DeleteRange(key, PastDescendants(key)) > 0) Touched(key, std::nullopt);
 }
 
 int LmdbGlobalStore::Data(std::string_view key) {
@@ -95,21 +104,27 @@ void LmdbGlobalStore::Merge(std::string_view target, std::string_view source) {
   });
   if (ops.empty()) return;
   store_.Write(ops);
-  Touched(target);
+  for (const WriteOp& op : ops) Touched(op.a, op.b);
 }
 
 std::string LmdbGlobalStore::Update(
     std::string_view key,
     const std::function<std::string(const std::optional<std::string>&)>& update) {
   std::string value = store_.Update(key, update);
-  Touched(key);
+  Touched(key, value);
   return value;
 }
 
 void LmdbGlobalStore::Write(const std::vector<WriteOp>& ops) {
   if (ops.empty()) return;
   store_.Write(ops);
-  for (const WriteOp& op : ops) Touched(op.a);
+  for (const WriteOp& op : ops) {
+    if (op.kind == WriteOp::Kind::Put) {
+      Touched(op.a, op.b);
+    } else {
+      Touched(op.a, std::nullopt);
+    }
+  }
 }
 
 }  // namespace mserver

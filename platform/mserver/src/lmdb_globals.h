@@ -12,9 +12,14 @@
 
 namespace mserver {
 
+class Journal;
+
 class LmdbGlobalStore final : public mengine::GlobalStore {
  public:
-  explicit LmdbGlobalStore(ByteStore& store) : store_(store) {}
+  // `journal` (may be null) receives the updates made with journaling on,
+  // under the namespace name `ns`.
+  explicit LmdbGlobalStore(ByteStore& store, Journal* journal = nullptr, std::string ns = {})
+      : store_(store), journal_(journal), ns_(std::move(ns)) {}
 
   std::optional<std::string> Get(std::string_view key) override;
   void Set(std::string_view key, std::string_view value) override;
@@ -36,9 +41,13 @@ class LmdbGlobalStore final : public mengine::GlobalStore {
   std::uint64_t RoutineGeneration() const { return routineGeneration_.load(); }
 
  private:
-  void Touched(std::string_view key);
+  // Counts an update for the writing process, journals it when its
+  // journaling is on (value: nothing for a KILL), and notes routine changes.
+  void Touched(std::string_view key, const std::optional<std::string_view>& value);
 
   ByteStore& store_;
+  Journal* journal_;
+  std::string ns_;
   std::atomic<std::uint64_t> routineGeneration_{1};
 };
 

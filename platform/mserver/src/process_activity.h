@@ -12,6 +12,7 @@ namespace mserver {
 class ByteStore;
 
 struct ProcessActivity {
+  std::uint64_t job = 0;  // $JOB of the process, for the journal
   bool journaling = true;
   std::uint64_t journaledUpdates = 0;
   std::uint64_t unjournaledUpdates = 0;

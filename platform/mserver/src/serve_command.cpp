@@ -29,6 +29,7 @@ const char* const kServeHelp =
     "                         0: JOB never starts and times out at once)\n"
     "  --advertise HOST:PORT  address announced to clients instead of the real one\n"
     "  --transcript FILE      append one line per request and its outcome\n"
+    "  --journal FILE         append every global update made with journaling on\n"
     "  --max-frame BYTES      largest frame accepted (default 16777216)\n"
     "  --max-connections N    connections served at once (default 256)\n"
     "  --idle-timeout SEC     close a connection idle this long (default 3600)\n"
@@ -59,6 +60,8 @@ int Serve(Args& args) {
       options.advertise = EndpointOption(a, args.Value(a));
     } else if (a == "--transcript") {
       transcriptFile = args.Value(a);
+    } else if (a == "--journal") {
+      config.journal = args.Value(a);
     } else if (a == "--flush-every-second") {
       config.flushEachLine = false;
     } else if (a == "--max-frame") {

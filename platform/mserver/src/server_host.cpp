@@ -13,6 +13,7 @@
 #include "global_routines.h"
 #include "lmdb_globals.h"
 #include "mserver/byte_store.h"
+#include "mserver/journal.h"
 #include "process_activity.h"
 #include "server_locks.h"
 
@@ -114,6 +115,7 @@ ServerHost::ServerHost(HostConfig config, Log& log)
       folderLock_(LockDataFolder(config_.data)) {
   std::vector<std::string> names =
       config_.namespaces.empty() ? DefaultNamespaces() : config_.namespaces;
+  if (!config_.journal.empty()) journal_ = std::make_unique<Journal>(config_.journal);
   names.push_back(kSystemNamespace);
   for (std::string& n : names) n = NamespaceName(n);
   std::sort(names.begin(), names.end());
@@ -124,7 +126,7 @@ ServerHost::ServerHost(HostConfig config, Log& log)
     }
     auto space = std::make_unique<Space>();
     space->store = ByteStore::Open(config_.data / name);
-    space->globals = std::make_unique<LmdbGlobalStore>(*space->store);
+    space->globals = std::make_unique<LmdbGlobalStore>(*space->store, journal_.get(), name);
     space->routines = std::make_unique<GlobalRoutineStore>(*space->globals);
     spaces_.emplace(name, std::move(space));
   }
@@ -253,6 +255,7 @@ void ServerHost::RunJob(Job& job, mengine::JobRequest request) {
   const std::uint64_t id = NewJobId();
   JobOutput output(log_, "job " + std::to_string(id) + ": ");
   ProcessActivity activity;
+  activity.job = id;
   ProcessActivity::Scope scope(activity);
   const std::string entry = request.label + "^" + request.routine;
   {
@@ -282,7 +285,9 @@ void ServerHost::RunJob(Job& job, mengine::JobRequest request) {
       log_.Line("job " + std::to_string(id) + ": sync failed: " + e.what());
     }
     log_.Line("job " + std::to_string(id) + " ended" +
-              (result.error ? " with error " + result.error_text : std::string()));
+              (result.error ? " with error " + result.error_text : std::string()) +
+              " (updates journaled " + std::to_string(activity.journaledUpdates) +
+              ", unjournaled " + std::to_string(activity.unjournaledUpdates) + ")");
     std::lock_guard lock(jobsMutex_);
     job.process = nullptr;
   }  // the process ends here and releases its locks

@@ -13,6 +13,7 @@ Session::Session(ServerHost& host, std::string nameSpace, mengine::OutputSink* o
   options.limits = limits;
   ProcessActivity::Scope scope(*activity_);
   process_ = std::make_unique<mengine::Process>(host_, options);
+  activity_->job = process_->Job();
 }
 
 Session::~Session() {

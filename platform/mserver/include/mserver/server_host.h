@@ -22,6 +22,7 @@ namespace mserver {
 
 struct ProcessActivity;
 class ByteStore;
+class Journal;
 
 inline constexpr const char* kServerVersion = "Velmora M test server 1.0 (mserver, Linux)";
 inline constexpr const char* kSystemNamespace = "%SYS";
@@ -36,6 +37,8 @@ struct HostConfig {
   // against a power failure). false: flushed once a second; a killed server
   // still loses nothing, a crash of the machine may lose the last second.
   bool flushEachLine = true;
+  // When set, updates made with journaling on are appended to this file.
+  std::filesystem::path journal;
 };
 
 // The default namespaces of a new server.
@@ -85,6 +88,7 @@ class ServerHost final : public mengine::Host {
   std::vector<std::string> names_;  // sorted
   std::map<std::string, std::unique_ptr<Space>, std::less<>> spaces_;
   std::unique_ptr<mengine::LockTable> locks_;
+  std::unique_ptr<Journal> journal_;
   int folderLock_ = -1;  // flock on DIR/mserver.lock while this host lives
   std::atomic<std::uint64_t> nextJob_{1};
 
