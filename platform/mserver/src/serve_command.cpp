@@ -32,7 +32,7 @@ const char* const kServeHelp =
     "  --journal FILE         append every global update made with journaling on\n"
     "  --max-frame BYTES      largest frame accepted (default 16777216)\n"
     "  --max-connections N    connections served at once (default 256)\n"
-    "  --idle-timeout SEC     close a connection idle this long (default 3600)\n"
+    "  --idle-timeout SEC     close a connection idle this long (default 28800)\n"
     "  --flush-every-second   flush updates to disk once a second instead of after\n"
     "                         each line (a killed server still loses nothing; a\n"
     "                         machine crash may lose the last second)\n";

@@ -26,7 +26,8 @@ struct ServerOptions {
   std::optional<mlink::Endpoint> advertise;  // announced instead of the real address
   std::uint32_t maxFrame = mlink::kDefaultMaxFrame;
   int maxConnections = 256;
-  std::chrono::milliseconds idleTimeout{std::chrono::hours(1)};
+  // Long enough for a user who leaves an installer waiting on a page.
+  std::chrono::milliseconds idleTimeout{std::chrono::hours(8)};
   std::chrono::milliseconds handshakeTimeout{std::chrono::seconds(10)};
   std::string initialNamespace = "USER";  // where a new process starts
   mengine::Limits limits;                 // for connection processes
