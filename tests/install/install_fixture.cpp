@@ -63,9 +63,12 @@ void InstallTest::TearDown() {
   std::filesystem::remove_all(dir, ec);
 }
 
-void InstallTest::Prepare(const dorpack::Package& package, const std::vector<std::string>& args) {
+void InstallTest::Prepare(const dorpack::Package& package, const std::vector<std::string>& args,
+                          const std::function<void(std::string&)>& edit) {
+  std::string bytes = dorpack::PackageBytes(package);
+  if (edit) edit(bytes);
   std::ofstream out(session->files.DataFilePath, std::ios::binary);
-  dorpack::WritePackage(package, out);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   out.close();
   const StartupResult r = StartSession(*session, args);
   ASSERT_TRUE(r.headerRead);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,8 +33,10 @@ class InstallTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // Writes the distribution and starts the session as the programs do.
-  void Prepare(const dorpack::Package& package, const std::vector<std::string>& args = {});
+  // Writes the distribution (its bytes passed through `edit` when given)
+  // and starts the session as the programs do.
+  void Prepare(const dorpack::Package& package, const std::vector<std::string>& args = {},
+               const std::function<void(std::string&)>& edit = {});
   // Connects, chooses the namespace and installs; answers the driver's result.
   bool Install(const std::string& ns = "USER");
   // Evaluates an expression on the server through another connection.

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 
 #include "app/log_file.h"
 #include "distribution/codepage.h"
@@ -29,8 +27,12 @@ void ExpectSameLines(const std::vector<std::string>& actual, const std::vector<s
 TestRoutine CheckRoutine(const std::string& body) { return {"VLCHK", {"VLCHK ;check", "chk() " + body}}; }
 
 TEST_F(InstallTest, PlainInstallationLogsEveryStepInItsPlace) {
+  // A run from 23:59:30 to 00:01:00: the end time is read right after the
+  // progress window closes.
+  clock.now = [&] {
+    return !ui.calls.empty() && ui.calls.back() == "CloseProgress" ? 60.0 / 86400 : 1.0 - 30.0 / 86400;
+  };
   Prepare(MakePackage(TwoRoutines()));
-  clock.times = {0.5, 0.5, 0.5 + 90.0 / 86400};  // start-up, installation start, end
   ASSERT_TRUE(Install());
   EXPECT_TRUE(session->run.InstallSucceeded);
   EXPECT_EQ(Query("$$f^VLRA"), "ok");
@@ -43,7 +45,7 @@ TEST_F(InstallTest, PlainInstallationLogsEveryStepInItsPlace) {
 
   const std::string port = std::to_string(server->Port());
   std::vector<std::string> expected = {
-      Ru("Протокол установки дистрибутива. 08.12.2026 12:00:00"),
+      Ru("Протокол установки дистрибутива. 08.12.2026 23:59:30"),
       Ru("Версия установщика: 2.9"),
       "",
       Ru("Продукт: Тест"),
@@ -74,7 +76,7 @@ TEST_F(InstallTest, PlainInstallationLogsEveryStepInItsPlace) {
       Ru("Восстанавливать программы;"),
       Ru("Выполнять метки последействия."),
       "",
-      Ru("Старт процесса установки: 12:00:00"),
+      Ru("Старт процесса установки: 23:59:30"),
       "",
       "",
       Ru("Метки проверки нет."),
@@ -87,8 +89,8 @@ TEST_F(InstallTest, PlainInstallationLogsEveryStepInItsPlace) {
       Ru("Программы успешно восстановлены."),
       "",
       Ru("Выполнение меток последействия."),
-      Ru("Начало: 12:01:30"),
-      Ru("Время окончания установки: 12:01:30"),
+      Ru("Начало: 23:59:30"),
+      Ru("Время окончания установки: 0:01:00"),
       Ru("Продолжительность установки: 0:01:30"),
   };
   ExpectSameLines(session->log.Lines(), expected);
@@ -248,18 +250,17 @@ TEST_F(InstallTest, ABadRoutineNameIsADamagedFileAndNothingIsSent) {
   // the name put in afterwards.
   auto package = MakePackage({{"VLOK", {"VLOK q"}}, {"VLBAD", {" q"}}});
   package.key = 0;
-  Prepare(package);
-  std::string bytes;
-  {
-    std::ifstream in(session->files.DataFilePath, std::ios::binary);
-    bytes.assign(std::istreambuf_iterator<char>(in), {});
-  }
-  const auto at = bytes.find("VLBAD\n");
-  ASSERT_NE(at, std::string::npos);
-  bytes.replace(at, 5, "X\") k ^A");
-  std::ofstream(session->files.DataFilePath, std::ios::binary | std::ios::trunc) << bytes;
+  bool edited = false;
+  Prepare(package, {}, [&](std::string& bytes) {
+    const auto at = bytes.find("VLBAD\n");
+    if (at == std::string::npos) return;
+    bytes.replace(at, 5, "X\") k ^A");
+    edited = true;
+  });
+  ASSERT_TRUE(edited);
 
   EXPECT_FALSE(Install());
+  ASSERT_FALSE(ui.messages.empty());
   EXPECT_EQ(ui.messages.back(), Ru("Файл данных испорчен"));
   EXPECT_TRUE(LogHasInOrder({"VLOK", Ru("Файл данных испорчен")}));
   for (const auto& line : server->TranscriptLines()) EXPECT_EQ(line.find("k ^A"), std::string::npos) << line;

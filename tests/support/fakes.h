@@ -1,7 +1,9 @@
 // A clock the test sets, and settings kept in memory.
 #pragma once
 
+#include <functional>
 #include <map>
+#include <vector>
 
 #include "server/services.h"
 
@@ -16,9 +18,12 @@ class FakeClock : public Clock {
   std::uint32_t tickStep = 0;
   // Successive answers of TimeOfDay(), when set; the last one repeats.
   std::vector<double> times;
+  // When set, answers TimeOfDay() instead.
+  std::function<double()> now;
   std::vector<std::uint32_t> sleeps;
 
   double TimeOfDay() override {
+    if (now) return timeOfDay = now();
     if (!times.empty()) {
       timeOfDay = times.front();
       if (times.size() > 1) times.erase(times.begin());
