@@ -12,11 +12,11 @@ namespace reader_bench {
 namespace {
 
 void HandleRecord(const dorvik::DistributionReader& reader, RecordHandling handling, std::string& decoded,
-                  ReadTotals& totals) {
+                  std::vector<std::string>& lines, ReadTotals& totals) {
   const std::string& record = reader.Record();
   switch (handling) {
     case RecordHandling::kDecodeRoutineLines: {
-      const auto lines = reader.DecodeRoutineLines(record);
+      reader.DecodeRoutineLines(record, lines);
       totals.lines += static_cast<std::int64_t>(lines.size());
       for (const auto& line : lines) totals.bytes += static_cast<std::int64_t>(line.size());
       break;
@@ -43,8 +43,9 @@ void DecodeRecords(dorvik::DistributionReader& reader, RecordHandling handling, 
   totals.routines += reader.CountRecords();
   reader.SeekResume();
   std::string decoded;
+  std::vector<std::string> lines;
   while (!reader.Record().empty()) {
-    HandleRecord(reader, handling, decoded, totals);
+    HandleRecord(reader, handling, decoded, lines, totals);
     reader.ReadRecord();
   }
 }
