@@ -57,10 +57,10 @@ void BM_RestoreOverLink(benchmark::State& state) {
   }
   for (auto _ : state) {
     state.PauseTiming();
-    testing::MServerProcess server(MSERVER_BINARY);
-    testing::ScriptedUi ui;
-    testing::FakeClock clock;
-    testing::MemorySettings settings;
+    dorvik::testing::MServerProcess server(MSERVER_BINARY);
+    dorvik::testing::ScriptedUi ui;
+    dorvik::testing::FakeClock clock;
+    dorvik::testing::MemorySettings settings;
     TcpLink link;
     Session s(FileLocations::In(dir), link, ui, clock, settings);
     StartSession(s, {});
@@ -83,7 +83,7 @@ BENCHMARK(BM_RestoreOverLink)->Unit(benchmark::kMillisecond)->Iterations(3)->Use
 void BM_SaveInsideServer(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
-    testing::MServerProcess server(MSERVER_BINARY);
+    dorvik::testing::MServerProcess server(MSERVER_BINARY);
     TcpLink link;
     link.SetServer(BuildServerString("127.0.0.1", std::to_string(server.Port())));
     link.SetNamespace("USER");
