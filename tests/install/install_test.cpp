@@ -285,5 +285,18 @@ TEST_F(InstallTest, WrongServerAddressAndEmptyFields) {
   EXPECT_EQ(c.selected, 3);
 }
 
+TEST_F(InstallTest, AServerThatAnnouncesOtherParametersChangesTheFields) {
+  server = std::make_unique<MServerProcess>(MSERVER_BINARY, std::vector<std::string>{"--advertise", "localhost:1"});
+  Prepare(MakePackage(TwoRoutines()));
+  const ConnectOutcome c = act2goExecute(*session, "127.0.0.1", std::to_string(server->Port()));
+  ASSERT_TRUE(c.ok);
+  EXPECT_EQ(c.ipField, "localhost");
+  EXPECT_EQ(c.portField, "1");
+  EXPECT_EQ(session->connection.IP, "localhost");
+  EXPECT_TRUE(LogHasInOrder({Ru("Параметры соединения были изменены пользователем."), Ru("Новые параметры соединения:"),
+                             Ru("IP адрес:localhost"), Ru("Порт:1"), Ru("Область:%SYS"), "",
+                             Ru("Успешное соединение с областью %SYS")}));
+}
+
 }  // namespace
 }  // namespace dorvik::testing
