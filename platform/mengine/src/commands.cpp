@@ -193,7 +193,7 @@ void Interpreter::ExecKill(Frame& f, const CmdArg& arg) {
       bool keep = std::any_of(arg.targets.begin(), arg.targets.end(),
                               [&](const ExprPtr& t) { return t->name == it->first; });
       if (!keep) {
-        it->second->nodes.clear();
+        it->second->Clear();
         it = symtab_.erase(it);
       } else {
         ++it;
@@ -330,6 +330,7 @@ void Interpreter::CollectTree(const Ref& r, std::vector<std::pair<std::string, V
   if (!r.global) {
     Var* v = FindVar(r.name);
     if (!v) return;
+    if (r.subs.empty() && v->root) out.emplace_back(std::string(), *v->root);
     for (auto it = v->nodes.lower_bound(key); it != v->nodes.end() && tree::StartsWith(it->first, key); ++it)
       out.emplace_back(it->first.substr(key.size()), it->second);
     return;
@@ -356,10 +357,13 @@ void Interpreter::ExecZWrite(const CmdArg* arg) {
   if (!arg) {
     std::vector<std::string> names;
     for (const auto& [name, var] : symtab_)
-      if (!var->nodes.empty()) names.push_back(name);
+      if (!var->Empty()) names.push_back(name);
     std::sort(names.begin(), names.end());
-    for (const auto& name : names)
-      for (const auto& [key, value] : symtab_[name]->nodes) emit(false, name, key.substr(1), value);
+    for (const auto& name : names) {
+      const Var& var = *symtab_[name];
+      if (var.root) emit(false, name, std::string(), *var.root);
+      for (const auto& [key, value] : var.nodes) emit(false, name, key.substr(1), value);
+    }
     return;
   }
   if (arg->indirect) {
@@ -405,7 +409,13 @@ void Interpreter::ExecMerge(const CmdArg& a) {
     }
   } else {
     Var& v = VarFor(target.name);
-    for (const auto& [suffix, value] : nodes) v.nodes.insert_or_assign(tkey + suffix, value);
+    for (const auto& [suffix, value] : nodes) {
+      std::string k = tkey + suffix;
+      if (k.size() == 1)
+        v.root = value;
+      else
+        v.nodes.insert_or_assign(std::move(k), value);
+    }
   }
 }
 
@@ -548,7 +558,7 @@ Flow Interpreter::ExecCommand(Frame& f, const Line& line, std::size_t index) {
       return Flow::Next;
     case Cmd::Kill:
       if (c.argless) {
-        for (auto& [name, var] : symtab_) var->nodes.clear();
+        for (auto& [name, var] : symtab_) var->Clear();
         symtab_.clear();
         return Flow::Next;
       }

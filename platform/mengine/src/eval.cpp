@@ -131,7 +131,8 @@ std::optional<Value> Interpreter::Get(const Ref& r) {
   if (!r.global) {
     Var* v = FindVar(r.name);
     if (!v) return std::nullopt;
-    auto it = v->nodes.find(r.subs.empty() ? kRootKey : Key(r));
+    if (r.subs.empty()) return v->root;
+    auto it = v->nodes.find(Key(r));
     if (it == v->nodes.end()) return std::nullopt;
     return it->second;
   }
@@ -142,7 +143,11 @@ std::optional<Value> Interpreter::Get(const Ref& r) {
 
 void Interpreter::Set(const Ref& r, const Value& v) {
   if (!r.global) {
-    VarFor(r.name).nodes.insert_or_assign(r.subs.empty() ? kRootKey : Key(r), v);
+    Var& var = VarFor(r.name);
+    if (r.subs.empty())
+      var.root = v;
+    else
+      var.nodes.insert_or_assign(Key(r), v);
     return;
   }
   Store(r).Set(Key(r), v.str());
@@ -153,7 +158,7 @@ void Interpreter::Kill(const Ref& r) {
     Var* v = FindVar(r.name);
     if (!v) return;
     if (r.subs.empty())
-      v->nodes.clear();
+      v->Clear();
     else
       tree::Kill(v->nodes, Key(r));
     return;
@@ -165,6 +170,7 @@ int Interpreter::Data(const Ref& r) {
   if (!r.global) {
     Var* v = FindVar(r.name);
     if (!v) return 0;
+    if (r.subs.empty()) return (v->root ? 1 : 0) + (v->nodes.empty() ? 0 : 10);
     return tree::Data(v->nodes, Key(r));
   }
   return Store(r).Data(Key(r));
@@ -176,7 +182,7 @@ std::optional<Value> Interpreter::Order(const Ref& r, bool reverse) {
     // $ORDER of an unsubscripted local: the next defined variable name.
     std::vector<std::string> names;
     for (const auto& [name, var] : symtab_)
-      if (!var->nodes.empty()) names.push_back(name);
+      if (!var->Empty()) names.push_back(name);
     std::sort(names.begin(), names.end());
     if (!reverse) {
       auto it = std::upper_bound(names.begin(), names.end(), r.name);
@@ -299,10 +305,7 @@ Value Interpreter::Eval(const Expr& e) {
     case ExprKind::Local: {
       if (e.args.empty()) {
         Var* v = FindVar(e.name);
-        if (v) {
-          auto it = v->nodes.find(kRootKey);
-          if (it != v->nodes.end()) return it->second;
-        }
+        if (v && v->root) return *v->root;
         Throw("UNDEFINED", "*" + e.name);
       }
       Ref r = Resolve(e);

@@ -71,19 +71,18 @@ bool Interpreter::SetNamespace(std::string_view ns) {
 
 void Interpreter::SetLocal(std::string_view name, std::string_view value) {
   Var& v = VarFor(std::string(name));
-  v.nodes.insert_or_assign(std::string(1, '\0'), Value::Str(std::string(value)));
+  v.root = Value::Str(std::string(value));
 }
 
 std::optional<std::string> Interpreter::GetLocal(std::string_view name) const {
   Var* v = FindVar(std::string(name));
   if (!v) return std::nullopt;
-  auto it = v->nodes.find(std::string(1, '\0'));
-  if (it == v->nodes.end()) return std::nullopt;
-  return it->second.str();
+  if (!v->root) return std::nullopt;
+  return v->root->str();
 }
 
 void Interpreter::KillLocal(std::string_view name) {
-  if (Var* v = FindVar(std::string(name))) v->nodes.clear();
+  if (Var* v = FindVar(std::string(name))) v->Clear();
 }
 
 // ---- budget ----
@@ -329,7 +328,7 @@ std::optional<Value> Interpreter::Call(Frame& caller, const EntryRef& entry, boo
       if (i < refs.size() && refs[i]) {
         symtab_[name] = refs[i];
       } else if (i < values.size() && values[i]) {
-        symtab_[name]->nodes.insert_or_assign(std::string(1, '\0'), *values[i]);
+        symtab_[name]->root = *values[i];
       }
     }
   }

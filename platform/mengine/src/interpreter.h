@@ -25,7 +25,13 @@
 namespace mengine {
 
 struct Var {
-  tree::Map<Value> nodes;  // keys: "\0" + encoded subscripts
+  std::optional<Value> root;  // the unsubscripted value
+  tree::Map<Value> nodes;     // subscripted nodes; keys "\0" + encoded subscripts
+  bool Empty() const { return !root && nodes.empty(); }
+  void Clear() {
+    root.reset();
+    nodes.clear();
+  }
 };
 using VarPtr = std::shared_ptr<Var>;
 

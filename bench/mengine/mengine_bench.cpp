@@ -1,0 +1,121 @@
+// M programs timed in this engine (in-memory host) and in GT.M (mumps -run)
+// side by side. Each benchmark reports the GT.M time of the same line
+// (gtm_ms, measured inside GT.M with $ZUT) and ratio = engine / GT.M.
+// Without GT.M installed the ratio counters are left out.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+
+#include "mengine/memory_host.h"
+#include "mengine/process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Program {
+  const char* name;
+  const char* setup;  // run once before timing (not timed)
+  const char* line;   // the timed line
+};
+
+const Program kPrograms[] = {
+    {"local_loop", "", "s s=0 f i=1:1:1000000 s s=s+i,x(i#100)=s"},
+    {"piece_parse",
+     "s r=\"\" f j=1:1:100 s r=r_\"field\"_j_\"^\"",
+     "s n=0 f k=1:1:2000 f j=1:1:100 s f=$p(r,\"^\",j),n=n+$l(f)"},
+    {"string_build", "", "s s=\"\" f i=1:1:200000 s s=s_\"ab\"_(i#10) s l=$l(s)"},
+    {"global_set_order",
+     "k ^B",
+     "k ^B x \"f i=1:1:200000 s ^B(i#1000,i)=i\" s t=0,a=\"\" f  s a=$o(^B(a)) q:a=\"\"  s b=\"\" f  s b=$o(^B(a,b)) q:b=\"\"  s t=t+^B(a,b)"},
+};
+
+std::string FindGtm() {
+  if (const char* dist = std::getenv("gtm_dist"); dist && fs::exists(fs::path(dist) / "mumps")) return dist;
+  fs::path root = "/usr/lib/x86_64-linux-gnu/fis-gtm";
+  std::error_code ec;
+  if (!fs::exists(root, ec)) return {};
+  for (const auto& entry : fs::directory_iterator(root, ec))
+    if (fs::exists(entry.path() / "mumps")) return entry.path().string();
+  return {};
+}
+
+// GT.M time of each program in seconds (best of three), measured once.
+const std::map<std::string, double>& GtmTimes() {
+  static const std::map<std::string, double> times = [] {
+    std::map<std::string, double> out;
+    std::string dist = FindGtm();
+    if (dist.empty()) {
+      std::fprintf(stderr, "GT.M not installed (Debian package fis-gtm): no ratios\n");
+      return out;
+    }
+    fs::path dir = fs::temp_directory_path() / "mengine-bench-gtm";
+    fs::create_directories(dir);
+    std::ofstream m(dir / "bench.m");
+    m << "bench ; timing driver\n";
+    for (const auto& p : kPrograms) {
+      m << p.name << " " << p.setup << "\n";
+      m << " s best=\"\" f rep=1:1:3 s t0=$zut " << p.line << " s t=$zut-t0 s:best=\"\"!(t<best) best=t\n";
+      m << " w \"" << p.name << " \",best,! q\n";
+    }
+    m << "all";
+    for (const auto& p : kPrograms) m << " d " << p.name;
+    m << " q\n";
+    m.close();
+    std::string env = "cd " + dir.string() + " && export gtm_dist=" + dist + " gtmroutines='" + dir.string() +
+                      " " + dist + "/libgtmutil.so' gtmgbldir=" + (dir / "g.gld").string() + " && ";
+    std::string setup = env + "rm -f g.gld g.dat && printf 'change -segment DEFAULT -file_name=" +
+                        (dir / "g.dat").string() +
+                        "\\nexit\\n' | $gtm_dist/mumps -run GDE >/dev/null 2>&1 && $gtm_dist/mupip create >/dev/null 2>&1";
+    if (std::system(setup.c_str()) != 0) return out;
+    FILE* pipe = popen((env + "$gtm_dist/mumps -run all^bench 2>&1").c_str(), "r");
+    if (!pipe) return out;
+    char name[64];
+    double micros;
+    while (std::fscanf(pipe, "%63s %lf", name, &micros) == 2) out[name] = micros / 1e6;
+    pclose(pipe);
+    fs::remove_all(dir);
+    return out;
+  }();
+  return times;
+}
+
+void RunProgram(benchmark::State& state, const Program& program) {
+  mengine::MemoryHost host;
+  mengine::Process p(host, {});
+  if (*program.setup) p.Execute(program.setup);
+  for (auto _ : state) {
+    auto r = p.Execute(program.line);
+    if (r.error) {
+      state.SkipWithError(r.error_text.c_str());
+      return;
+    }
+  }
+  const auto& gtm = GtmTimes();
+  auto it = gtm.find(program.name);
+  if (it != gtm.end() && it->second > 0) {
+    state.counters["gtm_ms"] = it->second * 1000;
+    state.counters["ratio"] = benchmark::Counter(
+        it->second, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (const auto& p : kPrograms)
+    benchmark::RegisterBenchmark(p.name, [&p](benchmark::State& s) { RunProgram(s, p); })
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+  benchmark::Initialize(&argc, argv);
+  GtmTimes();
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
