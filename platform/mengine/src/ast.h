@@ -64,6 +64,7 @@ struct Expr {
   std::vector<ExprPtr> args;
   std::unique_ptr<EntryRef> entry;
   std::shared_ptr<Pattern> pattern;
+  mutable std::int8_t pure = -1;  // cached: evaluating it cannot change variables
 };
 
 enum class Cmd : std::uint8_t {

@@ -137,6 +137,7 @@ void Interpreter::ExecSet(const CmdArg& arg) {
     for (const auto& a : IndirectArgs(Cmd::Set, *arg.indirect)) ExecSet(a);
     return;
   }
+  if (AppendInPlace(arg)) return;
   Value v = Eval(*arg.expr);
   for (const auto& t : arg.targets) {
     switch (t->kind) {

@@ -3,6 +3,7 @@
 
 #include "interpreter.h"
 #include "mengine/keycodec.h"
+#include "names.h"
 #include "parser.h"
 #include "pattern.h"
 
@@ -378,6 +379,30 @@ Value Interpreter::Eval(const Expr& e) {
 }
 
 Value Interpreter::EvalBinary(const Expr& e) {
+  auto op = static_cast<Op>(e.op);
+  if ((op == Op::Concat || op == Op::Equal || op == Op::Contains || op == Op::Follows) &&
+      Pure(*e.args[1])) {
+    // String operators read a plain variable in place rather than copying it.
+    Value sa, sb;
+    const Value& a = EvalRef(*e.args[0], sa);
+    const Value& b = EvalRef(*e.args[1], sb);
+    const std::string& x = a.str();
+    const std::string& y = b.str();
+    bool r = false;
+    switch (op) {
+      case Op::Concat: {
+        CheckLength(x.size() + y.size());
+        std::string s;
+        s.reserve(x.size() + y.size());
+        s.append(x).append(y);
+        return Value::Str(std::move(s));
+      }
+      case Op::Equal: r = x == y; break;
+      case Op::Contains: r = x.find(y) != std::string::npos; break;
+      default: r = x > y; break;
+    }
+    return Value::Bool(r != e.negated);
+  }
   Value a = Eval(*e.args[0]);
   Value b = Eval(*e.args[1]);
   bool r = false;
@@ -409,6 +434,75 @@ Value Interpreter::EvalBinary(const Expr& e) {
     default: Throw("SYNTAX");
   }
   return Value::Bool(r != e.negated);
+}
+
+}  // namespace mengine
+
+namespace mengine {
+
+bool Interpreter::Pure(const Expr& e) {
+  if (e.pure >= 0) return e.pure != 0;
+  bool pure = true;
+  switch (e.kind) {
+    case ExprKind::Literal:
+    case ExprKind::Special:
+      break;
+    case ExprKind::Local:
+    case ExprKind::Global:
+    case ExprKind::Unary:
+    case ExprKind::Binary:
+    case ExprKind::PatternMatch:
+      if (e.entry) pure = false;  // extended global reference
+      break;
+    case ExprKind::Function:
+      pure = static_cast<Fn>(e.op) != Fn::Increment && static_cast<Fn>(e.op) != Fn::Text;
+      break;
+    default:
+      pure = false;
+  }
+  if (e.kind == ExprKind::PatternMatch && !e.pattern) pure = false;
+  for (const auto& a : e.args)
+    if (pure && a && !Pure(*a)) pure = false;
+  e.pure = pure ? 1 : 0;
+  return pure;
+}
+
+const Value& Interpreter::EvalRef(const Expr& e, Value& scratch) {
+  if (e.kind == ExprKind::Literal) return e.literal;
+  if (e.kind == ExprKind::Local && e.args.empty()) {
+    Var* v = FindVar(e.name);
+    if (v && v->root) return *v->root;
+    Throw("UNDEFINED", "*" + e.name);
+  }
+  scratch = Eval(e);
+  return scratch;
+}
+
+// SET x=x_a_b...: appends to x in place instead of copying it, when the
+// appended parts cannot change variables.
+bool Interpreter::AppendInPlace(const CmdArg& arg) {
+  if (arg.targets.size() != 1) return false;
+  const Expr& target = *arg.targets.front();
+  if (target.kind != ExprKind::Local || !target.args.empty()) return false;
+  std::vector<const Expr*> tails;
+  const Expr* e = arg.expr.get();
+  while (e->kind == ExprKind::Binary && static_cast<Op>(e->op) == Op::Concat) {
+    if (!Pure(*e->args[1])) return false;
+    tails.push_back(e->args[1].get());
+    e = e->args[0].get();
+  }
+  if (tails.empty() || e->kind != ExprKind::Local || !e->args.empty() || e->name != target.name)
+    return false;
+  Var* v = FindVar(target.name);
+  if (!v || !v->root) return false;
+  std::string added;
+  for (auto it = tails.rbegin(); it != tails.rend(); ++it) {
+    Value scratch;
+    added += EvalRef(**it, scratch).str();
+  }
+  CheckLength(v->root->str().size() + added.size());
+  v->root->Append(added);
+  return true;
 }
 
 }  // namespace mengine

@@ -121,7 +121,9 @@ Value Interpreter::CallFunction(const Expr& e) {
   switch (static_cast<Fn>(e.op)) {
     case Fn::Ascii: {
       need(1, 2);
-      std::string s = arg(0).str();
+      Value scratch;
+      const Value& sv = argc > 1 && !Pure(*a[1]) ? (scratch = arg(0)) : EvalRef(*a[0], scratch);
+      const std::string& s = sv.str();
       std::int64_t i = argc > 1 ? arg(1).Int64() : 1;
       if (i < 1 || i > static_cast<std::int64_t>(s.size())) return Value::Int(-1);
       return Value::Int(static_cast<unsigned char>(s[static_cast<std::size_t>(i - 1)]));
@@ -142,7 +144,9 @@ Value Interpreter::CallFunction(const Expr& e) {
     }
     case Fn::Extract: {
       need(1, 3);
-      Value sv = arg(0);
+      Value scratch;
+      bool pure_rest = (argc < 2 || Pure(*a[1])) && (argc < 3 || Pure(*a[2]));
+      const Value& sv = pure_rest ? EvalRef(*a[0], scratch) : (scratch = arg(0));
       const std::string& s = sv.str();
       std::int64_t from = argc > 1 ? Clamp(arg(1).Int64()) : 1;
       std::int64_t to = argc > 2 ? Clamp(arg(2).Int64()) : from;
@@ -232,7 +236,8 @@ Value Interpreter::CallFunction(const Expr& e) {
     }
     case Fn::Length: {
       need(1, 2);
-      Value sv = arg(0);
+      Value scratch;
+      const Value& sv = argc > 1 && !Pure(*a[1]) ? (scratch = arg(0)) : EvalRef(*a[0], scratch);
       const std::string& s = sv.str();
       if (argc == 1) return Value::Int(static_cast<std::int64_t>(s.size()));
       std::string d = arg(1).str();
@@ -267,9 +272,11 @@ Value Interpreter::CallFunction(const Expr& e) {
     }
     case Fn::Piece: {
       need(2, 4);
-      Value sv = arg(0);
+      Value scratch, dscratch;
+      bool pure_rest = Pure(*a[1]) && (argc < 3 || Pure(*a[2])) && (argc < 4 || Pure(*a[3]));
+      const Value& sv = pure_rest ? EvalRef(*a[0], scratch) : (scratch = arg(0));
       const std::string& s = sv.str();
-      std::string d = arg(1).str();
+      const std::string& d = EvalRef(*a[1], dscratch).str();
       std::int64_t from = argc > 2 ? Clamp(arg(2).Int64()) : 1;
       std::int64_t to = argc > 3 ? Clamp(arg(3).Int64()) : from;
       if (d.empty() || to < from || to < 1) return Value();

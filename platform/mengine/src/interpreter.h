@@ -155,6 +155,9 @@ class Interpreter {
 
   // Expressions and variables (eval.cpp).
   Value Eval(const Expr& e);
+  const Value& EvalRef(const Expr& e, Value& scratch);
+  static bool Pure(const Expr& e);
+  bool AppendInPlace(const CmdArg& arg);
   Value EvalBinary(const Expr& e);
   bool IsReference(const Expr& e) const {
     return e.kind == ExprKind::Local || e.kind == ExprKind::Global || e.kind == ExprKind::Indirect;

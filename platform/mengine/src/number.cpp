@@ -1,7 +1,9 @@
 // Decimal arithmetic for M numbers.
 #include "number.h"
 
+#include <array>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
@@ -16,14 +18,31 @@ __extension__ typedef __int128 Wide;
 constexpr int kMaxAdjusted = 146;   // magnitudes of 1E146 and more overflow
 constexpr int kMinAdjusted = -128;  // magnitudes below 1E-128 become 0
 
-Wide Pow10(int n) {
-  Wide p = 1;
-  for (int i = 0; i < n; ++i) p *= 10;
-  return p;
+const Wide* Pow10Table() {
+  static const auto table = [] {
+    std::array<Wide, 39> t{};
+    t[0] = 1;
+    for (std::size_t i = 1; i < t.size(); ++i) t[i] = t[i - 1] * 10;
+    return t;
+  }();
+  return table.data();
 }
+
+Wide Pow10(int n) { return Pow10Table()[n < 0 ? 0 : n > 38 ? 38 : n]; }
 
 int DigitCount(Wide v) {
   if (v < 0) v = -v;
+  if (v <= static_cast<Wide>(UINT64_MAX)) {
+    auto u = static_cast<std::uint64_t>(v);
+    int n = 0;
+    static constexpr std::uint64_t kLimits[] = {
+        1ULL, 10ULL, 100ULL, 1000ULL, 10000ULL, 100000ULL, 1000000ULL, 10000000ULL, 100000000ULL,
+        1000000000ULL, 10000000000ULL, 100000000000ULL, 1000000000000ULL, 10000000000000ULL,
+        100000000000000ULL, 1000000000000000ULL, 10000000000000000ULL, 100000000000000000ULL,
+        1000000000000000000ULL, 10000000000000000000ULL};
+    while (n < 20 && u >= kLimits[n]) ++n;
+    return n;
+  }
   int n = 0;
   while (v > 0) {
     v /= 10;
@@ -51,14 +70,24 @@ Number Normalize(Wide m, long e) {
       ++e;
     }
   }
-  while (m % 10 == 0) {
-    m /= 10;
-    ++e;
+  // One form per value: integers below 10^18 have exponent 0, fractions no
+  // trailing zero digit.
+  auto u = static_cast<std::uint64_t>(m);
+  if (e < 0) {
+    while (e < 0 && u % 10 == 0) {
+      u /= 10;
+      ++e;
+    }
+  } else if (e > 0) {
+    while (e > 0 && u < 100000000000000000ULL) {
+      u *= 10;
+      --e;
+    }
   }
-  long adjusted = e + DigitCount(m);
+  long adjusted = e + DigitCount(u);
   if (adjusted > kMaxAdjusted) Throw("MAXNUMBER");
   if (adjusted < kMinAdjusted) return r;
-  r.mant = static_cast<std::int64_t>(negative ? -m : m);
+  r.mant = negative ? -static_cast<std::int64_t>(u) : static_cast<std::int64_t>(u);
   r.exp = static_cast<int>(e);
   return r;
 }
@@ -158,9 +187,15 @@ void Number::AppendTo(std::string& out) const {
     out.push_back('0');
     return;
   }
-  char buf[24];
+  char digits[24];
   std::uint64_t mag = mant < 0 ? static_cast<std::uint64_t>(-mant) : static_cast<std::uint64_t>(mant);
-  int n = std::snprintf(buf, sizeof buf, "%llu", static_cast<unsigned long long>(mag));
+  int n = 0;
+  while (mag > 0) {
+    digits[n++] = static_cast<char>('0' + mag % 10);
+    mag /= 10;
+  }
+  char buf[24];
+  for (int i = 0; i < n; ++i) buf[i] = digits[n - 1 - i];
   if (mant < 0) out.push_back('-');
   if (exp >= 0) {
     out.append(buf, static_cast<std::size_t>(n));
@@ -212,6 +247,7 @@ Number Negate(const Number& a) {
 Number Add(const Number& a, const Number& b) {
   if (a.mant == 0) return b;
   if (b.mant == 0) return a;
+  if (a.exp == b.exp) return Normalize(static_cast<Wide>(a.mant) + b.mant, a.exp);
   Wide ma, mb;
   long e;
   Align(a, b, ma, mb, e);
@@ -272,6 +308,7 @@ int Compare(const Number& a, const Number& b) {
   if (a.mant == 0) return b.mant > 0 ? -1 : 1;
   if (b.mant == 0) return a.mant > 0 ? 1 : -1;
   int sign = a.mant < 0 ? -1 : 1;
+  if (a.exp == b.exp) return a.mant < b.mant ? -1 : 1;
   int da = DigitCount(a.mant), db = DigitCount(b.mant);
   long adj_a = a.exp + da, adj_b = b.exp + db;
   if (adj_a != adj_b) return adj_a < adj_b ? -sign : sign;

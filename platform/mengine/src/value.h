@@ -45,6 +45,12 @@ class Value {
     }
     return n_;
   }
+  // Appends to the string form (the number form is dropped).
+  void Append(std::string_view tail) {
+    str();
+    s_.append(tail);
+    has_ = kStr;
+  }
   bool truth() const { return !num().IsZero(); }
   std::int64_t Int64() const { return num().ToInt64(); }
   // True when the value is a canonical number (a number made by arithmetic
