@@ -32,6 +32,13 @@ std::vector<std::string> RoutineLines(int i) {
   return lines;
 }
 
+// Argument 0: the server flushes to disk after every request (its default);
+// 1: once a second.
+std::vector<std::string> ServerArgs(const benchmark::State& state) {
+  if (state.range(0) == 1) return {"--flush-every-second"};
+  return {};
+}
+
 dorpack::Package BenchPackage() {
   dorpack::Package p;
   p.product.bytes = "Bench";
@@ -57,7 +64,7 @@ void BM_RestoreOverLink(benchmark::State& state) {
   }
   for (auto _ : state) {
     state.PauseTiming();
-    dorvik::testing::MServerProcess server(MSERVER_BINARY);
+    dorvik::testing::MServerProcess server(MSERVER_BINARY, ServerArgs(state));
     dorvik::testing::ScriptedUi ui;
     dorvik::testing::FakeClock clock;
     dorvik::testing::MemorySettings settings;
@@ -76,14 +83,14 @@ void BM_RestoreOverLink(benchmark::State& state) {
                                                     benchmark::Counter::kIsRate);
   std::filesystem::remove_all(dir);
 }
-BENCHMARK(BM_RestoreOverLink)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_RestoreOverLink)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 // The same routines saved inside one server process: one request per
 // routine that builds its lines in a local array and saves them.
 void BM_SaveInsideServer(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
-    dorvik::testing::MServerProcess server(MSERVER_BINARY);
+    dorvik::testing::MServerProcess server(MSERVER_BINARY, ServerArgs(state));
     TcpLink link;
     link.SetServer(BuildServerString("127.0.0.1", std::to_string(server.Port())));
     link.SetNamespace("USER");
@@ -106,7 +113,7 @@ void BM_SaveInsideServer(benchmark::State& state) {
   state.counters["routines/s"] = benchmark::Counter(static_cast<double>(kRoutines) * static_cast<double>(state.iterations()),
                                                     benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_SaveInsideServer)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_SaveInsideServer)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 }  // namespace
 

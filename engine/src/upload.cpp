@@ -1,8 +1,7 @@
 #include "engine/upload.h"
 
-#include <cctype>
-
 #include "distribution/codepage.h"
+#include "distribution/routine_name.h"
 
 namespace dorvik {
 
@@ -34,25 +33,6 @@ std::string JoinLines(const std::vector<std::string>& lines, std::size_t& k, int
   }
   ++k;
   return chunk;
-}
-
-bool IsValidRoutineName(std::string_view name) {
-  if (name.empty() || name.size() > 255) return false;
-  std::size_t i = 0;
-  if (name[0] == '%') i = 1;
-  bool partStart = true;
-  for (; i < name.size(); ++i) {
-    const auto c = static_cast<unsigned char>(name[i]);
-    if (c == '.') {
-      if (partStart) return false;
-      partStart = true;
-      continue;
-    }
-    if (c >= 0x80 || !std::isalnum(c)) return false;
-    if (partStart && std::isdigit(c)) return false;
-    partStart = false;
-  }
-  return !partStart;
 }
 
 std::string SaveRoutineLine(const std::string& name) {

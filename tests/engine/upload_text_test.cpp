@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "distribution/routine_name.h"
 #include "engine/upload.h"
 
 namespace dorvik {
@@ -34,8 +35,10 @@ TEST(JoinLines, ChunksGrowUntilTheLimit) {
 }
 
 TEST(RoutineNames, OnlyNamesAServerCanStore) {
-  for (const char* ok : {"A", "%ZLIB", "dorvik", "Abc123", "My.Pkg.R1", "%Z.X"}) EXPECT_TRUE(IsValidRoutineName(ok)) << ok;
-  for (const char* bad : {"", "%", "1ABC", "A B", "A\")", "A^B", ".A", "A.", "A..B", "A.1B", "Ñ", "X\"", "K ^X"}) {
+  for (const char* ok : {"A", "%ZLIB", "dorvik", "Abc123", "My.Pkg.R1", "%Z.X", "My.Class.1"}) {
+    EXPECT_TRUE(IsValidRoutineName(ok)) << ok;
+  }
+  for (const char* bad : {"", "%", "1ABC", "%1", "A B", "A\")", "A^B", ".A", "A.", "A..B", "Ñ", "X\"", "K ^X"}) {
     EXPECT_FALSE(IsValidRoutineName(bad)) << bad;
   }
   EXPECT_FALSE(IsValidRoutineName(std::string(256, 'A')));

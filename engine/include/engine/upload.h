@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "distribution/routine_name.h"  // IsValidRoutineName
 #include "server/session.h"
 
 namespace dorvik {
@@ -21,10 +22,6 @@ enum class UploadResult {
 // routine's name): line k and the lines after it joined by CR LF while the
 // chunk is shorter than chunkLimit. Advances k past the chunk.
 std::string JoinLines(const std::vector<std::string>& lines, std::size_t& k, int chunkLimit);
-
-// True for a name the server can store a routine under: "%" or a letter,
-// then letters and digits, with single dots between parts.
-bool IsValidRoutineName(std::string_view name);
 
 // The server line that saves the array `text` as routine `name`.
 std::string SaveRoutineLine(const std::string& name);

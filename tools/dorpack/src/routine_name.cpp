@@ -1,13 +1,13 @@
 #include "dorpack/routine_name.h"
 
+#include "distribution/routine_name.h"
+
 #include <array>
 
 namespace dorpack {
 
 namespace {
 
-bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -22,24 +22,7 @@ bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
 
 }  // namespace
 
-bool IsValidRoutineName(std::string_view name) {
-  constexpr std::size_t kMaxLength = 255;
-  if (name.empty() || name.size() > kMaxLength) return false;
-  if (name.front() == '%') name.remove_prefix(1);
-  if (name.empty() || !IsAsciiLetter(name.front())) return false;
-  bool afterDot = false;
-  for (const char c : name) {
-    if (c == '.') {
-      if (afterDot) return false;
-      afterDot = true;
-    } else if (IsAsciiLetter(c) || IsAsciiDigit(c)) {
-      afterDot = false;
-    } else {
-      return false;
-    }
-  }
-  return !afterDot;
-}
+bool IsValidRoutineName(std::string_view name) { return dorvik::IsValidRoutineName(name); }
 
 std::optional<std::string> RoutineNameOfFile(std::string_view fileName) {
   static constexpr std::array<std::string_view, 3> kExtensions{".int", ".m", ".rtn"};
