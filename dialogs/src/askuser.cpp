@@ -83,10 +83,10 @@ void TfmAskUser::Prepare(const QString& question, const QString& caption, const 
   }
 }
 
-QString AskUser(const QString& question, const QString& caption, const QString& defaultAnswer) {
+QString AskUser(const QString& question, const QString& caption, const QString& defaultAnswer, QWidget* parent) {
   QString answer;
   try {
-    auto dialog = std::make_unique<TfmAskUser>();
+    auto dialog = std::make_unique<TfmAskUser>(parent);
     dialog->Prepare(question, caption, defaultAnswer);
     if (dialog->exec() == QDialog::Accepted) answer = dialog->edAsk->text();
   } catch (...) {

@@ -1,5 +1,6 @@
 #include "dialogs/fone.h"
 
+#include <QCloseEvent>
 #include <QKeyEvent>
 #include <QPixmap>
 
@@ -106,6 +107,11 @@ void TfmFone::keyPressEvent(QKeyEvent* event) {
 void TfmFone::changeEvent(QEvent* event) {
   if (event->type() == QEvent::ActivationChange && isActiveWindow()) OnActivate();
   QWidget::changeEvent(event);
+}
+
+void TfmFone::closeEvent(QCloseEvent* event) {
+  if (onClose_) onClose_();
+  QWidget::closeEvent(event);
 }
 
 void TfmFone::OnActivate() {

@@ -1,6 +1,7 @@
 #include "dialogs/progress.h"
 
 #include <QKeyEvent>
+#include <QGuiApplication>
 #include <QScreen>
 #include <QScrollBar>
 #include <algorithm>
@@ -79,9 +80,11 @@ TfmProgress::TfmProgress(std::atomic<bool>& userAbort)
   sbAfter->setWidget(lbAfter);
   lbAfter->adjustSize();
 
-  // Created at the compact height; the place it opens at is remembered.
+  // Created at the compact height in the middle of the screen, which the
+  // full-screen main window covers; that place is remembered.
   resize(kDesignWidth, 80);
   LayoutPanels();
+  CentreOnMainWindow();
   position_at_ = pos();
 }
 
@@ -153,7 +156,8 @@ void TfmProgress::SetStayOnTop(bool on) {
 bool TfmProgress::IsStayOnTop() const { return windowFlags().testFlag(Qt::WindowStaysOnTopHint); }
 
 void TfmProgress::CentreOnMainWindow() {
-  const QRect area = main_ ? main_->frameGeometry() : (screen() ? screen()->availableGeometry() : QRect(0, 0, 1024, 768));
+  QScreen* display = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
+  const QRect area = main_ ? main_->frameGeometry() : (display ? display->availableGeometry() : QRect(0, 0, 1024, 768));
   move(area.center() - QPoint(width() / 2, height() / 2));
 }
 

@@ -164,7 +164,7 @@ bool QtInstallerUi::AskYesNo(const std::string& text, bool defaultNo) {
 
 int QtInstallerUi::RunKelbox(const KelboxRequest& request) {
   int result = 0;
-  RunOnUiThread([&] { result = dorvik::RunKelbox(request); });
+  RunOnUiThread([&] { result = dorvik::RunKelbox(request, DialogParent()); });
   return result;
 }
 
@@ -174,7 +174,7 @@ std::string QtInstallerUi::AskUser(const std::string& question, const std::strin
   RunOnUiThread([&] {
     QString offered = FromCore(defaultAnswer);
     for (;;) {
-      const QString typed = dorvik::AskUser(FromCore(question), FromCore(caption), offered);
+      const QString typed = dorvik::AskUser(FromCore(question), FromCore(caption), offered, DialogParent());
       try {
         answer = ToCore(typed);
         return;

@@ -9,6 +9,8 @@
 #include "dialogs/fone.h"
 #include "dialogs/pass_dialog.h"
 #include "modal_script.h"
+#include "app/settings_file.h"
+#include "server/tcp_link.h"
 #include "wizard/setup.h"
 #include "wizard_fixture.h"
 
@@ -54,6 +56,9 @@ class PagesTest : public QObject {
     QCOMPARE(w.mePort->text(), QString("1972"));
     QVERIFY(w.isVisible());
     QCOMPARE(probe.terminations, 0);
+    // The background is the main window: closing it ends the program.
+    program->fmFone->close();
+    QCOMPARE(probe.terminations, 1);
   }
 
   void FlowWithoutLicence() {
@@ -257,6 +262,26 @@ class PagesTest : public QObject {
     }
     // The log is still written when the program ends.
     QVERIFY(std::filesystem::exists(folder.Path() / "dorvik.txt"));
+  }
+
+  void LeavingFromTheResultPageEndsTheEventLoop() {
+    dorvik_test::ScratchFolder folder;
+    dorvik_test::MakeSampleDistribution(folder.Path(), false, 0);
+    // The program's own termination, not the test's counter.
+    dorvik::ProgramParts parts;
+    parts.link = std::make_unique<TcpLink>();
+    parts.clock = std::make_unique<SystemClock>();
+    parts.settings = std::make_unique<FileSettingsStore>(folder.Path() / "settings" / "dorvik.conf");
+    auto program = std::make_unique<WizardProgram>(folder.Path(), std::move(parts));
+    program->Create({});
+    TfmSetup& w = *program->fmSetup;
+    w.Pager->setCurrentWidget(w.tsFinal);
+    ModalScript unexpected;
+    unexpected.Then([](QWidget* dialog) { dorvik_test::ClickChild(dialog, "OK"); });
+    QTimer::singleShot(0, w.btFin, &QPushButton::click);
+    QTimer::singleShot(10000, [] { QCoreApplication::exit(7); });  // the watchdog
+    QCOMPARE(QApplication::exec(), 0);
+    QVERIFY2(unexpected.Seen().isEmpty(), "leaving asked for a confirmation");
   }
 
   void MissingClientStopsBeforeAnyWindow() {

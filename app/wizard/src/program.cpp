@@ -1,6 +1,8 @@
 #include "wizard/program.h"
 
 #include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QTimer>
 
 #include "app/settings_file.h"
@@ -25,7 +27,9 @@ WizardProgram::WizardProgram(const std::filesystem::path& folder, ProgramParts p
       session_(std::make_unique<Session>(FileLocations::In(folder), *parts_.link, ui_, *parts_.clock, *parts_.settings)),
       terminate_(std::move(terminate)) {
   if (!terminate_) {
-    terminate_ = [] { QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit); };
+    // exit() rather than quit(): quit() would first ask every window to
+    // close, and the wizard answers a close with the exit dialog.
+    terminate_ = [] { QTimer::singleShot(0, QCoreApplication::instance(), [] { QCoreApplication::exit(0); }); };
   }
 }
 
@@ -54,8 +58,16 @@ void WizardProgram::Create(const std::vector<std::string>& args) {
   fmSetup->SetWindows(fmProgress, fmExit, fmPass);
   ui_.Attach(fmFone, fmSetup, fmProgress);
   fmFone->SetCompanions(fmSetup, fmProgress);
+  fmFone->SetOnClose(terminate_);
   fmProgress->SetMainWindow(fmFone);
+  // Maximised over the whole screen, also where no window manager
+  // maximises it.
+  if (QScreen* display = QGuiApplication::primaryScreen()) fmFone->setGeometry(display->geometry());
   fmFone->showMaximized();
+  // The wizard stays in front of the background even where no window
+  // manager activates the background on its first showing.
+  fmSetup->raise();
+  fmSetup->activateWindow();
 }
 
 namespace {

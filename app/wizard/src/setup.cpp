@@ -1,6 +1,8 @@
 #include "wizard/setup.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPointer>
@@ -99,6 +101,9 @@ void TfmSetup::FormCreate(TfmFone& fone, const std::vector<std::string>& args) {
   mmProductInfo->setPlainText(U("Эта программа установит: ") + product + ". ");
   mmProductInfo->appendPlainText(U("Сборка: ") + FromCore(s_.dist.BuildDate));
   ShowPage(tsMain);
+  if (QScreen* display = QGuiApplication::primaryScreen()) {
+    move(display->availableGeometry().center() - rect().center());
+  }
   show();
 }
 
@@ -148,6 +153,7 @@ void TfmSetup::keyPressEvent(QKeyEvent* event) {
 bool TfmSetup::RunBlocking(const std::function<void()>& step) {
   try {
     RunResponsive(step, {this, fone_, progress_}, {fone_, progress_});
+    BackToFront();
     return true;
   } catch (const std::exception& e) {
     // A failure the step did not handle itself: reported like any failure
@@ -157,8 +163,17 @@ bool TfmSetup::RunBlocking(const std::function<void()>& step) {
     ui_.CloseProgress();
     ui_.ShowWizard();
     ui_.ShowMessage(line);
+    BackToFront();
     return false;
   }
+}
+
+// After a step the wizard takes the keyboard again, in front of the
+// background and the progress window.
+void TfmSetup::BackToFront() {
+  if (!isVisible()) return;
+  raise();
+  activateWindow();
 }
 
 void TfmSetup::act0goExecute() {

@@ -39,6 +39,9 @@ class TfmAskUser : public QDialog {
 };
 
 // Asks modally; the text typed when the user pressed "OK", "" otherwise.
-QString AskUser(const QString& question, const QString& caption, const QString& defaultAnswer);
+// The dialog stays in front of `parent` (the progress window, which keeps
+// itself above the others), when one is given.
+QString AskUser(const QString& question, const QString& caption, const QString& defaultAnswer,
+                QWidget* parent = nullptr);
 
 }  // namespace dorvik

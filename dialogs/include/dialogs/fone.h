@@ -9,6 +9,7 @@
 #include <QWidget>
 #include <atomic>
 #include <filesystem>
+#include <functional>
 
 namespace dorvik {
 
@@ -22,6 +23,9 @@ class TfmFone : public QWidget {
 
   // The windows brought to the front when the background is activated.
   void SetCompanions(QWidget* wizard, TfmProgress* progress);
+  // What closing the window does: it is the main window, so closing it
+  // ends the program.
+  void SetOnClose(std::function<void()> onClose) { onClose_ = std::move(onClose); }
   void SetTitle(const QString& text);
   QString Title() const { return lbMSH->text(); }
   // Decodes the picture and shows it in the frame; throws
@@ -39,6 +43,7 @@ class TfmFone : public QWidget {
   void keyPressEvent(QKeyEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void changeEvent(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void OnActivate();
@@ -48,6 +53,7 @@ class TfmFone : public QWidget {
   QPointer<QWidget> wizard_;
   QPointer<TfmProgress> progress_;
   bool activatedOnce_ = false;
+  std::function<void()> onClose_;
 };
 
 }  // namespace dorvik

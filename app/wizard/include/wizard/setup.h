@@ -132,6 +132,7 @@ class TfmSetup : public QWidget {
   // False (reported and logged) when the step failed unexpectedly.
   bool RunBlocking(const std::function<void()>& step);
   void ShowPage(QWidget* page);
+  void BackToFront();
   bool ConfirmTwice(const char* question, const char* confirmation);
 
   Session& s_;
