@@ -59,13 +59,16 @@ const std::map<std::string, double>& GtmTimes() {
     fs::create_directories(dir);
     std::ofstream m(dir / "bench.m");
     m << "bench ; timing driver\n";
+    int n = 0;
     for (const auto& p : kPrograms) {
-      m << p.name << " " << p.setup << "\n";
-      m << " s best=\"\" f rep=1:1:3 s t0=$zut " << p.line << " s t=$zut-t0 s:best=\"\"!(t<best) best=t\n";
+      ++n;
+      m << "L" << n << " " << p.setup << "\n";
+      m << " s best=\"\" f rep=1:1:3 s t0=$zut d B" << n << " s t=$zut-t0 s:best=\"\"!(t<best) best=t\n";
       m << " w \"" << p.name << " \",best,! q\n";
+      m << "B" << n << " " << p.line << "\n q\n";
     }
     m << "all";
-    for (const auto& p : kPrograms) m << " d " << p.name;
+    for (int i = 1; i <= n; ++i) m << " d L" << i;
     m << " q\n";
     m.close();
     std::string env = "cd " + dir.string() + " && export gtm_dist=" + dist + " gtmroutines='" + dir.string() +

@@ -140,6 +140,10 @@ void Interpreter::ExecSet(const CmdArg& arg) {
   if (AppendInPlace(arg)) return;
   Value v = Eval(*arg.expr);
   for (const auto& t : arg.targets) {
+    if (t->kind == ExprKind::Local && t->args.empty()) {
+      VarFor(t->name).root = v;
+      continue;
+    }
     switch (t->kind) {
       case ExprKind::Local:
       case ExprKind::Global:

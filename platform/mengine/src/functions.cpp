@@ -283,11 +283,28 @@ Value Interpreter::CallFunction(const Expr& e) {
       if (from < 1) from = 1;
       std::size_t start = 0;
       std::int64_t piece = 1;
+      // Resume from where the last $PIECE of this value stopped.
+      // Only a variable's value keeps a cache (literals belong to the shared tree).
+      bool cacheable = &sv != &scratch && a[0]->kind == ExprKind::Local;
+      bool cached = cacheable && sv.has_piece_cache();
+      if (cached) {
+        const PieceCache& c = sv.piece_cache();
+        if (c.delimiter == d && c.piece <= from && c.offset <= s.size()) {
+          piece = c.piece;
+          start = c.offset;
+        }
+      }
       while (piece < from) {
         std::size_t pos = s.find(d, start);
         if (pos == std::string::npos) return Value();
         start = pos + d.size();
         ++piece;
+      }
+      if (cacheable) {
+        PieceCache& c = sv.piece_cache();
+        if (c.delimiter != d) c.delimiter = d;
+        c.piece = piece;
+        c.offset = start;
       }
       std::size_t end = start;
       for (;;) {

@@ -3,7 +3,9 @@
 #ifndef MENGINE_VALUE_H
 #define MENGINE_VALUE_H
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -12,9 +14,43 @@
 
 namespace mengine {
 
+// Where $PIECE last found a piece of this value: piece `piece` of the
+// delimiter `delimiter` starts at byte `offset`. Kept with the value, so that
+// a loop over the pieces of one string does not rescan it from the start;
+// any change of the value drops it.
+struct PieceCache {
+  std::string delimiter;
+  std::int64_t piece = 1;
+  std::size_t offset = 0;
+};
+
 class Value {
  public:
   Value() : has_(kStr) {}
+  Value(const Value& o) : s_(o.s_), n_(o.n_), has_(o.has_) {}
+  Value(Value&& o) noexcept : s_(std::move(o.s_)), n_(o.n_), has_(o.has_), piece_(std::move(o.piece_)) {}
+  Value& operator=(const Value& o) {
+    if (this != &o) {
+      s_ = o.s_;
+      n_ = o.n_;
+      has_ = o.has_;
+      piece_.reset();
+    }
+    return *this;
+  }
+  Value& operator=(Value&& o) noexcept {
+    s_ = std::move(o.s_);
+    n_ = o.n_;
+    has_ = o.has_;
+    piece_ = std::move(o.piece_);
+    return *this;
+  }
+  ~Value() = default;
+  PieceCache& piece_cache() const {
+    if (!piece_) piece_ = std::make_unique<PieceCache>();
+    return *piece_;
+  }
+  bool has_piece_cache() const { return piece_ != nullptr; }
   static Value Str(std::string s) {
     Value v;
     v.s_ = std::move(s);
@@ -50,6 +86,7 @@ class Value {
     str();
     s_.append(tail);
     has_ = kStr;
+    piece_.reset();
   }
   bool truth() const { return !num().IsZero(); }
   std::int64_t Int64() const { return num().ToInt64(); }
@@ -62,6 +99,7 @@ class Value {
     std::string s = std::move(s_);
     s_.clear();
     has_ = kStr;
+    piece_.reset();
     return s;
   }
 
@@ -70,6 +108,7 @@ class Value {
   mutable std::string s_;
   mutable Number n_;
   mutable std::uint8_t has_;
+  mutable std::unique_ptr<PieceCache> piece_;
 };
 
 }  // namespace mengine
