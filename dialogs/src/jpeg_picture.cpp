@@ -67,7 +67,11 @@ bool Decode(std::FILE* in, QImage& image, ErrorManager& errors) {
 }  // namespace
 
 QImage DecodeJpegFile(const std::filesystem::path& file) {
+#ifdef _WIN32
+  std::unique_ptr<std::FILE, FileCloser> in(_wfopen(file.c_str(), L"rb"));
+#else
   std::unique_ptr<std::FILE, FileCloser> in(std::fopen(file.c_str(), "rb"));
+#endif
   if (!in) throw std::runtime_error("cannot open the picture " + file.string());
   QImage image;
   ErrorManager errors{};

@@ -1,6 +1,7 @@
 // One whole installation through the windows against mserver: the buttons
 // are pressed as a user would, the post-actions' questions are answered in
 // the dialogs, and the result page shows success.
+#include <QTimer>
 #include <QtTest>
 #include <filesystem>
 #include <fstream>
@@ -145,6 +146,53 @@ class InstallTest : public QObject {
     const std::string settings = ReadFile(folder.Path() / "settings" / "dorvik.conf");
     QVERIFY(settings.find("Port=" + std::to_string(server.Port())) != std::string::npos);
     QVERIFY(settings.find("NS=USER") != std::string::npos);
+  }
+
+  void EscDuringTheRestoreStopsTheInstallation() {
+    dorvik_test::MServer server;
+    dorvik_test::ScratchFolder folder;
+    dorvik_test::MakeSampleDistribution(folder.Path(), false, 0, 300);
+    dorvik_test::ProgramProbe probe;
+    {
+      auto program = dorvik_test::MakeProgram(folder.Path(), probe);
+      program->Create({});
+      TfmSetup& w = *program->fmSetup;
+      TfmProgress& progress = *program->fmProgress;
+      w.bt0go->click();
+      w.mePort->setText(QString::number(server.Port()));
+      w.bt2Go->click();
+      w.Button2->click();
+      QCOMPARE(w.Pager->currentWidget(), w.tsInstall);
+
+      // Esc as soon as the restore is under way; it reaches the progress
+      // window although every other input is held back during the call.
+      bool pressed = false;
+      int positionAtEsc = 0;
+      QTimer watcher;
+      watcher.setInterval(5);
+      connect(&watcher, &QTimer::timeout, [&] {
+        if (pressed || progress.gaP->value() < 2) return;
+        pressed = true;
+        positionAtEsc = progress.gaP->value();
+        QTest::keyClick(&progress, Qt::Key_Escape);
+      });
+      watcher.start();
+      ModalScript answers;
+      answers.Answer(QMessageBox::Yes);
+      w.bt3Install->click();
+      QVERIFY(pressed);
+      QVERIFY(answers.Done());
+      QCOMPARE(answers.Seen().at(0).section('|', 1), QString::fromUtf8("Прервать установку?"));
+      QVERIFY2(positionAtEsc < 300, "the restore ended before Esc");
+      QVERIFY(progress.gaP->value() < 300);
+      QCOMPARE(w.Pager->currentWidget(), w.tsFinal);
+      QVERIFY(w.mmFailed->isVisibleTo(&w));
+      QVERIFY(!w.mmSuccess->isVisibleTo(&w));
+    }
+    const std::string log = ReadFile(folder.Path() / "dorvik.txt");
+    QVERIFY(log.find(Ru("Установка прервана пользователем.")) != std::string::npos);
+    // No post-action ran.
+    QCOMPARE(server.Evaluate("USER", "$d(^VMDEMO)"), std::string("0"));
   }
 };
 

@@ -80,14 +80,14 @@ void RunDorpack(const fs::path& manifest, const fs::path& output) {
   }
 }
 
-void MakeSampleDistribution(const fs::path& folder, bool withLicence, int pictures) {
+void MakeSampleDistribution(const fs::path& folder, bool withLicence, int pictures, int routines) {
   const fs::path source = folder / "source";
   WriteText(source / "check" / "VMCHK.int",
             "VMCHK ; проверка области установки\n"
             " q\n"
             "check() ; пустой ответ: область подходит\n"
             " q \"\"\n");
-  for (int n = 1; n <= 6; ++n) {
+  for (int n = 1; n <= routines; ++n) {
     const std::string name = "VMR" + std::to_string(n);
     WriteText(source / "src" / (name + ".int"),
               name + " ; программа " + std::to_string(n) + "\n"

@@ -29,7 +29,7 @@ class ScratchFolder {
 // report progress in per cent and ask one yes/no and one text question
 // (their answers end up in ^VMDEMO("yn") and ^VMDEMO("name")).
 // Product "Велмора Склад", version "2.9", password "Пароль7".
-void MakeSampleDistribution(const std::filesystem::path& folder, bool withLicence, int pictures);
+void MakeSampleDistribution(const std::filesystem::path& folder, bool withLicence, int pictures, int routines = 6);
 // Runs dorpack on a manifest; throws std::runtime_error with its message.
 void RunDorpack(const std::filesystem::path& manifest, const std::filesystem::path& output);
 

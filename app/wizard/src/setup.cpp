@@ -116,9 +116,14 @@ void TfmSetup::SetWindows(TfmProgress* progress, TfmExit* exit, TfmPass* pass) {
 void TfmSetup::FormDestroy() {
   if (destroyed_) return;
   destroyed_ = true;
-  const LogFileResult written = WriteLogFile(s_.log, s_.files.LogPath, s_.files.FallbackFolder);
-  if (written.written && chProtocol->isChecked()) {
-    ui_.OpenFile(written.path, written.usedFallback ? s_.files.FallbackFolder : s_.files.ProgramFolder);
+  try {
+    const LogFileResult written = WriteLogFile(s_.log, s_.files.LogPath, s_.files.FallbackFolder);
+    if (written.written && chProtocol->isChecked()) {
+      ui_.OpenFile(written.path, written.usedFallback ? s_.files.FallbackFolder : s_.files.ProgramFolder);
+    }
+  } catch (const std::exception&) {
+    // The program is ending; a protocol that cannot be written is lost
+    // without a message, as when both folders refuse it.
   }
 }
 
