@@ -257,3 +257,24 @@ TEST_F(EngineTest, JobsWithArguments) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(EngineTest, CacheOnlyOperatorsAndFunctions) {
+  // && and || stop early; & and ! evaluate both sides.
+  EXPECT_EQ(Eval("0&&undefined"), "0");
+  EXPECT_EQ(Eval("1||undefined"), "1");
+  EXPECT_EQ(Eval("1&&0"), "0");
+  EXPECT_EQ(Eval("0&undefined"), "ERR <UNDEFINED> *undefined");
+  EXPECT_EQ(Eval("$zdt(\"47117,3661\",3)"), "1970-01-01 01:01:01");
+  EXPECT_EQ(Eval("$case(2,1:\"a\",2:\"b\",:\"z\")"), "b");
+  EXPECT_EQ(Eval("$case(9,1:\"a\",:\"z\")"), "z");
+  EXPECT_EQ(Eval("$zstrip(\"  a b  \",\"<>W\")"), "a b");
+  EXPECT_EQ(Eval("$zstrip(\"a1b2\",\"*N\")"), "ab");
+  EXPECT_EQ(Eval("$i(cnt)_$i(cnt,10)"), "111");
+  EXPECT_EQ(Run("s ^c=5 w $i(^c),$i(^c,-2)"), "64");
+  EXPECT_EQ(Run(R"(s x(1)="a",x(2,3)="b""" zw x)"), "x(1)=\"a\"\r\nx(2,3)=\"b\"\"\"\r\n");
+  EXPECT_EQ(Run("s y=$c(1)_\"q\" zw y"), "y=$c(1)_\"q\"\r\n");
+}
+
+}  // namespace

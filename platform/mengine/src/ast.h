@@ -33,7 +33,7 @@ enum class ExprKind : std::uint8_t {
 
 enum class Op : std::uint8_t {
   Add, Sub, Mul, Div, IntDiv, Mod, Pow, Concat, Equal, Less, Greater, LessEq, GreaterEq,
-  Follows, SortsAfter, Contains, And, Or, Plus, Minus, Not
+  Follows, SortsAfter, Contains, And, Or, AndThen, OrElse, Plus, Minus, Not
 };
 
 struct Actual {

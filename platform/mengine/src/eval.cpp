@@ -380,6 +380,12 @@ Value Interpreter::Eval(const Expr& e) {
 
 Value Interpreter::EvalBinary(const Expr& e) {
   auto op = static_cast<Op>(e.op);
+  if (op == Op::AndThen || op == Op::OrElse) {
+    // && and || stop as soon as the left side decides.
+    bool left = Eval(*e.args[0]).truth();
+    if (op == Op::AndThen ? !left : left) return Value::Bool(left);
+    return Value::Bool(Eval(*e.args[1]).truth());
+  }
   if ((op == Op::Concat || op == Op::Equal || op == Op::Contains || op == Op::Follows) &&
       Pure(*e.args[1])) {
     // String operators read a plain variable in place rather than copying it.

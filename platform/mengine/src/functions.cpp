@@ -434,6 +434,19 @@ Value Interpreter::CallFunction(const Expr& e) {
       if (!out) Throw("ILLEGAL VALUE");
       return Value::Str(*out);
     }
+    case Fn::ZDateTime: {
+      need(1, 3);
+      std::string h = arg(0).str();
+      int dfmt = argc > 1 ? static_cast<int>(arg(1).Int64()) : 1;
+      int tfmt = argc > 2 ? static_cast<int>(arg(2).Int64()) : 1;
+      std::int64_t day = Number::Parse(h).ToInt64();
+      auto comma = h.find(',');
+      std::int64_t secs = comma == std::string::npos ? 0 : Number::Parse(h.substr(comma + 1)).ToInt64();
+      auto d = dates::FormatDate(day, dfmt);
+      auto t = dates::FormatTime(secs, tfmt);
+      if (!d || !t) Throw("ILLEGAL VALUE");
+      return Value::Str(*d + " " + *t);
+    }
     case Fn::ZTimeH: {
       need(1, 2);
       auto secs = dates::ParseTime(arg(0).str());

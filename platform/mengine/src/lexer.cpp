@@ -114,8 +114,21 @@ std::optional<std::pair<Op, bool>> Lexer::BinaryOperator() {
       }
       break;
     case '[': op = Op::Contains; break;
-    case '&': op = Op::And; break;
+    case '&':
+      if (Peek(1) == '&' && !negated) {
+        ++pos_;
+        op = Op::AndThen;
+      } else {
+        op = Op::And;
+      }
+      break;
     case '!': op = Op::Or; break;
+    case '|':
+      if (Peek(1) == '|' && !negated) {
+        ++pos_;
+        op = Op::OrElse;
+      }
+      break;
     default: break;
   }
   if (!op) {
