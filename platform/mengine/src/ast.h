@@ -2,6 +2,7 @@
 #ifndef MENGINE_AST_H
 #define MENGINE_AST_H
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -64,7 +65,9 @@ struct Expr {
   std::vector<ExprPtr> args;
   std::unique_ptr<EntryRef> entry;
   std::shared_ptr<Pattern> pattern;
-  mutable std::int8_t pure = -1;  // cached: evaluating it cannot change variables
+  // Cached answer of Interpreter::Pure (-1: not yet known); trees are shared
+  // between threads, hence atomic.
+  mutable std::atomic<std::int8_t> pure{-1};
 };
 
 enum class Cmd : std::uint8_t {

@@ -447,7 +447,8 @@ Value Interpreter::EvalBinary(const Expr& e) {
 namespace mengine {
 
 bool Interpreter::Pure(const Expr& e) {
-  if (e.pure >= 0) return e.pure != 0;
+  std::int8_t known = e.pure.load(std::memory_order_relaxed);
+  if (known >= 0) return known != 0;
   bool pure = true;
   switch (e.kind) {
     case ExprKind::Literal:
@@ -469,7 +470,7 @@ bool Interpreter::Pure(const Expr& e) {
   if (e.kind == ExprKind::PatternMatch && !e.pattern) pure = false;
   for (const auto& a : e.args)
     if (pure && a && !Pure(*a)) pure = false;
-  e.pure = pure ? 1 : 0;
+  e.pure.store(pure ? 1 : 0, std::memory_order_relaxed);
   return pure;
 }
 

@@ -390,6 +390,9 @@ Result Interpreter::Execute(std::string_view text) {
   } catch (std::bad_alloc&) {
     r.error = true;
     zerror_ = r.error_text = "<STORE>";
+  } catch (std::exception&) {
+    r.error = true;
+    zerror_ = r.error_text = "<SYSTEM>";
   }
   base.xline = nullptr;
   base.routine = nullptr;
@@ -433,6 +436,9 @@ Result Interpreter::Evaluate(std::string_view text) {
   } catch (std::bad_alloc&) {
     r.error = true;
     zerror_ = r.error_text = "<STORE>";
+  } catch (std::exception&) {
+    r.error = true;
+    zerror_ = r.error_text = "<SYSTEM>";
   }
   return r;
 }
@@ -473,6 +479,9 @@ Result Interpreter::RunEntry(const JobRequest& request) {
   } catch (std::bad_alloc&) {
     r.error = true;
     r.error_text = "<STORE>";
+  } catch (std::exception&) {
+    r.error = true;
+    r.error_text = "<SYSTEM>";
   }
   halted_ = true;
   host_.Locks().ReleaseAll(job_);

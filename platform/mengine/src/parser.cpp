@@ -78,6 +78,10 @@ class Parser {
   }
 
   ExprPtr Literal(Value v) {
+    // Both forms are made now: the tree is shared between threads and must
+    // not change when it is read.
+    v.str();
+    v.num();
     auto e = std::make_unique<Expr>();
     e->kind = ExprKind::Literal;
     e->literal = std::move(v);
