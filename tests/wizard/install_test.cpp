@@ -90,6 +90,11 @@ class InstallTest : public QObject {
       QString kelboxButtons;
       answers.Then([&](QWidget* dialog) {
         auto* box = qobject_cast<TfmBox*>(dialog);
+        if (auto* message = qobject_cast<QMessageBox*>(dialog)) {
+          const QString text = message->text();
+          message->button(QMessageBox::Ok)->click();
+          QFAIL(qPrintable("unexpected message: " + text));
+        }
         QVERIFY2(box != nullptr, qPrintable(dialog->objectName()));
         QCOMPARE(box->lbMes->text(), QString::fromUtf8("Заполнить справочники?"));
         kelboxButtons = box->Buttons()[0]->text() + "_" + box->Buttons()[1]->text();
@@ -171,7 +176,9 @@ class InstallTest : public QObject {
       QTimer watcher;
       watcher.setInterval(5);
       connect(&watcher, &QTimer::timeout, [&] {
-        if (pressed || progress.gaP->value() < 2) return;
+        const bool restoring = progress.lbMes->text() == QString::fromUtf8("Восстановление программ ...") &&
+                               progress.lbElement->text().startsWith("VMR") && progress.gaP->value() >= 2;
+        if (pressed || !restoring) return;
         pressed = true;
         positionAtEsc = progress.gaP->value();
         QTest::keyClick(&progress, Qt::Key_Escape);
