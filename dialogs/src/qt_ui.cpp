@@ -1,5 +1,6 @@
 #include "dialogs/qt_ui.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QMessageBox>
@@ -156,6 +157,8 @@ bool QtInstallerUi::AskYesNo(const std::string& text, bool defaultNo) {
     QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kWizardTitle), FromCore(text),
                     QMessageBox::Yes | QMessageBox::No, DialogParent());
     box.setObjectName("YesNoBox");
+    box.button(QMessageBox::Yes)->setText(QString::fromUtf8("Да"));
+    box.button(QMessageBox::No)->setText(QString::fromUtf8("Нет"));
     box.setDefaultButton(defaultNo ? QMessageBox::No : QMessageBox::Yes);
     yes = box.exec() == QMessageBox::Yes;
   });

@@ -67,7 +67,13 @@ class UiThreadTest : public QObject {
     QtInstallerUi ui;
     ui.Attach(&fone, nullptr, &progress);
     dorvik_test::ModalScript script;
-    script.Answer(QMessageBox::No).Answer(QMessageBox::Yes);
+    script.Then([](QWidget* w) {
+      auto* box = static_cast<QMessageBox*>(w);
+      QCOMPARE(box->button(QMessageBox::Yes)->text(), QString::fromUtf8("Да"));
+      QCOMPARE(box->button(QMessageBox::No)->text(), QString::fromUtf8("Нет"));
+      box->button(QMessageBox::No)->click();
+    });
+    script.Answer(QMessageBox::Yes);
     bool first = true;
     bool second = false;
     RunResponsive(

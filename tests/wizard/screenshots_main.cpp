@@ -175,6 +175,8 @@ int main(int argc, char** argv) {
       QMessageBox yesNo(QMessageBox::NoIcon, "Velmora Installation Wizard",
                         QString::fromUtf8("Не восстанавливать программы дистрибутива?"),
                         QMessageBox::Yes | QMessageBox::No);
+      yesNo.button(QMessageBox::Yes)->setText(QString::fromUtf8("Да"));
+      yesNo.button(QMessageBox::No)->setText(QString::fromUtf8("Нет"));
       Save(&yesNo, "dialog_yes_no");
     }
   } catch (const std::exception& e) {
