@@ -1,5 +1,6 @@
 #include "distribution/codepage.h"
 #include "distribution/funcs.h"
+#include "distribution/routine_name.h"
 #include "engine/stages.h"
 #include "engine/upload.h"
 
@@ -49,6 +50,21 @@ bool RunCheckStage(Session& s) {
       return false;
     }
     d.CheckLabel = ShiftText(d.CheckLabel, d.KeyByte);
+    // Labels become server code ("$$" + label): anything but an entry
+    // reference is a fault of the distribution, found before anything runs.
+    const std::string structureError = Ru("Ошибка в структуре дистрибутива");
+    if (const int unfit = FindUnfitPostAction(d); unfit >= 0) {
+      s.ui.ShowMessage(structureError);
+      const auto k = static_cast<std::size_t>(unfit);
+      s.log.Add(structureError + Ru(": последействие ") + std::to_string(unfit + 1) + " (" +
+                (k < d.PostActionLabels.size() ? d.PostActionLabels[k] : "") + ")");
+      return false;
+    }
+    if (!d.CheckLabel.empty() && !IsValidEntryReference(d.CheckLabel)) {
+      s.ui.ShowMessage(structureError);
+      s.log.Add(structureError + Ru(": метка проверки ") + d.CheckLabel);
+      return false;
+    }
     s.log.Add("");
     s.log.Add(d.CheckLabel.empty() ? Ru("Метки проверки нет.") : Ru("Метка проверки: ") + d.CheckLabel);
 

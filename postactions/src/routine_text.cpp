@@ -3,6 +3,7 @@
 
 #include "distribution/codepage.h"
 #include "distribution/funcs.h"
+#include "distribution/routine_name.h"
 #include "engine/upload.h"
 #include "postactions/postinstall.h"
 
@@ -23,42 +24,7 @@ std::string DoubleQuotes(std::string_view text) {
   return out;
 }
 
-bool IsTag(std::string_view tag) {
-  if (tag.empty()) return true;  // $$^routine calls the routine's first line
-  bool digits = true;
-  for (const char c : tag) digits = digits && std::isdigit(static_cast<unsigned char>(c));
-  if (digits) return true;
-  std::size_t i = tag[0] == '%' ? 1 : 0;
-  if (i == tag.size() || !std::isalpha(static_cast<unsigned char>(tag[i]))) return false;
-  for (; i < tag.size(); ++i) {
-    const auto c = static_cast<unsigned char>(tag[i]);
-    if (c >= 0x80 || !std::isalnum(c)) return false;
-  }
-  return true;
-}
-
 }  // namespace
-
-bool IsValidEntryReference(std::string_view label) {
-  const std::size_t caret = label.find('^');
-  if (caret == std::string_view::npos) return false;
-  return IsTag(label.substr(0, caret)) && IsValidRoutineName(label.substr(caret + 1));
-}
-
-int FindUnfitPostAction(const Distribution& dist) {
-  const std::size_t count = std::max(dist.PostActionLabels.size(), dist.PostActionDescriptions.size());
-  for (std::size_t k = 0; k < count; ++k) {
-    if (k >= dist.PostActionLabels.size() || !IsValidEntryReference(dist.PostActionLabels[k])) {
-      return static_cast<int>(k);
-    }
-    if (k >= dist.PostActionDescriptions.size()) return static_cast<int>(k);
-    for (const char c : dist.PostActionDescriptions[k]) {
-      const auto b = static_cast<unsigned char>(c);
-      if (b < 32 || b == 127) return static_cast<int>(k);
-    }
-  }
-  return -1;
-}
 
 std::string MStringExpression(std::string_view text) {
   std::string out;

@@ -285,6 +285,23 @@ TEST_F(InstallTest, WrongServerAddressAndEmptyFields) {
   EXPECT_EQ(c.selected, 3);
 }
 
+TEST_F(InstallTest, LabelsThatAreNotEntryReferencesStopTheInstallationBeforeAnythingRuns) {
+  auto package = MakePackage(TwoRoutines());
+  dorpack::PostActionSpec good, bad;
+  good.description.bytes = "ok";
+  good.label.bytes = "go^VLRA";
+  bad.description.bytes = "bad";
+  bad.label.bytes = "x^VLRA s ^INJ=1";
+  package.postActions = {good, bad};
+  Prepare(package);
+  EXPECT_FALSE(Install());
+  ASSERT_FALSE(ui.messages.empty());
+  EXPECT_EQ(ui.messages.back(), Ru("Ошибка в структуре дистрибутива"));
+  EXPECT_TRUE(LogHasInOrder({Ru("Ошибка в структуре дистрибутива: последействие 2 (x^VLRA s ^INJ=1)")}));
+  EXPECT_TRUE(TranscriptWith("s text(P1)=P2").empty());
+  EXPECT_EQ(Query("$D(^INJ)"), "0");
+}
+
 TEST_F(InstallTest, AServerThatAnnouncesOtherParametersChangesTheFields) {
   server = std::make_unique<MServerProcess>(MSERVER_BINARY, std::vector<std::string>{"--advertise", "localhost:1"});
   Prepare(MakePackage(TwoRoutines()));

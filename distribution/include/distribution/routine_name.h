@@ -1,7 +1,10 @@
-// Names of server routines as they travel in a distribution.
+// Names of server routines and entry references as they travel in a
+// distribution, checked before any of them becomes part of server code.
 #pragma once
 
 #include <string_view>
+
+#include "distribution/reader.h"
 
 namespace dorvik {
 
@@ -9,5 +12,14 @@ namespace dorvik {
 // letters and digits, with single dots between parts (a class's generated
 // routines are named like "My.Class.1"); at most 255 bytes.
 bool IsValidRoutineName(std::string_view name);
+
+// label^routine (or ^routine) as the server calls it with $$; the label is a
+// name or all digits.
+bool IsValidEntryReference(std::string_view label);
+
+// The first post-action whose label is not an entry reference or whose
+// description holds a control character, or -1 when all are fit to be put
+// into server code.
+int FindUnfitPostAction(const Distribution& dist);
 
 }  // namespace dorvik

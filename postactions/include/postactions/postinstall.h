@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "distribution/routine_name.h"  // IsValidEntryReference, FindUnfitPostAction
 #include "server/session.h"
 
 namespace dorvik {
@@ -27,16 +28,6 @@ std::vector<std::string> BuildPostActionRoutine(const std::vector<std::string>& 
                                                 const std::string& version);
 // The same from the session's distribution and routine name.
 std::vector<std::string> BuildPostActionRoutine(const Session& s);
-
-// True for an M entry reference the generated routine can call as
-// "$$" + label: an optional tag (a name or digits), "^" and a routine name.
-bool IsValidEntryReference(std::string_view label);
-
-// The first post-action of the distribution that cannot go into the
-// generated routine (a label that is not an entry reference, or a control
-// character inside a description), as its 0-based position; -1 when every
-// post-action is fit.
-int FindUnfitPostAction(const Distribution& dist);
 
 // An M expression whose value is `text`: a string literal with doubled
 // double quotes; control characters are joined in as $C(n).
