@@ -9,6 +9,7 @@
 #include "dialogs/fone.h"
 #include "dialogs/jpeg_picture.h"
 #include "dialogs/pass_dialog.h"
+#include "dialogs/progress.h"
 #include "modal_script.h"
 #include "sample_jpeg.h"
 
@@ -95,6 +96,34 @@ class WindowsTest : public QObject {
     QCOMPARE(fone.lbShadow->text(), QString("Склад 2.9"));
     QCOMPARE(fone.lbShadow->pos() - fone.lbMSH->pos(), QPoint(4, 4));
     std::filesystem::remove_all(folder);
+  }
+
+  void ActivatingTheBackgroundBringsTheOthersForward() {
+    std::atomic<bool> abort{false};
+    TfmFone fone(abort);
+    TfmProgress progress(abort);
+    QWidget wizard(nullptr, Qt::Window | Qt::WindowStaysOnTopHint);
+    QWidget other;
+    fone.SetCompanions(&wizard, &progress);
+    fone.show();
+    other.show();
+    // The first activation shows the wizard; the progress window keeps to
+    // itself while it stays on top.
+    fone.activateWindow();
+    QTRY_VERIFY(wizard.isVisible());
+    QTRY_VERIFY(wizard.isActiveWindow());
+    QVERIFY(!progress.isVisible());
+
+    // While connecting, neither stays on top: both come back with the
+    // background.
+    wizard.hide();
+    wizard.setWindowFlag(Qt::WindowStaysOnTopHint, false);
+    progress.SetStayOnTop(false);
+    other.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
+    fone.activateWindow();
+    QTRY_VERIFY(wizard.isVisible());
+    QTRY_VERIFY(progress.isVisible());
   }
 };
 
