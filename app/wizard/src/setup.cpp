@@ -228,7 +228,12 @@ void TfmSetup::act25goExecute() {
     return;
   }
   NamespaceChoice choice;
-  choice.ns = ToCore(item->text());
+  try {
+    choice.ns = ToCore(item->text());
+  } catch (const TextConversionError&) {
+    ui_.ShowMessage(Ru("Выберите область"));  // a name the server did not send
+    return;
+  }
   choice.keepSources = chSPass->isChecked();
   choice.noRestore = chNoRestore->isChecked();
   choice.noAfter = chNoAfter->isChecked();
