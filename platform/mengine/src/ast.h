@@ -61,6 +61,7 @@ struct Expr {
   bool negated = false;
   bool subscript_indirect = false;
   std::string name;
+  std::uint32_t sym = 0;  // InternName(name) for locals
   Value literal;
   std::vector<ExprPtr> args;
   std::unique_ptr<EntryRef> entry;

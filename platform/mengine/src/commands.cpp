@@ -123,6 +123,7 @@ Flow Interpreter::ExecFor(Frame& f, const Line& line, std::size_t index, const C
 }
 
 void Interpreter::NewName(Frame& f, const std::string& name) {
+  ++epoch_;
   if (&f == frames_.front().get()) {
     symtab_[name] = std::make_shared<Var>();
     return;
@@ -141,7 +142,14 @@ void Interpreter::ExecSet(const CmdArg& arg) {
   Value v = Eval(*arg.expr);
   for (const auto& t : arg.targets) {
     if (t->kind == ExprKind::Local && t->args.empty()) {
-      VarFor(t->name).root = v;
+      Var* fast = FastVar(t->sym, t->name);
+      (fast ? *fast : VarFor(t->name)).root = v;
+      continue;
+    }
+    if (t->kind == ExprKind::Local) {
+      std::string key = LocalKey(*t);
+      Var* fast = FastVar(t->sym, t->name);
+      (fast ? *fast : VarFor(t->name)).nodes.insert_or_assign(std::move(key), v);
       continue;
     }
     switch (t->kind) {
@@ -194,6 +202,7 @@ void Interpreter::ExecKill(Frame& f, const CmdArg& arg) {
     return;
   }
   if (arg.exclusive) {
+    ++epoch_;
     for (auto it = symtab_.begin(); it != symtab_.end();) {
       bool keep = std::any_of(arg.targets.begin(), arg.targets.end(),
                               [&](const ExprPtr& t) { return t->name == it->first; });
@@ -215,6 +224,7 @@ void Interpreter::ExecNew(Frame& f, const CmdArg& arg) {
     return;
   }
   if (arg.exclusive) {
+    ++epoch_;
     bool base = &f == frames_.front().get();
     std::vector<std::string> keep;
     for (const auto& t : arg.targets) keep.push_back(t->name);
@@ -565,6 +575,7 @@ Flow Interpreter::ExecCommand(Frame& f, const Line& line, std::size_t index) {
       if (c.argless) {
         for (auto& [name, var] : symtab_) var->Clear();
         symtab_.clear();
+        ++epoch_;
         return Flow::Next;
       }
       for (const auto& a : c.args) ExecKill(f, a);
@@ -605,6 +616,7 @@ Flow Interpreter::ExecCommand(Frame& f, const Line& line, std::size_t index) {
         struct Pop {
           Interpreter& in;
           ~Pop() {
+            ++in.epoch_;
             Frame& top = *in.frames_.back();
             for (auto it = top.saved.rbegin(); it != top.saved.rend(); ++it) {
               if (it->second)
@@ -682,6 +694,7 @@ Flow Interpreter::ExecCommand(Frame& f, const Line& line, std::size_t index) {
         struct Pop {
           Interpreter& in;
           ~Pop() {
+            ++in.epoch_;
             Frame& top = *in.frames_.back();
             if (top.exclusive) {
               for (auto it = in.symtab_.begin(); it != in.symtab_.end();) {

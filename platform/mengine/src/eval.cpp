@@ -44,8 +44,24 @@ Var* Interpreter::FindVar(const std::string& name) const {
 
 Var& Interpreter::VarFor(const std::string& name) {
   auto& slot = symtab_[name];
-  if (!slot) slot = std::make_shared<Var>();
+  if (!slot) {
+    slot = std::make_shared<Var>();
+    ++epoch_;
+  }
   return *slot;
+}
+
+Var* Interpreter::FastVar(std::uint32_t sym, const std::string& name) {
+  if (sym == 0) return FindVar(name);
+  if (sym >= fast_.size()) {
+    fast_.resize(sym + 64, nullptr);
+    fast_epoch_.resize(sym + 64, 0);
+  }
+  if (fast_epoch_[sym] == epoch_) return fast_[sym];
+  Var* v = FindVar(name);
+  fast_[sym] = v;
+  fast_epoch_[sym] = epoch_;
+  return v;
 }
 
 Ref Interpreter::Resolve(const Expr& e, bool allow_empty_last) {
@@ -54,6 +70,7 @@ Ref Interpreter::Resolve(const Expr& e, bool allow_empty_last) {
   switch (e.kind) {
     case ExprKind::Local:
       r.name = e.name;
+      r.sym = e.sym;
       r.subs.reserve(e.args.size());
       for (const auto& a : e.args) r.subs.push_back(Eval(*a));
       return r;
@@ -111,12 +128,48 @@ Ref Interpreter::Resolve(const Expr& e, bool allow_empty_last) {
   }
 }
 
+void Interpreter::AppendSubscript(std::string& key, const Value& v) {
+  if (v.IsNumberOnly()) {
+    // A computed number is canonical: encode it without making its string.
+    const Number& n = v.num();
+    if (n.IsZero()) {
+      keycodec::AppendSubscript(key, "0");
+      return;
+    }
+    std::uint64_t mag = n.mant < 0 ? static_cast<std::uint64_t>(-n.mant) : static_cast<std::uint64_t>(n.mant);
+    char digits[24];
+    int count = 0;
+    while (mag > 0) {
+      digits[count++] = static_cast<char>('0' + mag % 10);
+      mag /= 10;
+    }
+    std::string text(digits, static_cast<std::size_t>(count));
+    std::reverse(text.begin(), text.end());
+    int exponent = n.exp + count;
+    while (!text.empty() && text.back() == '0') text.pop_back();
+    keycodec::AppendNumberSubscript(key, n.IsNegative(), text, exponent);
+    return;
+  }
+  keycodec::AppendSubscript(key, v.str());
+}
+
+std::string Interpreter::LocalKey(const Expr& e) {
+  std::string key = kRootKey;
+  for (const auto& a : e.args) {
+    Value scratch;
+    const Value& v = EvalRef(*a, scratch);
+    if (!v.IsNumberOnly() && v.str().empty()) (void)Key(Resolve(e));  // <SUBSCRIPT>
+    AppendSubscript(key, v);
+  }
+  return key;
+}
+
 std::string Interpreter::Key(const Ref& r, bool check_empty) const {
   std::string key = r.global ? keycodec::EncodeName(r.name) : kRootKey;
   for (std::size_t i = 0; i < r.subs.size(); ++i) {
     const std::string& s = r.subs[i].str();
     if (s.empty() && (check_empty || i + 1 < r.subs.size())) Throw("SUBSCRIPT", "*" + FormatName(r));
-    keycodec::AppendSubscript(key, s);
+    AppendSubscript(key, r.subs[i]);
   }
   if (r.global && key.size() > keycodec::kMaxGlobalKeyBytes) Throw("SUBSCRIPT", "*" + FormatName(r));
   return key;
@@ -130,7 +183,7 @@ GlobalStore& Interpreter::Store(const Ref& r) {
 
 std::optional<Value> Interpreter::Get(const Ref& r) {
   if (!r.global) {
-    Var* v = FindVar(r.name);
+    Var* v = FastVar(r.sym, r.name);
     if (!v) return std::nullopt;
     if (r.subs.empty()) return v->root;
     auto it = v->nodes.find(Key(r));
@@ -144,7 +197,8 @@ std::optional<Value> Interpreter::Get(const Ref& r) {
 
 void Interpreter::Set(const Ref& r, const Value& v) {
   if (!r.global) {
-    Var& var = VarFor(r.name);
+    Var* fast = FastVar(r.sym, r.name);
+    Var& var = fast ? *fast : VarFor(r.name);
     if (r.subs.empty())
       var.root = v;
     else
@@ -305,14 +359,17 @@ Value Interpreter::Eval(const Expr& e) {
       return e.literal;
     case ExprKind::Local: {
       if (e.args.empty()) {
-        Var* v = FindVar(e.name);
+        Var* v = FastVar(e.sym, e.name);
         if (v && v->root) return *v->root;
         Throw("UNDEFINED", "*" + e.name);
       }
-      Ref r = Resolve(e);
-      auto v = Get(r);
-      if (!v) Undefined(r);
-      return std::move(*v);
+      std::string key = LocalKey(e);
+      Var* v = FastVar(e.sym, e.name);
+      if (v) {
+        auto it = v->nodes.find(key);
+        if (it != v->nodes.end()) return it->second;
+      }
+      Undefined(Resolve(e));
     }
     case ExprKind::Global: {
       Ref r = Resolve(e);
@@ -477,7 +534,7 @@ bool Interpreter::Pure(const Expr& e) {
 const Value& Interpreter::EvalRef(const Expr& e, Value& scratch) {
   if (e.kind == ExprKind::Literal) return e.literal;
   if (e.kind == ExprKind::Local && e.args.empty()) {
-    Var* v = FindVar(e.name);
+    Var* v = FastVar(e.sym, e.name);
     if (v && v->root) return *v->root;
     Throw("UNDEFINED", "*" + e.name);
   }
@@ -500,7 +557,7 @@ bool Interpreter::AppendInPlace(const CmdArg& arg) {
   }
   if (tails.empty() || e->kind != ExprKind::Local || !e->args.empty() || e->name != target.name)
     return false;
-  Var* v = FindVar(target.name);
+  Var* v = FastVar(target.sym, target.name);
   if (!v || !v->root) return false;
   std::string added;
   for (auto it = tails.rbegin(); it != tails.rend(); ++it) {

@@ -17,6 +17,7 @@ class FrameScope {
     in_.frames_.push_back(std::move(f));
   }
   ~FrameScope() {
+    ++in_.epoch_;
     Frame& f = *in_.frames_.back();
     if (f.exclusive) {
       for (auto it = in_.symtab_.begin(); it != in_.symtab_.end();) {
@@ -321,6 +322,7 @@ std::optional<Value> Interpreter::Call(Frame& caller, const EntryRef& entry, boo
   }
   FrameScope scope(*this, std::move(nf));
   Frame& f = scope.frame();
+  ++epoch_;
   if (first.has_formals) {
     for (std::size_t i = 0; i < first.formals.size(); ++i) {
       const std::string& name = first.formals[i];
@@ -331,6 +333,7 @@ std::optional<Value> Interpreter::Call(Frame& caller, const EntryRef& entry, boo
         symtab_[name]->root = *values[i];
       }
     }
+    ++epoch_;  // by-reference formals rebind names
   }
   quit_value_.reset();
   RunFrame(f);

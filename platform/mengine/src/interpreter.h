@@ -41,6 +41,7 @@ struct Ref {
   std::string name;  // without '^'
   std::string ns;    // globals: the namespace that holds them
   std::vector<Value> subs;
+  std::uint32_t sym = 0;  // locals: interned name, 0 when unknown
 };
 
 struct Frame {
@@ -174,6 +175,9 @@ class Interpreter {
   }
   Ref Resolve(const Expr& e, bool allow_empty_last = false);
   std::string Key(const Ref& r, bool check_empty = true) const;
+  // Key of a subscripted local straight from its expression (no Ref built).
+  std::string LocalKey(const Expr& e);
+  static void AppendSubscript(std::string& key, const Value& v);
   GlobalStore& Store(const Ref& r);
   std::optional<Value> Get(const Ref& r);
   void Set(const Ref& r, const Value& v);
@@ -182,6 +186,9 @@ class Interpreter {
   std::optional<Value> Order(const Ref& r, bool reverse);
   std::optional<std::string> QueryRef(const Ref& r, bool reverse);
   Var* FindVar(const std::string& name) const;
+  // FindVar through a per-process table indexed by interned name, valid
+  // while no binding changes (epoch_).
+  Var* FastVar(std::uint32_t sym, const std::string& name);
   Var& VarFor(const std::string& name);
   std::string FormatName(const Ref& r) const;
   std::string FormatKey(bool global, const std::string& name, std::string_view key) const;
@@ -207,6 +214,9 @@ class Interpreter {
   std::uint64_t parent_job_ = 0;
   std::uint64_t last_child_ = 0;
   std::unordered_map<std::string, VarPtr, NameHash> symtab_;
+  std::uint64_t epoch_ = 1;  // bumped whenever a name is bound, rebound or unbound
+  std::vector<Var*> fast_;
+  std::vector<std::uint64_t> fast_epoch_;
   std::vector<std::unique_ptr<Frame>> frames_;
   bool test_ = false;
   std::optional<Value> quit_value_;

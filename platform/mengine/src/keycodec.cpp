@@ -84,6 +84,14 @@ void AppendSubscript(std::string& key, std::string_view sub) {
   std::string digits;
   int exponent = 0;
   SplitCanonical(negative ? sub.substr(1) : sub, digits, exponent);
+  AppendNumberSubscript(key, negative, digits, exponent);
+}
+
+void AppendNumberSubscript(std::string& key, bool negative, std::string_view digits, int exponent) {
+  if (digits.empty()) {
+    key.push_back(static_cast<char>(kZero));
+    return;
+  }
   auto biased = static_cast<std::uint16_t>(exponent + 0x8000);
   if (negative) biased = static_cast<std::uint16_t>(~biased);
   key.push_back(static_cast<char>(negative ? kNegative : kPositive));

@@ -1,7 +1,9 @@
 // Name tables for functions, special variables and commands.
 #include "names.h"
 
+#include <mutex>
 #include <string>
+#include <unordered_map>
 
 namespace mengine {
 namespace {
@@ -97,5 +99,16 @@ const Entry<Cmd> kCommands[] = {
 std::optional<Fn> LookupFunction(std::string_view name) { return Find(kFunctions, name); }
 std::optional<Sv> LookupSpecial(std::string_view name) { return Find(kSpecials, name); }
 std::optional<Cmd> LookupCommand(std::string_view name) { return Find(kCommands, name); }
+
+std::uint32_t InternName(std::string_view name) {
+  static std::mutex mutex;
+  static std::unordered_map<std::string, std::uint32_t> ids;
+  std::lock_guard lock(mutex);
+  auto it = ids.find(std::string(name));
+  if (it != ids.end()) return it->second;
+  auto id = static_cast<std::uint32_t>(ids.size() + 1);
+  ids.emplace(std::string(name), id);
+  return id;
+}
 
 }  // namespace mengine

@@ -29,6 +29,10 @@ std::optional<Fn> LookupFunction(std::string_view name);
 std::optional<Sv> LookupSpecial(std::string_view name);
 std::optional<Cmd> LookupCommand(std::string_view name);
 
+// A small number (from 1) for each distinct variable name, the same in every
+// process: the interpreter finds variables by it without hashing the name.
+std::uint32_t InternName(std::string_view name);
+
 }  // namespace mengine
 
 #endif

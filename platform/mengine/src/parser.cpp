@@ -134,6 +134,8 @@ class Parser {
     e->kind = ExprKind::Local;
     e->name = lex_.Name();
     if (e->name.empty()) Throw("SYNTAX");
+    if (e->name.size() > 255) Throw("SYNTAX");
+    e->sym = InternName(e->name);
     Subscripts(*e);
     return e;
   }

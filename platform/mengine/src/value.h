@@ -88,6 +88,7 @@ class Value {
     has_ = kStr;
     piece_.reset();
   }
+  bool IsNumberOnly() const { return !(has_ & kStr); }
   bool truth() const { return !num().IsZero(); }
   std::int64_t Int64() const { return num().ToInt64(); }
   // True when the value is a canonical number (a number made by arithmetic

@@ -54,6 +54,10 @@ std::string EncodeName(std::string_view name);
 // Appends one subscript (an M value as its string form) to key.
 void AppendSubscript(std::string& key, std::string_view subscript);
 
+// Appends a canonical number given as its significant digits (no leading or
+// trailing zero) and exponent E, value = 0.digits * 10^E; digits empty is 0.
+void AppendNumberSubscript(std::string& key, bool negative, std::string_view digits, int exponent);
+
 // Full key of name(subscripts...).
 std::string Encode(std::string_view name, std::span<const std::string> subscripts);
 
