@@ -123,7 +123,11 @@ bool AlignExact(const Number& a, const Number& b, Wide& ma, Wide& mb, long& e) {
 
 }  // namespace
 
-Number Number::FromInt(std::int64_t v) { return Normalize(v, 0); }
+Number Number::FromInt(std::int64_t v) {
+  constexpr std::int64_t kLimit = 1000000000000000000LL;
+  if (v > -kLimit && v < kLimit) return Number{v, 0};
+  return Normalize(v, 0);
+}
 
 Number Number::Parse(std::string_view s) {
   std::size_t i = 0;
@@ -247,6 +251,12 @@ Number Negate(const Number& a) {
 Number Add(const Number& a, const Number& b) {
   if (a.mant == 0) return b;
   if (b.mant == 0) return a;
+  if (a.exp == 0 && b.exp == 0) {
+    // Integers below 10^18 are kept with exponent 0: no rounding to do.
+    std::int64_t sum = a.mant + b.mant;
+    constexpr std::int64_t kLimit = 1000000000000000000LL;
+    if (sum > -kLimit && sum < kLimit) return Number{sum, 0};
+  }
   if (a.exp == b.exp) return Normalize(static_cast<Wide>(a.mant) + b.mant, a.exp);
   Wide ma, mb;
   long e;
@@ -258,6 +268,10 @@ Number Sub(const Number& a, const Number& b) { return Add(a, Negate(b)); }
 
 Number Mul(const Number& a, const Number& b) {
   if (a.mant == 0 || b.mant == 0) return Number{};
+  constexpr std::int64_t kSmall = 1000000000LL;
+  if (a.exp == 0 && b.exp == 0 && a.mant > -kSmall && a.mant < kSmall && b.mant > -kSmall &&
+      b.mant < kSmall)
+    return Number{a.mant * b.mant, 0};
   return Normalize(static_cast<Wide>(a.mant) * b.mant, static_cast<long>(a.exp) + b.exp);
 }
 
@@ -280,6 +294,7 @@ Number Div(const Number& a, const Number& b) {
 
 Number IntDiv(const Number& a, const Number& b) {
   if (b.mant == 0) Throw("DIVIDE");
+  if (a.exp == 0 && b.exp == 0) return Number{a.mant / b.mant, 0};
   Wide ma, mb;
   long e;
   if (AlignExact(a, b, ma, mb, e)) return Normalize(ma / mb, 0);
@@ -288,6 +303,11 @@ Number IntDiv(const Number& a, const Number& b) {
 
 Number Mod(const Number& a, const Number& b) {
   if (b.mant == 0) Throw("DIVIDE");
+  if (a.exp == 0 && b.exp == 0) {
+    std::int64_t r = a.mant % b.mant;
+    if (r != 0 && ((r < 0) != (b.mant < 0))) r += b.mant;
+    return Number{r, 0};
+  }
   Wide ma, mb;
   long e;
   if (AlignExact(a, b, ma, mb, e)) {
