@@ -68,6 +68,8 @@ TfmSetup::TfmSetup(Session& session, QtInstallerUi& ui, std::function<void()> te
   for (const auto& [button, action] : bindings) {
     connect(button, &QPushButton::clicked, action, &QAction::trigger);
   }
+  // Drawn as default buttons; Enter presses them (keyPressEvent).
+  for (QPushButton* button : {bt0go, bt2Go, Button2, bt3Install, btFin}) button->setDefault(true);
   // The checks run only when the user has just ticked a box.
   connect(chSPass, &QCheckBox::clicked, this, [this](bool on) { if (on) actSoPass->trigger(); });
   connect(chNoRestore, &QCheckBox::clicked, this, [this](bool on) { if (on) actNoRes->trigger(); });
