@@ -278,3 +278,19 @@ TEST_F(EngineTest, CacheOnlyOperatorsAndFunctions) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CompileRoutine, ReportsTheFirstBrokenLineAndKeepsTheLabels) {
+  std::string error;
+  std::string compiled =
+      mengine::CompileRoutine("x", {"x ; header", "a s y=(1", " w $zzz(2)", "b q"}, &error);
+  EXPECT_EQ(error, "<SYNTAX>a^x");
+  EXPECT_EQ(compiled.rfind("MENGINE1\n", 0), 0u);
+  EXPECT_NE(compiled.find("b\t3\n"), std::string::npos);
+  error.clear();
+  mengine::CompileRoutine("ok", {"ok ; fine", " q"}, &error);
+  EXPECT_EQ(error, "");
+}
+
+}  // namespace

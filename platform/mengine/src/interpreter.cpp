@@ -530,7 +530,7 @@ std::string CompileRoutine(std::string_view name, const std::vector<std::string>
       reported = true;
       std::string where = last_label.empty() ? "+" + std::to_string(i + 1)
                                              : last_label + (since ? "+" + std::to_string(since) : "");
-      *error = "<SYNTAX>" + where + "^" + std::string(name);
+      *error = "<" + l.syntax_error->name + ">" + where + "^" + std::string(name);
     }
   }
   return out;

@@ -625,8 +625,9 @@ Line ParseRoutineLine(std::string_view text, int max_nesting) {
     }
     ParseBody(p, line);
   } catch (const MError& e) {
+    // Kept and raised when the line runs, as a compiled Cache routine does.
     line.commands.clear();
-    line.syntax_error = MError{"SYNTAX", {}, false, false};
+    line.syntax_error = MError{e.name, {}, false, false};
   }
   return line;
 }
