@@ -1,11 +1,13 @@
 #include "wizard_fixture.h"
 
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <QThread>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -132,6 +134,8 @@ MServer::MServer() {
   const fs::path logFile = data_.Path() / "mserver.log";
   for (int attempt = 0; attempt < 5 && port_ == 0; ++attempt) {
     const int port = FreeFourDigitPort();
+    // The server ends with the test, also when the test is killed.
+    process_.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
     process_.setStandardErrorFile(QString::fromStdString(logFile.string()));
     process_.setStandardOutputFile(QProcess::nullDevice());
     process_.start(MSERVER_EXECUTABLE, {"serve", "--data", QString::fromStdString((data_.Path() / "db").string()),
