@@ -153,6 +153,55 @@ class InstallTest : public QObject {
     QVERIFY(settings.find("NS=USER") != std::string::npos);
   }
 
+  void CommandLineModeShowsInTheSummary() {
+    dorvik_test::MServer server;
+    dorvik_test::ScratchFolder folder;
+    dorvik_test::MakeSampleDistribution(folder.Path(), false, 0);
+    const std::pair<std::vector<std::string>, QStringList> cases[] = {
+        {{"q"}, {QString::fromUtf8("          выполнять метки преддействия"),
+                 QString::fromUtf8("          установка с \"мягким\" преддействием")}},
+        {{"no"}, {QString::fromUtf8("          преддействия не выполнять")}},
+    };
+    for (const auto& [args, expected] : cases) {
+      dorvik_test::ProgramProbe probe;
+      auto program = dorvik_test::MakeProgram(folder.Path(), probe);
+      program->Create(args);
+      TfmSetup& w = *program->fmSetup;
+      w.bt0go->click();
+      w.mePort->setText(QString::number(server.Port()));
+      w.bt2Go->click();
+      w.Button2->click();
+      QCOMPARE(w.Pager->currentWidget(), w.tsInstall);
+      const QStringList summary = w.mmSettings->toPlainText().split('\n');
+      QCOMPARE(summary.mid(7, expected.size()), expected);
+      QCOMPARE(summary.at(7 + expected.size()), QString::fromUtf8("          восстанавливать программы"));
+    }
+  }
+
+  void LibraryDistributionGoesToTheLibraryNamespace() {
+    dorvik_test::MServer server;
+    dorvik_test::ScratchFolder folder;
+    folder.Write("source/%VMLIB.int", "%VMLIB ; библиотека\n q\n");
+    const auto manifest = folder.Write("source/manifest.json", R"({"product": "Lib", "version": "1", "build_date": "1",
+        "password": "p", "routines": ["%VMLIB.int"]})");
+    dorvik_test::RunDorpack(manifest, folder.Path() / "dorpack.dat");
+    dorvik_test::ProgramProbe probe;
+    auto program = dorvik_test::MakeProgram(folder.Path(), probe);
+    program->Create({});
+    TfmSetup& w = *program->fmSetup;
+    w.bt0go->click();
+    w.mePort->setText(QString::number(server.Port()));
+    w.bt2Go->click();
+    QCOMPARE(w.Pager->currentWidget(), w.tsNS);
+    QVERIFY(!w.llNS->isVisibleTo(&w));
+    QVERIFY(w.lbCachelib->isVisibleTo(&w));
+    QCOMPARE(w.lbCachelib->text(), QString::fromUtf8("Дистрибутив содержит библиотечные программы.\n"
+                                                     "Установка будет производиться в библиотечную\n"
+                                                     "область %CACHELIB"));
+    w.Button2->click();
+    QCOMPARE(w.mmSettings->toPlainText().split('\n').at(5), QString("          %CACHELIB"));
+  }
+
   void EscDuringTheRestoreStopsTheInstallation() {
     dorvik_test::MServer server;
     dorvik_test::ScratchFolder folder;
