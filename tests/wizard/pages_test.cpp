@@ -4,12 +4,16 @@
 // failures.
 #include <QtTest>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "dialogs/exit_dialog.h"
 #include "dialogs/fone.h"
 #include "dialogs/pass_dialog.h"
+#include "dialogs/progress.h"
 #include "modal_script.h"
 #include "app/settings_file.h"
+#include "distribution/codepage.h"
 #include "server/tcp_link.h"
 #include "wizard/setup.h"
 #include "wizard_fixture.h"
@@ -244,6 +248,43 @@ class PagesTest : public QObject {
     w.Pager->setCurrentWidget(w.tsNS);
     QVERIFY(w.chNoRestore->isChecked());
     QVERIFY(w.chNoAfter->isChecked());
+  }
+
+  void FailedConnectionStaysOnTheConnectionPage() {
+    dorvik_test::ScratchFolder folder;
+    dorvik_test::MakeSampleDistribution(folder.Path(), false, 0);
+    dorvik_test::ProgramProbe probe;
+    auto program = dorvik_test::MakeProgram(folder.Path(), probe);
+    program->Create({});
+    TfmSetup& w = *program->fmSetup;
+    w.bt0go->click();
+    {
+      ModalScript script;
+      script.Answer(QMessageBox::Ok);
+      w.mePort->setText("  ");
+      w.bt2Go->click();
+      QVERIFY(script.Done());
+      QCOMPARE(script.Seen().at(0).section('|', 1), QString::fromUtf8("Параметры соединения должны быть указаны"));
+    }
+    {
+      // Nothing listens on port 1 of the loopback.
+      ModalScript script;
+      script.Answer(QMessageBox::Ok);
+      w.mePort->setText("1");
+      w.bt2Go->click();
+      QVERIFY(script.Done());
+    }
+    QCOMPARE(w.Pager->currentWidget(), w.tsParams);
+    QVERIFY(w.isVisible());
+    QVERIFY(w.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    QVERIFY(!program->fmProgress->isVisible());
+    QVERIFY(program->fmProgress->IsStayOnTop());
+    // The attempt is in the log.
+    program.reset();
+    std::ifstream in(folder.Path() / "dorvik.txt", std::ios::binary);
+    const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    QVERIFY(log.find(Ru("Подключение к системной области.")) != std::string::npos);
+    QVERIFY(log.find(Ru("Порт:1")) != std::string::npos);
   }
 
   void UnreadableDistributionEndsTheProgram() {
