@@ -83,7 +83,7 @@ void TfmSetup::BuildPages() {
   pnImage->setObjectName("pnImage");
   pnImage->setFrameStyle(QFrame::Panel | QFrame::Raised);
   pnImage->setLineWidth(1);
-  pnImage->setGeometry(16, 24, 121, 265);
+  pnImage->setGeometry(32, 24, 121, 265);
   auto* Image1 = new QLabel(pnImage);
   Image1->setObjectName("Image1");
   Image1->setGeometry(1, 1, 119, 263);
