@@ -244,6 +244,10 @@ TEST_F(EngineTest, LimitsEndRunawayCode) {
   EXPECT_EQ(p.Execute("s a=\"@a\" w @a").error_text, "<FRAMESTACK>");
   EXPECT_EQ(p.Execute("s a=\"@a\" s b=@a").error_text, "<SYNTAX>");
   EXPECT_EQ(p.Execute("s a=\"x a\" x a").error_text, "<FRAMESTACK>");
+  // Alternation repeated past any stack: empty repetitions are collapsed,
+  // long chains of real ones end in an error (found by the fuzzer).
+  EXPECT_EQ(p.Evaluate("\"12x\"?111111111111(.1E,1N)").value, "1");
+  EXPECT_EQ(p.Evaluate("$j(\"\",5000)?1000000(1\" \",1\"x\")").error_text, "<COMPLEX PATTERN>");
 }
 
 TEST_F(EngineTest, JobsWithArguments) {

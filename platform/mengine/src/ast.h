@@ -118,6 +118,7 @@ struct Routine {
   std::vector<Line> lines;
   std::unordered_map<std::string, int> labels;  // first line of each label
   std::uint64_t version = 0;
+  bool has_source = true;  // false: $TEXT answers "" for every line
 };
 
 }  // namespace mengine

@@ -107,6 +107,7 @@ Value Interpreter::Text(const Frame& f, const EntryRef& entry) {
     if (off == 0) return Value::Str(routine->name);
     line = off - 1;
   }
+  if (!routine->has_source) return Value();
   if (line < 0 || line >= static_cast<std::int64_t>(routine->lines.size())) return Value();
   return Value::Str(routine->lines[static_cast<std::size_t>(line)].text);
 }

@@ -152,6 +152,7 @@ std::shared_ptr<const Routine> Interpreter::LoadRoutine(const std::string& name)
   auto parsed = std::make_shared<ParsedRoutine>();
   auto routine = ParseRoutine(name, image->source, limits_.max_nesting);
   routine->version = image->version;
+  routine->has_source = image->has_source;
   parsed->routine = routine;
   image->engine_cache = parsed;
   return routine;

@@ -92,6 +92,7 @@ Pattern ParseSequence(Lexer& lex, bool in_alternation) {
 struct Matcher {
   std::string_view s;
   int steps = 0;
+  int depth = 0;
 
   bool Match(const std::vector<const PatternAtom*>& atoms, std::size_t ai, std::size_t pos) {
     if (++steps > 2000000) Throw("COMPLEX PATTERN");
@@ -137,6 +138,14 @@ struct Matcher {
   // One more repetition of the alternation atoms[ai] (count so far `count`).
   bool MatchAlternation(const std::vector<const PatternAtom*>& atoms, std::size_t ai,
                         std::size_t pos, int count, int max) {
+    // Each repetition is one level of recursion: bound it.
+    struct Depth {
+      int& d;
+      explicit Depth(int& depth) : d(depth) {
+        if (++d > 2000) Throw("COMPLEX PATTERN");
+      }
+      ~Depth() { --d; }
+    } guard(depth);
     const PatternAtom& a = *atoms[ai];
     if (count >= a.min && Match(atoms, ai + 1, pos)) return true;
     if (count >= max) return false;
@@ -144,7 +153,17 @@ struct Matcher {
       // Match alt then continue with the alternation; try each end position.
       for (std::size_t end = pos; end <= s.size(); ++end) {
         if (++steps > 2000000) Throw("COMPLEX PATTERN");
-        if (end == pos && count >= a.min) continue;  // no progress
+        if (end == pos) {
+          // An empty repetition changes nothing but the count: when one is
+          // possible, every missing repetition can be empty.
+          if (count >= a.min) continue;
+          std::vector<const PatternAtom*> sub;
+          for (const auto& x : alt.atoms) sub.push_back(&x);
+          Matcher empty{std::string_view(), 0};
+          if (empty.Match(sub, 0, 0) && MatchAlternation(atoms, ai, pos, std::min(a.min, max), max))
+            return true;
+          continue;
+        }
         std::vector<const PatternAtom*> sub;
         for (const auto& x : alt.atoms) sub.push_back(&x);
         Matcher inner{s.substr(pos, end - pos), 0};

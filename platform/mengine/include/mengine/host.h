@@ -75,6 +75,9 @@ struct RoutineImage {
   std::vector<std::string> source;  // the routine's lines, first line first
   std::string compiled;             // engine-made, stored and returned as is
   std::uint64_t version = 0;        // changes whenever the routine is saved again
+  // False once the routine's source text has been removed: it still runs
+  // from `source`, but $TEXT finds no line of it.
+  bool has_source = true;
 
   // Slot for the engine's parsed form of this image. A store that returns the
   // same image object while the routine is unchanged spares the engine from
