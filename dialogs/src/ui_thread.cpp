@@ -107,9 +107,13 @@ void RunResponsive(const std::function<void()>& work, const std::vector<QPointer
     done = true;
     QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
   });
-  // A request to end the program also ends local loops; the worker still
-  // needs this thread until it has finished, so keep serving it.
-  while (!done) loop.exec();
+  // A request to end the program also ends local loops, and makes new ones
+  // return at once; the worker still needs this thread until it has
+  // finished, so keep serving its calls by hand then.
+  while (!done) {
+    loop.exec();
+    if (!done) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  }
   worker.join();
   --g_responsiveDepth;
   QCoreApplication::instance()->removeEventFilter(&blocker);

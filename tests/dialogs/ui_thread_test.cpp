@@ -87,6 +87,22 @@ class UiThreadTest : public QObject {
     QCOMPARE(script.Seen().front(), QString::fromUtf8("Velmora Installation Wizard|Прервать установку?"));
   }
 
+  void EndingTheProgramMidCallStillServesTheWorker() {
+    std::atomic<bool> abort{false};
+    TfmProgress progress(abort);
+    TfmFone fone(abort);
+    QtInstallerUi ui;
+    ui.Attach(&fone, nullptr, &progress);
+    RunResponsive(
+        [&] {
+          RunOnUiThread([] { QCoreApplication::exit(0); });
+          std::this_thread::sleep_for(50ms);
+          ui.SetStage("after");  // would wait forever if nobody served it
+        },
+        {}, {});
+    QCOMPARE(progress.lbMes->text(), QString("after"));
+  }
+
   void FailureReachesTheCaller() {
     std::atomic<bool> abort{false};
     TfmFone fone(abort);
