@@ -684,6 +684,7 @@ Flow Interpreter::ExecCommand(Frame& f, const Line& line, std::size_t index) {
         if (a.postcond && !Eval(*a.postcond).truth()) continue;
         std::string text = Eval(*a.expr).str();
         if (static_cast<int>(frames_.size()) > limits_.max_stack) Throw("FRAMESTACK");
+        CheckStack();
         auto parsed = ParseXecute(text);
         auto nf = std::make_unique<Frame>();
         nf->routine = f.routine;

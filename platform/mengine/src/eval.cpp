@@ -436,6 +436,7 @@ Value Interpreter::Eval(const Expr& e) {
 }
 
 Value Interpreter::EvalBinary(const Expr& e) {
+  CheckStack();
   auto op = static_cast<Op>(e.op);
   if (op == Op::AndThen || op == Op::OrElse) {
     // && and || stop as soon as the left side decides.

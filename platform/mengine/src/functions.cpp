@@ -113,6 +113,7 @@ Value Interpreter::Text(const Frame& f, const EntryRef& entry) {
 }
 
 Value Interpreter::CallFunction(const Expr& e) {
+  CheckStack();
   const auto& a = e.args;
   auto arg = [&](std::size_t i) { return Eval(*a[i]); };
   auto argc = a.size();

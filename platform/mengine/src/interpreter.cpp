@@ -94,6 +94,17 @@ bool Interpreter::Cancelled() {
   return false;
 }
 
+void Interpreter::MarkStackBase() {
+  char probe = 0;
+  stack_base_ = reinterpret_cast<std::uintptr_t>(&probe);
+}
+
+void Interpreter::CheckStack() const {
+  char probe = 0;
+  auto here = reinterpret_cast<std::uintptr_t>(&probe);
+  if (stack_base_ > here && stack_base_ - here > limits_.max_native_stack) Throw("FRAMESTACK");
+}
+
 void Interpreter::Step() {
   ++steps_;
   if (limits_.max_steps && steps_ > limits_.max_steps) budget_hit_ = true;
@@ -294,6 +305,7 @@ Flow Interpreter::ExecLine(Frame& f, const Line& line, std::size_t from) {
 
 std::optional<Value> Interpreter::Call(Frame& caller, const EntryRef& entry, bool extrinsic) {
   if (static_cast<int>(frames_.size()) > limits_.max_stack) Throw("FRAMESTACK");
+  CheckStack();
   Target t = ResolveEntry(caller, entry);
   const Line& first = t.routine->lines[static_cast<std::size_t>(t.line)];
   if (entry.has_actuals && !first.has_formals) Throw("PARAMETER");
@@ -364,6 +376,7 @@ Result Interpreter::Execute(std::string_view text) {
   if (!trimmed.empty() && trimmed.front() == '$') return Evaluate(trimmed);
   steps_ = 0;
   budget_hit_ = false;
+  MarkStackBase();
   has_deadline_ = limits_.max_time.count() > 0;
   if (has_deadline_) deadline_ = std::chrono::steady_clock::now() + limits_.max_time;
   while (frames_.size() > 1) frames_.pop_back();
@@ -412,6 +425,7 @@ Result Interpreter::Evaluate(std::string_view text) {
   }
   steps_ = 0;
   budget_hit_ = false;
+  MarkStackBase();
   has_deadline_ = limits_.max_time.count() > 0;
   if (has_deadline_) deadline_ = std::chrono::steady_clock::now() + limits_.max_time;
   while (frames_.size() > 1) frames_.pop_back();
@@ -450,6 +464,7 @@ Result Interpreter::Evaluate(std::string_view text) {
 Result Interpreter::RunEntry(const JobRequest& request) {
   Result r;
   parent_job_ = request.parent_job;
+  MarkStackBase();
   steps_ = 0;
   budget_hit_ = false;
   has_deadline_ = limits_.max_time.count() > 0;

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <list>
 #include <memory>
 #include <optional>
@@ -137,6 +138,8 @@ class Interpreter {
   std::shared_ptr<const Routine> LoadRoutine(const std::string& name);
   std::shared_ptr<const Line> ParseXecute(const std::string& text);
   void Step();
+  void CheckStack() const;
+  void MarkStackBase();
   bool Cancelled();
   Frame& Top() { return *frames_.back(); }
   std::string Location(const Frame& f) const;
@@ -240,6 +243,7 @@ class Interpreter {
   std::unordered_map<std::string, std::shared_ptr<const Expr>> name_cache_;
   std::unordered_map<std::string, std::shared_ptr<const std::vector<CmdArg>>> args_cache_;
   int indirection_depth_ = 0;
+  std::uintptr_t stack_base_ = 0;
   int argument_indirection_depth_ = 0;
 };
 

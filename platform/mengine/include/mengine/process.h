@@ -36,6 +36,9 @@ struct Limits {
   // <INTERRUPT>, which no $ZTRAP can catch.
   std::uint64_t max_steps = 0;
   std::chrono::milliseconds max_time{0};
+  // Native stack one call may use (deep expressions, recursion) before it
+  // ends in <FRAMESTACK>; keep it well below the calling thread's stack.
+  std::size_t max_native_stack = 2 * 1024 * 1024;
 };
 
 struct ProcessOptions {
