@@ -80,16 +80,17 @@ TEST(Upload, SavedRoutineRunsWithAndWithoutItsSource) {
   EXPECT_NE(find("\tns=USER\tjournal=on\tP1=UPLT\tP2=\tcode=k ^ROUTINE(P1)\tok value=\t"), -1);
 }
 
-// Disabled until the engine runs routines from their compiled form: it builds
-// a routine from the lines the store hands it and answers $TEXT from the same
-// lines, so a routine that runs without ^ROUTINE still shows its text.
-TEST(Upload, DISABLED_TextFindsNoSourceOnceItIsKilled) {
+// A routine saved without its source still runs, but $TEXT finds nothing;
+// a later save with its source shows the text again.
+TEST(Upload, TextFindsNoSourceOnceItIsKilled) {
   TempDir data;
   ServerProcess server(data.path());
   mlink::Client c = server.Connect();
   ASSERT_EQ(UploadRoutine(c, "USER", SampleRoutine(), /*keepSources=*/false), "");
   EXPECT_EQ(Call(c, "$$add^UPLT(2,40)").value, "42");
   EXPECT_EQ(Call(c, "$T(add^UPLT)").value, "");
+  ASSERT_EQ(UploadRoutine(c, "USER", SampleRoutine(), /*keepSources=*/true), "");
+  EXPECT_NE(Call(c, "$T(add^UPLT)").value, "");
 }
 
 TEST(Upload, SaveFailureIsReportedAndLeavesTheOldRoutine) {

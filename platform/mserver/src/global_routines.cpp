@@ -58,8 +58,12 @@ std::shared_ptr<const mengine::RoutineImage> GlobalRoutineStore::Load(std::strin
     cache_.erase(std::string(name));
     return nullptr;
   }
+  // The source text is ^ROUTINE(name,0,...); once it is killed the routine
+  // still runs from ^rOBJ, but shows no text.
+  const bool hasSource = globals_.Get(Key("ROUTINE", {std::string(name), "0", "0"})).has_value();
   Cached& slot = cache_[std::string(name)];
-  if (slot.image && slot.image->compiled == object->compiled && slot.image->source == object->lines) {
+  if (slot.image && slot.image->compiled == object->compiled && slot.image->source == object->lines &&
+      slot.image->has_source == hasSource) {
     slot.generation = generation;  // unchanged: keep the engine's parsed form
     return slot.image;
   }
@@ -68,6 +72,7 @@ std::shared_ptr<const mengine::RoutineImage> GlobalRoutineStore::Load(std::strin
   image->source = std::move(object->lines);
   image->compiled = std::move(object->compiled);
   image->version = NextRoutineVersion();
+  image->has_source = hasSource;
   slot.generation = generation;
   slot.image = image;
   return image;
