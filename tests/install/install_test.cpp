@@ -5,6 +5,7 @@
 #include "distribution/codepage.h"
 #include "distribution/timefmt.h"
 #include "install_fixture.h"
+#include "app/driver.h"
 #include "server/connection.h"
 
 namespace dorvik::testing {
@@ -300,6 +301,25 @@ TEST_F(InstallTest, LabelsThatAreNotEntryReferencesStopTheInstallationBeforeAnyt
   EXPECT_TRUE(LogHasInOrder({Ru("Ошибка в структуре дистрибутива: последействие 2 (x^VLRA s ^INJ=1)")}));
   EXPECT_TRUE(TranscriptWith("s text(P1)=P2").empty());
   EXPECT_EQ(Query("$D(^INJ)"), "0");
+}
+
+TEST_F(InstallTest, ALibraryDistributionGoesIntoTheLibraryNamespaceAndServesEveryOne) {
+  settings.values["NS"] = "USER";
+  Prepare(MakePackage({{"%VLLIB", {"%VLLIB ;library", "f() q \"lib\""}}}));
+  const ConnectOutcome c = act2goExecute(*session, "127.0.0.1", std::to_string(server->Port()));
+  ASSERT_TRUE(c.ok);
+  ASSERT_TRUE(c.library);
+  EXPECT_EQ(c.namespaces[static_cast<std::size_t>(c.selected)], "%CACHELIB");
+  EXPECT_EQ(c.libraryNotice, Ru("Дистрибутив содержит библиотечные программы.") + "\r\n" +
+                                 Ru("Установка будет производиться в библиотечную") + "\r\n" +
+                                 Ru("область %CACHELIB"));
+  std::vector<std::string> summary;
+  ASSERT_TRUE(act25goExecute(*session, {"%CACHELIB", false, false, false}, summary));
+  ASSERT_TRUE(act3InstallExecute(*session)) << (ui.messages.empty() ? "" : Cp1251ToUtf8(ui.messages.back()));
+  EXPECT_EQ(Query("$$f^%VLLIB", "USER"), "lib");
+  EXPECT_EQ(Query("$$f^%VLLIB", "SAMPLES"), "lib");
+  EXPECT_EQ(Query("$T(f^%VLLIB)", "USER"), "");  // installed without its source
+  EXPECT_EQ(settings.values["NS"], "%CACHELIB");
 }
 
 TEST_F(InstallTest, AServerThatAnnouncesOtherParametersChangesTheFields) {

@@ -44,7 +44,14 @@ TEST(Namespaces, ListingSwitchingAndPercentMapping) {
   ASSERT_EQ(UploadRoutine(c, "%SYS", {"%VZT", "%VZT ;", "x() q \"pct\""}, true), "");
   EXPECT_EQ(Call(c, "$$x^%VZT", "SAMPLES").value, "pct");
   EXPECT_EQ(Call(c, "$d(^ROUTINE(\"%VZT\"))_$d(^rOBJ(\"%VZT\"))", "%SYS").value, "101");
-  EXPECT_EQ(Call(c, "$d(^rOBJ(\"%VZT\"))", "USER").value, "0");
+  // The routine globals' nodes of a % routine are mapped with the routine:
+  // any namespace sees them, and killing its source from any namespace
+  // removes the one source there is.
+  EXPECT_EQ(Call(c, "$d(^rOBJ(\"%VZT\"))", "USER").value, "1");
+  ASSERT_EQ(Call(c, "k ^ROUTINE(\"%VZT\")", "USER").error, 0);
+  EXPECT_EQ(Call(c, "$d(^ROUTINE(\"%VZT\"))", "%SYS").value, "0");
+  EXPECT_EQ(Call(c, "$T(x^%VZT)", "SAMPLES").value, "");
+  EXPECT_EQ(Call(c, "$$x^%VZT", "SAMPLES").value, "pct");
 }
 
 TEST(Namespaces, ConfiguredSetAlwaysHasSys) {

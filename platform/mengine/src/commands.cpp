@@ -533,7 +533,9 @@ void Interpreter::ExecRoutineCommand(const Command& c) {
     case Cmd::ZSave: {
       std::string name = c.argless ? buffer_.name() : name_of(c.args.front());
       if (name.empty()) Throw("SYNTAX");
-      if (name[0] == '%' && ns_ != "%SYS") Throw("PROTECT", "*" + name);
+      // "%" routines are the system's and the libraries': they are saved from
+      // the namespaces whose routine database holds them.
+      if (name[0] == '%' && ns_ != "%SYS" && ns_ != "%CACHELIB") Throw("PROTECT", "*" + name);
       for (char ch : name)
         if (!(Lexer::IsAlpha(ch) || Lexer::IsDigit(ch) || ch == '%' || ch == '.')) Throw("SYNTAX", "*" + name);
       std::vector<std::string> lines = buffer_.lines();

@@ -8,6 +8,19 @@
 #include "pattern.h"
 
 namespace mengine {
+
+namespace {
+
+// The nodes of a "%" routine in the routine globals (^ROUTINE("%X"),
+// ^rOBJ("%X"), ^rMAC("%X")) live with the routine itself in %SYS, as the
+// routine's own lines do, whichever namespace names them.
+bool IsSystemRoutineNode(const std::string& global, const std::vector<Value>& subs) {
+  if (subs.empty() || (global != "ROUTINE" && global != "rOBJ" && global != "rMAC")) return false;
+  const std::string& first = subs.front().str();
+  return !first.empty() && first[0] == '%';
+}
+
+}  // namespace
 namespace {
 
 const std::string kRootKey(1, '\0');
@@ -92,7 +105,7 @@ Ref Interpreter::Resolve(const Expr& e, bool allow_empty_last) {
         for (auto& s : subs) r.subs.push_back(std::move(s));
       } else {
         r.name = e.name;
-        if (r.ns.empty()) r.ns = e.name[0] == '%' ? "%SYS" : ns_;
+        if (r.ns.empty()) r.ns = e.name[0] == '%' || IsSystemRoutineNode(e.name, subs) ? "%SYS" : ns_;
         r.subs = std::move(subs);
       }
       naked_valid_ = !r.subs.empty();
