@@ -18,11 +18,23 @@ class Parser {
 
   ExprPtr Expression() {
     Depth guard(*this);
+    // Each operator deepens the (left-leaning) tree by one level: the chain
+    // counts toward the same depth as nesting.
+    struct Chain {
+      Parser& p;
+      int links = 0;
+      void Add() {
+        ++links;
+        if (++p.depth_ > p.max_nesting_) Throw("SYNTAX");
+      }
+      ~Chain() { p.depth_ -= links; }
+    } chain{*this};
     ExprPtr left = Atom();
     for (;;) {
       if (lex_.Peek() == '?' || (lex_.Peek() == '\'' && lex_.Peek(1) == '?')) {
         bool negated = lex_.Accept('\'');
         lex_.Expect('?');
+        chain.Add();
         auto e = std::make_unique<Expr>();
         e->kind = ExprKind::PatternMatch;
         e->negated = negated;
@@ -37,6 +49,7 @@ class Parser {
       }
       auto op = lex_.BinaryOperator();
       if (!op) break;
+      chain.Add();
       auto e = std::make_unique<Expr>();
       e->kind = ExprKind::Binary;
       e->op = static_cast<std::uint8_t>(op->first);

@@ -30,7 +30,7 @@ namespace mengine {
 struct Limits {
   std::size_t max_string = 3641144;  // <MAXSTRING> beyond
   int max_stack = 256;               // DO/XECUTE/extrinsic frames: <FRAMESTACK>
-  int max_nesting = 100;             // expression nesting in one line: <SYNTAX>
+  int max_nesting = 1000;            // expression depth (nesting and operator chains): <SYNTAX>
   // Budget of one Execute/Evaluate call (and of a whole job): commands and
   // loop iterations, and wall time. 0 = no limit. An exhausted budget raises
   // <INTERRUPT>, which no $ZTRAP can catch.
