@@ -128,6 +128,8 @@ void TfmProgress::SetTimeText(const QString& text) {
 
 void TfmProgress::SetTimeVisible(bool visible) { lbTime->setVisible(visible); }
 
+void TfmProgress::SetGaugeVisible(bool visible) { gaP->setVisible(visible); }
+
 // The time text is anchored at the right of the gauge, or after the
 // post-action switch at the left where the element name was.
 void TfmProgress::PlaceTimeLabel() {

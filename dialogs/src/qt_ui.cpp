@@ -79,6 +79,10 @@ void QtInstallerUi::SetTimeVisible(bool visible) {
   RunOnUiThread([&] { progress_->SetTimeVisible(visible); });
 }
 
+void QtInstallerUi::SetGaugeVisible(bool visible) {
+  RunOnUiThread([&] { progress_->SetGaugeVisible(visible); });
+}
+
 void QtInstallerUi::SetProgressHeight(int height) {
   RunOnUiThread([&] { progress_->SetProgressHeight(height); });
 }

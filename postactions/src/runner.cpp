@@ -164,6 +164,7 @@ class Runner {
   void RunInForeground() {
     Log(Ru("Не удалось стартовать фоновое задаение для выполнения последействий."));
     Log(Ru("Выполнение последействий пойдет без вывода сообщений о прогрессе"));
+    s_.ui.SetGaugeVisible(false);
     const std::string code = "$$stf^" + routine_;
     Log(code);
     s_.link.RunCode(code);

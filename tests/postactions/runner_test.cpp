@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "distribution/codepage.h"
 #include "distribution/timefmt.h"
 #include "fake_job_server.h"
@@ -154,6 +156,8 @@ TEST_F(PostActionRunnerTest, ForegroundRunWhenTheJobCannotStart) {
   };
   EXPECT_EQ(Log(), expected);
   EXPECT_EQ(server.aliveCalls, 0);
+  // Without progress messages the gauge would only stand still: it is hidden.
+  EXPECT_NE(std::find(ui.calls.begin(), ui.calls.end(), "SetGaugeVisible:0"), ui.calls.end());
 }
 
 TEST_F(PostActionRunnerTest, FailureTextOfTheRunIsShownAndLogged) {

@@ -61,6 +61,7 @@ class ScriptedUi : public InstallerUi {
     Record("SetTimeText", text);
   }
   void SetTimeVisible(bool visible) override { Record("SetTimeVisible", visible ? "1" : "0"); }
+  void SetGaugeVisible(bool visible) override { Record("SetGaugeVisible", visible ? "1" : "0"); }
   void SetProgressHeight(int height) override { Record("SetProgressHeight", std::to_string(height)); }
   void PlaceProgressBesidePicture() override { Record("PlaceProgressBesidePicture"); }
   void SetStayOnTop(bool on) override { Record("SetStayOnTop", on ? "1" : "0"); }

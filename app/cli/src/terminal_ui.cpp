@@ -98,7 +98,7 @@ void TerminalUi::ClearLine() {
 std::string TerminalUi::ProgressLine() const {
   std::string line = stage_;
   if (!postMode_ && !element_.empty()) line += " " + element_;
-  if (height_ >= kProgressGauge) line += " " + std::to_string(ProgressPercent()) + "%";
+  if (height_ >= kProgressGauge && gaugeVisible_) line += " " + std::to_string(ProgressPercent()) + "%";
   if ((timeVisible_ || postMode_) && !timeText_.empty()) line += "  " + timeText_;
   return line;
 }

@@ -47,6 +47,7 @@ class TerminalUi : public InstallerUi {
   int ProgressMax() const override { return max_; }
   void SetTimeText(const std::string& text) override;
   void SetTimeVisible(bool visible) override { timeVisible_ = visible; }
+  void SetGaugeVisible(bool visible) override { gaugeVisible_ = visible; }
   void SetProgressHeight(int height) override { height_ = height; }
   void PlaceProgressBesidePicture() override {}
   void SetStayOnTop(bool) override {}
@@ -94,6 +95,7 @@ class TerminalUi : public InstallerUi {
   int position_ = 0;
   int height_ = kProgressCompact;
   bool timeVisible_ = false;
+  bool gaugeVisible_ = true;
   bool visible_ = false;
   bool postMode_ = false;
   std::string drawn_;  // the progress line on the terminal, "" when none

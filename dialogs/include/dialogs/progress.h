@@ -37,6 +37,7 @@ class TfmProgress : public QWidget {
   int ProgressMax() const { return max_; }
   void SetTimeText(const QString& text);
   void SetTimeVisible(bool visible);
+  void SetGaugeVisible(bool visible);
   void SetProgressHeight(int height);
   void SetProgressPosition(QPoint position) { position_at_ = position; }
   QPoint ProgressPosition() const { return position_at_; }

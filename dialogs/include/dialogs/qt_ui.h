@@ -36,6 +36,7 @@ class QtInstallerUi : public InstallerUi {
   int ProgressMax() const override;
   void SetTimeText(const std::string& text) override;
   void SetTimeVisible(bool visible) override;
+  void SetGaugeVisible(bool visible) override;
   void SetProgressHeight(int height) override;
   void PlaceProgressBesidePicture() override;
   void SetStayOnTop(bool on) override;

@@ -49,6 +49,7 @@ class InstallerUi {
   }
   virtual void SetTimeText(const std::string& text) = 0;
   virtual void SetTimeVisible(bool visible) = 0;
+  virtual void SetGaugeVisible(bool visible) = 0;
   virtual void SetProgressHeight(int height) = 0;
   // Puts the progress window beside the background's picture frame
   // (right edge, below the frame) and remembers that place.
