@@ -64,7 +64,7 @@ Var& Interpreter::VarFor(const std::string& name) {
   return *slot;
 }
 
-Var* Interpreter::FastVar(std::uint32_t sym, const std::string& name) {
+Var* Interpreter::FastVarSlow(std::uint32_t sym, const std::string& name) {
   if (sym == 0) return FindVar(name);
   if (sym >= fast_.size()) {
     fast_.resize(sym + 64, nullptr);
@@ -569,7 +569,7 @@ bool Interpreter::AppendInPlace(const CmdArg& arg) {
     tails.push_back(e->args[1].get());
     e = e->args[0].get();
   }
-  if (tails.empty() || e->kind != ExprKind::Local || !e->args.empty() || e->name != target.name)
+  if (tails.empty() || e->kind != ExprKind::Local || !e->args.empty() || e->sym != target.sym)
     return false;
   Var* v = FastVar(target.sym, target.name);
   if (!v || !v->root) return false;

@@ -191,7 +191,11 @@ class Interpreter {
   Var* FindVar(const std::string& name) const;
   // FindVar through a per-process table indexed by interned name, valid
   // while no binding changes (epoch_).
-  Var* FastVar(std::uint32_t sym, const std::string& name);
+  Var* FastVar(std::uint32_t sym, const std::string& name) {
+    if (sym != 0 && sym < fast_.size() && fast_epoch_[sym] == epoch_) return fast_[sym];
+    return FastVarSlow(sym, name);
+  }
+  Var* FastVarSlow(std::uint32_t sym, const std::string& name);
   Var& VarFor(const std::string& name);
   std::string FormatName(const Ref& r) const;
   std::string FormatKey(bool global, const std::string& name, std::string_view key) const;
