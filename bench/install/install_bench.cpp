@@ -64,7 +64,7 @@ void BM_RestoreOverLink(benchmark::State& state) {
   }
   for (auto _ : state) {
     state.PauseTiming();
-    dorvik::testing::MServerProcess server(MSERVER_BINARY, ServerArgs(state));
+    dorvik::testing::MServerProcess server(MSERVER_BINARY, ServerArgs(state), {}, /*transcript=*/false);
     dorvik::testing::ScriptedUi ui;
     dorvik::testing::FakeClock clock;
     dorvik::testing::MemorySettings settings;
@@ -90,7 +90,7 @@ BENCHMARK(BM_RestoreOverLink)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->It
 void BM_SaveInsideServer(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
-    dorvik::testing::MServerProcess server(MSERVER_BINARY, ServerArgs(state));
+    dorvik::testing::MServerProcess server(MSERVER_BINARY, ServerArgs(state), {}, /*transcript=*/false);
     TcpLink link;
     link.SetServer(BuildServerString("127.0.0.1", std::to_string(server.Port())));
     link.SetNamespace("USER");

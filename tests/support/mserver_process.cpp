@@ -52,8 +52,8 @@ int FreeLoopbackPort() {
 }
 
 MServerProcess::MServerProcess(std::filesystem::path binary, std::vector<std::string> extraArgs,
-                               std::filesystem::path dataFolder)
-    : binary_(std::move(binary)), extra_(std::move(extraArgs)), data_(std::move(dataFolder)) {
+                               std::filesystem::path dataFolder, bool transcript)
+    : binary_(std::move(binary)), extra_(std::move(extraArgs)), data_(std::move(dataFolder)), transcriptOn_(transcript) {
   if (data_.empty()) {
     std::random_device rd;
     data_ = std::filesystem::temp_directory_path() /
@@ -75,8 +75,11 @@ MServerProcess::~MServerProcess() {
 }
 
 void MServerProcess::Start() {
-  std::vector<std::string> args = {binary_.string(), "serve", "--data", (data_ / "db").string(), "--listen",
-                                   Address(), "--transcript", transcript_.string()};
+  std::vector<std::string> args = {binary_.string(), "serve", "--data", (data_ / "db").string(), "--listen", Address()};
+  if (transcriptOn_) {
+    args.push_back("--transcript");
+    args.push_back(transcript_.string());
+  }
   args.insert(args.end(), extra_.begin(), extra_.end());
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());

@@ -12,8 +12,10 @@ class MServerProcess {
  public:
   // `binary` is the mserver executable; `extraArgs` go after
   // "serve --data DIR --listen 127.0.0.1:PORT".
+  // Every request goes to the transcript unless `transcript` is false
+  // (benchmarks: writing it costs as much as a short request).
   explicit MServerProcess(std::filesystem::path binary, std::vector<std::string> extraArgs = {},
-                          std::filesystem::path dataFolder = {});
+                          std::filesystem::path dataFolder = {}, bool transcript = true);
   ~MServerProcess();
   MServerProcess(const MServerProcess&) = delete;
   MServerProcess& operator=(const MServerProcess&) = delete;
@@ -39,6 +41,7 @@ class MServerProcess {
   std::filesystem::path data_;
   std::filesystem::path transcript_;
   bool ownsData_ = false;
+  bool transcriptOn_ = true;
   int port_ = 0;
   int pid_ = -1;
 };
