@@ -752,7 +752,7 @@ Flow Interpreter::ExecCommand(Frame& f, const Line& line, std::size_t index) {
       return Flow::Next;
     case Cmd::ZTrap:
       if (c.argless) Throw("ZTRAP");
-      Throw("Z" + Eval(*c.args.front().expr).str());
+      Throw("Z" + Eval(c.args.front().indirect ? *c.args.front().indirect : *c.args.front().expr).str());
     default:
       return Flow::Next;  // BREAK, VIEW, ZBREAK, transaction commands: no effect here
   }
