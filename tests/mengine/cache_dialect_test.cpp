@@ -95,7 +95,11 @@ TEST_F(EngineTest, ErrorNamesAndPlaces) {
   EXPECT_EQ(Run("zs %mine"), "ERR <PROTECT> *%mine");
   EXPECT_EQ(Run("r x"), "ERR <NOTOPEN> *READ: this process has no terminal");
   EXPECT_EQ(Run("zt \"ABC\""), "ERR <ZABC>");
-  EXPECT_EQ(Run("s w=\"Q\" zt @w"), "ERR <ZQ>");  // found by the fuzzer
+  EXPECT_EQ(Run(R"(s w="""Q""" zt @w)"), "ERR <ZQ>");  // found by the fuzzer
+  // Argument indirection that names more indirection.
+  EXPECT_EQ(Run("s a=\"@b\",b=\"1,0\" i @a w \"no\""), "");
+  EXPECT_EQ(Run("s a=\"@b\",b=\"1,1\" i @a w \"yes\""), "yes");
+  EXPECT_EQ(Run("s a=\"@b\",b=\"0\" h @a w \"h\""), "h");
   EXPECT_EQ(Run("w $li($lb(1,,3),2)"), "ERR <NULL VALUE>");
   EXPECT_EQ(Run("w $ll(\"junk\")"), "ERR <LIST>");
   // A syntax error in a stored line is raised when that line runs.

@@ -80,6 +80,23 @@ IndirectList Interpreter::IndirectArgs(Cmd kind, const Expr& e) {
   return IndirectList(args, argument_indirection_depth_, 64);
 }
 
+Value Interpreter::ArgValue(Cmd kind, const CmdArg& a) {
+  if (a.indirect) {
+    auto list = IndirectArgs(kind, *a.indirect);
+    return ArgValue(kind, list.front());
+  }
+  return Eval(*a.expr);
+}
+
+bool Interpreter::AllTrue(const CmdArg& a) {
+  if (a.indirect) {
+    for (const auto& ia : IndirectArgs(Cmd::If, *a.indirect))
+      if (!AllTrue(ia)) return false;
+    return true;
+  }
+  return Eval(*a.expr).truth();
+}
+
 Flow Interpreter::ExecFor(Frame& f, const Line& line, std::size_t index, const Command& c) {
   auto body = [&]() -> std::optional<Flow> {
     Flow flow = ExecLine(f, line, index + 1);
@@ -595,13 +612,7 @@ Flow Interpreter::ExecCommand(Frame& f, const Line& line, std::size_t index) {
       if (c.argless) {
         quit_value_.reset();
       } else {
-        const CmdArg& a = c.args.front();
-        if (a.indirect) {
-          auto args = IndirectArgs(Cmd::Quit, *a.indirect);
-          quit_value_ = Eval(*args.front().expr);
-        } else {
-          quit_value_ = Eval(*a.expr);
-        }
+        quit_value_ = ArgValue(Cmd::Quit, c.args.front());
       }
       return Flow::Quit;
     case Cmd::Do: {
@@ -670,7 +681,7 @@ Flow Interpreter::ExecCommand(Frame& f, const Line& line, std::size_t index) {
     case Cmd::Halt:
       throw HaltSignal{};
     case Cmd::Hang:
-      for (const auto& a : c.args) Hang(Eval(a.indirect ? *a.indirect : *a.expr).num());
+      for (const auto& a : c.args) Hang(ArgValue(Cmd::Hang, a).num());
       return Flow::Next;
     case Cmd::Job:
       for (const auto& a : c.args) ExecJob(f, a);
@@ -724,7 +735,7 @@ Flow Interpreter::ExecCommand(Frame& f, const Line& line, std::size_t index) {
       return Flow::Next;
     }
     case Cmd::ZNspace: {
-      std::string ns = Eval(c.args.front().indirect ? *c.args.front().indirect : *c.args.front().expr).str();
+      std::string ns = ArgValue(Cmd::ZNspace, c.args.front()).str();
       if (!SetNamespace(ns)) Throw("NAMESPACE", "*" + ns);
       return Flow::Next;
     }
@@ -752,7 +763,7 @@ Flow Interpreter::ExecCommand(Frame& f, const Line& line, std::size_t index) {
       return Flow::Next;
     case Cmd::ZTrap:
       if (c.argless) Throw("ZTRAP");
-      Throw("Z" + Eval(c.args.front().indirect ? *c.args.front().indirect : *c.args.front().expr).str());
+      Throw("Z" + ArgValue(Cmd::ZTrap, c.args.front()).str());
     default:
       return Flow::Next;  // BREAK, VIEW, ZBREAK, transaction commands: no effect here
   }

@@ -281,13 +281,10 @@ Flow Interpreter::ExecLine(Frame& f, const Line& line, std::size_t from) {
       }
       bool all = true;
       for (const auto& a : c.args) {
-        if (a.indirect) {
-          for (const auto& ia : IndirectArgs(Cmd::If, *a.indirect))
-            if (!Eval(*ia.expr).truth()) all = false;
-        } else if (!Eval(*a.expr).truth()) {
+        if (!AllTrue(a)) {
           all = false;
+          break;
         }
-        if (!all) break;
       }
       test_ = all;
       if (!all) return Flow::Next;

@@ -162,6 +162,9 @@ class Interpreter {
   void Write(std::string_view text);
   void NewName(Frame& f, const std::string& name);
   IndirectList IndirectArgs(Cmd kind, const Expr& e);
+  // An expression argument's value, following argument indirection.
+  Value ArgValue(Cmd kind, const CmdArg& a);
+  bool AllTrue(const CmdArg& a);
   std::string LockKey(const Ref& r) const;
   int BufferLine(const EntryRef& e);
   std::string ZWriteValue(const Value& v) const;
