@@ -37,6 +37,7 @@ const std::vector<std::string> kLabelRoutine = {
     "err() n x s x=1/0 q \"\"",
     "late() d w^dorvik(\"" + Dos("Поздно 1") + "\") d w^dorvik(\"" + Dos("Поздно 2") + "\") q \"\"",
     "slow() h 3 q \"\"",
+    "badpct() d w^dorvik(\"x\"_$C(1)_\"4x\") h 1 q \"\"",
 };
 
 // Durations and times vary from run to run: they read "T" in comparisons.
@@ -169,6 +170,8 @@ TEST_F(PostActionServerTest, ForegroundRunWhenTheServerStartsNoJobs) {
   EXPECT_EQ(Masked(s->log.Lines()), expected);
   // Nobody listens: the questions took their defaults on the server.
   EXPECT_TRUE(ui.questions.empty());
+  // Without progress messages the gauge would only stand still: it is hidden.
+  EXPECT_EQ(ui.Count("SetGaugeVisible:0"), 1);
   EXPECT_EQ(ServerValue("$g(^PATEST(\"yn\"))"), "1");
   EXPECT_EQ(ServerValue("$g(^PATEST(\"str\"))"), "MAIN");
 }
@@ -193,6 +196,65 @@ TEST_F(PostActionServerTest, AnotherRunHoldingTheNamespace) {
   EXPECT_EQ(ui.messages, (std::vector<std::string>{Ru("Уже выполняется установка продукта в данный момент")}));
   const auto& log = s->log.Lines();
   EXPECT_EQ(log[log.size() - 2], Ru("Неуспех. Уже выполняется установка продукта в данный момент"));
+}
+
+TEST_F(PostActionServerTest, NothingToRunDoesNoServerWork) {
+  Start();
+  const auto before = server->TranscriptLines().size();
+  s->options.RunPostActions = false;
+  PostActions({"msg"});
+  EXPECT_TRUE(RunPostActionPhase(*s));
+  EXPECT_EQ(s->log.Lines(), (std::vector<std::string>{"", Ru("Метки последействия не выполнялись")}));
+
+  s->log = InstallLog{};
+  s->options.RunPostActions = true;
+  PostActions({});
+  EXPECT_TRUE(RunPostActionPhase(*s));
+  EXPECT_EQ(Masked(s->log.Lines()), (std::vector<std::string>{"", Ru("Выполнение меток последействия."), Ru("Начало: T")}));
+  EXPECT_EQ(ui.Count("ShowProgress"), 0);
+  EXPECT_EQ(ui.Count("EnterPostActionMode"), 1);
+  EXPECT_EQ(server->TranscriptLines().size(), before);
+}
+
+TEST_F(PostActionServerTest, UnfitLabelIsAStructureErrorBeforeAnythingIsSent) {
+  Start();
+  const auto before = server->TranscriptLines().size();
+  PostActions({"msg"});
+  s->dist.PostActionLabels.push_back("two^PATEST\") k ^PATEST w(\"");
+  s->dist.PostActionDescriptions.push_back("two");
+  EXPECT_FALSE(RunPostActionPhase(*s));
+  EXPECT_EQ(ui.messages, (std::vector<std::string>{Ru("Ошибка в структуре дистрибутива")}));
+  EXPECT_EQ(s->log.Lines().back(), Ru("Ошибка GUI приложения: Operation aborted"));
+  EXPECT_EQ(server->TranscriptLines().size(), before);
+}
+
+TEST_F(PostActionServerTest, BadPercentageEndsTheRunWithItsReason) {
+  Start();
+  PostActions({"badpct"});
+  EXPECT_FALSE(RunPostActionPhase(*s));
+  EXPECT_EQ(s->log.Lines().back(), Ru("Ошибка GUI приложения: '4x' is not a valid integer value"));
+}
+
+TEST_F(PostActionServerTest, EscOnAYesNoQuestionAndACancelledTextQuestion) {
+  Start();
+  PostActions({"yn", "str"});
+  ui.kelbox = {2};  // what Esc gives
+  ui.askUser = {""};
+  ASSERT_TRUE(RunPostActionPhase(*s)) << ::testing::PrintToString(s->log.Lines());
+  EXPECT_EQ(ServerValue("$g(^PATEST(\"yn\"))"), "2");
+  EXPECT_EQ(ServerValue("$d(^PATEST(\"str\"))_\"/\"_$g(^PATEST(\"str\"))"), "1/");
+}
+
+TEST_F(PostActionServerTest, AServerThatVanishesStopsTheRun) {
+  Start();
+  PostActions({"slow"});
+  ui.onProcessMessages = [&](int n) {
+    if (n == 2) server->Kill();
+  };
+  EXPECT_FALSE(RunPostActionPhase(*s));
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0].rfind(Ru("Ошибка! <LINK>"), 0), 0u) << ui.messages[0];
+  EXPECT_EQ(s->log.Lines().back(), Ru("Ошибка GUI приложения: Operation aborted"));
 }
 
 }  // namespace
