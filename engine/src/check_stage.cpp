@@ -3,22 +3,11 @@
 #include "distribution/routine_name.h"
 #include "engine/stages.h"
 #include "engine/upload.h"
+#include "stage_steps.h"
 
 namespace dorvik {
 
 namespace {
-
-// The user's Esc, answered: true to stop the installation.
-bool UserWantsToStop(Session& s) {
-  if (!s.run.UserAbort) return false;
-  if (s.ui.AskYesNo(Ru("Прервать установку?"))) return true;
-  s.run.UserAbort = false;
-  return false;
-}
-
-void ShowRestorePercent(Session& s) {
-  s.ui.SetAppTitle(s.TitlePrefix() + Ru("Восстановление программ ") + std::to_string(s.ui.ProgressPercent()) + "%");
-}
 
 // Stops the stage after its failure has been shown: logged by the caller.
 struct StageInterrupted {
@@ -97,16 +86,7 @@ bool RunCheckStage(Session& s) {
     s.ui.ShowProgress();
     s.ui.RefreshProgress();
     while (!r.Record().empty()) {
-      switch (UploadRoutine(s, r.Record())) {
-        case UploadResult::Stored:
-          break;
-        case UploadResult::Damaged:
-          s.ui.SetAnimation(Animation::None);
-          s.ui.ShowMessage(Ru("Файл данных испорчен"));
-          return false;
-        case UploadResult::Failed:
-          return false;
-      }
+      if (!StoreRecord(s, r.Record(), /*logDamaged=*/false)) return false;
       s.ui.SetProgress(s.ui.Progress() + 1);
       ShowRestorePercent(s);
       s.ui.ProcessMessages();

@@ -3,6 +3,7 @@
 #include "distribution/timefmt.h"
 #include "engine/stages.h"
 #include "engine/upload.h"
+#include "stage_steps.h"
 
 namespace dorvik {
 
@@ -52,17 +53,7 @@ bool RestoreDistributionRoutines(Session& s) {
         s.ui.ShowPicture(s.files.ImagePath(s.run.ImageIndex));
       }
 
-      switch (UploadRoutine(s, r.Record())) {
-        case UploadResult::Stored:
-          break;
-        case UploadResult::Damaged:
-          s.ui.SetAnimation(Animation::None);
-          s.ui.ShowMessage(Ru("Файл данных испорчен"));
-          s.log.Add(Ru("Файл данных испорчен"));
-          return false;
-        case UploadResult::Failed:
-          return false;
-      }
+      if (!StoreRecord(s, r.Record(), /*logDamaged=*/true)) return false;
 
       ++done;
       if (estimating && ++sinceEstimate == kRoutinesPerEstimate) {
@@ -78,15 +69,11 @@ bool RestoreDistributionRoutines(Session& s) {
         }
       }
       s.ui.SetProgress(s.ui.Progress() + 1);
-      s.ui.SetAppTitle(s.TitlePrefix() + Ru("Восстановление программ ") + std::to_string(s.ui.ProgressPercent()) +
-                       "%");
+      ShowRestorePercent(s);
       s.ui.ProcessMessages();
-      if (s.run.UserAbort) {
-        if (s.ui.AskYesNo(Ru("Прервать установку?"))) {
-          s.log.Add(Ru("Установка прервана пользователем."));
-          return false;
-        }
-        s.run.UserAbort = false;
+      if (UserWantsToStop(s)) {
+        s.log.Add(Ru("Установка прервана пользователем."));
+        return false;
       }
       r.ReadRecord();
     }

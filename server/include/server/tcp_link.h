@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "server/server_link.h"
+#include "server/property_link.h"
 
 namespace dorvik {
 
@@ -19,30 +19,21 @@ struct TcpLinkOptions {
   std::chrono::milliseconds callTimeout{std::chrono::minutes(30)};
 };
 
-class TcpLink : public ServerLink {
+class TcpLink : public PropertyLink {
  public:
   explicit TcpLink(TcpLinkOptions options = {});
   ~TcpLink() override;
 
   void SetServer(const std::string& server) override;
   std::string GetServer() override;
-  void SetNamespace(const std::string& ns) override;
-  void SetParam(int n, const std::string& value) override;
-  using ServerLink::SetParam;
-  std::string GetParam(int n) override;
   void RunCode(const std::string& code) override;
-  std::string GetValue() override;
-  void SetValue(const std::string& value) override;
-  void ClearError() override;
-  int ErrorCode() override;
-  std::string ErrorText() override;
 
   // The server's $ZVERSION as announced when connecting ("" before).
   std::string ServerVersion() const;
 
  private:
-  struct State;
-  std::unique_ptr<State> s_;
+  struct Connection;
+  std::unique_ptr<Connection> c_;
 };
 
 }  // namespace dorvik
