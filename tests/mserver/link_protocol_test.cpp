@@ -9,6 +9,8 @@
 
 #include <thread>
 
+#include "mlink/socket_io.h"
+
 #include "mlink/client.h"
 #include "mlink/endpoint.h"
 #include "mlink/messages.h"
@@ -72,6 +74,63 @@ TEST(LinkProtocol, EndpointsParseAndPrint) {
   for (const char* bad : {"localhost", "host:", "host:70000", "host:12a", "::1:5", "h:-1"}) {
     EXPECT_THROW(mlink::ParseEndpoint(bad), std::invalid_argument) << bad;
   }
+}
+
+// The reader's buffering: frames cut anywhere, several frames in one read,
+// frames larger than its buffer, and the peer's close before or inside one.
+TEST(LinkProtocol, FrameReaderReassemblesWhateverTheReadsDeliver) {
+  int fds[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+  mlink::Socket reading(fds[0]);
+  mlink::Socket writing(fds[1]);
+  const auto deadline = mlink::DeadlineAfter(5000ms);
+  const std::string small = mlink::EncodeFrame(mlink::Request{"USER", "1", "", "s x=1"});
+  std::string big(200000, '\0');
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);
+  const std::string large = mlink::EncodeFrame(mlink::Request{"USER", big, kAllBytes, "s text(P1)=P2"});
+
+  std::thread peer([&] {
+    // Three frames at once, then one byte at a time, then the large frame
+    // in uneven pieces.
+    mlink::WriteAll(writing, small + small + small, deadline);
+    for (char c : small) {
+      mlink::WriteAll(writing, std::string(1, c), deadline);
+      std::this_thread::sleep_for(100us);
+    }
+    for (std::size_t at = 0; at < large.size(); at += 70001) {
+      mlink::WriteAll(writing, large.substr(at, 70001), deadline);
+      std::this_thread::sleep_for(1ms);
+    }
+    mlink::WriteAll(writing, small.substr(0, 3), deadline);
+    writing.Shutdown();
+  });
+  mlink::FrameReader reader(mlink::kDefaultMaxFrame);
+  for (int i = 0; i < 4; ++i) {
+    auto body = reader.Next(reading, deadline);
+    ASSERT_TRUE(body.has_value());
+    EXPECT_EQ(std::get<mlink::Request>(mlink::DecodeBody(*body)).code, "s x=1");
+  }
+  auto body = reader.Next(reading, deadline);
+  ASSERT_TRUE(body.has_value());
+  const auto request = std::get<mlink::Request>(mlink::DecodeBody(*body));
+  EXPECT_EQ(request.p1, big);
+  EXPECT_EQ(request.p2, kAllBytes);
+  // Three bytes of a length, then the close: a broken frame, not a clean end.
+  EXPECT_THROW(reader.Next(reading, deadline), mlink::LinkError);
+  peer.join();
+
+  // A close between frames is the clean end; a length over the limit is bad input.
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+  mlink::Socket a(fds[0]);
+  mlink::Socket b(fds[1]);
+  mlink::WriteAll(b, small, deadline);
+  mlink::WriteAll(b, std::string("\0\x01\0\0", 4), deadline);
+  mlink::FrameReader limited(1000);
+  EXPECT_TRUE(limited.Next(a, deadline).has_value());
+  EXPECT_THROW(limited.Next(a, deadline), mlink::ProtocolError);
+  b.Shutdown();
+  mlink::FrameReader fresh(1000);
+  EXPECT_FALSE(fresh.Next(a, deadline).has_value());
 }
 
 // A listening socket on a free loopback port, driven by the test.

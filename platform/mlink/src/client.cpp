@@ -12,7 +12,7 @@ void Client::Fail(const std::string& text) {
 Message Client::Receive(Deadline deadline) {
   std::optional<std::string> body;
   try {
-    body = ReadFrame(socket_, options_.maxFrame, deadline);
+    body = reader_.Next(socket_, deadline);
   } catch (const LinkError& e) {
     Fail("server " + endpoint_.ToString() + ": " + e.what());
   }
@@ -33,6 +33,7 @@ void Client::Connect(const Endpoint& endpoint) {
   Close();
   endpoint_ = endpoint;
   socket_ = ConnectTcp(endpoint, options_.connectTimeout);
+  reader_ = FrameReader(options_.maxFrame);
   const Deadline deadline = DeadlineAfter(options_.connectTimeout);
   try {
     WriteAll(socket_, EncodeFrame(Hello{kProtocolVersion, options_.clientName}), deadline);

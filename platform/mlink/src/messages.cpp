@@ -1,5 +1,7 @@
 #include "mlink/messages.h"
 
+#include <type_traits>
+
 #include "mlink/errors.h"
 #include "wire.h"
 
@@ -45,18 +47,37 @@ struct Encoder {
 
 }  // namespace
 
+// Room for a body: its strings and a little for the fixed fields, so that
+// encoding allocates once.
+std::size_t SizeHint(const Message& message) {
+  return std::visit(
+      [](const auto& m) -> std::size_t {
+        using T = std::decay_t<decltype(m)>;
+        if constexpr (std::is_same_v<T, Request>) {
+          return 32 + m.nameSpace.size() + m.p1.size() + m.p2.size() + m.code.size();
+        } else if constexpr (std::is_same_v<T, Answer>) {
+          return 40 + m.errorName.size() + m.value.size() + m.p1.size() + m.p2.size() + m.nameSpace.size();
+        } else {
+          return 64;
+        }
+      },
+      message);
+}
+
 std::string EncodeBody(const Message& message) {
-  wire::Writer w;
+  wire::Writer w(SizeHint(message));
   std::visit(Encoder{w}, message);
   return w.Take();
 }
 
 std::string EncodeFrame(const Message& message) {
-  std::string body = EncodeBody(message);
-  std::string frame(4, '\0');
-  wire::StoreU32(static_cast<std::uint32_t>(body.size()),
+  // The length goes in front of the body once the body is written.
+  wire::Writer w(4 + SizeHint(message));
+  w.U32(0);
+  std::visit(Encoder{w}, message);
+  std::string frame = w.Take();
+  wire::StoreU32(static_cast<std::uint32_t>(frame.size() - 4),
                  reinterpret_cast<unsigned char*>(frame.data()));
-  frame += body;
   return frame;
 }
 

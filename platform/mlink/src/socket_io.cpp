@@ -1,5 +1,6 @@
 #include "mlink/socket_io.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -46,24 +47,18 @@ std::string TransportText(int err) {
   return "connection failed: " + ErrnoText(err);
 }
 
-// Reads exactly n bytes. Returns false when the peer closed before the
-// first byte and `closeAllowed` is set.
-bool ReadExact(int fd, char* out, std::size_t n, Deadline deadline, bool closeAllowed) {
-  std::size_t done = 0;
-  while (done < n) {
-    if (!WaitReady(fd, POLLIN, deadline)) throw LinkError("no data from the peer before the time limit");
-    ssize_t got = ::recv(fd, out + done, n - done, MSG_DONTWAIT);
-    if (got > 0) {
-      done += static_cast<std::size_t>(got);
-    } else if (got == 0) {
-      if (done == 0 && closeAllowed) return false;
-      throw LinkError("connection closed by the peer in the middle of a frame");
-    } else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
-      throw LinkError(TransportText(errno));
-    }
+// Receives what the socket holds without waiting: the byte count, 0 when
+// the peer closed, -1 when nothing has arrived yet.
+ssize_t ReceiveNow(int fd, char* out, std::size_t n) {
+  for (;;) {
+    ssize_t got = ::recv(fd, out, n, MSG_DONTWAIT);
+    if (got >= 0) return got;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return -1;
+    if (errno != EINTR) throw LinkError(TransportText(errno));
   }
-  return true;
 }
+
+constexpr std::size_t kReadChunk = 64 * 1024;
 
 }  // namespace
 
@@ -143,35 +138,85 @@ Socket ConnectTcp(const Endpoint& endpoint, std::chrono::milliseconds timeout) {
 }
 
 void WriteAll(const Socket& socket, std::string_view bytes, Deadline deadline) {
+  // Send at once; wait only when the socket's buffer is full.
   std::size_t done = 0;
   while (done < bytes.size()) {
-    if (!WaitReady(socket.fd(), POLLOUT, deadline)) {
-      throw LinkError("the peer does not take data before the time limit");
-    }
     ssize_t sent = ::send(socket.fd(), bytes.data() + done, bytes.size() - done,
                           MSG_NOSIGNAL | MSG_DONTWAIT);
     if (sent >= 0) {
       done += static_cast<std::size_t>(sent);
-    } else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      if (!WaitReady(socket.fd(), POLLOUT, deadline)) {
+        throw LinkError("the peer does not take data before the time limit");
+      }
+    } else if (errno != EINTR) {
       throw LinkError(TransportText(errno));
     }
   }
 }
 
-std::optional<std::string> ReadFrame(const Socket& socket, std::uint32_t maxFrame,
-                                     Deadline deadline) {
-  unsigned char header[4];
-  if (!ReadExact(socket.fd(), reinterpret_cast<char*>(header), 4, deadline, true)) {
-    return std::nullopt;
+bool FrameReader::Fill(const Socket& socket, Deadline deadline, bool frameStart) {
+  if (begin_ == end_) {
+    begin_ = end_ = 0;
+  } else if (end_ == buffer_.size() && begin_ > 0) {
+    std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+    end_ -= begin_;
+    begin_ = 0;
   }
-  const std::uint32_t length = wire::LoadU32(header);
+  if (end_ == buffer_.size()) buffer_.resize(std::max(kReadChunk, buffer_.size() * 2));
+
+  char* out = buffer_.data() + end_;
+  const std::size_t room = buffer_.size() - end_;
+  ssize_t got = ReceiveNow(socket.fd(), out, room);
+  if (got < 0 && frameStart) {
+    const auto spinEnd = Clock::now() + kSpinWait;
+    do {
+      got = ReceiveNow(socket.fd(), out, room);
+    } while (got < 0 && Clock::now() < spinEnd);
+  }
+  while (got < 0) {
+    if (!WaitReady(socket.fd(), POLLIN, deadline)) throw LinkError("no data from the peer before the time limit");
+    got = ReceiveNow(socket.fd(), out, room);
+  }
+  end_ += static_cast<std::size_t>(got);
+  return got > 0;
+}
+
+std::optional<std::string> FrameReader::Next(const Socket& socket, Deadline deadline) {
+  while (Buffered() < 4) {
+    if (!Fill(socket, deadline, Buffered() == 0)) {
+      if (Buffered() == 0) return std::nullopt;
+      throw LinkError("connection closed by the peer in the middle of a frame");
+    }
+  }
+  const std::uint32_t length =
+      wire::LoadU32(reinterpret_cast<const unsigned char*>(buffer_.data() + begin_));
   if (length == 0) throw ProtocolError("malformed frame: empty body");
-  if (length > maxFrame) {
+  if (length > maxFrame_) {
     throw ProtocolError("frame of " + std::to_string(length) + " bytes exceeds the limit of " +
-                        std::to_string(maxFrame) + " bytes");
+                        std::to_string(maxFrame_) + " bytes");
   }
+  begin_ += 4;
+  if (Buffered() >= length) {
+    std::string body(buffer_.data() + begin_, length);
+    begin_ += length;
+    return body;
+  }
+  // A frame larger than what has arrived: read the rest straight into it.
   std::string body(length, '\0');
-  ReadExact(socket.fd(), body.data(), length, deadline, false);
+  std::size_t done = Buffered();
+  std::copy(buffer_.data() + begin_, buffer_.data() + end_, body.data());
+  begin_ = end_ = 0;
+  while (done < length) {
+    ssize_t got = ReceiveNow(socket.fd(), body.data() + done, length - done);
+    if (got < 0) {
+      if (!WaitReady(socket.fd(), POLLIN, deadline)) throw LinkError("no data from the peer before the time limit");
+    } else if (got == 0) {
+      throw LinkError("connection closed by the peer in the middle of a frame");
+    } else {
+      done += static_cast<std::size_t>(got);
+    }
+  }
   return body;
 }
 

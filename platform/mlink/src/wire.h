@@ -9,6 +9,8 @@ namespace mlink::wire {
 
 class Writer {
  public:
+  Writer() = default;
+  explicit Writer(std::size_t capacity) { out_.reserve(capacity); }
   void U8(std::uint8_t v) { out_.push_back(static_cast<char>(v)); }
   void U16(std::uint16_t v);
   void U32(std::uint32_t v);

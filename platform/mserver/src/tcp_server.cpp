@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -188,6 +189,9 @@ void TcpServer::Run() {
     auto connection = std::make_unique<Connection>();
     connection->id = nextConnection_.fetch_add(1);
     connection->socket = mlink::Socket(fd);
+    // Answers go out as soon as they are written, not held back for more.
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     connection->peer = PeerText(fd);
     if (connectionCount() >= options_.maxConnections) {
       host_.log().Line("connection from " + connection->peer + " refused: limit of " +
@@ -250,8 +254,8 @@ void TcpServer::Serve(Connection& c) {
 }
 
 void TcpServer::Converse(Connection& c) {
-  auto hello = mlink::ReadFrame(c.socket, options_.maxFrame,
-                                mlink::DeadlineAfter(options_.handshakeTimeout));
+  mlink::FrameReader reader(options_.maxFrame);
+  auto hello = reader.Next(c.socket, mlink::DeadlineAfter(options_.handshakeTimeout));
   if (!hello) return;
   mlink::Message first = mlink::DecodeBody(*hello);
   auto* h = std::get_if<mlink::Hello>(&first);
@@ -290,7 +294,7 @@ void TcpServer::Converse(Connection& c) {
   while (!stopping_) {
     std::optional<std::string> body;
     try {
-      body = mlink::ReadFrame(c.socket, options_.maxFrame, mlink::DeadlineAfter(options_.idleTimeout));
+      body = reader.Next(c.socket, mlink::DeadlineAfter(options_.idleTimeout));
     } catch (const mlink::ProtocolError&) {
       throw;
     } catch (const mlink::LinkError& e) {

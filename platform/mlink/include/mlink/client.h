@@ -46,6 +46,7 @@ class Client {
   ClientOptions options_;
   Endpoint endpoint_;
   Socket socket_;
+  FrameReader reader_{kDefaultMaxFrame};
   Welcome welcome_;
 };
 

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "mlink/endpoint.h"
 #include "mlink/messages.h"
@@ -46,12 +47,36 @@ Socket ConnectTcp(const Endpoint& endpoint, std::chrono::milliseconds timeout);
 // Writes all bytes before the deadline.
 void WriteAll(const Socket& socket, std::string_view bytes, Deadline deadline);
 
-// Reads one frame body. Returns nullopt when the peer closed the connection
-// cleanly before the first byte of a frame; throws LinkError on a reset, a
-// timeout or a close in mid-frame, ProtocolError on a length of 0 or above
-// maxFrame.
-std::optional<std::string> ReadFrame(const Socket& socket, std::uint32_t maxFrame,
-                                     Deadline deadline);
+// Reads the frames of one connection. Bytes are taken from the socket in
+// large reads, so a whole small frame usually costs one recv; bytes past the
+// frame stay buffered for the next one.
+//
+// While it waits for the first byte of a frame, the reader polls the socket
+// without sleeping for a short while (kSpinWait) before it blocks: the peer
+// of a request usually answers within microseconds, and waking a sleeping
+// thread costs more than that on a loaded machine.
+class FrameReader {
+ public:
+  static constexpr std::chrono::microseconds kSpinWait{50};
+
+  explicit FrameReader(std::uint32_t maxFrame) : maxFrame_(maxFrame) {}
+
+  // Reads one frame body. Returns nullopt when the peer closed the connection
+  // cleanly before the first byte of a frame; throws LinkError on a reset, a
+  // timeout or a close in mid-frame, ProtocolError on a length of 0 or above
+  // the frame limit.
+  std::optional<std::string> Next(const Socket& socket, Deadline deadline);
+
+ private:
+  // Appends what the socket has to the buffer; false when the peer closed.
+  bool Fill(const Socket& socket, Deadline deadline, bool frameStart);
+  std::size_t Buffered() const { return end_ - begin_; }
+
+  std::uint32_t maxFrame_;
+  std::vector<char> buffer_;  // bytes [begin_, end_) are received, not yet taken
+  std::size_t begin_ = 0;
+  std::size_t end_ = 0;
+};
 
 Deadline DeadlineAfter(std::chrono::milliseconds timeout);  // 0: no deadline
 
