@@ -59,6 +59,29 @@ TEST(ByteStore, OrderedWalksAndRangeDeletes) {
   EXPECT_EQ(Keys(*s, "", ""), (std::vector<std::string>{"a", std::string("a\0z", 3)}));
 }
 
+// A range spanning many pages goes entirely, and nothing next to it does.
+TEST(ByteStore, RangeDeleteAcrossPagesKeepsItsNeighbours) {
+  TempDir dir;
+  auto s = mserver::ByteStore::Open(dir.path());
+  auto key = [](char prefix, int i) {
+    std::string k(1, prefix);
+    k += std::to_string(100000 + i);
+    return k;
+  };
+  for (char prefix : {'a', 'b', 'c'}) {
+    for (int i = 0; i < 5000; ++i) s->Put(key(prefix, i), std::string(40, prefix));
+  }
+  EXPECT_EQ(s->DeleteRange("b", "c"), 5000u);
+  EXPECT_TRUE(Keys(*s, "b", "c").empty());
+  EXPECT_EQ(Keys(*s, "a", "b").size(), 5000u);
+  EXPECT_EQ(Keys(*s, "c", "d").size(), 5000u);
+  // Every other key of "a", then the rest of it up to the end.
+  for (int i = 0; i < 5000; i += 2) EXPECT_EQ(s->DeleteRange(key('a', i), key('a', i + 1)), 1u);
+  EXPECT_EQ(Keys(*s, "a", "b").size(), 2500u);
+  EXPECT_EQ(s->DeleteRange("a", ""), 7500u);
+  EXPECT_TRUE(Keys(*s, "", "").empty());
+}
+
 TEST(ByteStore, RejectsBadKeysAndKeepsDataAcrossReopen) {
   TempDir dir;
   {

@@ -157,17 +157,15 @@ class LmdbStore final : public ByteStore {
  private:
   std::size_t DeleteIn(const Txn& txn, std::string_view from, std::string_view to) {
     std::size_t count = 0;
-    {
-      Cursor c(txn, dbi_);
-      MDB_val k = Val(from), v;
-      bool found = from.empty() ? c.Get(k, v, MDB_FIRST) : c.Get(k, v, MDB_SET_RANGE);
-      while (found && (to.empty() || View(k) < to)) {
-        c.Del();
-        ++count;
-        // Everything before the deleted key is gone: seek the range start again.
-        k = Val(from);
-        found = from.empty() ? c.Get(k, v, MDB_FIRST) : c.Get(k, v, MDB_SET_RANGE);
-      }
+    Cursor c(txn, dbi_);
+    MDB_val k = Val(from), v;
+    bool found = from.empty() ? c.Get(k, v, MDB_FIRST) : c.Get(k, v, MDB_SET_RANGE);
+    while (found && (to.empty() || View(k) < to)) {
+      c.Del();
+      ++count;
+      // A deleted entry leaves the cursor on its successor, which MDB_NEXT
+      // then answers without stepping over it.
+      found = c.Get(k, v, MDB_NEXT);
     }
     return count;
   }
