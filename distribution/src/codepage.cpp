@@ -3,6 +3,9 @@
 #include <cerrno>
 #include <iconv.h>
 
+#include <memory>
+#include <vector>
+
 namespace dorvik {
 
 namespace {
@@ -23,10 +26,31 @@ class Converter {
   iconv_t cd_;
 };
 
+// Opening a converter costs far more than converting a short text, and the
+// installer converts a few texts per routine: each thread keeps the ones it
+// has opened.
+iconv_t CachedConverter(const char* fromCode, const char* toCode) {
+  struct Entry {
+    std::string from, to;
+    std::unique_ptr<Converter> conv;
+  };
+  thread_local std::vector<Entry> cache;
+  for (const Entry& e : cache) {
+    if (e.from == fromCode && e.to == toCode) {
+      iconv(e.conv->get(), nullptr, nullptr, nullptr, nullptr);  // back to the initial state
+      return e.conv->get();
+    }
+  }
+  auto conv = std::make_unique<Converter>(fromCode, toCode);
+  const iconv_t cd = conv->get();
+  cache.push_back({fromCode, toCode, std::move(conv)});
+  return cd;
+}
+
 }  // namespace
 
 std::string ConvertText(std::string_view text, const char* fromCode, const char* toCode) {
-  Converter conv(fromCode, toCode);
+  const iconv_t cd = CachedConverter(fromCode, toCode);
   std::string out;
   out.resize(text.size() * 4 + 16);
   char* in = const_cast<char*>(text.data());
@@ -35,7 +59,7 @@ std::string ConvertText(std::string_view text, const char* fromCode, const char*
   while (true) {
     char* outPtr = out.data() + used;
     std::size_t outLeft = out.size() - used;
-    const std::size_t rc = iconv(conv.get(), &in, &inLeft, &outPtr, &outLeft);
+    const std::size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
     used = out.size() - outLeft;
     if (rc != static_cast<std::size_t>(-1)) break;
     if (errno == E2BIG) {

@@ -43,10 +43,12 @@ std::string SaveRoutineLine(const std::string& name) {
 }
 
 UploadResult UploadRoutine(Session& s, const std::string& record) {
-  std::vector<std::string> lines;
+  // The lines' storage is reused from routine to routine.
+  thread_local std::vector<std::string> lines;
   try {
-    lines = s.reader.DecodeRoutineLines(record);
+    s.reader.DecodeRoutineLines(record, lines);
   } catch (const std::exception& e) {
+    lines.clear();
     LogGuarded(s, "Ошибка в трансляции: ", e);
   }
   return UploadRoutineLines(s, lines);
