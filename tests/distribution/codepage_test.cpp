@@ -23,6 +23,12 @@ TEST(CodePageEdges, UnrepresentableTextIsAnError) {
   EXPECT_THROW(Utf8ToCp866("日本"), TextConversionError);
   EXPECT_THROW(Ru("\xFF\xFE"), TextConversionError);
   EXPECT_EQ(Ru(""), "");
+  // A conversion that failed half-way (an incomplete UTF-8 sequence at the
+  // end) leaves nothing behind for the next text on the same thread.
+  EXPECT_THROW(Ru("\xD0"), TextConversionError);
+  EXPECT_EQ(Ru("Да"), "\xC4\xE0");
+  EXPECT_THROW(Utf8ToCp866("ок\xD0"), TextConversionError);
+  EXPECT_EQ(Utf8ToCp866("ок"), "\xAE\xAA");
 }
 
 }  // namespace
