@@ -21,7 +21,7 @@ using Clock = std::chrono::steady_clock;
 // A server in this process on a free loopback port, with a fresh data folder.
 class LocalServer {
  public:
-  explicit LocalServer(bool flushEachLine = true) : log_(logText_) {
+  explicit LocalServer(bool flushEachLine = false) : log_(logText_) {
     std::random_device rd;
     data_ = fs::temp_directory_path() / ("mserver-bench-" + std::to_string(rd()));
     mserver::HostConfig config;
@@ -117,8 +117,8 @@ double SaveInProcess(mserver::ServerHost& host) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// Argument 1: every line's updates flushed to disk before the answer (the
-// default); 0: flushed once a second (--flush-every-second).
+// Argument 1: every line's updates flushed to disk before the answer
+// (--flush-each-line); 0: flushed once a second (the default).
 void BM_LoadRoutines(benchmark::State& state) {
   for (auto _ : state) {
     LocalServer server(state.range(0) != 0);

@@ -20,7 +20,7 @@ class Durability : public ::testing::TestWithParam<bool> {};
 TEST_P(Durability, AcknowledgedUpdatesSurviveKill9) {
   TempDir data;
   const std::vector<std::string> flush =
-      GetParam() ? std::vector<std::string>{} : std::vector<std::string>{"--flush-every-second"};
+      GetParam() ? std::vector<std::string>{"--flush-each-line"} : std::vector<std::string>{};
   std::atomic<long> acknowledged{0};
   {
     ServerProcess server(data.path(), flush);

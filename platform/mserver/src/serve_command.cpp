@@ -33,9 +33,10 @@ const char* const kServeHelp =
     "  --max-frame BYTES      largest frame accepted (default 16777216)\n"
     "  --max-connections N    connections served at once (default 256)\n"
     "  --idle-timeout SEC     close a connection idle this long (default 28800)\n"
-    "  --flush-every-second   flush updates to disk once a second instead of after\n"
-    "                         each line (a killed server still loses nothing; a\n"
-    "                         machine crash may lose the last second)\n";
+    "  --flush-each-line      flush a line's updates to disk before its answer,\n"
+    "                         safe even against a machine crash (default: once a\n"
+    "                         second; a killed server loses nothing either way)\n"
+    "  --flush-every-second   the default, accepted for older scripts\n";
 
 }  // namespace
 
@@ -62,6 +63,8 @@ int Serve(Args& args) {
       transcriptFile = args.Value(a);
     } else if (a == "--journal") {
       config.journal = args.Value(a);
+    } else if (a == "--flush-each-line") {
+      config.flushEachLine = true;
     } else if (a == "--flush-every-second") {
       config.flushEachLine = false;
     } else if (a == "--max-frame") {

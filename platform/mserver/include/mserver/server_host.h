@@ -33,10 +33,13 @@ struct HostConfig {
   std::vector<std::string> namespaces;
   int maxJobs = 32;  // running background jobs at most; 0 = JOB never starts
   mengine::Limits jobLimits;
-  // true: a line's updates are flushed to disk before its answer (safe even
-  // against a power failure). false: flushed once a second; a killed server
-  // still loses nothing, a crash of the machine may lose the last second.
-  bool flushEachLine = true;
+  // Every update is committed to the database file when it is made, so a
+  // killed server loses nothing either way. false: the file is flushed to the
+  // disk once a second, as a database's write daemon does; a crash of the
+  // machine may lose the last second. true: a line's updates are flushed
+  // before its answer, safe even against a power failure, at one disk sync
+  // per writing line.
+  bool flushEachLine = false;
   // When set, updates made with journaling on are appended to this file.
   std::filesystem::path journal;
 };
