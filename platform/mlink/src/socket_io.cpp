@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
 #include <fcntl.h>
 #include <netdb.h>
@@ -171,6 +172,8 @@ bool FrameReader::Fill(const Socket& socket, Deadline deadline, bool frameStart)
   if (got < 0 && frameStart) {
     const auto spinEnd = Clock::now() + kSpinWait;
     do {
+      // Yielding hands the processor to the peer when both share one.
+      std::this_thread::yield();
       got = ReceiveNow(socket.fd(), out, room);
     } while (got < 0 && Clock::now() < spinEnd);
   }
