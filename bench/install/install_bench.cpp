@@ -1,17 +1,24 @@
 // Restoring a 2,000-routine distribution into mserver over loopback, as the
-// installer does (chunked upload, save line, source removal), against the
-// same routines saved by the server's own process with a ZR/ZI/ZS loop.
+// installer does (chunked upload, save line, source removal), against
+// - the same restore run on mserver's host in this process, with no socket:
+//   the same requests and the same work, so the difference is the link's cost;
+// - the same routines saved by the server's own process with a ZR/ZI/ZS loop
+//   in one request.
 #include <benchmark/benchmark.h>
 
 #include <fstream>
 #include <random>
+#include <sstream>
 
 #include "app/startup.h"
 #include "distribution/funcs.h"
 #include "dorpack/package_writer.h"
 #include "engine/stages.h"
 #include "fakes.h"
+#include "mserver/server_host.h"
+#include "mserver/session.h"
 #include "mserver_process.h"
+#include "server/property_link.h"
 #include "scripted_ui.h"
 #include "server/connection.h"
 #include "server/tcp_link.h"
@@ -38,6 +45,24 @@ std::vector<std::string> ServerArgs(const benchmark::State& state) {
   if (state.range(0) == 1) return {"--flush-each-line"};
   return {};
 }
+
+// A link that hands each request to a server process of mserver's host in
+// this process, as a connection does, without the socket.
+class SessionLink : public PropertyLink {
+ public:
+  explicit SessionLink(mserver::ServerHost& host) : session_(host, "USER", nullptr) {}
+  void RunCode(const std::string& code) override {
+    ClearError();
+    const mlink::Answer a = session_.Run({ns_, p1_, p2_, code});
+    p1_ = a.p1;
+    p2_ = a.p2;
+    if (!code.empty() && code[0] == '$') value_ = a.value;
+    if (a.error != 0) SetError(a.error, a.errorName);
+  }
+
+ private:
+  mserver::Session session_;
+};
 
 dorpack::Package BenchPackage() {
   dorpack::Package p;
@@ -84,6 +109,45 @@ void BM_RestoreOverLink(benchmark::State& state) {
   std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_RestoreOverLink)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+// The same restore on mserver's host in this process.
+void BM_RestoreInsideServer(benchmark::State& state) {
+  const auto dir = std::filesystem::temp_directory_path() / "install-bench-inside";
+  std::filesystem::create_directories(dir);
+  {
+    std::ofstream out(dir / "dorpack.dat", std::ios::binary);
+    dorpack::WritePackage(BenchPackage(), out);
+  }
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::ostringstream logText;
+    mserver::Log log(logText);
+    mserver::HostConfig config;
+    config.data = dir / "db";
+    config.flushEachLine = state.range(0) == 1;
+    std::filesystem::remove_all(config.data);
+    {
+      mserver::ServerHost host(config, log);
+      dorvik::testing::ScriptedUi ui;
+      dorvik::testing::FakeClock clock;
+      dorvik::testing::MemorySettings settings;
+      SessionLink link(host);
+      Session s(FileLocations::In(dir), link, ui, clock, settings);
+      StartSession(s, {});
+      link.SetNamespace("USER");
+      s.options.RunPreActions = false;
+      RunCheckStage(s);
+      state.ResumeTiming();
+      if (!RestoreDistributionRoutines(s)) state.SkipWithError("the restore failed");
+      state.PauseTiming();
+    }
+    state.ResumeTiming();
+  }
+  state.counters["routines/s"] = benchmark::Counter(static_cast<double>(kRoutines) * static_cast<double>(state.iterations()),
+                                                    benchmark::Counter::kIsRate);
+  std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_RestoreInsideServer)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 // The same routines saved inside one server process: one request per
 // routine that builds its lines in a local array and saves them.
