@@ -562,21 +562,27 @@ bool Interpreter::AppendInPlace(const CmdArg& arg) {
   if (arg.targets.size() != 1) return false;
   const Expr& target = *arg.targets.front();
   if (target.kind != ExprKind::Local || !target.args.empty()) return false;
-  std::vector<const Expr*> tails;
+  // The appended parts, last first; a longer chain takes the general path.
+  // A fixed array, because this runs once per SET and must not allocate.
+  constexpr std::size_t kMaxTails = 16;
+  const Expr* tails[kMaxTails];
+  std::size_t count = 0;
   const Expr* e = arg.expr.get();
   while (e->kind == ExprKind::Binary && static_cast<Op>(e->op) == Op::Concat) {
-    if (!Pure(*e->args[1])) return false;
-    tails.push_back(e->args[1].get());
+    if (count == kMaxTails || !Pure(*e->args[1])) return false;
+    tails[count++] = e->args[1].get();
     e = e->args[0].get();
   }
-  if (tails.empty() || e->kind != ExprKind::Local || !e->args.empty() || e->sym != target.sym)
+  if (count == 0 || e->kind != ExprKind::Local || !e->args.empty() || e->sym != target.sym)
     return false;
   Var* v = FastVar(target.sym, target.name);
   if (!v || !v->root) return false;
+  // The parts are evaluated before x changes, so that one reading x (x_x)
+  // sees the old value.
   std::string added;
-  for (auto it = tails.rbegin(); it != tails.rend(); ++it) {
+  while (count > 0) {
     Value scratch;
-    added += EvalRef(**it, scratch).str();
+    added += EvalRef(*tails[--count], scratch).str();
   }
   CheckLength(v->root->str().size() + added.size());
   v->root->Append(added);
