@@ -137,8 +137,17 @@ class Interpreter {
   Target ResolveEntry(const Frame& f, const EntryRef& entry);
   std::shared_ptr<const Routine> LoadRoutine(const std::string& name);
   std::shared_ptr<const Line> ParseXecute(const std::string& text);
-  void Step();
-  void CheckStack() const;
+  // Counts one step of the budget; the limits are looked at only every 256
+  // steps and when the step limit is reached.
+  void Step() {
+    if (++steps_ >= next_budget_check_) CheckBudget();
+  }
+  void CheckBudget();
+  void CheckStack() const {
+    char probe = 0;
+    auto here = reinterpret_cast<std::uintptr_t>(&probe);
+    if (stack_base_ > here && stack_base_ - here > limits_.max_native_stack) Throw("FRAMESTACK");
+  }
   void MarkStackBase();
   bool Cancelled();
   Frame& Top() { return *frames_.back(); }
@@ -237,6 +246,7 @@ class Interpreter {
   bool halted_ = false;
   std::atomic<bool> stop_{false};
   std::uint64_t steps_ = 0;
+  std::uint64_t next_budget_check_ = 0;
   std::chrono::steady_clock::time_point deadline_;
   bool has_deadline_ = false;
   bool budget_hit_ = false;
