@@ -50,4 +50,29 @@ TEST_F(EngineTest, AppendInPlaceRespectsTheStringLimit) {
   EXPECT_EQ(p.Evaluate("x").value, "1234512345");
 }
 
+TEST_F(EngineTest, SetGivesEachTargetItsOwnValue) {
+  // The last target takes the value itself, the others copies.
+  EXPECT_EQ(Run("s (a,b,x(1),x(2))=\"v\" s a=a_1,x(1)=x(1)_2 w a,b,x(1),x(2)"), "v1vv2v");
+  EXPECT_EQ(Run("s (a,b)=$p(\"p^q\",\"^\",2) s b=b_1 w a,b"), "qq1");
+  EXPECT_EQ(Run("s (a,b)=3*4 w a+1,b_\"x\""), "1312x");
+}
+
+TEST_F(EngineTest, ForCountsFromTheVariableAsTheBodyLeftIt) {
+  Save("lp", {"lp ; loop bodies that touch the loop variable",
+              "hide n i s i=7 w \"n\" q",
+              "kill k i q",
+              "byref(v) f v=1:1:5 w v s:v=2 v=3",
+              " q"});
+  EXPECT_EQ(Run("f i=1:1:5 w i s i=i+1"), "135");
+  EXPECT_EQ(Run("f i=1:1:3 w i k i"), "ERR <UNDEFINED> *i");
+  EXPECT_EQ(Run("f i=1:1:3 d kill^lp"), "ERR <UNDEFINED> *i");
+  // A NEW in a called frame hides the loop variable only while it lasts.
+  EXPECT_EQ(Run("f i=1:1:3 d hide^lp w i"), "n1n2n3");
+  // The loop variable may be the caller's, through a by-reference formal.
+  EXPECT_EQ(Run("s a=0 d byref^lp(.a) w \"|\",a"), "1245|5");
+  EXPECT_EQ(Run("f x(1)=1:1:3 w x(1)"), "123");
+  EXPECT_EQ(Run("f i=\"2abc\":1:4 w i"), "234");
+  EXPECT_EQ(Run("f i=1:.5:2 s x=i w i,\",\""), "1,1.5,2,");
+}
+
 }  // namespace

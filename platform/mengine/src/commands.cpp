@@ -131,7 +131,9 @@ Flow Interpreter::ExecFor(Frame& f, const Line& line, std::size_t index, const C
       Set(var, Value::Num(value));
       Step();
       if (auto flow = body()) return *flow;
-      auto current = Get(var);
+      // The body may have changed the variable: the next value counts from it.
+      Value scratch;
+      const Value* current = Peek(var, scratch);
       if (!current) Undefined(var);
       value = Add(current->num(), step);
     }
@@ -158,15 +160,25 @@ void Interpreter::ExecSet(const CmdArg& arg) {
   if (AppendInPlace(arg)) return;
   Value v = Eval(*arg.expr);
   for (const auto& t : arg.targets) {
+    // The last target takes the value itself, the others a copy.
+    bool last = &t == &arg.targets.back();
     if (t->kind == ExprKind::Local && t->args.empty()) {
       Var* fast = FastVar(t->sym, t->name);
-      (fast ? *fast : VarFor(t->name)).root = v;
+      Var& var = fast ? *fast : VarFor(t->name);
+      if (last)
+        var.root = std::move(v);
+      else
+        var.root = v;
       continue;
     }
     if (t->kind == ExprKind::Local) {
       std::string key = LocalKey(*t);
       Var* fast = FastVar(t->sym, t->name);
-      (fast ? *fast : VarFor(t->name)).nodes.insert_or_assign(std::move(key), v);
+      Var& var = fast ? *fast : VarFor(t->name);
+      if (last)
+        var.nodes.insert_or_assign(std::move(key), std::move(v));
+      else
+        var.nodes.insert_or_assign(std::move(key), v);
       continue;
     }
     switch (t->kind) {

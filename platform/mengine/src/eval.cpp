@@ -208,14 +208,25 @@ std::optional<Value> Interpreter::Get(const Ref& r) {
   return Value::Str(std::move(*s));
 }
 
-void Interpreter::Set(const Ref& r, const Value& v) {
+const Value* Interpreter::Peek(const Ref& r, Value& scratch) {
+  if (!r.global && r.subs.empty()) {
+    Var* v = FastVar(r.sym, r.name);
+    return v && v->root ? &*v->root : nullptr;
+  }
+  auto v = Get(r);
+  if (!v) return nullptr;
+  scratch = std::move(*v);
+  return &scratch;
+}
+
+void Interpreter::Set(const Ref& r, Value v) {
   if (!r.global) {
     Var* fast = FastVar(r.sym, r.name);
     Var& var = fast ? *fast : VarFor(r.name);
     if (r.subs.empty())
-      var.root = v;
+      var.root = std::move(v);
     else
-      var.nodes.insert_or_assign(Key(r), v);
+      var.nodes.insert_or_assign(Key(r), std::move(v));
     return;
   }
   Store(r).Set(Key(r), v.str());

@@ -195,7 +195,10 @@ class Interpreter {
   static void AppendSubscript(std::string& key, const Value& v);
   GlobalStore& Store(const Ref& r);
   std::optional<Value> Get(const Ref& r);
-  void Set(const Ref& r, const Value& v);
+  // A local's value in place (null when undefined); globals are copied into
+  // scratch. Valid until the next change of a variable.
+  const Value* Peek(const Ref& r, Value& scratch);
+  void Set(const Ref& r, Value v);
   void Kill(const Ref& r);
   int Data(const Ref& r);
   std::optional<Value> Order(const Ref& r, bool reverse);
