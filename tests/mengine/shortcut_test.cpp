@@ -50,6 +50,20 @@ TEST_F(EngineTest, AppendInPlaceRespectsTheStringLimit) {
   EXPECT_EQ(p.Evaluate("x").value, "1234512345");
 }
 
+TEST_F(EngineTest, NumericOperandsAreTakenLeftToRight) {
+  Save("num", {"num ; side effects on an operand",
+               "set() s x=10 q 5",
+               "inc(v) s v=v+1 q 1"});
+  // The left number is taken before the right side changes the variable.
+  EXPECT_EQ(Run("s x=1 w x+$$set^num()"), "6");
+  EXPECT_EQ(Run("s x=1 w $$set^num()+x"), "15");
+  EXPECT_EQ(Run("s x=1 w x<$$set^num(),\" \",x"), "1 10");
+  EXPECT_EQ(Run("s x=1 w x+$i(x),\" \",x"), "3 2");
+  EXPECT_EQ(Run("s x=1 w x*$$inc^num(.x)_x"), "12");
+  EXPECT_EQ(Run("s x=\"3abc\" w x+1,\" \",x"), "4 3abc");
+  EXPECT_EQ(Run("k x w 1+x"), "ERR <UNDEFINED> *x");
+}
+
 TEST_F(EngineTest, SetGivesEachTargetItsOwnValue) {
   // The last target takes the value itself, the others copies.
   EXPECT_EQ(Run("s (a,b,x(1),x(2))=\"v\" s a=a_1,x(1)=x(1)_2 w a,b,x(1),x(2)"), "v1vv2v");

@@ -491,17 +491,34 @@ Value Interpreter::EvalBinary(const Expr& e) {
     }
     return Value::Bool(r != e.negated);
   }
+  switch (op) {
+    case Op::Add: case Op::Sub: case Op::Mul: case Op::Div: case Op::IntDiv: case Op::Mod:
+    case Op::Pow: case Op::Less: case Op::Greater: case Op::LessEq: case Op::GreaterEq: {
+      // Numeric operators need only the numbers: variables are read in place,
+      // the left number taken before the right side runs (it may change it).
+      const Number x = EvalNum(*e.args[0]);
+      const Number y = EvalNum(*e.args[1]);
+      switch (op) {
+        case Op::Add: return Value::Num(Add(x, y));
+        case Op::Sub: return Value::Num(Sub(x, y));
+        case Op::Mul: return Value::Num(Mul(x, y));
+        case Op::Div: return Value::Num(Div(x, y));
+        case Op::IntDiv: return Value::Num(IntDiv(x, y));
+        case Op::Mod: return Value::Num(Mod(x, y));
+        case Op::Pow: return Value::Num(Pow(x, y));
+        case Op::Less: return Value::Bool((Compare(x, y) < 0) != e.negated);
+        case Op::Greater: return Value::Bool((Compare(x, y) > 0) != e.negated);
+        case Op::LessEq: return Value::Bool((Compare(x, y) <= 0) != e.negated);
+        default: return Value::Bool((Compare(x, y) >= 0) != e.negated);
+      }
+    }
+    default:
+      break;
+  }
   Value a = Eval(*e.args[0]);
   Value b = Eval(*e.args[1]);
   bool r = false;
-  switch (static_cast<Op>(e.op)) {
-    case Op::Add: return Value::Num(Add(a.num(), b.num()));
-    case Op::Sub: return Value::Num(Sub(a.num(), b.num()));
-    case Op::Mul: return Value::Num(Mul(a.num(), b.num()));
-    case Op::Div: return Value::Num(Div(a.num(), b.num()));
-    case Op::IntDiv: return Value::Num(IntDiv(a.num(), b.num()));
-    case Op::Mod: return Value::Num(Mod(a.num(), b.num()));
-    case Op::Pow: return Value::Num(Pow(a.num(), b.num()));
+  switch (op) {
     case Op::Concat: {
       std::string s = a.TakeStr();
       const std::string& t = b.str();
@@ -510,10 +527,6 @@ Value Interpreter::EvalBinary(const Expr& e) {
       return Value::Str(std::move(s));
     }
     case Op::Equal: r = a.str() == b.str(); break;
-    case Op::Less: r = Compare(a.num(), b.num()) < 0; break;
-    case Op::Greater: r = Compare(a.num(), b.num()) > 0; break;
-    case Op::LessEq: r = Compare(a.num(), b.num()) <= 0; break;
-    case Op::GreaterEq: r = Compare(a.num(), b.num()) >= 0; break;
     case Op::Follows: r = a.str() > b.str(); break;
     case Op::SortsAfter: r = Collate(a, b) > 0; break;
     case Op::Contains: r = a.str().find(b.str()) != std::string::npos; break;
@@ -565,6 +578,16 @@ const Value& Interpreter::EvalRef(const Expr& e, Value& scratch) {
   }
   scratch = Eval(e);
   return scratch;
+}
+
+Number Interpreter::EvalNum(const Expr& e) {
+  if (e.kind == ExprKind::Literal) return e.literal.num();
+  if (e.kind == ExprKind::Local && e.args.empty()) {
+    Var* v = FastVar(e.sym, e.name);
+    if (v && v->root) return v->root->num();
+    Throw("UNDEFINED", "*" + e.name);
+  }
+  return Eval(e).num();
 }
 
 // SET x=x_a_b...: appends to x in place instead of copying it, when the

@@ -182,6 +182,8 @@ class Interpreter {
   // Expressions and variables (eval.cpp).
   Value Eval(const Expr& e);
   const Value& EvalRef(const Expr& e, Value& scratch);
+  // The number of an expression, reading a variable in place.
+  Number EvalNum(const Expr& e);
   static bool Pure(const Expr& e);
   bool AppendInPlace(const CmdArg& arg);
   Value EvalBinary(const Expr& e);
