@@ -89,4 +89,15 @@ TEST_F(EngineTest, ForCountsFromTheVariableAsTheBodyLeftIt) {
   EXPECT_EQ(Run("f i=1:.5:2 s x=i w i,\",\""), "1,1.5,2,");
 }
 
+TEST_F(EngineTest, CopiesOfComputedNumbersKeepBothForms) {
+  // A computed number copies without its string; each copy makes its own.
+  EXPECT_EQ(Run("s a=1/4,b=a,c=b w a,\" \",b_\"x\",\" \",c+1"), ".25 .25x 1.25");
+  EXPECT_EQ(Run("s a=\"07\",b=a w b,\" \",b+0"), "07 7");
+  EXPECT_EQ(Run("s a=2*3,(b,c)=a s b=b_1 w a,b,c"), "6616");
+  EXPECT_EQ(Run("s x(1)=5*5,y=x(1) w y,$l(y)"), "252");
+  // A variable whose string was made, then given a new number.
+  EXPECT_EQ(Run("s a=5 w a s a=a+1 w a,$l(a_a)"), "562");
+  EXPECT_EQ(Run("s r=\"1^2\" w $p(r,\"^\",2) s r=3*4 w $p(r,\"^\",1),$p(r,\"^\",2),\"|\""), "212|");
+}
+
 }  // namespace

@@ -26,12 +26,18 @@ struct PieceCache {
 
 class Value {
  public:
+  // A value without its string form (a computed number) copies and moves
+  // only the number: the string is made again when it is asked for.
   Value() : has_(kStr) {}
-  Value(const Value& o) : s_(o.s_), n_(o.n_), has_(o.has_) {}
-  Value(Value&& o) noexcept : s_(std::move(o.s_)), n_(o.n_), has_(o.has_), piece_(std::move(o.piece_)) {}
+  Value(const Value& o) : n_(o.n_), has_(o.has_) {
+    if (has_ & kStr) s_ = o.s_;
+  }
+  Value(Value&& o) noexcept : n_(o.n_), has_(o.has_), piece_(std::move(o.piece_)) {
+    if (has_ & kStr) s_ = std::move(o.s_);
+  }
   Value& operator=(const Value& o) {
     if (this != &o) {
-      s_ = o.s_;
+      if (o.has_ & kStr) s_ = o.s_;
       n_ = o.n_;
       has_ = o.has_;
       piece_.reset();
@@ -39,10 +45,10 @@ class Value {
     return *this;
   }
   Value& operator=(Value&& o) noexcept {
-    s_ = std::move(o.s_);
+    if (o.has_ & kStr) s_ = std::move(o.s_);
     n_ = o.n_;
     has_ = o.has_;
-    piece_ = std::move(o.piece_);
+    if (piece_ || o.piece_) piece_ = std::move(o.piece_);
     return *this;
   }
   ~Value() = default;
