@@ -100,4 +100,19 @@ TEST_F(EngineTest, CopiesOfComputedNumbersKeepBothForms) {
   EXPECT_EQ(Run("s r=\"1^2\" w $p(r,\"^\",2) s r=3*4 w $p(r,\"^\",1),$p(r,\"^\",2),\"|\""), "212|");
 }
 
+TEST_F(EngineTest, PieceScansResumeOnlyOverTheSameValue) {
+  EXPECT_EQ(Run("s r=\"a\"_$c(0)_\"b\"_$c(0)_\"c\" w $p(r,$c(0),2),$p(r,$c(0),3),$p(r,$c(0),4),\"|\""),
+            "bc|");
+  EXPECT_EQ(Run("s r=\"a::b::c\" w $p(r,\"::\",2),$p(r,\":\",3),$p(r,\"::\",3),$p(r,\"::b\",2)"),
+            "bbc::c");
+  // A copy of the value, and the value changed through another name.
+  EXPECT_EQ(Run("s r=\"a^b^c\" w $p(r,\"^\",3) s q=r w $p(q,\"^\",2),$p(q,\"^\",3)"), "cbc");
+  Save("pc", {"pc ; change a value behind its name", "chg(v) s v=\"x^y^z^w\" q"});
+  EXPECT_EQ(Run("s r=\"a^b^c\" w $p(r,\"^\",2) d chg^pc(.r) w $p(r,\"^\",3),$p(r,\"^\",4)"), "bzw");
+  EXPECT_EQ(Run("s r=\"a^b^c\" w $p(r,\"^\",3) s $e(r,1)=\"^\" w $p(r,\"^\",3),$p(r,\"^\",4)"), "cbc");
+  EXPECT_EQ(Run("s r=\"a^b^c\" w $p(r,\"^\",-1),$p(r,\"^\",2,9),$p(r,\"^\",3,2),\"|\""), "b^c|");
+  // Positions are truncated numbers of whatever the arguments hold.
+  EXPECT_EQ(Eval("$e(\"abcdef\",2.7,\"4x\")_$p(\"a^b^c\",\"^\",\"2.9\",-1+4)"), "bcdb^c");
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "dates.h"
 #include "interpreter.h"
@@ -33,6 +34,19 @@ unsigned char Lower(unsigned char c) {
 }
 
 std::int64_t Clamp(std::int64_t v) { return std::clamp<std::int64_t>(v, -4000000000LL, 4000000000LL); }
+
+// Where the delimiter d next occurs in s from byte `from` (npos: nowhere).
+// Single-byte delimiters, the usual case, are found with memchr.
+std::size_t FindDelimiter(const std::string& s, const std::string& d, std::size_t from) {
+  if (d.size() != 1) return s.find(d, from);
+  if (from >= s.size()) return std::string::npos;
+  const void* hit = std::memchr(s.data() + from, d[0], s.size() - from);
+  return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - s.data()) : std::string::npos;
+}
+
+bool SameDelimiter(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && (a.size() == 1 ? a[0] == b[0] : a == b);
+}
 
 // Rounds n to `decimals` places (half away from zero) and writes it with a
 // leading zero before the point, as $JUSTIFY and $FNUMBER do.
@@ -116,6 +130,7 @@ Value Interpreter::CallFunction(const Expr& e) {
   CheckStack();
   const auto& a = e.args;
   auto arg = [&](std::size_t i) { return Eval(*a[i]); };
+  auto int_arg = [&](std::size_t i) { return EvalNum(*a[i]).ToInt64(); };
   auto argc = a.size();
   auto need = [&](std::size_t lo, std::size_t hi) {
     if (argc < lo || argc > hi) Throw("FUNCTION");
@@ -150,8 +165,8 @@ Value Interpreter::CallFunction(const Expr& e) {
       bool pure_rest = (argc < 2 || Pure(*a[1])) && (argc < 3 || Pure(*a[2]));
       const Value& sv = pure_rest ? EvalRef(*a[0], scratch) : (scratch = arg(0));
       const std::string& s = sv.str();
-      std::int64_t from = argc > 1 ? Clamp(arg(1).Int64()) : 1;
-      std::int64_t to = argc > 2 ? Clamp(arg(2).Int64()) : from;
+      std::int64_t from = argc > 1 ? Clamp(int_arg(1)) : 1;
+      std::int64_t to = argc > 2 ? Clamp(int_arg(2)) : from;
       if (from < 1) from = 1;
       if (to > static_cast<std::int64_t>(s.size())) to = static_cast<std::int64_t>(s.size());
       if (to < from) return Value();
@@ -279,8 +294,8 @@ Value Interpreter::CallFunction(const Expr& e) {
       const Value& sv = pure_rest ? EvalRef(*a[0], scratch) : (scratch = arg(0));
       const std::string& s = sv.str();
       const std::string& d = EvalRef(*a[1], dscratch).str();
-      std::int64_t from = argc > 2 ? Clamp(arg(2).Int64()) : 1;
-      std::int64_t to = argc > 3 ? Clamp(arg(3).Int64()) : from;
+      std::int64_t from = argc > 2 ? Clamp(int_arg(2)) : 1;
+      std::int64_t to = argc > 3 ? Clamp(int_arg(3)) : from;
       if (d.empty() || to < from || to < 1) return Value();
       if (from < 1) from = 1;
       std::size_t start = 0;
@@ -291,26 +306,26 @@ Value Interpreter::CallFunction(const Expr& e) {
       bool cached = cacheable && sv.has_piece_cache();
       if (cached) {
         const PieceCache& c = sv.piece_cache();
-        if (c.delimiter == d && c.piece <= from && c.offset <= s.size()) {
+        if (c.piece <= from && c.offset <= s.size() && SameDelimiter(c.delimiter, d)) {
           piece = c.piece;
           start = c.offset;
         }
       }
       while (piece < from) {
-        std::size_t pos = s.find(d, start);
+        std::size_t pos = FindDelimiter(s, d, start);
         if (pos == std::string::npos) return Value();
         start = pos + d.size();
         ++piece;
       }
       if (cacheable) {
         PieceCache& c = sv.piece_cache();
-        if (c.delimiter != d) c.delimiter = d;
+        if (!SameDelimiter(c.delimiter, d)) c.delimiter = d;
         c.piece = piece;
         c.offset = start;
       }
       std::size_t end = start;
       for (;;) {
-        std::size_t pos = s.find(d, end);
+        std::size_t pos = FindDelimiter(s, d, end);
         if (pos == std::string::npos) {
           end = s.size();
           break;
