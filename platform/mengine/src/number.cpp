@@ -248,15 +248,9 @@ Number Negate(const Number& a) {
   return r;
 }
 
-Number Add(const Number& a, const Number& b) {
+Number AddAligned(const Number& a, const Number& b) {
   if (a.mant == 0) return b;
   if (b.mant == 0) return a;
-  if (a.exp == 0 && b.exp == 0) {
-    // Integers below 10^18 are kept with exponent 0: no rounding to do.
-    std::int64_t sum = a.mant + b.mant;
-    constexpr std::int64_t kLimit = 1000000000000000000LL;
-    if (sum > -kLimit && sum < kLimit) return Number{sum, 0};
-  }
   if (a.exp == b.exp) return Normalize(static_cast<Wide>(a.mant) + b.mant, a.exp);
   Wide ma, mb;
   long e;
@@ -322,7 +316,7 @@ Number Mod(const Number& a, const Number& b) {
   return Sub(a, Mul(b, f));
 }
 
-int Compare(const Number& a, const Number& b) {
+int CompareAligned(const Number& a, const Number& b) {
   if (a.mant == b.mant && a.exp == b.exp) return 0;
   if ((a.mant < 0) != (b.mant < 0)) return a.mant < 0 ? -1 : 1;
   if (a.mant == 0) return b.mant > 0 ? -1 : 1;
