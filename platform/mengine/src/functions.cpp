@@ -170,7 +170,7 @@ Value Interpreter::CallFunction(const Expr& e) {
       if (from < 1) from = 1;
       if (to > static_cast<std::int64_t>(s.size())) to = static_cast<std::int64_t>(s.size());
       if (to < from) return Value();
-      return Value::Str(s.substr(static_cast<std::size_t>(from - 1), static_cast<std::size_t>(to - from + 1)));
+      return Value::Str(s, static_cast<std::size_t>(from - 1), static_cast<std::size_t>(to - from + 1));
     }
     case Fn::Find: {
       need(2, 3);
@@ -337,7 +337,7 @@ Value Interpreter::CallFunction(const Expr& e) {
         end = pos + d.size();
         ++piece;
       }
-      return Value::Str(s.substr(start, end - start));
+      return Value::Str(s, start, end - start);
     }
     case Fn::QLength:
     case Fn::QSubscript: {

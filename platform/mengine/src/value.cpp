@@ -5,6 +5,8 @@
 
 namespace mengine {
 
+void Value::DropCache::operator()(PieceCache* c) const { delete c; }
+
 bool Value::IsCanonicalNumber() const {
   if (!(has_ & kStr)) return true;
   return keycodec::IsCanonicalNumber(s_);

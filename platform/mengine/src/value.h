@@ -53,7 +53,7 @@ class Value {
   }
   ~Value() = default;
   PieceCache& piece_cache() const {
-    if (!piece_) piece_ = std::make_unique<PieceCache>();
+    if (!piece_) piece_.reset(new PieceCache);
     return *piece_;
   }
   bool has_piece_cache() const { return piece_ != nullptr; }
@@ -61,6 +61,12 @@ class Value {
     Value v;
     v.s_ = std::move(s);
     v.has_ = kStr;
+    return v;
+  }
+  // Bytes pos..pos+n of s, copied straight into the new value.
+  static Value Str(const std::string& s, std::size_t pos, std::size_t n) {
+    Value v;
+    v.s_.assign(s, pos, n);
     return v;
   }
   static Value Num(const Number& n) {
@@ -111,11 +117,16 @@ class Value {
   }
 
  private:
+  // Deleting the cache is out of line so that destroying a value, done for
+  // every temporary, stays small enough to inline.
+  struct DropCache {
+    void operator()(PieceCache* c) const;
+  };
   static constexpr std::uint8_t kStr = 1, kNum = 2;
   mutable std::string s_;
   mutable Number n_;
   mutable std::uint8_t has_;
-  mutable std::unique_ptr<PieceCache> piece_;
+  mutable std::unique_ptr<PieceCache, DropCache> piece_;
 };
 
 }  // namespace mengine
