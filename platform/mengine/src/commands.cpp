@@ -157,8 +157,9 @@ void Interpreter::ExecSet(const CmdArg& arg) {
     for (const auto& a : IndirectArgs(Cmd::Set, *arg.indirect)) ExecSet(a);
     return;
   }
-  if (AppendInPlace(arg)) return;
-  Value v = Eval(*arg.expr);
+  const Expr& e = *arg.expr;
+  if (e.kind == ExprKind::Binary && static_cast<Op>(e.op) == Op::Concat && AppendInPlace(arg)) return;
+  Value v = Eval(e);
   for (const auto& t : arg.targets) {
     // The last target takes the value itself, the others a copy.
     bool last = &t == &arg.targets.back();
