@@ -3,6 +3,7 @@
 #ifndef MENGINE_VALUE_H
 #define MENGINE_VALUE_H
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -65,9 +66,8 @@ class Value {
   }
   // Bytes pos..pos+n of s, copied straight into the new value.
   static Value Str(const std::string& s, std::size_t pos, std::size_t n) {
-    Value v;
-    v.s_.assign(s, pos, n);
-    return v;
+    pos = std::min(pos, s.size());
+    return Value(s.data() + pos, std::min(n, s.size() - pos));
   }
   static Value Num(const Number& n) {
     Value v;
@@ -78,19 +78,14 @@ class Value {
   static Value Int(std::int64_t i) { return Num(Number::FromInt(i)); }
   static Value Bool(bool b) { return Num(Number::FromInt(b ? 1 : 0)); }
 
+  // Each form is made on first use, out of line: reading a form that is
+  // there stays a test and a load.
   const std::string& str() const {
-    if (!(has_ & kStr)) {
-      s_.clear();
-      n_.AppendTo(s_);
-      has_ |= kStr;
-    }
+    if (!(has_ & kStr)) MakeStr();
     return s_;
   }
   const Number& num() const {
-    if (!(has_ & kNum)) {
-      n_ = Number::Parse(s_);
-      has_ |= kNum;
-    }
+    if (!(has_ & kNum)) MakeNum();
     return n_;
   }
   // Appends to the string form (the number form is dropped).
@@ -117,12 +112,15 @@ class Value {
   }
 
  private:
+  Value(const char* bytes, std::size_t n) : s_(bytes, n), has_(kStr) {}
   // Deleting the cache is out of line so that destroying a value, done for
   // every temporary, stays small enough to inline.
   struct DropCache {
     void operator()(PieceCache* c) const;
   };
   static constexpr std::uint8_t kStr = 1, kNum = 2;
+  void MakeStr() const;
+  void MakeNum() const;
   mutable std::string s_;
   mutable Number n_;
   mutable std::uint8_t has_;
