@@ -66,15 +66,12 @@ Var& Interpreter::VarFor(const std::string& name) {
 
 Var* Interpreter::FastVarSlow(std::uint32_t sym, const std::string& name) {
   if (sym == 0) return FindVar(name);
-  if (sym >= fast_.size()) {
-    fast_.resize(sym + 64, nullptr);
-    fast_epoch_.resize(sym + 64, 0);
-  }
-  if (fast_epoch_[sym] == epoch_) return fast_[sym];
-  Var* v = FindVar(name);
-  fast_[sym] = v;
-  fast_epoch_[sym] = epoch_;
-  return v;
+  if (sym >= fast_.size()) fast_.resize(sym + 64);
+  FastSlot& slot = fast_[sym];
+  if (slot.epoch == epoch_) return slot.var;
+  slot.var = FindVar(name);
+  slot.epoch = epoch_;
+  return slot.var;
 }
 
 Ref Interpreter::Resolve(const Expr& e, bool allow_empty_last) {

@@ -207,9 +207,10 @@ class Interpreter {
   std::optional<std::string> QueryRef(const Ref& r, bool reverse);
   Var* FindVar(const std::string& name) const;
   // FindVar through a per-process table indexed by interned name, valid
-  // while no binding changes (epoch_).
+  // while no binding changes (epoch_). Slot 0 (no interned name) keeps
+  // epoch 0, which epoch_ never is, so it always takes the slow path.
   Var* FastVar(std::uint32_t sym, const std::string& name) {
-    if (sym != 0 && sym < fast_.size() && fast_epoch_[sym] == epoch_) return fast_[sym];
+    if (sym < fast_.size() && fast_[sym].epoch == epoch_) return fast_[sym].var;
     return FastVarSlow(sym, name);
   }
   Var* FastVarSlow(std::uint32_t sym, const std::string& name);
@@ -239,8 +240,11 @@ class Interpreter {
   std::uint64_t last_child_ = 0;
   std::unordered_map<std::string, VarPtr, NameHash> symtab_;
   std::uint64_t epoch_ = 1;  // bumped whenever a name is bound, rebound or unbound
-  std::vector<Var*> fast_;
-  std::vector<std::uint64_t> fast_epoch_;
+  struct FastSlot {
+    Var* var = nullptr;
+    std::uint64_t epoch = 0;
+  };
+  std::vector<FastSlot> fast_;
   std::vector<std::unique_ptr<Frame>> frames_;
   bool test_ = false;
   std::optional<Value> quit_value_;
