@@ -538,9 +538,7 @@ Value Interpreter::EvalBinary(const Expr& e) {
 
 namespace mengine {
 
-bool Interpreter::Pure(const Expr& e) {
-  std::int8_t known = e.pure.load(std::memory_order_relaxed);
-  if (known >= 0) return known != 0;
+bool Interpreter::PureSlow(const Expr& e) {
   bool pure = true;
   switch (e.kind) {
     case ExprKind::Literal:
@@ -566,26 +564,12 @@ bool Interpreter::Pure(const Expr& e) {
   return pure;
 }
 
-const Value& Interpreter::EvalRef(const Expr& e, Value& scratch) {
-  if (e.kind == ExprKind::Literal) return e.literal;
-  if (e.kind == ExprKind::Local && e.args.empty()) {
-    Var* v = FastVar(e.sym, e.name);
-    if (v && v->root) return *v->root;
-    Throw("UNDEFINED", "*" + e.name);
-  }
+const Value& Interpreter::EvalRefSlow(const Expr& e, Value& scratch) {
   scratch = Eval(e);
   return scratch;
 }
 
-Number Interpreter::EvalNum(const Expr& e) {
-  if (e.kind == ExprKind::Literal) return e.literal.num();
-  if (e.kind == ExprKind::Local && e.args.empty()) {
-    Var* v = FastVar(e.sym, e.name);
-    if (v && v->root) return v->root->num();
-    Throw("UNDEFINED", "*" + e.name);
-  }
-  return Eval(e).num();
-}
+Number Interpreter::EvalNumSlow(const Expr& e) { return Eval(e).num(); }
 
 // SET x=x_a_b...: appends to x in place instead of copying it, when the
 // appended parts cannot change variables.

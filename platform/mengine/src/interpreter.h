@@ -181,10 +181,34 @@ class Interpreter {
 
   // Expressions and variables (eval.cpp).
   Value Eval(const Expr& e);
-  const Value& EvalRef(const Expr& e, Value& scratch);
+  // A literal's or a plain local's value in place, anything else evaluated
+  // into scratch. The common cases are inline; the rest is in eval.cpp.
+  const Value& EvalRef(const Expr& e, Value& scratch) {
+    if (e.kind == ExprKind::Literal) return e.literal;
+    if (const Value* v = PlainLocal(e)) return *v;
+    return EvalRefSlow(e, scratch);
+  }
+  const Value& EvalRefSlow(const Expr& e, Value& scratch);
   // The number of an expression, reading a variable in place.
-  Number EvalNum(const Expr& e);
-  static bool Pure(const Expr& e);
+  Number EvalNum(const Expr& e) {
+    if (e.kind == ExprKind::Literal) return e.literal.num();
+    if (const Value* v = PlainLocal(e)) return v->num();
+    return EvalNumSlow(e);
+  }
+  Number EvalNumSlow(const Expr& e);
+  // The value of an unsubscripted local that is defined, else null.
+  const Value* PlainLocal(const Expr& e) {
+    if (e.kind != ExprKind::Local || !e.args.empty()) return nullptr;
+    Var* v = FastVar(e.sym, e.name);
+    return v && v->root ? &*v->root : nullptr;
+  }
+  // True when evaluating e cannot change a variable (no extrinsic,
+  // indirection, $INCREMENT...); the answer is kept in the node.
+  static bool Pure(const Expr& e) {
+    std::int8_t known = e.pure.load(std::memory_order_relaxed);
+    return known >= 0 ? known != 0 : PureSlow(e);
+  }
+  static bool PureSlow(const Expr& e);
   bool AppendInPlace(const CmdArg& arg);
   Value EvalBinary(const Expr& e);
   bool IsReference(const Expr& e) const {
