@@ -52,7 +52,7 @@ class Value {
     if (piece_ || o.piece_) piece_ = std::move(o.piece_);
     return *this;
   }
-  ~Value() = default;
+  [[gnu::always_inline]] ~Value() = default;
   PieceCache& piece_cache() const {
     if (!piece_) piece_.reset(new PieceCache);
     return *piece_;
