@@ -191,27 +191,35 @@ void Number::AppendTo(std::string& out) const {
     out.push_back('0');
     return;
   }
-  char digits[24];
-  std::uint64_t mag = mant < 0 ? static_cast<std::uint64_t>(-mant) : static_cast<std::uint64_t>(mant);
-  int n = 0;
-  while (mag > 0) {
-    digits[n++] = static_cast<char>('0' + mag % 10);
-    mag /= 10;
-  }
+  // The digits are written from the end of buf backwards.
   char buf[24];
-  for (int i = 0; i < n; ++i) buf[i] = digits[n - 1 - i];
+  char* end = buf + sizeof buf;
+  char* first = end;
+  std::uint64_t mag = mant < 0 ? static_cast<std::uint64_t>(-mant) : static_cast<std::uint64_t>(mant);
+  do {
+    *--first = static_cast<char>('0' + mag % 10);
+    mag /= 10;
+  } while (mag > 0);
+  if (exp == 0) {
+    // Integers below 10^18, the common case: sign and digits in one append.
+    if (mant < 0) *--first = '-';
+    out.append(first, static_cast<std::size_t>(end - first));
+    return;
+  }
+  int n = static_cast<int>(end - first);
+  const char* digits = first;
   if (mant < 0) out.push_back('-');
   if (exp >= 0) {
-    out.append(buf, static_cast<std::size_t>(n));
+    out.append(digits, static_cast<std::size_t>(n));
     out.append(static_cast<std::size_t>(exp), '0');
   } else if (-exp >= n) {
     out.push_back('.');
     out.append(static_cast<std::size_t>(-exp - n), '0');
-    out.append(buf, static_cast<std::size_t>(n));
+    out.append(digits, static_cast<std::size_t>(n));
   } else {
-    out.append(buf, static_cast<std::size_t>(n + exp));
+    out.append(digits, static_cast<std::size_t>(n + exp));
     out.push_back('.');
-    out.append(buf + n + exp, static_cast<std::size_t>(-exp));
+    out.append(digits + n + exp, static_cast<std::size_t>(-exp));
   }
 }
 
