@@ -596,8 +596,18 @@ bool Interpreter::AppendInPlace(const CmdArg& arg) {
   // sees the old value.
   std::string added;
   while (count > 0) {
-    Value scratch;
-    added += EvalRef(*tails[--count], scratch).str();
+    const Expr& tail = *tails[--count];
+    if (tail.kind == ExprKind::Literal) {
+      added += tail.literal.str();
+    } else if (const Value* local = PlainLocal(tail)) {
+      added += local->str();
+    } else {
+      Value part = Eval(tail);
+      if (part.IsNumberOnly())
+        part.num().AppendTo(added);  // no string made only to be copied
+      else
+        added += part.str();
+    }
   }
   CheckLength(v->root->str().size() + added.size());
   v->root->Append(added);
