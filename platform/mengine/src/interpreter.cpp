@@ -271,6 +271,11 @@ Flow Interpreter::ExecLine(Frame& f, const Line& line, std::size_t from) {
     const Command& c = line.commands[i];
     Step();
     if (c.postcond && !Eval(*c.postcond).truth()) continue;
+    if (c.kind == Cmd::Set) {
+      // The most frequent command, run here rather than through ExecCommand.
+      for (const auto& a : c.args) ExecSet(a);
+      continue;
+    }
     if (c.kind == Cmd::For) return ExecFor(f, line, i, c);
     if (c.kind == Cmd::If) {
       if (c.argless) {
