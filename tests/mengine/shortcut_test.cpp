@@ -87,6 +87,11 @@ TEST_F(EngineTest, ForCountsFromTheVariableAsTheBodyLeftIt) {
   EXPECT_EQ(Run("f x(1)=1:1:3 w x(1)"), "123");
   EXPECT_EQ(Run("f i=\"2abc\":1:4 w i"), "234");
   EXPECT_EQ(Run("f i=1:.5:2 s x=i w i,\",\""), "1,1.5,2,");
+  // The counter replaces whatever the variable held, string and $PIECE
+  // position included.
+  EXPECT_EQ(Run("f i=1:1:3 s i=i_\"x\" w i"), "1x2x3x");
+  EXPECT_EQ(Run("s i=\"ab^cd\" w $p(i,\"^\",2) f i=12345:1:12345 w \"|\",$p(i,\"^\",2),\"|\",i"),
+            "cd||12345");
 }
 
 TEST_F(EngineTest, CopiesOfComputedNumbersKeepBothForms) {

@@ -128,7 +128,13 @@ Flow Interpreter::ExecFor(Frame& f, const Line& line, std::size_t index, const C
     bool up = !step.IsNegative();
     for (;;) {
       if (limit && (up ? Compare(value, *limit) > 0 : Compare(value, *limit) < 0)) break;
-      Set(var, Value::Num(value));
+      // A defined plain local takes the number in place; anything else
+      // (first pass, subscripted, killed by the body) is set the long way.
+      Var* plain = !var.global && var.subs.empty() ? FastVar(var.sym, var.name) : nullptr;
+      if (plain && plain->root)
+        plain->root->SetNum(value);
+      else
+        Set(var, Value::Num(value));
       Step();
       if (auto flow = body()) return *flow;
       // The body may have changed the variable: the next value counts from it.

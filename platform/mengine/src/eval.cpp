@@ -205,11 +205,7 @@ std::optional<Value> Interpreter::Get(const Ref& r) {
   return Value::Str(std::move(*s));
 }
 
-const Value* Interpreter::Peek(const Ref& r, Value& scratch) {
-  if (!r.global && r.subs.empty()) {
-    Var* v = FastVar(r.sym, r.name);
-    return v && v->root ? &*v->root : nullptr;
-  }
+const Value* Interpreter::PeekSlow(const Ref& r, Value& scratch) {
   auto v = Get(r);
   if (!v) return nullptr;
   scratch = std::move(*v);

@@ -221,9 +221,14 @@ class Interpreter {
   static void AppendSubscript(std::string& key, const Value& v);
   GlobalStore& Store(const Ref& r);
   std::optional<Value> Get(const Ref& r);
-  // A local's value in place (null when undefined); globals are copied into
-  // scratch. Valid until the next change of a variable.
-  const Value* Peek(const Ref& r, Value& scratch);
+  // A local's value in place (null when undefined); globals and subscripted
+  // locals are copied into scratch. Valid until the next change of a variable.
+  const Value* Peek(const Ref& r, Value& scratch) {
+    if (r.global || !r.subs.empty()) return PeekSlow(r, scratch);
+    Var* v = FastVar(r.sym, r.name);
+    return v && v->root ? &*v->root : nullptr;
+  }
+  const Value* PeekSlow(const Ref& r, Value& scratch);
   void Set(const Ref& r, Value v);
   void Kill(const Ref& r);
   int Data(const Ref& r);

@@ -88,6 +88,12 @@ class Value {
     if (!(has_ & kNum)) MakeNum();
     return n_;
   }
+  // Makes this value the number n; the old string's buffer stays for reuse.
+  void SetNum(const Number& n) {
+    n_ = n;
+    has_ = kNum;
+    piece_.reset();
+  }
   // Appends to the string form (the number form is dropped).
   void Append(std::string_view tail) {
     str();
