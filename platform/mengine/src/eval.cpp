@@ -370,86 +370,100 @@ std::string Interpreter::ZWriteValue(const Value& v) const {
 
 // ---- expressions ----
 
+// The dispatch stays small (its entry and exit are paid on every
+// evaluation); the heavier kinds have functions of their own.
 Value Interpreter::Eval(const Expr& e) {
   switch (e.kind) {
     case ExprKind::Literal:
       return e.literal;
-    case ExprKind::Local: {
+    case ExprKind::Local:
       if (e.args.empty()) {
-        Var* v = FastVar(e.sym, e.name);
-        if (v && v->root) return *v->root;
+        if (const Value* v = PlainLocal(e)) return *v;
         Throw("UNDEFINED", "*" + e.name);
       }
-      std::string key = LocalKey(e);
-      Var* v = FastVar(e.sym, e.name);
-      if (v) {
-        auto it = v->nodes.find(key);
-        if (it != v->nodes.end()) return it->second;
-      }
-      Undefined(Resolve(e));
-    }
-    case ExprKind::Global: {
-      Ref r = Resolve(e);
-      auto v = Get(r);
-      if (!v) Undefined(r);
-      return std::move(*v);
-    }
-    case ExprKind::Indirect: {
-      if (!e.subscript_indirect) {
-        // @x in a value position may name a variable or hold any atom.
-        DepthGuard guard(indirection_depth_, 64);
-        std::string text = Eval(*e.args[0]).str();
-        std::shared_ptr<const Expr> parsed;
-        auto it = name_cache_.find(text);
-        if (it != name_cache_.end()) {
-          parsed = it->second;
-        } else {
-          try {
-            parsed = ParseNameText(text, limits_.max_nesting);
-          } catch (const MError&) {
-            parsed = ParseExpressionText(text, limits_.max_nesting);
-          }
-          if (name_cache_.size() > 256) name_cache_.clear();
-          name_cache_.emplace(text, parsed);
-        }
-        return Eval(*parsed);
-      }
-      Ref r = Resolve(e);
-      auto v = Get(r);
-      if (!v) Undefined(r);
-      return std::move(*v);
-    }
+      return EvalSubscripted(e);
+    case ExprKind::Global:
+      return EvalReference(e);
+    case ExprKind::Indirect:
+      return e.subscript_indirect ? EvalReference(e) : EvalIndirect(e);
     case ExprKind::Special:
       return Special(e);
     case ExprKind::Function:
       return CallFunction(e);
-    case ExprKind::Extrinsic: {
-      auto v = Call(Top(), *e.entry, true);
-      return v ? std::move(*v) : Value();
-    }
-    case ExprKind::Unary: {
-      Value v = Eval(*e.args[0]);
-      switch (static_cast<Op>(e.op)) {
-        case Op::Plus: return Value::Num(v.num());
-        case Op::Minus: return Value::Num(Negate(v.num()));
-        default: return Value::Bool(!v.truth());
-      }
-    }
+    case ExprKind::Extrinsic:
+      return EvalExtrinsic(e);
+    case ExprKind::Unary:
+      return EvalUnary(e);
     case ExprKind::Binary:
       return EvalBinary(e);
-    case ExprKind::PatternMatch: {
-      Value subject = Eval(*e.args[0]);
-      bool match;
-      if (e.pattern) {
-        match = MatchPattern(*e.pattern, subject.str());
-      } else {
-        auto p = ParsePatternText(Eval(*e.args[1]).str());
-        match = MatchPattern(*p, subject.str());
-      }
-      return Value::Bool(match != e.negated);
-    }
+    case ExprKind::PatternMatch:
+      return EvalPattern(e);
   }
   Throw("SYNTAX");
+}
+
+Value Interpreter::EvalSubscripted(const Expr& e) {
+  std::string key = LocalKey(e);
+  Var* v = FastVar(e.sym, e.name);
+  if (v) {
+    auto it = v->nodes.find(key);
+    if (it != v->nodes.end()) return it->second;
+  }
+  Undefined(Resolve(e));
+}
+
+// A global, or a name with subscript indirection (@x@(subs)).
+Value Interpreter::EvalReference(const Expr& e) {
+  Ref r = Resolve(e);
+  auto v = Get(r);
+  if (!v) Undefined(r);
+  return std::move(*v);
+}
+
+// @x in a value position may name a variable or hold any atom.
+Value Interpreter::EvalIndirect(const Expr& e) {
+  DepthGuard guard(indirection_depth_, 64);
+  std::string text = Eval(*e.args[0]).str();
+  std::shared_ptr<const Expr> parsed;
+  auto it = name_cache_.find(text);
+  if (it != name_cache_.end()) {
+    parsed = it->second;
+  } else {
+    try {
+      parsed = ParseNameText(text, limits_.max_nesting);
+    } catch (const MError&) {
+      parsed = ParseExpressionText(text, limits_.max_nesting);
+    }
+    if (name_cache_.size() > 256) name_cache_.clear();
+    name_cache_.emplace(text, parsed);
+  }
+  return Eval(*parsed);
+}
+
+Value Interpreter::EvalExtrinsic(const Expr& e) {
+  auto v = Call(Top(), *e.entry, true);
+  return v ? std::move(*v) : Value();
+}
+
+Value Interpreter::EvalUnary(const Expr& e) {
+  Value v = Eval(*e.args[0]);
+  switch (static_cast<Op>(e.op)) {
+    case Op::Plus: return Value::Num(v.num());
+    case Op::Minus: return Value::Num(Negate(v.num()));
+    default: return Value::Bool(!v.truth());
+  }
+}
+
+Value Interpreter::EvalPattern(const Expr& e) {
+  Value subject = Eval(*e.args[0]);
+  bool match;
+  if (e.pattern) {
+    match = MatchPattern(*e.pattern, subject.str());
+  } else {
+    auto p = ParsePatternText(Eval(*e.args[1]).str());
+    match = MatchPattern(*p, subject.str());
+  }
+  return Value::Bool(match != e.negated);
 }
 
 Value Interpreter::EvalBinary(const Expr& e) {

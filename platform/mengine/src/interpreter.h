@@ -181,6 +181,12 @@ class Interpreter {
 
   // Expressions and variables (eval.cpp).
   Value Eval(const Expr& e);
+  Value EvalSubscripted(const Expr& e);
+  Value EvalReference(const Expr& e);
+  Value EvalIndirect(const Expr& e);
+  Value EvalExtrinsic(const Expr& e);
+  Value EvalUnary(const Expr& e);
+  Value EvalPattern(const Expr& e);
   // A literal's or a plain local's value in place, anything else evaluated
   // into scratch. The common cases are inline; the rest is in eval.cpp.
   const Value& EvalRef(const Expr& e, Value& scratch) {
