@@ -33,6 +33,9 @@ unsigned char Lower(unsigned char c) {
   return c;
 }
 
+// Out of line, so that the argument count check inlines.
+[[noreturn]] void WrongArgumentCount() { Throw("FUNCTION"); }
+
 std::int64_t Clamp(std::int64_t v) { return std::clamp<std::int64_t>(v, -4000000000LL, 4000000000LL); }
 
 // Where the delimiter d next occurs in s from byte `from` (npos: nowhere).
@@ -133,7 +136,7 @@ Value Interpreter::CallFunction(const Expr& e) {
   auto int_arg = [&](std::size_t i) { return EvalNum(*a[i]).ToInt64(); };
   auto argc = a.size();
   auto need = [&](std::size_t lo, std::size_t hi) {
-    if (argc < lo || argc > hi) Throw("FUNCTION");
+    if (argc < lo || argc > hi) WrongArgumentCount();
   };
   switch (static_cast<Fn>(e.op)) {
     case Fn::Ascii: {
