@@ -296,6 +296,16 @@ TEST_F(EngineTest, CacheOnlyOperatorsAndFunctions) {
   EXPECT_EQ(Run("s y=$c(1)_\"q\" zw y"), "y=$c(1)_\"q\"\r\n");
 }
 
+TEST_F(EngineTest, WrongArgumentCountsAreFunctionErrors) {
+  // Found by the fuzzer: $QLENGTH and $QSUBSCRIPT read a first argument
+  // that was not there.
+  EXPECT_EQ(Eval("$ql()"), "ERR <FUNCTION>");
+  EXPECT_EQ(Eval("$qs()"), "ERR <FUNCTION>");
+  EXPECT_EQ(Eval("$ql(\"a(1)\",2)"), "ERR <FUNCTION>");
+  EXPECT_EQ(Eval("$qs(\"a(1)\")"), "ERR <FUNCTION>");
+  EXPECT_EQ(Eval("$ql(\"a(1,2)\")_$qs(\"a(1,2)\",2)_$case(1,1:\"x\")"), "22x");
+}
+
 }  // namespace
 
 namespace {

@@ -344,6 +344,7 @@ Value Interpreter::CallFunction(const Expr& e) {
     }
     case Fn::QLength:
     case Fn::QSubscript: {
+      need(1, static_cast<Fn>(e.op) == Fn::QLength ? 1 : 2);
       std::string text = arg(0).str();
       auto parsed = ParseNameText(text, limits_.max_nesting);
       if (parsed->kind == ExprKind::Indirect) Throw("FUNCTION");
