@@ -299,7 +299,11 @@ void Interpreter::ExecLock(const Command& c) {
     host_.Locks().ReleaseAll(job_);
     return;
   }
-  auto one = [&](const CmdArg& a) {
+  auto one = [&](auto& self, const CmdArg& a) -> void {
+    if (a.indirect) {  // the text may hold further indirection
+      for (const auto& ia : IndirectArgs(Cmd::Lock, *a.indirect)) self(self, ia);
+      return;
+    }
     std::vector<std::string> resources;
     for (const auto& t : a.targets) {
       Ref r = Resolve(*t);
@@ -316,13 +320,7 @@ void Interpreter::ExecLock(const Command& c) {
     if (!ok && Cancelled()) throw MError{"INTERRUPT", {}, true, false};
     if (a.timeout) test_ = ok;
   };
-  for (const auto& a : c.args) {
-    if (a.indirect) {
-      for (const auto& ia : IndirectArgs(Cmd::Lock, *a.indirect)) one(ia);
-    } else {
-      one(a);
-    }
-  }
+  for (const auto& a : c.args) one(one, a);
 }
 
 void Interpreter::Write(std::string_view text) {
@@ -600,6 +598,17 @@ void Interpreter::ExecRoutineCommand(const Command& c) {
   }
 }
 
+// DO @x: each argument the text holds, following further indirection.
+void Interpreter::DoIndirect(Frame& f, const Expr& text) {
+  for (const auto& ia : IndirectArgs(Cmd::Do, text)) {
+    if (ia.postcond && !Eval(*ia.postcond).truth()) continue;
+    if (ia.indirect)
+      DoIndirect(f, *ia.indirect);
+    else
+      Call(f, *ia.entry, false);
+  }
+}
+
 Flow Interpreter::ExecCommand(Frame& f, const Line& line, std::size_t index) {
   const Command& c = line.commands[index];
   switch (c.kind) {
@@ -668,10 +677,7 @@ Flow Interpreter::ExecCommand(Frame& f, const Line& line, std::size_t index) {
       }
       for (const auto& a : c.args) {
         if (a.indirect) {
-          for (const auto& ia : IndirectArgs(Cmd::Do, *a.indirect)) {
-            if (ia.postcond && !Eval(*ia.postcond).truth()) continue;
-            Call(f, *ia.entry, false);
-          }
+          DoIndirect(f, *a.indirect);
           if (a.postcond && !Eval(*a.postcond).truth()) continue;
           continue;
         }
@@ -682,14 +688,15 @@ Flow Interpreter::ExecCommand(Frame& f, const Line& line, std::size_t index) {
     }
     case Cmd::Goto: {
       for (const auto& a : c.args) {
+        // Argument indirection is followed to the end (@x may hold "@y").
         const CmdArg* arg = &a;
-        std::optional<IndirectList> holder;
-        if (a.indirect) {
-          holder.emplace(IndirectArgs(Cmd::Goto, *a.indirect));
-          arg = &holder->front();
+        std::vector<IndirectList> holders;
+        while (arg->indirect) {
+          holders.push_back(IndirectArgs(Cmd::Goto, *arg->indirect));
+          arg = &holders.back().front();
         }
         if (a.postcond && !Eval(*a.postcond).truth()) continue;
-        if (arg->postcond && !Eval(*arg->postcond).truth()) continue;
+        if (arg != &a && arg->postcond && !Eval(*arg->postcond).truth()) continue;
         Target t = ResolveEntry(f, *arg->entry);
         f.routine = t.routine;
         f.line = t.line;

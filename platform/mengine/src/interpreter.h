@@ -159,6 +159,7 @@ class Interpreter {
   Flow ExecCommand(Frame& f, const Line& line, std::size_t index);
   Flow ExecFor(Frame& f, const Line& line, std::size_t index, const Command& c);
   void ExecSet(const CmdArg& arg);
+  void DoIndirect(Frame& f, const Expr& text);
   void ExecKill(Frame& f, const CmdArg& arg);
   void ExecNew(Frame& f, const CmdArg& arg);
   void ExecLock(const Command& c);
