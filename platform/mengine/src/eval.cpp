@@ -579,7 +579,13 @@ const Value& Interpreter::EvalRefSlow(const Expr& e, Value& scratch) {
   return scratch;
 }
 
-Number Interpreter::EvalNumSlow(const Expr& e) { return Eval(e).num(); }
+Number Interpreter::EvalNumSlow(const Expr& e) {
+  // Functions ($LENGTH, $FIND...) and operators are called directly, not
+  // through Eval's dispatch.
+  if (e.kind == ExprKind::Function) return CallFunction(e).num();
+  if (e.kind == ExprKind::Binary) return EvalBinary(e).num();
+  return Eval(e).num();
+}
 
 // SET x=x_a_b...: appends to x in place instead of copying it, when the
 // appended parts cannot change variables.
