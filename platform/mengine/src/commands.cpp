@@ -165,7 +165,10 @@ void Interpreter::ExecSet(const CmdArg& arg) {
   }
   const Expr& e = *arg.expr;
   if (e.kind == ExprKind::Binary && static_cast<Op>(e.op) == Op::Concat && AppendInPlace(arg)) return;
-  Value v = Eval(e);
+  // Function calls and operators, the usual values, skip Eval's dispatch.
+  Value v = e.kind == ExprKind::Function ? CallFunction(e)
+            : e.kind == ExprKind::Binary ? EvalBinary(e)
+                                         : Eval(e);
   for (const auto& t : arg.targets) {
     // The last target takes the value itself, the others a copy.
     bool last = &t == &arg.targets.back();
