@@ -312,6 +312,10 @@ Value Interpreter::CallFunction(const Expr& e) {
         if (c.piece <= from && c.offset <= s.size() && SameDelimiter(c.delimiter, d)) {
           piece = c.piece;
           start = c.offset;
+          if (from > piece && c.next <= s.size()) {
+            ++piece;
+            start = c.next;
+          }
         }
       }
       while (piece < from) {
@@ -320,11 +324,12 @@ Value Interpreter::CallFunction(const Expr& e) {
         start = pos + d.size();
         ++piece;
       }
-      if (cacheable) {
-        PieceCache& c = sv.piece_cache();
-        if (!SameDelimiter(c.delimiter, d)) c.delimiter = d;
-        c.piece = piece;
-        c.offset = start;
+      PieceCache* c = cacheable ? &sv.piece_cache() : nullptr;
+      if (c) {
+        if (!SameDelimiter(c->delimiter, d)) c->delimiter = d;
+        c->piece = piece;
+        c->offset = start;
+        c->next = std::string::npos;
       }
       std::size_t end = start;
       for (;;) {
@@ -335,6 +340,7 @@ Value Interpreter::CallFunction(const Expr& e) {
         }
         if (piece == to) {
           end = pos;
+          if (c && to == from) c->next = pos + d.size();
           break;
         }
         end = pos + d.size();

@@ -16,13 +16,15 @@
 namespace mengine {
 
 // Where $PIECE last found a piece of this value: piece `piece` of the
-// delimiter `delimiter` starts at byte `offset`. Kept with the value, so that
-// a loop over the pieces of one string does not rescan it from the start;
-// any change of the value drops it.
+// delimiter `delimiter` starts at byte `offset`, and the piece after it at
+// `next` (npos when not known). Kept with the value, so that a loop over the
+// pieces of one string neither rescans it from the start nor scans any piece
+// twice; any change of the value drops it.
 struct PieceCache {
   std::string delimiter;
   std::int64_t piece = 1;
   std::size_t offset = 0;
+  std::size_t next = std::string::npos;
 };
 
 class Value {
