@@ -306,16 +306,14 @@ Value Interpreter::CallFunction(const Expr& e) {
       // Resume from where the last $PIECE of this value stopped.
       // Only a variable's value keeps a cache (literals belong to the shared tree).
       bool cacheable = &sv != &scratch && a[0]->kind == ExprKind::Local;
-      bool cached = cacheable && sv.has_piece_cache();
-      if (cached) {
-        const PieceCache& c = sv.piece_cache();
-        if (c.piece <= from && c.offset <= s.size() && SameDelimiter(c.delimiter, d)) {
-          piece = c.piece;
-          start = c.offset;
-          if (from > piece && c.next <= s.size()) {
-            ++piece;
-            start = c.next;
-          }
+      PieceCache* c = cacheable ? &sv.piece_cache() : nullptr;
+      bool same = c && SameDelimiter(c->delimiter, d);
+      if (same && c->piece <= from && c->offset <= s.size()) {
+        piece = c->piece;
+        start = c->offset;
+        if (from > piece && c->next <= s.size()) {
+          ++piece;
+          start = c->next;
         }
       }
       while (piece < from) {
@@ -324,9 +322,8 @@ Value Interpreter::CallFunction(const Expr& e) {
         start = pos + d.size();
         ++piece;
       }
-      PieceCache* c = cacheable ? &sv.piece_cache() : nullptr;
       if (c) {
-        if (!SameDelimiter(c->delimiter, d)) c->delimiter = d;
+        if (!same) c->delimiter = d;
         c->piece = piece;
         c->offset = start;
         c->next = std::string::npos;
