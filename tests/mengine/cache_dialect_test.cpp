@@ -108,6 +108,26 @@ TEST_F(EngineTest, ErrorNamesAndPlaces) {
   EXPECT_EQ(Run("d br^bad"), "ERR <SYNTAX>br^bad");
 }
 
+TEST_F(EngineTest, ArgumentIndirectionIsFollowedToTheEnd) {
+  // Found by the fuzzer: DO and GOTO took an argument that held more
+  // indirection for an entry reference.
+  Save("ind", {"ind ; targets", "one w \"one\" q", "two s x=1 w y q"});
+  EXPECT_EQ(Run("s a=\"@b\",b=\"one^ind\" d @a w \"-\""), "one-");
+  EXPECT_EQ(Run("s a=\"@b\",b=\"@c\",c=\"one^ind:1,one^ind:0\" d @a"), "one");
+  EXPECT_EQ(Run("k y s a=\"@b\",b=\"two^ind\" g @a"), "ERR <UNDEFINED>two^ind *y");
+  EXPECT_EQ(Run("s a=\"@a\" d @a"), "ERR <FRAMESTACK>");
+  EXPECT_EQ(Run("s a=\"@a\" g @a"), "ERR <FRAMESTACK>");
+  // A GOTO postcondition is evaluated once.
+  EXPECT_EQ(Run("k ^c g one^ind:$i(^c)>0"), "one");
+  EXPECT_EQ(Run("w ^c"), "1");
+  // LOCK through two levels takes the lock.
+  EXPECT_EQ(Run("s a=\"@b\",b=\"+^held2\" l @a"), "");
+  mengine::Process other(host_, Options());
+  EXPECT_EQ(other.Execute("l +^held2:0 s ^t=$t").error, false);
+  EXPECT_EQ(Eval("^t"), "0");
+  EXPECT_EQ(Run("l"), "");
+}
+
 TEST_F(EngineTest, RoutineBufferAndText) {
   EXPECT_EQ(Run("ZR  ZI \"buf ; made in the buffer\" ZI \"lab w \"\"hi\"\" q\" ZI \" q\" ZS buf"), "");
   EXPECT_EQ(Run("d lab^buf"), "hi");
@@ -294,6 +314,16 @@ TEST_F(EngineTest, CacheOnlyOperatorsAndFunctions) {
   EXPECT_EQ(Run("s ^c=5 w $i(^c),$i(^c,-2)"), "64");
   EXPECT_EQ(Run(R"(s x(1)="a",x(2,3)="b""" zw x)"), "x(1)=\"a\"\r\nx(2,3)=\"b\"\"\"\r\n");
   EXPECT_EQ(Run("s y=$c(1)_\"q\" zw y"), "y=$c(1)_\"q\"\r\n");
+}
+
+TEST_F(EngineTest, WrongArgumentCountsAreFunctionErrors) {
+  // Found by the fuzzer: $QLENGTH and $QSUBSCRIPT read a first argument
+  // that was not there.
+  EXPECT_EQ(Eval("$ql()"), "ERR <FUNCTION>");
+  EXPECT_EQ(Eval("$qs()"), "ERR <FUNCTION>");
+  EXPECT_EQ(Eval("$ql(\"a(1)\",2)"), "ERR <FUNCTION>");
+  EXPECT_EQ(Eval("$qs(\"a(1)\")"), "ERR <FUNCTION>");
+  EXPECT_EQ(Eval("$ql(\"a(1,2)\")_$qs(\"a(1,2)\",2)_$case(1,1:\"x\")"), "22x");
 }
 
 }  // namespace

@@ -128,10 +128,18 @@ Flow Interpreter::ExecFor(Frame& f, const Line& line, std::size_t index, const C
     bool up = !step.IsNegative();
     for (;;) {
       if (limit && (up ? Compare(value, *limit) > 0 : Compare(value, *limit) < 0)) break;
-      Set(var, Value::Num(value));
+      // A defined plain local takes the number in place; anything else
+      // (first pass, subscripted, killed by the body) is set the long way.
+      Var* plain = !var.global && var.subs.empty() ? FastVar(var.sym, var.name) : nullptr;
+      if (plain && plain->root)
+        plain->root->SetNum(value);
+      else
+        Set(var, Value::Num(value));
       Step();
       if (auto flow = body()) return *flow;
-      auto current = Get(var);
+      // The body may have changed the variable: the next value counts from it.
+      Value scratch;
+      const Value* current = Peek(var, scratch);
       if (!current) Undefined(var);
       value = Add(current->num(), step);
     }
@@ -155,18 +163,32 @@ void Interpreter::ExecSet(const CmdArg& arg) {
     for (const auto& a : IndirectArgs(Cmd::Set, *arg.indirect)) ExecSet(a);
     return;
   }
-  if (AppendInPlace(arg)) return;
-  Value v = Eval(*arg.expr);
+  const Expr& e = *arg.expr;
+  if (e.kind == ExprKind::Binary && static_cast<Op>(e.op) == Op::Concat && AppendInPlace(arg)) return;
+  // Function calls and operators, the usual values, skip Eval's dispatch.
+  Value v = e.kind == ExprKind::Function ? CallFunction(e)
+            : e.kind == ExprKind::Binary ? EvalBinary(e)
+                                         : Eval(e);
   for (const auto& t : arg.targets) {
+    // The last target takes the value itself, the others a copy.
+    bool last = &t == &arg.targets.back();
     if (t->kind == ExprKind::Local && t->args.empty()) {
       Var* fast = FastVar(t->sym, t->name);
-      (fast ? *fast : VarFor(t->name)).root = v;
+      Var& var = fast ? *fast : VarFor(t->name);
+      if (last)
+        var.root = std::move(v);
+      else
+        var.root = v;
       continue;
     }
     if (t->kind == ExprKind::Local) {
       std::string key = LocalKey(*t);
       Var* fast = FastVar(t->sym, t->name);
-      (fast ? *fast : VarFor(t->name)).nodes.insert_or_assign(std::move(key), v);
+      Var& var = fast ? *fast : VarFor(t->name);
+      if (last)
+        var.nodes.insert_or_assign(std::move(key), std::move(v));
+      else
+        var.nodes.insert_or_assign(std::move(key), v);
       continue;
     }
     switch (t->kind) {
@@ -280,7 +302,11 @@ void Interpreter::ExecLock(const Command& c) {
     host_.Locks().ReleaseAll(job_);
     return;
   }
-  auto one = [&](const CmdArg& a) {
+  auto one = [&](auto& self, const CmdArg& a) -> void {
+    if (a.indirect) {  // the text may hold further indirection
+      for (const auto& ia : IndirectArgs(Cmd::Lock, *a.indirect)) self(self, ia);
+      return;
+    }
     std::vector<std::string> resources;
     for (const auto& t : a.targets) {
       Ref r = Resolve(*t);
@@ -297,13 +323,7 @@ void Interpreter::ExecLock(const Command& c) {
     if (!ok && Cancelled()) throw MError{"INTERRUPT", {}, true, false};
     if (a.timeout) test_ = ok;
   };
-  for (const auto& a : c.args) {
-    if (a.indirect) {
-      for (const auto& ia : IndirectArgs(Cmd::Lock, *a.indirect)) one(ia);
-    } else {
-      one(a);
-    }
-  }
+  for (const auto& a : c.args) one(one, a);
 }
 
 void Interpreter::Write(std::string_view text) {
@@ -581,6 +601,17 @@ void Interpreter::ExecRoutineCommand(const Command& c) {
   }
 }
 
+// DO @x: each argument the text holds, following further indirection.
+void Interpreter::DoIndirect(Frame& f, const Expr& text) {
+  for (const auto& ia : IndirectArgs(Cmd::Do, text)) {
+    if (ia.postcond && !Eval(*ia.postcond).truth()) continue;
+    if (ia.indirect)
+      DoIndirect(f, *ia.indirect);
+    else
+      Call(f, *ia.entry, false);
+  }
+}
+
 Flow Interpreter::ExecCommand(Frame& f, const Line& line, std::size_t index) {
   const Command& c = line.commands[index];
   switch (c.kind) {
@@ -649,10 +680,7 @@ Flow Interpreter::ExecCommand(Frame& f, const Line& line, std::size_t index) {
       }
       for (const auto& a : c.args) {
         if (a.indirect) {
-          for (const auto& ia : IndirectArgs(Cmd::Do, *a.indirect)) {
-            if (ia.postcond && !Eval(*ia.postcond).truth()) continue;
-            Call(f, *ia.entry, false);
-          }
+          DoIndirect(f, *a.indirect);
           if (a.postcond && !Eval(*a.postcond).truth()) continue;
           continue;
         }
@@ -663,14 +691,15 @@ Flow Interpreter::ExecCommand(Frame& f, const Line& line, std::size_t index) {
     }
     case Cmd::Goto: {
       for (const auto& a : c.args) {
+        // Argument indirection is followed to the end (@x may hold "@y").
         const CmdArg* arg = &a;
-        std::optional<IndirectList> holder;
-        if (a.indirect) {
-          holder.emplace(IndirectArgs(Cmd::Goto, *a.indirect));
-          arg = &holder->front();
+        std::vector<IndirectList> holders;
+        while (arg->indirect) {
+          holders.push_back(IndirectArgs(Cmd::Goto, *arg->indirect));
+          arg = &holders.back().front();
         }
         if (a.postcond && !Eval(*a.postcond).truth()) continue;
-        if (arg->postcond && !Eval(*arg->postcond).truth()) continue;
+        if (arg != &a && arg->postcond && !Eval(*arg->postcond).truth()) continue;
         Target t = ResolveEntry(f, *arg->entry);
         f.routine = t.routine;
         f.line = t.line;

@@ -66,15 +66,12 @@ Var& Interpreter::VarFor(const std::string& name) {
 
 Var* Interpreter::FastVarSlow(std::uint32_t sym, const std::string& name) {
   if (sym == 0) return FindVar(name);
-  if (sym >= fast_.size()) {
-    fast_.resize(sym + 64, nullptr);
-    fast_epoch_.resize(sym + 64, 0);
-  }
-  if (fast_epoch_[sym] == epoch_) return fast_[sym];
-  Var* v = FindVar(name);
-  fast_[sym] = v;
-  fast_epoch_[sym] = epoch_;
-  return v;
+  if (sym >= fast_.size()) fast_.resize(sym + 64);
+  FastSlot& slot = fast_[sym];
+  if (slot.epoch == epoch_) return slot.var;
+  slot.var = FindVar(name);
+  slot.epoch = epoch_;
+  return slot.var;
 }
 
 Ref Interpreter::Resolve(const Expr& e, bool allow_empty_last) {
@@ -208,14 +205,21 @@ std::optional<Value> Interpreter::Get(const Ref& r) {
   return Value::Str(std::move(*s));
 }
 
-void Interpreter::Set(const Ref& r, const Value& v) {
+const Value* Interpreter::PeekSlow(const Ref& r, Value& scratch) {
+  auto v = Get(r);
+  if (!v) return nullptr;
+  scratch = std::move(*v);
+  return &scratch;
+}
+
+void Interpreter::Set(const Ref& r, Value v) {
   if (!r.global) {
     Var* fast = FastVar(r.sym, r.name);
     Var& var = fast ? *fast : VarFor(r.name);
     if (r.subs.empty())
-      var.root = v;
+      var.root = std::move(v);
     else
-      var.nodes.insert_or_assign(Key(r), v);
+      var.nodes.insert_or_assign(Key(r), std::move(v));
     return;
   }
   Store(r).Set(Key(r), v.str());
@@ -366,86 +370,100 @@ std::string Interpreter::ZWriteValue(const Value& v) const {
 
 // ---- expressions ----
 
+// The dispatch stays small (its entry and exit are paid on every
+// evaluation); the heavier kinds have functions of their own.
 Value Interpreter::Eval(const Expr& e) {
   switch (e.kind) {
     case ExprKind::Literal:
       return e.literal;
-    case ExprKind::Local: {
+    case ExprKind::Local:
       if (e.args.empty()) {
-        Var* v = FastVar(e.sym, e.name);
-        if (v && v->root) return *v->root;
+        if (const Value* v = PlainLocal(e)) return *v;
         Throw("UNDEFINED", "*" + e.name);
       }
-      std::string key = LocalKey(e);
-      Var* v = FastVar(e.sym, e.name);
-      if (v) {
-        auto it = v->nodes.find(key);
-        if (it != v->nodes.end()) return it->second;
-      }
-      Undefined(Resolve(e));
-    }
-    case ExprKind::Global: {
-      Ref r = Resolve(e);
-      auto v = Get(r);
-      if (!v) Undefined(r);
-      return std::move(*v);
-    }
-    case ExprKind::Indirect: {
-      if (!e.subscript_indirect) {
-        // @x in a value position may name a variable or hold any atom.
-        DepthGuard guard(indirection_depth_, 64);
-        std::string text = Eval(*e.args[0]).str();
-        std::shared_ptr<const Expr> parsed;
-        auto it = name_cache_.find(text);
-        if (it != name_cache_.end()) {
-          parsed = it->second;
-        } else {
-          try {
-            parsed = ParseNameText(text, limits_.max_nesting);
-          } catch (const MError&) {
-            parsed = ParseExpressionText(text, limits_.max_nesting);
-          }
-          if (name_cache_.size() > 256) name_cache_.clear();
-          name_cache_.emplace(text, parsed);
-        }
-        return Eval(*parsed);
-      }
-      Ref r = Resolve(e);
-      auto v = Get(r);
-      if (!v) Undefined(r);
-      return std::move(*v);
-    }
+      return EvalSubscripted(e);
+    case ExprKind::Global:
+      return EvalReference(e);
+    case ExprKind::Indirect:
+      return e.subscript_indirect ? EvalReference(e) : EvalIndirect(e);
     case ExprKind::Special:
       return Special(e);
     case ExprKind::Function:
       return CallFunction(e);
-    case ExprKind::Extrinsic: {
-      auto v = Call(Top(), *e.entry, true);
-      return v ? std::move(*v) : Value();
-    }
-    case ExprKind::Unary: {
-      Value v = Eval(*e.args[0]);
-      switch (static_cast<Op>(e.op)) {
-        case Op::Plus: return Value::Num(v.num());
-        case Op::Minus: return Value::Num(Negate(v.num()));
-        default: return Value::Bool(!v.truth());
-      }
-    }
+    case ExprKind::Extrinsic:
+      return EvalExtrinsic(e);
+    case ExprKind::Unary:
+      return EvalUnary(e);
     case ExprKind::Binary:
       return EvalBinary(e);
-    case ExprKind::PatternMatch: {
-      Value subject = Eval(*e.args[0]);
-      bool match;
-      if (e.pattern) {
-        match = MatchPattern(*e.pattern, subject.str());
-      } else {
-        auto p = ParsePatternText(Eval(*e.args[1]).str());
-        match = MatchPattern(*p, subject.str());
-      }
-      return Value::Bool(match != e.negated);
-    }
+    case ExprKind::PatternMatch:
+      return EvalPattern(e);
   }
   Throw("SYNTAX");
+}
+
+Value Interpreter::EvalSubscripted(const Expr& e) {
+  std::string key = LocalKey(e);
+  Var* v = FastVar(e.sym, e.name);
+  if (v) {
+    auto it = v->nodes.find(key);
+    if (it != v->nodes.end()) return it->second;
+  }
+  Undefined(Resolve(e));
+}
+
+// A global, or a name with subscript indirection (@x@(subs)).
+Value Interpreter::EvalReference(const Expr& e) {
+  Ref r = Resolve(e);
+  auto v = Get(r);
+  if (!v) Undefined(r);
+  return std::move(*v);
+}
+
+// @x in a value position may name a variable or hold any atom.
+Value Interpreter::EvalIndirect(const Expr& e) {
+  DepthGuard guard(indirection_depth_, 64);
+  std::string text = Eval(*e.args[0]).str();
+  std::shared_ptr<const Expr> parsed;
+  auto it = name_cache_.find(text);
+  if (it != name_cache_.end()) {
+    parsed = it->second;
+  } else {
+    try {
+      parsed = ParseNameText(text, limits_.max_nesting);
+    } catch (const MError&) {
+      parsed = ParseExpressionText(text, limits_.max_nesting);
+    }
+    if (name_cache_.size() > 256) name_cache_.clear();
+    name_cache_.emplace(text, parsed);
+  }
+  return Eval(*parsed);
+}
+
+Value Interpreter::EvalExtrinsic(const Expr& e) {
+  auto v = Call(Top(), *e.entry, true);
+  return v ? std::move(*v) : Value();
+}
+
+Value Interpreter::EvalUnary(const Expr& e) {
+  Value v = Eval(*e.args[0]);
+  switch (static_cast<Op>(e.op)) {
+    case Op::Plus: return Value::Num(v.num());
+    case Op::Minus: return Value::Num(Negate(v.num()));
+    default: return Value::Bool(!v.truth());
+  }
+}
+
+Value Interpreter::EvalPattern(const Expr& e) {
+  Value subject = Eval(*e.args[0]);
+  bool match;
+  if (e.pattern) {
+    match = MatchPattern(*e.pattern, subject.str());
+  } else {
+    auto p = ParsePatternText(Eval(*e.args[1]).str());
+    match = MatchPattern(*p, subject.str());
+  }
+  return Value::Bool(match != e.negated);
 }
 
 Value Interpreter::EvalBinary(const Expr& e) {
@@ -480,17 +498,34 @@ Value Interpreter::EvalBinary(const Expr& e) {
     }
     return Value::Bool(r != e.negated);
   }
+  switch (op) {
+    case Op::Add: case Op::Sub: case Op::Mul: case Op::Div: case Op::IntDiv: case Op::Mod:
+    case Op::Pow: case Op::Less: case Op::Greater: case Op::LessEq: case Op::GreaterEq: {
+      // Numeric operators need only the numbers: variables are read in place,
+      // the left number taken before the right side runs (it may change it).
+      const Number x = EvalNum(*e.args[0]);
+      const Number y = EvalNum(*e.args[1]);
+      switch (op) {
+        case Op::Add: return Value::Num(Add(x, y));
+        case Op::Sub: return Value::Num(Sub(x, y));
+        case Op::Mul: return Value::Num(Mul(x, y));
+        case Op::Div: return Value::Num(Div(x, y));
+        case Op::IntDiv: return Value::Num(IntDiv(x, y));
+        case Op::Mod: return Value::Num(Mod(x, y));
+        case Op::Pow: return Value::Num(Pow(x, y));
+        case Op::Less: return Value::Bool((Compare(x, y) < 0) != e.negated);
+        case Op::Greater: return Value::Bool((Compare(x, y) > 0) != e.negated);
+        case Op::LessEq: return Value::Bool((Compare(x, y) <= 0) != e.negated);
+        default: return Value::Bool((Compare(x, y) >= 0) != e.negated);
+      }
+    }
+    default:
+      break;
+  }
   Value a = Eval(*e.args[0]);
   Value b = Eval(*e.args[1]);
   bool r = false;
-  switch (static_cast<Op>(e.op)) {
-    case Op::Add: return Value::Num(Add(a.num(), b.num()));
-    case Op::Sub: return Value::Num(Sub(a.num(), b.num()));
-    case Op::Mul: return Value::Num(Mul(a.num(), b.num()));
-    case Op::Div: return Value::Num(Div(a.num(), b.num()));
-    case Op::IntDiv: return Value::Num(IntDiv(a.num(), b.num()));
-    case Op::Mod: return Value::Num(Mod(a.num(), b.num()));
-    case Op::Pow: return Value::Num(Pow(a.num(), b.num()));
+  switch (op) {
     case Op::Concat: {
       std::string s = a.TakeStr();
       const std::string& t = b.str();
@@ -499,10 +534,6 @@ Value Interpreter::EvalBinary(const Expr& e) {
       return Value::Str(std::move(s));
     }
     case Op::Equal: r = a.str() == b.str(); break;
-    case Op::Less: r = Compare(a.num(), b.num()) < 0; break;
-    case Op::Greater: r = Compare(a.num(), b.num()) > 0; break;
-    case Op::LessEq: r = Compare(a.num(), b.num()) <= 0; break;
-    case Op::GreaterEq: r = Compare(a.num(), b.num()) >= 0; break;
     case Op::Follows: r = a.str() > b.str(); break;
     case Op::SortsAfter: r = Collate(a, b) > 0; break;
     case Op::Contains: r = a.str().find(b.str()) != std::string::npos; break;
@@ -517,9 +548,7 @@ Value Interpreter::EvalBinary(const Expr& e) {
 
 namespace mengine {
 
-bool Interpreter::Pure(const Expr& e) {
-  std::int8_t known = e.pure.load(std::memory_order_relaxed);
-  if (known >= 0) return known != 0;
+bool Interpreter::PureSlow(const Expr& e) {
   bool pure = true;
   switch (e.kind) {
     case ExprKind::Literal:
@@ -545,15 +574,17 @@ bool Interpreter::Pure(const Expr& e) {
   return pure;
 }
 
-const Value& Interpreter::EvalRef(const Expr& e, Value& scratch) {
-  if (e.kind == ExprKind::Literal) return e.literal;
-  if (e.kind == ExprKind::Local && e.args.empty()) {
-    Var* v = FastVar(e.sym, e.name);
-    if (v && v->root) return *v->root;
-    Throw("UNDEFINED", "*" + e.name);
-  }
+const Value& Interpreter::EvalRefSlow(const Expr& e, Value& scratch) {
   scratch = Eval(e);
   return scratch;
+}
+
+Number Interpreter::EvalNumSlow(const Expr& e) {
+  // Functions ($LENGTH, $FIND...) and operators are called directly, not
+  // through Eval's dispatch.
+  if (e.kind == ExprKind::Function) return CallFunction(e).num();
+  if (e.kind == ExprKind::Binary) return EvalBinary(e).num();
+  return Eval(e).num();
 }
 
 // SET x=x_a_b...: appends to x in place instead of copying it, when the
@@ -562,21 +593,37 @@ bool Interpreter::AppendInPlace(const CmdArg& arg) {
   if (arg.targets.size() != 1) return false;
   const Expr& target = *arg.targets.front();
   if (target.kind != ExprKind::Local || !target.args.empty()) return false;
-  std::vector<const Expr*> tails;
+  // The appended parts, last first; a longer chain takes the general path.
+  // A fixed array, because this runs once per SET and must not allocate.
+  constexpr std::size_t kMaxTails = 16;
+  const Expr* tails[kMaxTails];
+  std::size_t count = 0;
   const Expr* e = arg.expr.get();
   while (e->kind == ExprKind::Binary && static_cast<Op>(e->op) == Op::Concat) {
-    if (!Pure(*e->args[1])) return false;
-    tails.push_back(e->args[1].get());
+    if (count == kMaxTails || !Pure(*e->args[1])) return false;
+    tails[count++] = e->args[1].get();
     e = e->args[0].get();
   }
-  if (tails.empty() || e->kind != ExprKind::Local || !e->args.empty() || e->sym != target.sym)
+  if (count == 0 || e->kind != ExprKind::Local || !e->args.empty() || e->sym != target.sym)
     return false;
   Var* v = FastVar(target.sym, target.name);
   if (!v || !v->root) return false;
+  // The parts are evaluated before x changes, so that one reading x (x_x)
+  // sees the old value.
   std::string added;
-  for (auto it = tails.rbegin(); it != tails.rend(); ++it) {
-    Value scratch;
-    added += EvalRef(**it, scratch).str();
+  while (count > 0) {
+    const Expr& tail = *tails[--count];
+    if (tail.kind == ExprKind::Literal) {
+      added += tail.literal.str();
+    } else if (const Value* local = PlainLocal(tail)) {
+      added += local->str();
+    } else {
+      Value part = Eval(tail);
+      if (part.IsNumberOnly())
+        part.num().AppendTo(added);  // no string made only to be copied
+      else
+        added += part.str();
+    }
   }
   CheckLength(v->root->str().size() + added.size());
   v->root->Append(added);

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "dates.h"
 #include "interpreter.h"
@@ -32,7 +33,23 @@ unsigned char Lower(unsigned char c) {
   return c;
 }
 
+// Out of line, so that the argument count check inlines.
+[[noreturn]] void WrongArgumentCount() { Throw("FUNCTION"); }
+
 std::int64_t Clamp(std::int64_t v) { return std::clamp<std::int64_t>(v, -4000000000LL, 4000000000LL); }
+
+// Where the delimiter d next occurs in s from byte `from` (npos: nowhere).
+// Single-byte delimiters, the usual case, are found with memchr.
+std::size_t FindDelimiter(const std::string& s, const std::string& d, std::size_t from) {
+  if (d.size() != 1) return s.find(d, from);
+  if (from >= s.size()) return std::string::npos;
+  const void* hit = std::memchr(s.data() + from, d[0], s.size() - from);
+  return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - s.data()) : std::string::npos;
+}
+
+bool SameDelimiter(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && (a.size() == 1 ? a[0] == b[0] : a == b);
+}
 
 // Rounds n to `decimals` places (half away from zero) and writes it with a
 // leading zero before the point, as $JUSTIFY and $FNUMBER do.
@@ -116,9 +133,10 @@ Value Interpreter::CallFunction(const Expr& e) {
   CheckStack();
   const auto& a = e.args;
   auto arg = [&](std::size_t i) { return Eval(*a[i]); };
+  auto int_arg = [&](std::size_t i) { return EvalNum(*a[i]).ToInt64(); };
   auto argc = a.size();
   auto need = [&](std::size_t lo, std::size_t hi) {
-    if (argc < lo || argc > hi) Throw("FUNCTION");
+    if (argc < lo || argc > hi) WrongArgumentCount();
   };
   switch (static_cast<Fn>(e.op)) {
     case Fn::Ascii: {
@@ -150,12 +168,12 @@ Value Interpreter::CallFunction(const Expr& e) {
       bool pure_rest = (argc < 2 || Pure(*a[1])) && (argc < 3 || Pure(*a[2]));
       const Value& sv = pure_rest ? EvalRef(*a[0], scratch) : (scratch = arg(0));
       const std::string& s = sv.str();
-      std::int64_t from = argc > 1 ? Clamp(arg(1).Int64()) : 1;
-      std::int64_t to = argc > 2 ? Clamp(arg(2).Int64()) : from;
+      std::int64_t from = argc > 1 ? Clamp(int_arg(1)) : 1;
+      std::int64_t to = argc > 2 ? Clamp(int_arg(2)) : from;
       if (from < 1) from = 1;
       if (to > static_cast<std::int64_t>(s.size())) to = static_cast<std::int64_t>(s.size());
       if (to < from) return Value();
-      return Value::Str(s.substr(static_cast<std::size_t>(from - 1), static_cast<std::size_t>(to - from + 1)));
+      return Value::Str(s, static_cast<std::size_t>(from - 1), static_cast<std::size_t>(to - from + 1));
     }
     case Fn::Find: {
       need(2, 3);
@@ -279,8 +297,8 @@ Value Interpreter::CallFunction(const Expr& e) {
       const Value& sv = pure_rest ? EvalRef(*a[0], scratch) : (scratch = arg(0));
       const std::string& s = sv.str();
       const std::string& d = EvalRef(*a[1], dscratch).str();
-      std::int64_t from = argc > 2 ? Clamp(arg(2).Int64()) : 1;
-      std::int64_t to = argc > 3 ? Clamp(arg(3).Int64()) : from;
+      std::int64_t from = argc > 2 ? Clamp(int_arg(2)) : 1;
+      std::int64_t to = argc > 3 ? Clamp(int_arg(3)) : from;
       if (d.empty() || to < from || to < 1) return Value();
       if (from < 1) from = 1;
       std::size_t start = 0;
@@ -288,44 +306,48 @@ Value Interpreter::CallFunction(const Expr& e) {
       // Resume from where the last $PIECE of this value stopped.
       // Only a variable's value keeps a cache (literals belong to the shared tree).
       bool cacheable = &sv != &scratch && a[0]->kind == ExprKind::Local;
-      bool cached = cacheable && sv.has_piece_cache();
-      if (cached) {
-        const PieceCache& c = sv.piece_cache();
-        if (c.delimiter == d && c.piece <= from && c.offset <= s.size()) {
-          piece = c.piece;
-          start = c.offset;
+      PieceCache* c = cacheable ? &sv.piece_cache() : nullptr;
+      bool same = c && SameDelimiter(c->delimiter, d);
+      if (same && c->piece <= from && c->offset <= s.size()) {
+        piece = c->piece;
+        start = c->offset;
+        if (from > piece && c->next <= s.size()) {
+          ++piece;
+          start = c->next;
         }
       }
       while (piece < from) {
-        std::size_t pos = s.find(d, start);
+        std::size_t pos = FindDelimiter(s, d, start);
         if (pos == std::string::npos) return Value();
         start = pos + d.size();
         ++piece;
       }
-      if (cacheable) {
-        PieceCache& c = sv.piece_cache();
-        if (c.delimiter != d) c.delimiter = d;
-        c.piece = piece;
-        c.offset = start;
+      if (c) {
+        if (!same) c->delimiter = d;
+        c->piece = piece;
+        c->offset = start;
+        c->next = std::string::npos;
       }
       std::size_t end = start;
       for (;;) {
-        std::size_t pos = s.find(d, end);
+        std::size_t pos = FindDelimiter(s, d, end);
         if (pos == std::string::npos) {
           end = s.size();
           break;
         }
         if (piece == to) {
           end = pos;
+          if (c && to == from) c->next = pos + d.size();
           break;
         }
         end = pos + d.size();
         ++piece;
       }
-      return Value::Str(s.substr(start, end - start));
+      return Value::Str(s, start, end - start);
     }
     case Fn::QLength:
     case Fn::QSubscript: {
+      need(1, static_cast<Fn>(e.op) == Fn::QLength ? 1 : 2);
       std::string text = arg(0).str();
       auto parsed = ParseNameText(text, limits_.max_nesting);
       if (parsed->kind == ExprKind::Indirect) Throw("FUNCTION");

@@ -99,17 +99,15 @@ void Interpreter::MarkStackBase() {
   stack_base_ = reinterpret_cast<std::uintptr_t>(&probe);
 }
 
-void Interpreter::CheckStack() const {
-  char probe = 0;
-  auto here = reinterpret_cast<std::uintptr_t>(&probe);
-  if (stack_base_ > here && stack_base_ - here > limits_.max_native_stack) Throw("FRAMESTACK");
-}
-
-void Interpreter::Step() {
-  ++steps_;
+void Interpreter::CheckBudget() {
   if (limits_.max_steps && steps_ > limits_.max_steps) budget_hit_ = true;
   if ((steps_ & 255) == 0 && Cancelled()) budget_hit_ = true;
-  if (budget_hit_) throw MError{"INTERRUPT", {}, true, false};
+  if (budget_hit_) {
+    next_budget_check_ = 0;  // every further step ends here too
+    throw MError{"INTERRUPT", {}, true, false};
+  }
+  next_budget_check_ = (steps_ | 255) + 1;
+  if (limits_.max_steps && limits_.max_steps < next_budget_check_) next_budget_check_ = limits_.max_steps + 1;
 }
 
 // ---- errors ----
@@ -273,6 +271,11 @@ Flow Interpreter::ExecLine(Frame& f, const Line& line, std::size_t from) {
     const Command& c = line.commands[i];
     Step();
     if (c.postcond && !Eval(*c.postcond).truth()) continue;
+    if (c.kind == Cmd::Set) {
+      // The most frequent command, run here rather than through ExecCommand.
+      for (const auto& a : c.args) ExecSet(a);
+      continue;
+    }
     if (c.kind == Cmd::For) return ExecFor(f, line, i, c);
     if (c.kind == Cmd::If) {
       if (c.argless) {
@@ -372,6 +375,7 @@ Result Interpreter::Execute(std::string_view text) {
   while (!trimmed.empty() && (trimmed.front() == ' ' || trimmed.front() == '\t')) trimmed.remove_prefix(1);
   if (!trimmed.empty() && trimmed.front() == '$') return Evaluate(trimmed);
   steps_ = 0;
+  next_budget_check_ = 0;
   budget_hit_ = false;
   MarkStackBase();
   has_deadline_ = limits_.max_time.count() > 0;
@@ -421,6 +425,7 @@ Result Interpreter::Evaluate(std::string_view text) {
     return r;
   }
   steps_ = 0;
+  next_budget_check_ = 0;
   budget_hit_ = false;
   MarkStackBase();
   has_deadline_ = limits_.max_time.count() > 0;
@@ -463,6 +468,7 @@ Result Interpreter::RunEntry(const JobRequest& request) {
   parent_job_ = request.parent_job;
   MarkStackBase();
   steps_ = 0;
+  next_budget_check_ = 0;
   budget_hit_ = false;
   has_deadline_ = limits_.max_time.count() > 0;
   if (has_deadline_) deadline_ = std::chrono::steady_clock::now() + limits_.max_time;

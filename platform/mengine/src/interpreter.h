@@ -137,8 +137,17 @@ class Interpreter {
   Target ResolveEntry(const Frame& f, const EntryRef& entry);
   std::shared_ptr<const Routine> LoadRoutine(const std::string& name);
   std::shared_ptr<const Line> ParseXecute(const std::string& text);
-  void Step();
-  void CheckStack() const;
+  // Counts one step of the budget; the limits are looked at only every 256
+  // steps and when the step limit is reached.
+  void Step() {
+    if (++steps_ >= next_budget_check_) CheckBudget();
+  }
+  void CheckBudget();
+  void CheckStack() const {
+    char probe = 0;
+    auto here = reinterpret_cast<std::uintptr_t>(&probe);
+    if (stack_base_ > here && stack_base_ - here > limits_.max_native_stack) Throw("FRAMESTACK");
+  }
   void MarkStackBase();
   bool Cancelled();
   Frame& Top() { return *frames_.back(); }
@@ -150,6 +159,7 @@ class Interpreter {
   Flow ExecCommand(Frame& f, const Line& line, std::size_t index);
   Flow ExecFor(Frame& f, const Line& line, std::size_t index, const Command& c);
   void ExecSet(const CmdArg& arg);
+  void DoIndirect(Frame& f, const Expr& text);
   void ExecKill(Frame& f, const CmdArg& arg);
   void ExecNew(Frame& f, const CmdArg& arg);
   void ExecLock(const Command& c);
@@ -172,8 +182,40 @@ class Interpreter {
 
   // Expressions and variables (eval.cpp).
   Value Eval(const Expr& e);
-  const Value& EvalRef(const Expr& e, Value& scratch);
-  static bool Pure(const Expr& e);
+  Value EvalSubscripted(const Expr& e);
+  Value EvalReference(const Expr& e);
+  Value EvalIndirect(const Expr& e);
+  Value EvalExtrinsic(const Expr& e);
+  Value EvalUnary(const Expr& e);
+  Value EvalPattern(const Expr& e);
+  // A literal's or a plain local's value in place, anything else evaluated
+  // into scratch. The common cases are inline; the rest is in eval.cpp.
+  const Value& EvalRef(const Expr& e, Value& scratch) {
+    if (e.kind == ExprKind::Literal) return e.literal;
+    if (const Value* v = PlainLocal(e)) return *v;
+    return EvalRefSlow(e, scratch);
+  }
+  const Value& EvalRefSlow(const Expr& e, Value& scratch);
+  // The number of an expression, reading a variable in place.
+  Number EvalNum(const Expr& e) {
+    if (e.kind == ExprKind::Literal) return e.literal.num();
+    if (const Value* v = PlainLocal(e)) return v->num();
+    return EvalNumSlow(e);
+  }
+  Number EvalNumSlow(const Expr& e);
+  // The value of an unsubscripted local that is defined, else null.
+  const Value* PlainLocal(const Expr& e) {
+    if (e.kind != ExprKind::Local || !e.args.empty()) return nullptr;
+    Var* v = FastVar(e.sym, e.name);
+    return v && v->root ? &*v->root : nullptr;
+  }
+  // True when evaluating e cannot change a variable (no extrinsic,
+  // indirection, $INCREMENT...); the answer is kept in the node.
+  static bool Pure(const Expr& e) {
+    std::int8_t known = e.pure.load(std::memory_order_relaxed);
+    return known >= 0 ? known != 0 : PureSlow(e);
+  }
+  static bool PureSlow(const Expr& e);
   bool AppendInPlace(const CmdArg& arg);
   Value EvalBinary(const Expr& e);
   bool IsReference(const Expr& e) const {
@@ -186,16 +228,25 @@ class Interpreter {
   static void AppendSubscript(std::string& key, const Value& v);
   GlobalStore& Store(const Ref& r);
   std::optional<Value> Get(const Ref& r);
-  void Set(const Ref& r, const Value& v);
+  // A local's value in place (null when undefined); globals and subscripted
+  // locals are copied into scratch. Valid until the next change of a variable.
+  const Value* Peek(const Ref& r, Value& scratch) {
+    if (r.global || !r.subs.empty()) return PeekSlow(r, scratch);
+    Var* v = FastVar(r.sym, r.name);
+    return v && v->root ? &*v->root : nullptr;
+  }
+  const Value* PeekSlow(const Ref& r, Value& scratch);
+  void Set(const Ref& r, Value v);
   void Kill(const Ref& r);
   int Data(const Ref& r);
   std::optional<Value> Order(const Ref& r, bool reverse);
   std::optional<std::string> QueryRef(const Ref& r, bool reverse);
   Var* FindVar(const std::string& name) const;
   // FindVar through a per-process table indexed by interned name, valid
-  // while no binding changes (epoch_).
+  // while no binding changes (epoch_). Slot 0 (no interned name) keeps
+  // epoch 0, which epoch_ never is, so it always takes the slow path.
   Var* FastVar(std::uint32_t sym, const std::string& name) {
-    if (sym != 0 && sym < fast_.size() && fast_epoch_[sym] == epoch_) return fast_[sym];
+    if (sym < fast_.size() && fast_[sym].epoch == epoch_) return fast_[sym].var;
     return FastVarSlow(sym, name);
   }
   Var* FastVarSlow(std::uint32_t sym, const std::string& name);
@@ -225,8 +276,11 @@ class Interpreter {
   std::uint64_t last_child_ = 0;
   std::unordered_map<std::string, VarPtr, NameHash> symtab_;
   std::uint64_t epoch_ = 1;  // bumped whenever a name is bound, rebound or unbound
-  std::vector<Var*> fast_;
-  std::vector<std::uint64_t> fast_epoch_;
+  struct FastSlot {
+    Var* var = nullptr;
+    std::uint64_t epoch = 0;
+  };
+  std::vector<FastSlot> fast_;
   std::vector<std::unique_ptr<Frame>> frames_;
   bool test_ = false;
   std::optional<Value> quit_value_;
@@ -237,6 +291,7 @@ class Interpreter {
   bool halted_ = false;
   std::atomic<bool> stop_{false};
   std::uint64_t steps_ = 0;
+  std::uint64_t next_budget_check_ = 0;
   std::chrono::steady_clock::time_point deadline_;
   bool has_deadline_ = false;
   bool budget_hit_ = false;

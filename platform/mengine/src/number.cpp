@@ -191,27 +191,35 @@ void Number::AppendTo(std::string& out) const {
     out.push_back('0');
     return;
   }
-  char digits[24];
-  std::uint64_t mag = mant < 0 ? static_cast<std::uint64_t>(-mant) : static_cast<std::uint64_t>(mant);
-  int n = 0;
-  while (mag > 0) {
-    digits[n++] = static_cast<char>('0' + mag % 10);
-    mag /= 10;
-  }
+  // The digits are written from the end of buf backwards.
   char buf[24];
-  for (int i = 0; i < n; ++i) buf[i] = digits[n - 1 - i];
+  char* end = buf + sizeof buf;
+  char* first = end;
+  std::uint64_t mag = mant < 0 ? static_cast<std::uint64_t>(-mant) : static_cast<std::uint64_t>(mant);
+  do {
+    *--first = static_cast<char>('0' + mag % 10);
+    mag /= 10;
+  } while (mag > 0);
+  if (exp == 0) {
+    // Integers below 10^18, the common case: sign and digits in one append.
+    if (mant < 0) *--first = '-';
+    out.append(first, static_cast<std::size_t>(end - first));
+    return;
+  }
+  int n = static_cast<int>(end - first);
+  const char* digits = first;
   if (mant < 0) out.push_back('-');
   if (exp >= 0) {
-    out.append(buf, static_cast<std::size_t>(n));
+    out.append(digits, static_cast<std::size_t>(n));
     out.append(static_cast<std::size_t>(exp), '0');
   } else if (-exp >= n) {
     out.push_back('.');
     out.append(static_cast<std::size_t>(-exp - n), '0');
-    out.append(buf, static_cast<std::size_t>(n));
+    out.append(digits, static_cast<std::size_t>(n));
   } else {
-    out.append(buf, static_cast<std::size_t>(n + exp));
+    out.append(digits, static_cast<std::size_t>(n + exp));
     out.push_back('.');
-    out.append(buf + n + exp, static_cast<std::size_t>(-exp));
+    out.append(digits + n + exp, static_cast<std::size_t>(-exp));
   }
 }
 
@@ -248,15 +256,9 @@ Number Negate(const Number& a) {
   return r;
 }
 
-Number Add(const Number& a, const Number& b) {
+Number AddAligned(const Number& a, const Number& b) {
   if (a.mant == 0) return b;
   if (b.mant == 0) return a;
-  if (a.exp == 0 && b.exp == 0) {
-    // Integers below 10^18 are kept with exponent 0: no rounding to do.
-    std::int64_t sum = a.mant + b.mant;
-    constexpr std::int64_t kLimit = 1000000000000000000LL;
-    if (sum > -kLimit && sum < kLimit) return Number{sum, 0};
-  }
   if (a.exp == b.exp) return Normalize(static_cast<Wide>(a.mant) + b.mant, a.exp);
   Wide ma, mb;
   long e;
@@ -322,7 +324,7 @@ Number Mod(const Number& a, const Number& b) {
   return Sub(a, Mul(b, f));
 }
 
-int Compare(const Number& a, const Number& b) {
+int CompareAligned(const Number& a, const Number& b) {
   if (a.mant == b.mant && a.exp == b.exp) return 0;
   if ((a.mant < 0) != (b.mant < 0)) return a.mant < 0 ? -1 : 1;
   if (a.mant == 0) return b.mant > 0 ? -1 : 1;

@@ -34,7 +34,19 @@ struct Number {
 
 // Arithmetic; each throws MError(<MAXNUMBER>) on overflow and <DIVIDE> on
 // division by zero (errors.h).
-Number Add(const Number& a, const Number& b);
+Number AddAligned(const Number& a, const Number& b);
+int CompareAligned(const Number& a, const Number& b);
+
+// Integers below 10^18 (exponent 0), the loop counters and sums, add without
+// rounding; the rest goes to AddAligned.
+inline Number Add(const Number& a, const Number& b) {
+  constexpr std::int64_t kLimit = 1000000000000000000LL;
+  if (a.exp == 0 && b.exp == 0) {
+    std::int64_t sum = a.mant + b.mant;  // |a|, |b| < 10^18: cannot overflow
+    if (sum > -kLimit && sum < kLimit) return Number{sum, 0};
+  }
+  return AddAligned(a, b);
+}
 Number Sub(const Number& a, const Number& b);
 Number Mul(const Number& a, const Number& b);
 Number Div(const Number& a, const Number& b);
@@ -42,7 +54,11 @@ Number IntDiv(const Number& a, const Number& b);
 Number Mod(const Number& a, const Number& b);
 Number Pow(const Number& a, const Number& b);
 Number Negate(const Number& a);
-int Compare(const Number& a, const Number& b);  // -1, 0, 1
+// -1, 0, 1. Numbers of one exponent compare by their significands.
+inline int Compare(const Number& a, const Number& b) {
+  if (a.exp == b.exp) return a.mant < b.mant ? -1 : a.mant > b.mant ? 1 : 0;
+  return CompareAligned(a, b);
+}
 
 }  // namespace mengine
 

@@ -3,6 +3,7 @@
 #ifndef MENGINE_VALUE_H
 #define MENGINE_VALUE_H
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -15,23 +16,31 @@
 namespace mengine {
 
 // Where $PIECE last found a piece of this value: piece `piece` of the
-// delimiter `delimiter` starts at byte `offset`. Kept with the value, so that
-// a loop over the pieces of one string does not rescan it from the start;
-// any change of the value drops it.
+// delimiter `delimiter` starts at byte `offset`, and the piece after it at
+// `next` (npos when not known). Kept with the value, so that a loop over the
+// pieces of one string neither rescans it from the start nor scans any piece
+// twice; any change of the value drops it.
 struct PieceCache {
   std::string delimiter;
   std::int64_t piece = 1;
   std::size_t offset = 0;
+  std::size_t next = std::string::npos;
 };
 
 class Value {
  public:
+  // A value without its string form (a computed number) copies and moves
+  // only the number: the string is made again when it is asked for.
   Value() : has_(kStr) {}
-  Value(const Value& o) : s_(o.s_), n_(o.n_), has_(o.has_) {}
-  Value(Value&& o) noexcept : s_(std::move(o.s_)), n_(o.n_), has_(o.has_), piece_(std::move(o.piece_)) {}
+  Value(const Value& o) : n_(o.n_), has_(o.has_) {
+    if (has_ & kStr) s_ = o.s_;
+  }
+  Value(Value&& o) noexcept : n_(o.n_), has_(o.has_), piece_(std::move(o.piece_)) {
+    if (has_ & kStr) s_ = std::move(o.s_);
+  }
   Value& operator=(const Value& o) {
     if (this != &o) {
-      s_ = o.s_;
+      if (o.has_ & kStr) s_ = o.s_;
       n_ = o.n_;
       has_ = o.has_;
       piece_.reset();
@@ -39,15 +48,15 @@ class Value {
     return *this;
   }
   Value& operator=(Value&& o) noexcept {
-    s_ = std::move(o.s_);
+    if (o.has_ & kStr) s_ = std::move(o.s_);
     n_ = o.n_;
     has_ = o.has_;
-    piece_ = std::move(o.piece_);
+    if (piece_ || o.piece_) piece_ = std::move(o.piece_);
     return *this;
   }
-  ~Value() = default;
+  [[gnu::always_inline]] ~Value() = default;
   PieceCache& piece_cache() const {
-    if (!piece_) piece_ = std::make_unique<PieceCache>();
+    if (!piece_) piece_.reset(new PieceCache);
     return *piece_;
   }
   bool has_piece_cache() const { return piece_ != nullptr; }
@@ -56,6 +65,11 @@ class Value {
     v.s_ = std::move(s);
     v.has_ = kStr;
     return v;
+  }
+  // Bytes pos..pos+n of s, copied straight into the new value.
+  static Value Str(const std::string& s, std::size_t pos, std::size_t n) {
+    pos = std::min(pos, s.size());
+    return Value(s.data() + pos, std::min(n, s.size() - pos));
   }
   static Value Num(const Number& n) {
     Value v;
@@ -66,20 +80,21 @@ class Value {
   static Value Int(std::int64_t i) { return Num(Number::FromInt(i)); }
   static Value Bool(bool b) { return Num(Number::FromInt(b ? 1 : 0)); }
 
+  // Each form is made on first use, out of line: reading a form that is
+  // there stays a test and a load.
   const std::string& str() const {
-    if (!(has_ & kStr)) {
-      s_.clear();
-      n_.AppendTo(s_);
-      has_ |= kStr;
-    }
+    if (!(has_ & kStr)) MakeStr();
     return s_;
   }
   const Number& num() const {
-    if (!(has_ & kNum)) {
-      n_ = Number::Parse(s_);
-      has_ |= kNum;
-    }
+    if (!(has_ & kNum)) MakeNum();
     return n_;
+  }
+  // Makes this value the number n; the old string's buffer stays for reuse.
+  void SetNum(const Number& n) {
+    n_ = n;
+    has_ = kNum;
+    piece_.reset();
   }
   // Appends to the string form (the number form is dropped).
   void Append(std::string_view tail) {
@@ -105,11 +120,19 @@ class Value {
   }
 
  private:
+  Value(const char* bytes, std::size_t n) : s_(bytes, n), has_(kStr) {}
+  // Deleting the cache is out of line so that destroying a value, done for
+  // every temporary, stays small enough to inline.
+  struct DropCache {
+    void operator()(PieceCache* c) const;
+  };
   static constexpr std::uint8_t kStr = 1, kNum = 2;
+  void MakeStr() const;
+  void MakeNum() const;
   mutable std::string s_;
   mutable Number n_;
   mutable std::uint8_t has_;
-  mutable std::unique_ptr<PieceCache> piece_;
+  mutable std::unique_ptr<PieceCache, DropCache> piece_;
 };
 
 }  // namespace mengine
