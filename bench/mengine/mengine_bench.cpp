@@ -46,18 +46,19 @@ std::string FindGtm() {
   return {};
 }
 
-// GT.M time of each program in seconds (best of three), measured once.
-const std::map<std::string, double>& GtmTimes() {
-  static const std::map<std::string, double> times = [] {
-    std::map<std::string, double> out;
-    std::string dist = FindGtm();
+// GT.M, set up once: a routine with a timing label per program and a global
+// directory in a temporary folder. Empty when GT.M is not installed.
+class Gtm {
+ public:
+  Gtm() {
+    const std::string dist = FindGtm();
     if (dist.empty()) {
       std::fprintf(stderr, "GT.M not installed (Debian package fis-gtm): no ratios\n");
-      return out;
+      return;
     }
-    fs::path dir = fs::temp_directory_path() / "mengine-bench-gtm";
-    fs::create_directories(dir);
-    std::ofstream m(dir / "bench.m");
+    dir_ = fs::temp_directory_path() / "mengine-bench-gtm";
+    fs::create_directories(dir_);
+    std::ofstream m(dir_ / "bench.m");
     m << "bench ; timing driver\n";
     int n = 0;
     for (const auto& p : kPrograms) {
@@ -67,26 +68,41 @@ const std::map<std::string, double>& GtmTimes() {
       m << " w \"" << p.name << " \",best,! q\n";
       m << "B" << n << " " << p.line << "\n q\n";
     }
-    m << "all";
-    for (int i = 1; i <= n; ++i) m << " d L" << i;
-    m << " q\n";
     m.close();
-    std::string env = "cd " + dir.string() + " && export gtm_dist=" + dist + " gtmroutines='" + dir.string() +
-                      " " + dist + "/libgtmutil.so' gtmgbldir=" + (dir / "g.gld").string() + " && ";
-    std::string setup = env + "rm -f g.gld g.dat && printf 'change -segment DEFAULT -file_name=" +
-                        (dir / "g.dat").string() +
-                        "\\nexit\\n' | $gtm_dist/mumps -run GDE >/dev/null 2>&1 && $gtm_dist/mupip create >/dev/null 2>&1";
-    if (std::system(setup.c_str()) != 0) return out;
-    FILE* pipe = popen((env + "$gtm_dist/mumps -run all^bench 2>&1").c_str(), "r");
-    if (!pipe) return out;
+    env_ = "cd " + dir_.string() + " && export gtm_dist=" + dist + " gtmroutines='" + dir_.string() + " " +
+           dist + "/libgtmutil.so' gtmgbldir=" + (dir_ / "g.gld").string() + " && ";
+    const std::string setup = env_ + "rm -f g.gld g.dat && printf 'change -segment DEFAULT -file_name=" +
+                              (dir_ / "g.dat").string() +
+                              "\\nexit\\n' | $gtm_dist/mumps -run GDE >/dev/null 2>&1 && $gtm_dist/mupip create >/dev/null 2>&1";
+    if (std::system(setup.c_str()) != 0) env_.clear();
+  }
+  ~Gtm() {
+    if (!dir_.empty()) fs::remove_all(dir_);
+  }
+
+  // GT.M's time of one program in seconds (best of three); 0 when unknown.
+  // Each program is timed right after the engine ran it, so that both see
+  // the machine in the same state.
+  double Time(const Program& program) const {
+    if (env_.empty()) return 0;
+    const int label = static_cast<int>(&program - kPrograms) + 1;
+    FILE* pipe = popen((env_ + "$gtm_dist/mumps -run L" + std::to_string(label) + "^bench 2>&1").c_str(), "r");
+    if (!pipe) return 0;
     char name[64];
-    double micros;
-    while (std::fscanf(pipe, "%63s %lf", name, &micros) == 2) out[name] = micros / 1e6;
+    double micros = 0;
+    const bool read = std::fscanf(pipe, "%63s %lf", name, &micros) == 2 && program.name == std::string(name);
     pclose(pipe);
-    fs::remove_all(dir);
-    return out;
-  }();
-  return times;
+    return read ? micros / 1e6 : 0;
+  }
+
+ private:
+  fs::path dir_;
+  std::string env_;
+};
+
+const Gtm& TheGtm() {
+  static const Gtm gtm;
+  return gtm;
 }
 
 void RunProgram(benchmark::State& state, const Program& program) {
@@ -100,12 +116,10 @@ void RunProgram(benchmark::State& state, const Program& program) {
       return;
     }
   }
-  const auto& gtm = GtmTimes();
-  auto it = gtm.find(program.name);
-  if (it != gtm.end() && it->second > 0) {
-    state.counters["gtm_ms"] = it->second * 1000;
+  if (const double gtm = TheGtm().Time(program); gtm > 0) {
+    state.counters["gtm_ms"] = gtm * 1000;
     state.counters["ratio"] = benchmark::Counter(
-        it->second, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+        gtm, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
   }
 }
 
@@ -117,7 +131,7 @@ int main(int argc, char** argv) {
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime();
   benchmark::Initialize(&argc, argv);
-  GtmTimes();
+  TheGtm();
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   return 0;
