@@ -9,15 +9,16 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <string>
 
+#include "gtm_location.h"
 #include "mengine/memory_host.h"
 #include "mengine/process.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using dorvik::testing::FindGtm;
 
 struct Program {
   const char* name;
@@ -35,16 +36,6 @@ const Program kPrograms[] = {
      "k ^B",
      "k ^B x \"f i=1:1:200000 s ^B(i#1000,i)=i\" s t=0,a=\"\" f  s a=$o(^B(a)) q:a=\"\"  s b=\"\" f  s b=$o(^B(a,b)) q:b=\"\"  s t=t+^B(a,b)"},
 };
-
-std::string FindGtm() {
-  if (const char* dist = std::getenv("gtm_dist"); dist && fs::exists(fs::path(dist) / "mumps")) return dist;
-  fs::path root = "/usr/lib/x86_64-linux-gnu/fis-gtm";
-  std::error_code ec;
-  if (!fs::exists(root, ec)) return {};
-  for (const auto& entry : fs::directory_iterator(root, ec))
-    if (fs::exists(entry.path() / "mumps")) return entry.path().string();
-  return {};
-}
 
 // GT.M, set up once: a routine with a timing label per program and a global
 // directory in a temporary folder. Empty when GT.M is not installed.

@@ -19,12 +19,14 @@
 #include <string>
 #include <vector>
 
+#include "gtm_location.h"
 #include "mengine/memory_host.h"
 #include "mengine/process.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using dorvik::testing::FindGtm;
 
 struct Case {
   int line = 0;
@@ -95,17 +97,6 @@ std::vector<std::string> RoutineLines(const Case& c, const std::string& name) {
     lines.push_back(" q");
   }
   return lines;
-}
-
-std::string FindGtm() {
-  if (const char* dist = std::getenv("gtm_dist"); dist && fs::exists(fs::path(dist) / "mumps"))
-    return dist;
-  fs::path root = "/usr/lib/x86_64-linux-gnu/fis-gtm";
-  std::error_code ec;
-  if (!fs::exists(root, ec)) return {};
-  for (const auto& entry : fs::directory_iterator(root, ec))
-    if (fs::exists(entry.path() / "mumps")) return entry.path().string();
-  return {};
 }
 
 std::string Shell(const std::string& command) {

@@ -61,6 +61,26 @@ ssize_t ReceiveNow(int fd, char* out, std::size_t n) {
 
 constexpr std::size_t kReadChunk = 64 * 1024;
 
+// Receives at least one byte, waiting until the deadline; 0 when the peer
+// closed. With `spin`, polls without sleeping for FrameReader::kSpinWait
+// before it blocks.
+std::size_t Receive(const Socket& socket, char* out, std::size_t n, Deadline deadline, bool spin) {
+  ssize_t got = ReceiveNow(socket.fd(), out, n);
+  if (got < 0 && spin) {
+    const auto spinEnd = Clock::now() + FrameReader::kSpinWait;
+    do {
+      // Yielding hands the processor to the peer when both share one.
+      std::this_thread::yield();
+      got = ReceiveNow(socket.fd(), out, n);
+    } while (got < 0 && Clock::now() < spinEnd);
+  }
+  while (got < 0) {
+    if (!WaitReady(socket.fd(), POLLIN, deadline)) throw LinkError("no data from the peer before the time limit");
+    got = ReceiveNow(socket.fd(), out, n);
+  }
+  return static_cast<std::size_t>(got);
+}
+
 }  // namespace
 
 Socket& Socket::operator=(Socket&& other) noexcept {
@@ -156,8 +176,9 @@ void WriteAll(const Socket& socket, std::string_view bytes, Deadline deadline) {
   }
 }
 
-bool FrameReader::Fill(const Socket& socket, Deadline deadline, bool frameStart) {
-  if (begin_ == end_) {
+bool FrameReader::Fill(const Socket& socket, Deadline deadline) {
+  const bool frameStart = begin_ == end_;
+  if (frameStart) {
     begin_ = end_ = 0;
   } else if (end_ == buffer_.size() && begin_ > 0) {
     std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
@@ -165,29 +186,14 @@ bool FrameReader::Fill(const Socket& socket, Deadline deadline, bool frameStart)
     begin_ = 0;
   }
   if (end_ == buffer_.size()) buffer_.resize(std::max(kReadChunk, buffer_.size() * 2));
-
-  char* out = buffer_.data() + end_;
-  const std::size_t room = buffer_.size() - end_;
-  ssize_t got = ReceiveNow(socket.fd(), out, room);
-  if (got < 0 && frameStart) {
-    const auto spinEnd = Clock::now() + kSpinWait;
-    do {
-      // Yielding hands the processor to the peer when both share one.
-      std::this_thread::yield();
-      got = ReceiveNow(socket.fd(), out, room);
-    } while (got < 0 && Clock::now() < spinEnd);
-  }
-  while (got < 0) {
-    if (!WaitReady(socket.fd(), POLLIN, deadline)) throw LinkError("no data from the peer before the time limit");
-    got = ReceiveNow(socket.fd(), out, room);
-  }
-  end_ += static_cast<std::size_t>(got);
+  const std::size_t got = Receive(socket, buffer_.data() + end_, buffer_.size() - end_, deadline, frameStart);
+  end_ += got;
   return got > 0;
 }
 
 std::optional<std::string> FrameReader::Next(const Socket& socket, Deadline deadline) {
   while (Buffered() < 4) {
-    if (!Fill(socket, deadline, Buffered() == 0)) {
+    if (!Fill(socket, deadline)) {
       if (Buffered() == 0) return std::nullopt;
       throw LinkError("connection closed by the peer in the middle of a frame");
     }
@@ -211,14 +217,9 @@ std::optional<std::string> FrameReader::Next(const Socket& socket, Deadline dead
   std::copy(buffer_.data() + begin_, buffer_.data() + end_, body.data());
   begin_ = end_ = 0;
   while (done < length) {
-    ssize_t got = ReceiveNow(socket.fd(), body.data() + done, length - done);
-    if (got < 0) {
-      if (!WaitReady(socket.fd(), POLLIN, deadline)) throw LinkError("no data from the peer before the time limit");
-    } else if (got == 0) {
-      throw LinkError("connection closed by the peer in the middle of a frame");
-    } else {
-      done += static_cast<std::size_t>(got);
-    }
+    const std::size_t got = Receive(socket, body.data() + done, length - done, deadline, false);
+    if (got == 0) throw LinkError("connection closed by the peer in the middle of a frame");
+    done += got;
   }
   return body;
 }

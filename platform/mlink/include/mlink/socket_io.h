@@ -68,8 +68,9 @@ class FrameReader {
   std::optional<std::string> Next(const Socket& socket, Deadline deadline);
 
  private:
-  // Appends what the socket has to the buffer; false when the peer closed.
-  bool Fill(const Socket& socket, Deadline deadline, bool frameStart);
+  // Appends what the socket has to the buffer, spinning first when the
+  // buffer was empty (a new frame is awaited); false when the peer closed.
+  bool Fill(const Socket& socket, Deadline deadline);
   std::size_t Buffered() const { return end_ - begin_; }
 
   std::uint32_t maxFrame_;
