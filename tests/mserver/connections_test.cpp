@@ -85,7 +85,7 @@ TEST(Connections, MalformedInputClosesOnlyThatConnection) {
   ServerProcess server(data.path(), {"--max-frame", "65536"});
   mlink::Client good = server.Connect();
   ASSERT_EQ(Call(good, "s x=1").error, 0);
-  const std::string hello = mlink::EncodeFrame(mlink::Hello{1, "raw"});
+  const std::string hello = mlink::EncodeFrame(mlink::Hello{mlink::kProtocolVersion, "raw"});
 
   EXPECT_TRUE(ClosedAfter(server.port(), "GET / HTTP/1.0\r\n\r\n"));
   EXPECT_TRUE(ClosedAfter(server.port(), mlink::EncodeFrame(mlink::Request{"USER", "", "", "s x=1"})));

@@ -33,6 +33,15 @@ TEST(LinkProtocol, MessagesSurviveEncodingWithEveryByteValue) {
   EXPECT_EQ(decoded.p2, "\x8f\xe0\xa8\xa2\xa5\xe2");
   EXPECT_EQ(decoded.code, "s text(P1)=P2");
 
+  // A kept parameter travels as nothing, whatever the struct holds.
+  mlink::Request kept{"USER", "ignored", "2", "s x=1", true, false};
+  auto k = std::get<mlink::Request>(mlink::DecodeBody(mlink::EncodeBody(kept)));
+  EXPECT_TRUE(k.keepP1);
+  EXPECT_FALSE(k.keepP2);
+  EXPECT_EQ(k.p1, "");
+  EXPECT_EQ(k.p2, "2");
+  EXPECT_FALSE(decoded.keepP1 || decoded.keepP2);
+
   mlink::Answer answer{1, "<UNDEFINED>st+3^dorvik *x", kAllBytes, "", "2", "USER"};
   auto a = std::get<mlink::Answer>(mlink::DecodeBody(mlink::EncodeBody(answer)));
   EXPECT_EQ(a.error, 1);
@@ -42,7 +51,7 @@ TEST(LinkProtocol, MessagesSurviveEncodingWithEveryByteValue) {
   EXPECT_EQ(a.nameSpace, "USER");
 
   auto w = std::get<mlink::Welcome>(
-      mlink::DecodeBody(mlink::EncodeBody(mlink::Welcome{1, "10.0.0.5:1972", "v", "7"})));
+      mlink::DecodeBody(mlink::EncodeBody(mlink::Welcome{mlink::kProtocolVersion, "10.0.0.5:1972", "v", "7"})));
   EXPECT_EQ(w.serverAddress, "10.0.0.5:1972");
 
   // The frame prefix is the body length, big-endian.
@@ -61,7 +70,17 @@ TEST(LinkProtocol, MalformedBodiesAreRejected) {
   EXPECT_THROW(mlink::DecodeBody(std::string("\x09", 1)), mlink::ProtocolError);
   // A string length far beyond the body must not allocate or read past it.
   EXPECT_THROW(mlink::DecodeBody(std::string("\x05\xff\xff\xff\xf0zz", 7)), mlink::ProtocolError);
-  std::string hello = mlink::EncodeBody(mlink::Hello{1, "c"});
+  // The kept-parameters byte: unknown bits, or a kept parameter that
+  // carries a value, are malformed.
+  std::string unknownBits = good;
+  unknownBits[1 + 4 + 4] = '\x04';
+  EXPECT_THROW(mlink::DecodeBody(unknownBits), mlink::ProtocolError);
+  std::string keptWithValue = good;
+  keptWithValue[1 + 4 + 4] = '\x01';
+  EXPECT_THROW(mlink::DecodeBody(keptWithValue), mlink::ProtocolError);
+  keptWithValue[1 + 4 + 4] = '\x02';
+  EXPECT_THROW(mlink::DecodeBody(keptWithValue), mlink::ProtocolError);
+  std::string hello = mlink::EncodeBody(mlink::Hello{mlink::kProtocolVersion, "c"});
   hello[1] = 'X';
   EXPECT_THROW(mlink::DecodeBody(hello), mlink::ProtocolError);
 }
@@ -204,7 +223,7 @@ TEST(LinkClient, ReportsRefusedSilentAndBrokenServersClearly) {
       int fd = server.Accept();
       char buf[256];
       [[maybe_unused]] auto n = ::recv(fd, buf, sizeof buf, 0);
-      Send(fd, mlink::EncodeFrame(mlink::Welcome{1, "1.2.3.4:5", "v", "9"}));
+      Send(fd, mlink::EncodeFrame(mlink::Welcome{mlink::kProtocolVersion, "1.2.3.4:5", "v", "9"}));
       std::this_thread::sleep_for(800ms);
       ::close(fd);
     });
@@ -228,7 +247,7 @@ TEST(LinkClient, ReportsRefusedSilentAndBrokenServersClearly) {
       int fd = server.Accept();
       char buf[256];
       [[maybe_unused]] auto n = ::recv(fd, buf, sizeof buf, 0);
-      Send(fd, mlink::EncodeFrame(mlink::Welcome{1, "a:1", "v", "9"}));
+      Send(fd, mlink::EncodeFrame(mlink::Welcome{mlink::kProtocolVersion, "a:1", "v", "9"}));
       n = ::recv(fd, buf, sizeof buf, 0);
       Send(fd, answer);
       ::close(fd);

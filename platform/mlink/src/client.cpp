@@ -1,11 +1,16 @@
 #include "mlink/client.h"
 
+#include <stdexcept>
+
 namespace mlink {
 
-void Client::Close() { socket_.Close(); }
+void Client::Close() {
+  socket_.Close();
+  awaited_ = 0;
+}
 
 void Client::Fail(const std::string& text) {
-  socket_.Close();
+  Close();
   throw LinkError(text);
 }
 
@@ -51,8 +56,13 @@ void Client::Connect(const Endpoint& endpoint) {
 }
 
 Answer Client::Call(const Request& request) {
+  if (awaited_ > 0) throw std::logic_error("a call while answers to earlier requests are awaited");
+  Send(request);
+  return Collect();
+}
+
+void Client::Send(const Request& request) {
   if (!connected()) throw LinkError("not connected to a server");
-  const Deadline deadline = DeadlineAfter(options_.callTimeout);
   const std::string frame = EncodeFrame(request);
   if (frame.size() - 4 > options_.maxFrame) {
     // Refuse before sending: the server would drop the connection.
@@ -60,13 +70,22 @@ Answer Client::Call(const Request& request) {
                     " bytes exceeds the frame limit of " + std::to_string(options_.maxFrame));
   }
   try {
-    WriteAll(socket_, frame, deadline);
+    // Answers to earlier requests are taken in while the server does not
+    // take this one, or both sides could wait for the other to read.
+    WriteAll(socket_, frame, DeadlineAfter(options_.callTimeout), awaited_ > 0 ? &reader_ : nullptr);
   } catch (const LinkError& e) {
     Fail("server " + endpoint_.ToString() + ": " + e.what());
   }
-  Message m = Receive(deadline);
+  ++awaited_;
+}
+
+Answer Client::Collect() {
+  if (!connected()) throw LinkError("not connected to a server");
+  if (awaited_ == 0) throw std::logic_error("no answer is awaited");
+  Message m = Receive(DeadlineAfter(options_.callTimeout));
   auto* answer = std::get_if<Answer>(&m);
   if (!answer) Fail("server " + endpoint_.ToString() + " answered a request with another message");
+  --awaited_;
   return std::move(*answer);
 }
 

@@ -8,6 +8,10 @@
 namespace mlink {
 namespace {
 
+// Bits of a request's kept-parameters byte.
+constexpr std::uint8_t kKeepP1 = 1;
+constexpr std::uint8_t kKeepP2 = 2;
+
 struct Encoder {
   wire::Writer& w;
   void operator()(const Hello& m) {
@@ -26,8 +30,9 @@ struct Encoder {
   void operator()(const Request& m) {
     w.U8(static_cast<std::uint8_t>(MessageType::Request));
     w.String(m.nameSpace);
-    w.String(m.p1);
-    w.String(m.p2);
+    w.U8(static_cast<std::uint8_t>((m.keepP1 ? kKeepP1 : 0) | (m.keepP2 ? kKeepP2 : 0)));
+    w.String(m.keepP1 ? std::string_view() : std::string_view(m.p1));
+    w.String(m.keepP2 ? std::string_view() : std::string_view(m.p2));
     w.String(m.code);
   }
   void operator()(const Answer& m) {
@@ -54,7 +59,7 @@ std::size_t SizeHint(const Message& message) {
       [](const auto& m) -> std::size_t {
         using T = std::decay_t<decltype(m)>;
         if constexpr (std::is_same_v<T, Request>) {
-          return 32 + m.nameSpace.size() + m.p1.size() + m.p2.size() + m.code.size();
+          return 33 + m.nameSpace.size() + m.p1.size() + m.p2.size() + m.code.size();
         } else if constexpr (std::is_same_v<T, Answer>) {
           return 40 + m.errorName.size() + m.value.size() + m.p1.size() + m.p2.size() + m.nameSpace.size();
         } else {
@@ -108,8 +113,17 @@ Message DecodeBody(std::string_view body) {
     case MessageType::Request: {
       Request m;
       m.nameSpace = r.String("namespace");
+      const std::uint8_t kept = r.U8("kept parameters");
+      if (kept & ~(kKeepP1 | kKeepP2)) {
+        throw ProtocolError("malformed request: unknown kept-parameter bits " + std::to_string(kept));
+      }
+      m.keepP1 = kept & kKeepP1;
+      m.keepP2 = kept & kKeepP2;
       m.p1 = r.String("P1");
       m.p2 = r.String("P2");
+      if ((m.keepP1 && !m.p1.empty()) || (m.keepP2 && !m.p2.empty())) {
+        throw ProtocolError("malformed request: a kept parameter with a value");
+      }
       m.code = r.String("code");
       out = std::move(m);
       break;

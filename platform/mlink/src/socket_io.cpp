@@ -158,7 +158,7 @@ Socket ConnectTcp(const Endpoint& endpoint, std::chrono::milliseconds timeout) {
   throw LinkError("cannot connect to " + where + ": " + failure);
 }
 
-void WriteAll(const Socket& socket, std::string_view bytes, Deadline deadline) {
+void WriteAll(const Socket& socket, std::string_view bytes, Deadline deadline, FrameReader* incoming) {
   // Send at once; wait only when the socket's buffer is full.
   std::size_t done = 0;
   while (done < bytes.size()) {
@@ -167,13 +167,32 @@ void WriteAll(const Socket& socket, std::string_view bytes, Deadline deadline) {
     if (sent >= 0) {
       done += static_cast<std::size_t>(sent);
     } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      if (!WaitReady(socket.fd(), POLLOUT, deadline)) {
+      const short events = incoming ? POLLOUT | POLLIN : POLLOUT;
+      if (!WaitReady(socket.fd(), events, deadline)) {
         throw LinkError("the peer does not take data before the time limit");
       }
+      // Once the peer has closed, its end of the connection says so on the
+      // next send.
+      if (incoming && !incoming->TakeAvailable(socket)) incoming = nullptr;
     } else if (errno != EINTR) {
       throw LinkError(TransportText(errno));
     }
   }
+}
+
+bool FrameReader::TakeAvailable(const Socket& socket) {
+  if (end_ == buffer_.size()) {
+    if (begin_ > 0) {
+      std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+      end_ -= begin_;
+      begin_ = 0;
+    } else {
+      buffer_.resize(std::max(kReadChunk, buffer_.size() * 2));
+    }
+  }
+  const ssize_t got = ReceiveNow(socket.fd(), buffer_.data() + end_, buffer_.size() - end_);
+  if (got > 0) end_ += static_cast<std::size_t>(got);
+  return got != 0;
 }
 
 bool FrameReader::Fill(const Socket& socket, Deadline deadline) {

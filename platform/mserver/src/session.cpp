@@ -40,6 +40,16 @@ mengine::Result Session::Execute(std::string_view line) {
   return result;
 }
 
+// A kept parameter keeps its value; one the last line killed is "", as the
+// answer to that line reported it.
+void Session::SetParameter(const char* name, const std::string& value, bool kept) {
+  if (!kept) {
+    process_->SetLocal(name, value);
+  } else if (!process_->GetLocal(name)) {
+    process_->SetLocal(name, "");
+  }
+}
+
 mlink::Answer Session::Run(const mlink::Request& request, RequestReport* report) {
   ProcessActivity::Scope scope(*activity_);
   mlink::Answer answer;
@@ -59,8 +69,8 @@ mlink::Answer Session::Run(const mlink::Request& request, RequestReport* report)
   if (report) report->nameSpace = process_->Namespace();
 
   if (run) {
-    process_->SetLocal("P1", request.p1);
-    process_->SetLocal("P2", request.p2);
+    SetParameter("P1", request.p1, request.keepP1);
+    SetParameter("P2", request.p2, request.keepP2);
     mengine::Result result;
     try {
       const bool expression = !request.code.empty() && request.code.front() == '$';

@@ -316,8 +316,9 @@ void TcpServer::Converse(Connection& c) {
     mlink::Answer answer = session.Run(*request, &report);
     c.busy = false;
     if (transcript_) transcript_->Record(session.job(), report, *request, answer);
-    mlink::WriteAll(c.socket, mlink::EncodeFrame(answer),
-                    mlink::DeadlineAfter(std::chrono::seconds(60)));
+    // A client may send requests ahead and read their answers later: one
+    // that reads nothing is idle, so the idle limit bounds the wait.
+    mlink::WriteAll(c.socket, mlink::EncodeFrame(answer), mlink::DeadlineAfter(options_.idleTimeout));
     if (session.halted()) throw mlink::LinkError("the process halted");
   }
 }

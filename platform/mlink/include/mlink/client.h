@@ -36,8 +36,18 @@ class Client {
 
   // Runs one request. A server-side M error is reported in Answer::error;
   // transport and protocol failures throw LinkError and close the
-  // connection, since its state is then unknown.
+  // connection, since its state is then unknown. No answer may be awaited.
   Answer Call(const Request& request);
+
+  // Sends a request without waiting for its answer: the server runs the
+  // requests of a connection in order and answers them in order, so a client
+  // need not wait for answers it does not need yet. Collect() takes the
+  // answer to the oldest request sent and not yet collected. Both throw as
+  // Call does.
+  void Send(const Request& request);
+  Answer Collect();
+  // Requests sent whose answers have not been collected.
+  int awaited() const { return awaited_; }
 
  private:
   void Fail(const std::string& text);
@@ -48,6 +58,7 @@ class Client {
   Socket socket_;
   FrameReader reader_{kDefaultMaxFrame};
   Welcome welcome_;
+  int awaited_ = 0;
 };
 
 }  // namespace mlink

@@ -10,7 +10,9 @@
 
 namespace mlink {
 
-inline constexpr std::uint16_t kProtocolVersion = 1;
+// Version 2 added the kept parameters of a Request, which let a client send
+// requests before the answers to earlier ones have arrived.
+inline constexpr std::uint16_t kProtocolVersion = 2;
 inline constexpr std::string_view kMagic = "VMLK";
 // Default upper bound for one frame body in either direction.
 inline constexpr std::uint32_t kDefaultMaxFrame = 16u * 1024u * 1024u;
@@ -40,6 +42,10 @@ struct Request {
   std::string p1;
   std::string p2;
   std::string code;  // "$..." is an expression, anything else a command line
+  // A kept parameter is not sent: the process keeps the value it has ("" when
+  // it has none), which is what the answer to the request before reported.
+  bool keepP1 = false;
+  bool keepP2 = false;
 };
 
 struct Answer {

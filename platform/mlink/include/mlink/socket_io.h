@@ -44,8 +44,13 @@ class Socket {
 // when the timeout passes.
 Socket ConnectTcp(const Endpoint& endpoint, std::chrono::milliseconds timeout);
 
-// Writes all bytes before the deadline.
-void WriteAll(const Socket& socket, std::string_view bytes, Deadline deadline);
+class FrameReader;
+
+// Writes all bytes before the deadline. While the peer takes no more, what
+// it sends meanwhile is taken into `incoming` when one is given, so that two
+// peers that both write cannot end up waiting on each other.
+void WriteAll(const Socket& socket, std::string_view bytes, Deadline deadline,
+              FrameReader* incoming = nullptr);
 
 // Reads the frames of one connection. Bytes are taken from the socket in
 // large reads, so a whole small frame usually costs one recv; bytes past the
@@ -66,6 +71,10 @@ class FrameReader {
   // timeout or a close in mid-frame, ProtocolError on a length of 0 or above
   // the frame limit.
   std::optional<std::string> Next(const Socket& socket, Deadline deadline);
+
+  // Takes what the socket holds into the buffer without waiting; false when
+  // the peer has closed.
+  bool TakeAvailable(const Socket& socket);
 
  private:
   // Appends what the socket has to the buffer, spinning first when the

@@ -47,6 +47,8 @@ class Session {
   void RequestStop();
 
  private:
+  void SetParameter(const char* name, const std::string& value, bool kept);
+
   ServerHost& host_;
   std::unique_ptr<ProcessActivity> activity_;
   std::unique_ptr<mengine::Process> process_;
