@@ -1,5 +1,7 @@
 #include "server/tcp_link.h"
 
+#include <deque>
+
 #include "distribution/funcs.h"
 #include "mlink/client.h"
 #include "mlink/endpoint.h"
@@ -11,19 +13,47 @@ namespace dorvik {
 // server's own errors use 1.
 constexpr int kLinkFailure = -1;
 
+// Answers awaited at most before the link takes them.
+constexpr std::size_t kMaxAwaited = 16;
+
+namespace {
+
+// A line sent whose answer has not been taken yet, and which of the
+// properties its answer still sets: a property written by the caller after
+// the line was sent keeps the caller's value.
+struct Awaited {
+  bool error = true;
+  bool value = false;
+  bool p1 = true;
+  bool p2 = true;
+};
+
+}  // namespace
+
 struct TcpLink::Connection {
   TcpLinkOptions options;
   std::unique_ptr<mlink::Client> client;
   // Once a connection is lost its server process is gone with its local
   // variables; later calls fail until a server is set again.
   std::string broken;
+  std::deque<Awaited> awaited;
+  // Whether the server process holds the link's P1 and P2 already, so that
+  // a request need not send them again.
+  bool p1Held = false;
+  bool p2Held = false;
 };
 
 TcpLink::TcpLink(TcpLinkOptions options) : c_(std::make_unique<Connection>()) { c_->options = options; }
-TcpLink::~TcpLink() = default;
+
+TcpLink::~TcpLink() {
+  // The last lines must run to their end: closing the connection earlier
+  // would stop them.
+  Settle();
+}
 
 void TcpLink::SetServer(const std::string& server) {
   if (server != server_ || !c_->broken.empty()) {
+    Settle();
     c_->client.reset();
     c_->broken.clear();
   }
@@ -44,47 +74,122 @@ std::string TcpLink::GetServer() {
 
 std::string TcpLink::ServerVersion() const { return c_->client ? c_->client->welcome().serverVersion : ""; }
 
+void TcpLink::SetParam(int n, const std::string& value) {
+  for (Awaited& a : c_->awaited) (n == 2 ? a.p2 : a.p1) = false;
+  (n == 2 ? c_->p2Held : c_->p1Held) = false;
+  PropertyLink::SetParam(n, value);
+}
+
+std::string TcpLink::GetParam(int n) {
+  Settle();
+  return PropertyLink::GetParam(n);
+}
+
+std::string TcpLink::GetValue() {
+  Settle();
+  return PropertyLink::GetValue();
+}
+
+void TcpLink::SetValue(const std::string& value) {
+  for (Awaited& a : c_->awaited) a.value = false;
+  PropertyLink::SetValue(value);
+}
+
+void TcpLink::ClearError() {
+  for (Awaited& a : c_->awaited) a.error = false;
+  PropertyLink::ClearError();
+}
+
+int TcpLink::ErrorCode() {
+  Settle();
+  return PropertyLink::ErrorCode();
+}
+
+std::string TcpLink::ErrorText() {
+  Settle();
+  return PropertyLink::ErrorText();
+}
+
+void TcpLink::Connect() {
+  std::string ip, port;
+  ParseServerString(server_, ip, port);
+  if (ip.empty() || port.empty()) throw mlink::LinkError("no server address in \"" + server_ + "\"");
+  mlink::ClientOptions options;
+  options.connectTimeout = c_->options.connectTimeout;
+  options.callTimeout = c_->options.callTimeout;
+  options.clientName = "dorvik";
+  auto client = std::make_unique<mlink::Client>(options);
+  mlink::Endpoint endpoint;
+  try {
+    endpoint = mlink::ParseEndpoint(ip + ":" + port);
+  } catch (const std::exception& e) {
+    throw mlink::LinkError(std::string("bad server address: ") + e.what());
+  }
+  client->Connect(endpoint);
+  c_->client = std::move(client);
+  c_->p1Held = c_->p2Held = false;
+}
+
 void TcpLink::RunCode(const std::string& code) {
   ClearError();
   if (!c_->broken.empty()) {
     SetError(kLinkFailure, c_->broken);
     return;
   }
+  const bool expression = !code.empty() && code[0] == '$';
   try {
-    if (!c_->client) {
-      std::string ip, port;
-      ParseServerString(server_, ip, port);
-      if (ip.empty() || port.empty()) throw mlink::LinkError("no server address in \"" + server_ + "\"");
-      mlink::ClientOptions options;
-      options.connectTimeout = c_->options.connectTimeout;
-      options.callTimeout = c_->options.callTimeout;
-      options.clientName = "dorvik";
-      auto client = std::make_unique<mlink::Client>(options);
-      mlink::Endpoint endpoint;
-      try {
-        endpoint = mlink::ParseEndpoint(ip + ":" + port);
-      } catch (const std::exception& e) {
-        throw mlink::LinkError(std::string("bad server address: ") + e.what());
+    if (!c_->client) Connect();
+    if (c_->awaited.size() >= kMaxAwaited) {
+      Settle();
+      if (!c_->broken.empty()) {
+        SetError(kLinkFailure, c_->broken);
+        return;
       }
-      client->Connect(endpoint);
-      c_->client = std::move(client);
     }
     mlink::Request request;
     request.nameSpace = ns_;
-    request.p1 = p1_;
-    request.p2 = p2_;
+    request.keepP1 = c_->p1Held;
+    request.keepP2 = c_->p2Held;
+    if (!request.keepP1) request.p1 = p1_;
+    if (!request.keepP2) request.p2 = p2_;
     request.code = code;
-    const mlink::Answer answer = c_->client->Call(request);
-    p1_ = answer.p1;
-    p2_ = answer.p2;
-    if (!code.empty() && code[0] == '$') value_ = answer.value;
-    if (answer.error != 0) SetError(answer.error, answer.errorName);
+    c_->client->Send(request);
+    c_->awaited.push_back({true, expression, true, true});
+    c_->p1Held = c_->p2Held = true;
   } catch (const mlink::LinkError& e) {
     const bool wasConnected = c_->client != nullptr;
     c_->client.reset();
+    c_->awaited.clear();
     const std::string text = std::string("<LINK> ") + e.what();
     SetError(kLinkFailure, text);
     if (wasConnected) c_->broken = text;
+    return;
+  }
+  // An expression is run for its value, which is read next.
+  if (expression) Settle();
+}
+
+void TcpLink::Settle() {
+  while (!c_->awaited.empty()) {
+    const Awaited a = c_->awaited.front();
+    mlink::Answer answer;
+    try {
+      answer = c_->client->Collect();
+    } catch (const mlink::LinkError& e) {
+      // This line and every one sent after it failed with the connection.
+      c_->client.reset();
+      c_->broken = std::string("<LINK> ") + e.what();
+      for (const Awaited& lost : c_->awaited) {
+        if (lost.error) SetError(kLinkFailure, c_->broken);
+      }
+      c_->awaited.clear();
+      return;
+    }
+    c_->awaited.pop_front();
+    if (a.p1) p1_ = std::move(answer.p1);
+    if (a.p2) p2_ = std::move(answer.p2);
+    if (a.value) value_ = std::move(answer.value);
+    if (a.error && answer.error != 0) SetError(answer.error, answer.errorName);
   }
 }
 

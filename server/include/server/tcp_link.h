@@ -19,6 +19,14 @@ struct TcpLinkOptions {
   std::chrono::milliseconds callTimeout{std::chrono::minutes(30)};
 };
 
+// A command line is sent without waiting for its answer: the answer is
+// taken when something needs it (the error, the value or a parameter is
+// read, an expression is run, too many answers are awaited, the link is
+// given another server or destroyed). The server runs the lines in order, so
+// each line sees what the lines before it did, and what the caller reads is
+// what it would read had it waited for every answer; the round trips it did
+// not need are saved. A lost connection is reported by the first read after
+// it.
 class TcpLink : public PropertyLink {
  public:
   explicit TcpLink(TcpLinkOptions options = {});
@@ -26,12 +34,24 @@ class TcpLink : public PropertyLink {
 
   void SetServer(const std::string& server) override;
   std::string GetServer() override;
+  void SetParam(int n, const std::string& value) override;
+  using PropertyLink::SetParam;
+  std::string GetParam(int n) override;
   void RunCode(const std::string& code) override;
+  std::string GetValue() override;
+  void SetValue(const std::string& value) override;
+  void ClearError() override;
+  int ErrorCode() override;
+  std::string ErrorText() override;
 
   // The server's $ZVERSION as announced when connecting ("" before).
   std::string ServerVersion() const;
 
  private:
+  // Takes every awaited answer, in order.
+  void Settle();
+  void Connect();
+
   struct Connection;
   std::unique_ptr<Connection> c_;
 };
