@@ -6,6 +6,7 @@
 //   ZR/ZI/ZS loop in one request.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <random>
@@ -151,6 +152,13 @@ Seconds SaveInsideServer(const std::vector<std::string>& serverArgs) {
   return Since(start);
 }
 
+double Median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  const std::size_t n = v.size();
+  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
 // Each iteration times the three one after the other, so that the ratios
 // compare runs made in the same moments of a machine whose speed drifts.
 // The reported time is the restore over the link.
@@ -164,12 +172,17 @@ void BM_Restore(benchmark::State& state) {
   const bool flushEachLine = state.range(0) == 1;
   const std::vector<std::string> args = ServerArgs(state);
   Seconds link = 0, inside = 0, save = 0;
+  std::vector<double> pairedInside, pairedZrzizs;
   try {
     for (auto _ : state) {
       const Seconds l = RestoreOverLink(dir, args);
-      inside += RestoreInsideServer(dir, flushEachLine);
-      save += SaveInsideServer(args);
+      const Seconds i = RestoreInsideServer(dir, flushEachLine);
+      const Seconds z = SaveInsideServer(args);
       link += l;
+      inside += i;
+      save += z;
+      pairedInside.push_back(l / i);
+      pairedZrzizs.push_back(l / z);
       state.SetIterationTime(l);
     }
   } catch (const std::exception& e) {
@@ -181,9 +194,13 @@ void BM_Restore(benchmark::State& state) {
   state.counters["zrzizs_ms"] = 1000 * save / n;
   state.counters["vs_inside"] = link / inside;
   state.counters["vs_zrzizs"] = link / save;
+  // The ratios of each iteration's own three runs, their median: a machine
+  // whose speed drifts from one iteration to the next moves it less.
+  state.counters["vs_inside_med"] = Median(pairedInside);
+  state.counters["vs_zrzizs_med"] = Median(pairedZrzizs);
   std::filesystem::remove_all(dir);
 }
-BENCHMARK(BM_Restore)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(5)->UseManualTime();
+BENCHMARK(BM_Restore)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(7)->UseManualTime();
 
 }  // namespace
 
