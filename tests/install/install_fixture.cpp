@@ -88,7 +88,14 @@ bool InstallTest::Install(const std::string& ns) {
   return act3InstallExecute(*session);
 }
 
+// The session's link may still await answers to its last lines; taking
+// them first means every line it sent has run before the server is looked at.
+void InstallTest::LetTheLinkCatchUp() const {
+  if (link) link->ErrorCode();
+}
+
 std::string InstallTest::Query(const std::string& expression, const std::string& ns) {
+  LetTheLinkCatchUp();
   TcpLink probe;
   probe.SetServer(BuildServerString("127.0.0.1", std::to_string(server->Port())));
   probe.SetNamespace(ns);
@@ -98,6 +105,7 @@ std::string InstallTest::Query(const std::string& expression, const std::string&
 }
 
 std::vector<std::string> InstallTest::TranscriptWith(const std::string& code) const {
+  LetTheLinkCatchUp();
   std::vector<std::string> out;
   for (const auto& line : server->TranscriptLines()) {
     const auto at = line.find("\tcode=" + code + "\t");

@@ -43,6 +43,8 @@ class InstallTest : public ::testing::Test {
   std::string Query(const std::string& expression, const std::string& ns = "USER");
   // The transcript lines whose code is exactly `code`.
   std::vector<std::string> TranscriptWith(const std::string& code) const;
+  // Waits until every line the session's link sent has run.
+  void LetTheLinkCatchUp() const;
   // Whether `wanted` occurs in the log in this order (other lines between).
   ::testing::AssertionResult LogHasInOrder(const std::vector<std::string>& wanted) const;
 

@@ -264,6 +264,7 @@ TEST_F(InstallTest, ABadRoutineNameIsADamagedFileAndNothingIsSent) {
   ASSERT_FALSE(ui.messages.empty());
   EXPECT_EQ(ui.messages.back(), Ru("Файл данных испорчен"));
   EXPECT_TRUE(LogHasInOrder({"VLOK", Ru("Файл данных испорчен")}));
+  LetTheLinkCatchUp();
   for (const auto& line : server->TranscriptLines()) EXPECT_EQ(line.find("k ^A"), std::string::npos) << line;
 }
 
