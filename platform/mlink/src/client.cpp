@@ -38,7 +38,7 @@ void Client::Connect(const Endpoint& endpoint) {
   Close();
   endpoint_ = endpoint;
   socket_ = ConnectTcp(endpoint, options_.connectTimeout);
-  reader_ = FrameReader(options_.maxFrame);
+  reader_ = FrameReader(options_.maxFrame, FrameReader::kAnswerSpin);
   const Deadline deadline = DeadlineAfter(options_.connectTimeout);
   try {
     WriteAll(socket_, EncodeFrame(Hello{kProtocolVersion, options_.clientName}), deadline);

@@ -62,12 +62,12 @@ ssize_t ReceiveNow(int fd, char* out, std::size_t n) {
 constexpr std::size_t kReadChunk = 64 * 1024;
 
 // Receives at least one byte, waiting until the deadline; 0 when the peer
-// closed. With `spin`, polls without sleeping for FrameReader::kSpinWait
-// before it blocks.
-std::size_t Receive(const Socket& socket, char* out, std::size_t n, Deadline deadline, bool spin) {
+// closed. Polls without sleeping for `spin` before it blocks.
+std::size_t Receive(const Socket& socket, char* out, std::size_t n, Deadline deadline,
+                    std::chrono::microseconds spin) {
   ssize_t got = ReceiveNow(socket.fd(), out, n);
-  if (got < 0 && spin) {
-    const auto spinEnd = Clock::now() + FrameReader::kSpinWait;
+  if (got < 0 && spin.count() > 0) {
+    const auto spinEnd = Clock::now() + spin;
     do {
       // Yielding hands the processor to the peer when both share one.
       std::this_thread::yield();
@@ -205,7 +205,8 @@ bool FrameReader::Fill(const Socket& socket, Deadline deadline) {
     begin_ = 0;
   }
   if (end_ == buffer_.size()) buffer_.resize(std::max(kReadChunk, buffer_.size() * 2));
-  const std::size_t got = Receive(socket, buffer_.data() + end_, buffer_.size() - end_, deadline, frameStart);
+  const std::size_t got = Receive(socket, buffer_.data() + end_, buffer_.size() - end_, deadline,
+                                  frameStart ? spin_ : std::chrono::microseconds(0));
   end_ += got;
   return got > 0;
 }
@@ -236,7 +237,7 @@ std::optional<std::string> FrameReader::Next(const Socket& socket, Deadline dead
   std::copy(buffer_.data() + begin_, buffer_.data() + end_, body.data());
   begin_ = end_ = 0;
   while (done < length) {
-    const std::size_t got = Receive(socket, body.data() + done, length - done, deadline, false);
+    const std::size_t got = Receive(socket, body.data() + done, length - done, deadline, std::chrono::microseconds(0));
     if (got == 0) throw LinkError("connection closed by the peer in the middle of a frame");
     done += got;
   }

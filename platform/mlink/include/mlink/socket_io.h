@@ -57,14 +57,20 @@ void WriteAll(const Socket& socket, std::string_view bytes, Deadline deadline,
 // frame stay buffered for the next one.
 //
 // While it waits for the first byte of a frame, the reader polls the socket
-// without sleeping for a short while (kSpinWait) before it blocks: the peer
-// of a request usually answers within microseconds, and waking a sleeping
-// thread costs more than that on a loaded machine.
+// without sleeping for a short while (its spin) before it blocks: the peer
+// usually sends within microseconds, and waking a sleeping thread costs more
+// than that on a loaded machine.
 class FrameReader {
  public:
-  static constexpr std::chrono::microseconds kSpinWait{50};
+  // A server waiting for a client's next request: short, since one server
+  // thread per connection spins.
+  static constexpr std::chrono::microseconds kRequestSpin{50};
+  // A client waiting for the answer to a line: long enough to cover a line
+  // of some work on the server, such as saving a routine.
+  static constexpr std::chrono::microseconds kAnswerSpin{200};
 
-  explicit FrameReader(std::uint32_t maxFrame) : maxFrame_(maxFrame) {}
+  explicit FrameReader(std::uint32_t maxFrame, std::chrono::microseconds spin = kRequestSpin)
+      : maxFrame_(maxFrame), spin_(spin) {}
 
   // Reads one frame body. Returns nullopt when the peer closed the connection
   // cleanly before the first byte of a frame; throws LinkError on a reset, a
@@ -83,6 +89,7 @@ class FrameReader {
   std::size_t Buffered() const { return end_ - begin_; }
 
   std::uint32_t maxFrame_;
+  std::chrono::microseconds spin_;
   std::vector<char> buffer_;  // bytes [begin_, end_) are received, not yet taken
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
