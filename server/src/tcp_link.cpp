@@ -157,16 +157,22 @@ void TcpLink::RunCode(const std::string& code) {
     c_->awaited.push_back({true, expression, true, true});
     c_->p1Held = c_->p2Held = true;
   } catch (const mlink::LinkError& e) {
-    const bool wasConnected = c_->client != nullptr;
-    c_->client.reset();
-    c_->awaited.clear();
-    const std::string text = std::string("<LINK> ") + e.what();
-    SetError(kLinkFailure, text);
-    if (wasConnected) c_->broken = text;
+    // A connection that never came up leaves nothing broken: the next line
+    // tries again.
+    SetError(kLinkFailure, c_->client ? DropConnection(e) : std::string("<LINK> ") + e.what());
     return;
   }
   // An expression is run for its value, which is read next.
   if (expression) Settle();
+}
+
+// The server process is gone with the connection, and every answer awaited
+// with it; later lines fail until a server is set again.
+std::string TcpLink::DropConnection(const std::exception& e) {
+  c_->client.reset();
+  c_->awaited.clear();
+  c_->broken = std::string("<LINK> ") + e.what();
+  return c_->broken;
 }
 
 void TcpLink::Settle() {
@@ -176,13 +182,11 @@ void TcpLink::Settle() {
     try {
       answer = c_->client->Collect();
     } catch (const mlink::LinkError& e) {
-      // This line and every one sent after it failed with the connection.
-      c_->client.reset();
-      c_->broken = std::string("<LINK> ") + e.what();
-      for (const Awaited& lost : c_->awaited) {
-        if (lost.error) SetError(kLinkFailure, c_->broken);
-      }
-      c_->awaited.clear();
+      // This line and every one sent after it failed with the connection;
+      // the newest of them is the one whose error counts, if still wanted.
+      const bool errorWanted = c_->awaited.back().error;
+      const std::string text = DropConnection(e);
+      if (errorWanted) SetError(kLinkFailure, text);
       return;
     }
     c_->awaited.pop_front();

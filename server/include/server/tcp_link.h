@@ -51,6 +51,7 @@ class TcpLink : public PropertyLink {
   // Takes every awaited answer, in order.
   void Settle();
   void Connect();
+  std::string DropConnection(const std::exception& e);
 
   struct Connection;
   std::unique_ptr<Connection> c_;
