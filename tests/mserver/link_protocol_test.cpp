@@ -80,6 +80,16 @@ TEST(LinkProtocol, MalformedBodiesAreRejected) {
   EXPECT_THROW(mlink::DecodeBody(keptWithValue), mlink::ProtocolError);
   keptWithValue[1 + 4 + 4] = '\x02';
   EXPECT_THROW(mlink::DecodeBody(keptWithValue), mlink::ProtocolError);
+  // So for an answer's unchanged-parameters byte.
+  mlink::Answer answer{0, "", "", "", "2", "USER", true, false};
+  std::string unchangedWithValue = mlink::EncodeBody(answer);
+  const std::size_t flags = 1 + 4 + 4 + 0 + 4 + 0;
+  ASSERT_EQ(unchangedWithValue[flags], '\x01');
+  EXPECT_NO_THROW(mlink::DecodeBody(unchangedWithValue));
+  unchangedWithValue[flags] = '\x02';
+  EXPECT_THROW(mlink::DecodeBody(unchangedWithValue), mlink::ProtocolError);
+  unchangedWithValue[flags] = '\x08';
+  EXPECT_THROW(mlink::DecodeBody(unchangedWithValue), mlink::ProtocolError);
   std::string hello = mlink::EncodeBody(mlink::Hello{mlink::kProtocolVersion, "c"});
   hello[1] = 'X';
   EXPECT_THROW(mlink::DecodeBody(hello), mlink::ProtocolError);

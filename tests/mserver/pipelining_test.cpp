@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <tuple>
+#include <utility>
 
 #include "server_fixture.h"
 
@@ -95,6 +97,59 @@ TEST(Pipelining, LargeRequestsSentAheadDoNotDeadlock) {
     ASSERT_EQ(a.p2, std::string(2 * 1024 * 1024, static_cast<char>('a' + i)));
   }
   EXPECT_EQ(Call(client, "$g(n)").value, std::to_string(kLines * 2 * 1024 * 1024));
+}
+
+// On the wire an answer leaves out a parameter the call did not change, so a
+// long chunk crosses the connection once; the client fills it back in.
+TEST(Pipelining, AnAnswerLeavesOutWhatTheCallDidNotChange) {
+  TempDir data;
+  ServerProcess server(data.path());
+  const auto deadline = mlink::DeadlineAfter(std::chrono::seconds(30));
+  mlink::Socket socket = mlink::ConnectTcp(server.endpoint(), std::chrono::seconds(5));
+  mlink::FrameReader reader(mlink::kDefaultMaxFrame);
+  mlink::WriteAll(socket, mlink::EncodeFrame(mlink::Hello{mlink::kProtocolVersion, "raw"}), deadline);
+  ASSERT_TRUE(reader.Next(socket, deadline).has_value());
+  auto exchange = [&](const mlink::Request& request) {
+    mlink::WriteAll(socket, mlink::EncodeFrame(request), deadline);
+    const auto body = reader.Next(socket, deadline);
+    if (!body) throw std::runtime_error("the server closed the connection");
+    return std::pair(body->size(), std::get<mlink::Answer>(mlink::DecodeBody(*body)));
+  };
+  const std::string chunk(1 << 20, 'c');
+  mlink::Request sent = Line("s x=$l(P2)", false);
+  sent.p1 = "name";
+  sent.p2 = chunk;
+  auto [size, answer] = exchange(sent);
+  EXPECT_LT(size, 100u);
+  EXPECT_TRUE(answer.p1Unchanged && answer.p2Unchanged);
+  // Kept and left alone: still nothing; changed: the new value.
+  std::tie(size, answer) = exchange(Line("s y=1"));
+  EXPECT_LT(size, 100u);
+  EXPECT_TRUE(answer.p1Unchanged && answer.p2Unchanged);
+  std::tie(size, answer) = exchange(Line("s P2=P2_\"d\",P1=P1"));
+  EXPECT_TRUE(answer.p1Unchanged);
+  EXPECT_FALSE(answer.p2Unchanged);
+  EXPECT_EQ(answer.p2, chunk + "d");
+  std::tie(size, answer) = exchange(Line("s w=1"));
+  EXPECT_LT(size, 100u);
+  EXPECT_TRUE(answer.p2Unchanged);
+  // Killed: "" is what the next call sees, and is reported as a change.
+  std::tie(size, answer) = exchange(Line("k P1"));
+  EXPECT_FALSE(answer.p1Unchanged);
+  EXPECT_EQ(answer.p1, "");
+
+  // The client fills in what was left out, from what it sent or what the
+  // process held.
+  mlink::Client client = server.Connect();
+  client.Send(sent);
+  client.Send(Line("s P1=P1_1"));
+  client.Send(Line("s z=1"));
+  for (const char* p1 : {"name", "name1", "name1"}) {
+    const mlink::Answer a = client.Collect();
+    EXPECT_EQ(a.p1, p1);
+    EXPECT_EQ(a.p2, chunk);
+    EXPECT_FALSE(a.p1Unchanged || a.p2Unchanged);
+  }
 }
 
 }  // namespace

@@ -4,9 +4,23 @@
 
 namespace mlink {
 
+namespace {
+
+// A parameter the answer left out is what the request set it to, or when
+// the request kept it, what the process held before.
+void FillIn(std::string& value, bool unchanged, std::optional<std::string>& sent, std::string& held) {
+  if (unchanged) value = sent ? std::move(*sent) : held;
+  held = value;
+}
+
+}  // namespace
+
+
 void Client::Close() {
   socket_.Close();
-  awaited_ = 0;
+  sent_.clear();
+  heldP1_.clear();
+  heldP2_.clear();
 }
 
 void Client::Fail(const std::string& text) {
@@ -56,7 +70,7 @@ void Client::Connect(const Endpoint& endpoint) {
 }
 
 Answer Client::Call(const Request& request) {
-  if (awaited_ > 0) throw std::logic_error("a call while answers to earlier requests are awaited");
+  if (!sent_.empty()) throw std::logic_error("a call while answers to earlier requests are awaited");
   Send(request);
   return Collect();
 }
@@ -72,20 +86,27 @@ void Client::Send(const Request& request) {
   try {
     // Answers to earlier requests are taken in while the server does not
     // take this one, or both sides could wait for the other to read.
-    WriteAll(socket_, frame, DeadlineAfter(options_.callTimeout), awaited_ > 0 ? &reader_ : nullptr);
+    WriteAll(socket_, frame, DeadlineAfter(options_.callTimeout), sent_.empty() ? nullptr : &reader_);
   } catch (const LinkError& e) {
     Fail("server " + endpoint_.ToString() + ": " + e.what());
   }
-  ++awaited_;
+  SentParameters sent;
+  if (!request.keepP1) sent.p1 = request.p1;
+  if (!request.keepP2) sent.p2 = request.p2;
+  sent_.push_back(std::move(sent));
 }
 
 Answer Client::Collect() {
   if (!connected()) throw LinkError("not connected to a server");
-  if (awaited_ == 0) throw std::logic_error("no answer is awaited");
+  if (sent_.empty()) throw std::logic_error("no answer is awaited");
   Message m = Receive(DeadlineAfter(options_.callTimeout));
   auto* answer = std::get_if<Answer>(&m);
   if (!answer) Fail("server " + endpoint_.ToString() + " answered a request with another message");
-  --awaited_;
+  SentParameters& sent = sent_.front();
+  FillIn(answer->p1, answer->p1Unchanged, sent.p1, heldP1_);
+  FillIn(answer->p2, answer->p2Unchanged, sent.p2, heldP2_);
+  answer->p1Unchanged = answer->p2Unchanged = false;
+  sent_.pop_front();
   return std::move(*answer);
 }
 

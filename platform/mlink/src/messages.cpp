@@ -8,9 +8,32 @@
 namespace mlink {
 namespace {
 
-// Bits of a request's kept-parameters byte.
-constexpr std::uint8_t kKeepP1 = 1;
-constexpr std::uint8_t kKeepP2 = 2;
+// P1 and P2 after a byte whose bits say which of them are left out: kept by
+// a request, unchanged by an answer.
+constexpr std::uint8_t kOmitP1 = 1;
+constexpr std::uint8_t kOmitP2 = 2;
+
+void WriteParameters(wire::Writer& w, const std::string& p1, bool omitP1, const std::string& p2, bool omitP2) {
+  w.U8(static_cast<std::uint8_t>((omitP1 ? kOmitP1 : 0) | (omitP2 ? kOmitP2 : 0)));
+  w.String(omitP1 ? std::string_view() : std::string_view(p1));
+  w.String(omitP2 ? std::string_view() : std::string_view(p2));
+}
+
+void ReadParameters(wire::Reader& r, const char* what, std::string& p1, bool& omitP1, std::string& p2,
+                    bool& omitP2) {
+  const std::uint8_t omitted = r.U8(what);
+  if (omitted & ~(kOmitP1 | kOmitP2)) {
+    throw ProtocolError(std::string("malformed message: unknown bits in the ") + what + " byte: " +
+                        std::to_string(omitted));
+  }
+  omitP1 = omitted & kOmitP1;
+  omitP2 = omitted & kOmitP2;
+  p1 = r.String("P1");
+  p2 = r.String("P2");
+  if ((omitP1 && !p1.empty()) || (omitP2 && !p2.empty())) {
+    throw ProtocolError(std::string("malformed message: a parameter left out (") + what + ") has a value");
+  }
+}
 
 struct Encoder {
   wire::Writer& w;
@@ -30,9 +53,7 @@ struct Encoder {
   void operator()(const Request& m) {
     w.U8(static_cast<std::uint8_t>(MessageType::Request));
     w.String(m.nameSpace);
-    w.U8(static_cast<std::uint8_t>((m.keepP1 ? kKeepP1 : 0) | (m.keepP2 ? kKeepP2 : 0)));
-    w.String(m.keepP1 ? std::string_view() : std::string_view(m.p1));
-    w.String(m.keepP2 ? std::string_view() : std::string_view(m.p2));
+    WriteParameters(w, m.p1, m.keepP1, m.p2, m.keepP2);
     w.String(m.code);
   }
   void operator()(const Answer& m) {
@@ -40,8 +61,7 @@ struct Encoder {
     w.I32(m.error);
     w.String(m.errorName);
     w.String(m.value);
-    w.String(m.p1);
-    w.String(m.p2);
+    WriteParameters(w, m.p1, m.p1Unchanged, m.p2, m.p2Unchanged);
     w.String(m.nameSpace);
   }
   void operator()(const Fault& m) {
@@ -61,7 +81,7 @@ std::size_t SizeHint(const Message& message) {
         if constexpr (std::is_same_v<T, Request>) {
           return 33 + m.nameSpace.size() + m.p1.size() + m.p2.size() + m.code.size();
         } else if constexpr (std::is_same_v<T, Answer>) {
-          return 40 + m.errorName.size() + m.value.size() + m.p1.size() + m.p2.size() + m.nameSpace.size();
+          return 41 + m.errorName.size() + m.value.size() + m.p1.size() + m.p2.size() + m.nameSpace.size();
         } else {
           return 64;
         }
@@ -113,17 +133,7 @@ Message DecodeBody(std::string_view body) {
     case MessageType::Request: {
       Request m;
       m.nameSpace = r.String("namespace");
-      const std::uint8_t kept = r.U8("kept parameters");
-      if (kept & ~(kKeepP1 | kKeepP2)) {
-        throw ProtocolError("malformed request: unknown kept-parameter bits " + std::to_string(kept));
-      }
-      m.keepP1 = kept & kKeepP1;
-      m.keepP2 = kept & kKeepP2;
-      m.p1 = r.String("P1");
-      m.p2 = r.String("P2");
-      if ((m.keepP1 && !m.p1.empty()) || (m.keepP2 && !m.p2.empty())) {
-        throw ProtocolError("malformed request: a kept parameter with a value");
-      }
+      ReadParameters(r, "kept parameters", m.p1, m.keepP1, m.p2, m.keepP2);
       m.code = r.String("code");
       out = std::move(m);
       break;
@@ -133,8 +143,7 @@ Message DecodeBody(std::string_view body) {
       m.error = r.I32("error");
       m.errorName = r.String("error name");
       m.value = r.String("value");
-      m.p1 = r.String("P1");
-      m.p2 = r.String("P2");
+      ReadParameters(r, "unchanged parameters", m.p1, m.p1Unchanged, m.p2, m.p2Unchanged);
       m.nameSpace = r.String("namespace");
       out = std::move(m);
       break;

@@ -65,6 +65,26 @@ void TrySendFault(const mlink::Socket& socket, const std::string& reason) {
   }
 }
 
+// P1 and P2 as the connection's process held them after its last answer.
+// An answer leaves out a parameter the call did not change: the value the
+// request set, or the one it kept. A long routine chunk then crosses the
+// connection once, not once in each direction of every call.
+struct ParametersHeld {
+  std::string p1, p2;
+
+  void LeaveOutUnchanged(const mlink::Request& request, mlink::Answer& answer) {
+    LeaveOut(request.keepP1 ? p1 : request.p1, answer.p1, answer.p1Unchanged, p1);
+    LeaveOut(request.keepP2 ? p2 : request.p2, answer.p2, answer.p2Unchanged, p2);
+  }
+
+ private:
+  static void LeaveOut(const std::string& before, std::string& after, bool& unchanged, std::string& held) {
+    unchanged = after == before;
+    held = after;
+    if (unchanged) after.clear();
+  }
+};
+
 }  // namespace
 
 struct TcpServer::Connection {
@@ -291,6 +311,7 @@ void TcpServer::Converse(Connection& c) {
   host_.log().Line("connection " + std::to_string(c.id) + " (" + c.peer + ", client '" +
                    h->clientName + "') served by process " + welcome.process);
 
+  ParametersHeld params;
   while (!stopping_) {
     std::optional<std::string> body;
     try {
@@ -316,6 +337,7 @@ void TcpServer::Converse(Connection& c) {
     mlink::Answer answer = session.Run(*request, &report);
     c.busy = false;
     if (transcript_) transcript_->Record(session.job(), report, *request, answer);
+    params.LeaveOutUnchanged(*request, answer);
     // A client may send requests ahead and read their answers later: one
     // that reads nothing is idle, so the idle limit bounds the wait.
     mlink::WriteAll(c.socket, mlink::EncodeFrame(answer), mlink::DeadlineAfter(options_.idleTimeout));

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <chrono>
+#include <deque>
+#include <optional>
 #include <string>
 
 #include "mlink/endpoint.h"
@@ -47,7 +49,7 @@ class Client {
   void Send(const Request& request);
   Answer Collect();
   // Requests sent whose answers have not been collected.
-  int awaited() const { return awaited_; }
+  int awaited() const { return static_cast<int>(sent_.size()); }
 
  private:
   void Fail(const std::string& text);
@@ -58,7 +60,14 @@ class Client {
   Socket socket_;
   FrameReader reader_{kDefaultMaxFrame};
   Welcome welcome_;
-  int awaited_ = 0;
+  // What each request awaiting its answer set P1 and P2 to (nothing when it
+  // kept them), and what the process held after the last answer: an answer
+  // leaves out a parameter the call did not change.
+  struct SentParameters {
+    std::optional<std::string> p1, p2;
+  };
+  std::deque<SentParameters> sent_;
+  std::string heldP1_, heldP2_;
 };
 
 }  // namespace mlink

@@ -11,7 +11,8 @@
 namespace mlink {
 
 // Version 2 added the kept parameters of a Request, which let a client send
-// requests before the answers to earlier ones have arrived.
+// requests before the answers to earlier ones have arrived, and the
+// unchanged parameters of an Answer.
 inline constexpr std::uint16_t kProtocolVersion = 2;
 inline constexpr std::string_view kMagic = "VMLK";
 // Default upper bound for one frame body in either direction.
@@ -55,6 +56,11 @@ struct Answer {
   std::string p1;           // P1 and P2 after the call
   std::string p2;
   std::string nameSpace;    // the namespace the process is in after the call
+  // On the wire only: a parameter the call left as the request set it (or
+  // kept it) is not sent back. mlink::Client fills it in before a caller
+  // sees the answer.
+  bool p1Unchanged = false;
+  bool p2Unchanged = false;
 };
 
 struct Fault {
