@@ -27,7 +27,7 @@ void LogOptions(Session& s) {
 
 }  // namespace
 
-bool act3InstallExecute(Session& s) {
+bool RunInstallation(Session& s) {
   LogOptions(s);
   s.ui.HideWizard();
   CountImages(s);
@@ -47,7 +47,7 @@ bool act3InstallExecute(Session& s) {
     s.link.EnableJournal();
     if (s.run.InstallSucceeded && !RunPostActionPhase(s)) s.run.InstallSucceeded = false;
   } catch (const std::exception& e) {
-    s.log.Add(Ru("Ошибка GUI приложения: ") + e.what());
+    LogAppFailure(s, e.what());
     s.run.InstallSucceeded = false;
   }
   s.ui.CloseProgress();

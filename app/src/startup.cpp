@@ -36,7 +36,7 @@ void ParseCommandLine(const std::vector<std::string>& args, InstallOptions& opti
     if (Arg(args, 1) == "%") options.DetectLibrary = false;
     if (!Arg(args, 2).empty()) options.ChunkLimit = ToInteger(Arg(args, 1));
   } catch (const std::exception& e) {
-    log.Add(Ru("Ошибка GUI приложения: ") + e.what());
+    log.Add(AppFailureLine(e.what()));
     return;
   }
   if (options.ChunkLimit > kMaxChunkLimit) options.ChunkLimit = kMaxChunkLimit;

@@ -20,10 +20,10 @@
 #include "mserver/server_host.h"
 #include "mserver/session.h"
 #include "mserver_process.h"
-#include "server/property_link.h"
+#include "link/property_link.h"
 #include "scripted_ui.h"
-#include "server/connection.h"
-#include "server/tcp_link.h"
+#include "engine/connection.h"
+#include "link/tcp_link.h"
 
 namespace {
 
@@ -96,9 +96,9 @@ Seconds RestoreOverLink(const std::filesystem::path& dir, const std::vector<std:
   TcpLink link;
   Session s(FileLocations::In(dir), link, ui, clock, settings);
   StartSession(s, {});
-  act2goExecute(s, "127.0.0.1", std::to_string(server.Port()));
+  ConnectToServer(s, "127.0.0.1", std::to_string(server.Port()));
   std::vector<std::string> summary;
-  act25goExecute(s, {"USER", false, false, false}, summary);
+  SwitchToNamespace(s, {"USER", false, false, false}, summary);
   s.options.RunPreActions = false;
   RunCheckStage(s);
   const auto start = Clock::now();

@@ -50,6 +50,15 @@ int CountChar(std::string_view text, char ch) {
   return count;
 }
 
+bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
+  const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (upper(a[i]) != upper(b[i])) return false;
+  }
+  return true;
+}
+
 std::string Translate(std::string_view text, std::string_view from, std::string_view to) {
   // A position table built once per call: -1 when the byte is not in `from`,
   // otherwise the index of its first occurrence.

@@ -207,7 +207,7 @@ bool DistributionReader::ReadHeader(Distribution& dist, InstallLog& log) {
     resume_ = Tell();
     return true;
   } catch (const std::exception& e) {
-    log.Add(Ru("Ошибка GUI приложения: ") + e.what());
+    log.Add(AppFailureLine(e.what()));
     return false;
   }
 }

@@ -154,7 +154,7 @@ bool RunCheckStage(Session& s) {
     }
     section.Finish();
   } catch (const std::exception& e) {
-    s.log.Add(Ru("Ошибка GUI приложения: ") + e.what());
+    LogAppFailure(s, e.what());
     return false;
   }
   return result;

@@ -64,7 +64,7 @@ bool RestoreDistributionRoutines(Session& s) {
           s.ui.SetTimeText(Ru("Осталось ") + FormatLongTime(MsToDays(remaining)));
           sinceEstimate = 0;
         } catch (const std::exception& e) {
-          s.log.Add(Ru("Ошибка GUI приложения. Ошибка во время расчета времени установки: ") + e.what());
+          LogStepFailure(s, Ru("Ошибка во время расчета времени установки: "), e.what());
           estimating = false;
         }
       }
@@ -81,7 +81,7 @@ bool RestoreDistributionRoutines(Session& s) {
     section.Finish();
     return true;
   } catch (const std::exception& e) {
-    s.log.Add(Ru("Ошибка GUI приложения: ") + e.what());
+    LogAppFailure(s, e.what());
     return false;
   }
 }

@@ -5,7 +5,7 @@
 
 #include "distribution/codepage.h"
 #include "engine/upload.h"
-#include "server/session.h"
+#include "core/session.h"
 
 namespace dorvik {
 

@@ -2,15 +2,13 @@
 // keeps them (the runner holds its last line open).
 #pragma once
 
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "server/session.h"
+#include "core/session.h"
 
 namespace dorvik {
 
-bool UploadGeneratedRoutine(Session& s, const std::vector<std::string>& lines,
-                            const std::function<void(std::string)>& logLine);
+bool UploadGeneratedRoutine(Session& s, const std::vector<std::string>& lines, const LogSink& logLine);
 
 }  // namespace dorvik

@@ -61,7 +61,7 @@ class Runner {
 
   // Every failure ends here: logged after the lines written before it.
   void LogFailure(const std::string& message) {
-    Log(Ru("Ошибка GUI приложения: ") + message);
+    Log(AppFailureLine(message));
     if (progress_) progress_->Flush();
   }
 
@@ -92,10 +92,7 @@ class Runner {
   void CheckServerCall() {
     if (s_.link.ErrorCode() == 0) return;
     const std::string error = s_.link.ErrorText();
-    s_.ui.SetAnimation(Animation::None);
-    s_.ui.ShowMessage(Ru("Ошибка! ") + error);
-    Log(error);
-    throw OperationAborted();
+    StopAfterServerError(s_, Ru("Ошибка! ") + error, error, [this](std::string line) { Log(std::move(line)); });
   }
 
   // Message n of the job's list, "" when it has not been written yet.

@@ -9,8 +9,8 @@
 #include "distribution/codepage.h"
 #include "fakes.h"
 #include "scripted_ui.h"
-#include "server/connection.h"
-#include "server/tcp_link.h"
+#include "engine/connection.h"
+#include "link/tcp_link.h"
 
 namespace dorvik {
 namespace {

@@ -11,7 +11,7 @@
 #include "distribution/funcs.h"
 #include "mserver_process.h"
 #include "run_program.h"
-#include "server/tcp_link.h"
+#include "link/tcp_link.h"
 
 namespace dorvik {
 namespace {

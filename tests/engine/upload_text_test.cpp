@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <memory_resource>
+#include <new>
+
 #include "distribution/routine_name.h"
 #include "engine/upload.h"
 
@@ -32,6 +35,41 @@ TEST(JoinLines, ChunksGrowUntilTheLimit) {
     for (std::size_t i = 1; i < lines.size(); ++i) expected += (i > 1 ? "\r\n" : "") + lines[i];
     EXPECT_EQ(joined, expected) << limit;
   }
+}
+
+// When memory runs out while a chunk is built, the chunk keeps the whole
+// lines appended so far (no dangling CR LF), and k has moved past the line
+// that failed, so the fill sends what was built and goes on instead of
+// sending an empty chunk for the same line again.
+TEST(JoinLines, AChunkThatCannotGrowKeepsWhatWasBuilt) {
+  const std::vector<std::string> lines = {"R", std::string(100, 'a'), std::string(100, 'b'), std::string(100, 'c'),
+                                          std::string(100, 'd')};
+  alignas(std::max_align_t) char arena[400];
+  std::pmr::monotonic_buffer_resource memory(arena, sizeof arena, std::pmr::null_memory_resource());
+  std::pmr::string chunk(&memory);
+  std::size_t k = 1;
+  EXPECT_THROW(AppendChunk(lines, k, 32700, chunk), std::bad_alloc);
+  ASSERT_GE(k, 3u) << "at least one line fits before memory runs out";
+  std::string expected;
+  for (std::size_t i = 1; i + 1 < k; ++i) expected += (i > 1 ? "\r\n" : "") + lines[i];
+  EXPECT_EQ(std::string(chunk), expected);
+  EXPECT_LT(k, lines.size() + 1);
+
+  // A chunk whose first line fails is empty, and k still moves on.
+  alignas(std::max_align_t) char tiny[16];
+  std::pmr::monotonic_buffer_resource none(tiny, sizeof tiny, std::pmr::null_memory_resource());
+  std::pmr::string empty(&none);
+  std::size_t first = 2;
+  EXPECT_THROW(AppendChunk(lines, first, 32700, empty), std::bad_alloc);
+  EXPECT_EQ(first, 3u);
+  EXPECT_TRUE(empty.empty());
+}
+
+TEST(SaveLine, TheGeneratedRoutineSavesWithoutKillingTheMacroSource) {
+  const std::string full = SaveRoutineLine("dorvik");
+  const std::string plain = SaveRoutineLine("dorvik", /*killMacroSource=*/false);
+  EXPECT_EQ("k ^rMAC(\"dorvik\") " + plain, full);
+  EXPECT_EQ(plain.rfind("ZR  X ", 0), 0u);
 }
 
 TEST(RoutineNames, OnlyNamesAServerCanStore) {

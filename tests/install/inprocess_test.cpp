@@ -14,7 +14,7 @@
 #include "install_fixture.h"
 #include "mengine/memory_host.h"
 #include "scripted_ui.h"
-#include "server/connection.h"
+#include "engine/connection.h"
 
 namespace dorvik::testing {
 namespace {
@@ -58,18 +58,18 @@ class InProcessInstall : public ::testing::Test {
 };
 
 TEST_F(InProcessInstall, AWholeInstallationWithoutASocket) {
-  const ConnectOutcome c = act2goExecute(*session, "127.0.0.1", "1972");
+  const ConnectOutcome c = ConnectToServer(*session, "127.0.0.1", "1972");
   ASSERT_TRUE(c.ok) << (ui.messages.empty() ? "" : Cp1251ToUtf8(ui.messages.back()));
   std::vector<std::string> summary;
-  ASSERT_TRUE(act25goExecute(*session, {"USER", false, false, false}, summary));
-  ASSERT_TRUE(act3InstallExecute(*session));
+  ASSERT_TRUE(SwitchToNamespace(*session, {"USER", false, false, false}, summary));
+  ASSERT_TRUE(RunInstallation(*session));
   EXPECT_EQ(link->Evaluate("$$f^VLIA"), "42");
   EXPECT_EQ(link->ErrorCode(), 0) << link->ErrorText();
 }
 
 TEST_F(InProcessInstall, AServerWithoutNamespacesKeepsTheUserOnTheConnectionPage) {
   host.hide = true;
-  const ConnectOutcome c = act2goExecute(*session, "127.0.0.1", "1972");
+  const ConnectOutcome c = ConnectToServer(*session, "127.0.0.1", "1972");
   EXPECT_FALSE(c.ok);
   EXPECT_TRUE(c.namespaces.empty());
   ASSERT_FALSE(ui.messages.empty());

@@ -7,7 +7,7 @@
 #include "app/driver.h"
 #include "distribution/funcs.h"
 #include "dorpack/package_writer.h"
-#include "server/connection.h"
+#include "engine/connection.h"
 
 namespace dorvik::testing {
 
@@ -75,7 +75,7 @@ void InstallTest::Prepare(const dorpack::Package& package, const std::vector<std
 }
 
 bool InstallTest::Install(const std::string& ns) {
-  const ConnectOutcome c = act2goExecute(*session, "127.0.0.1", std::to_string(server->Port()));
+  const ConnectOutcome c = ConnectToServer(*session, "127.0.0.1", std::to_string(server->Port()));
   EXPECT_TRUE(c.ok) << (ui.messages.empty() ? "" : ui.messages.back());
   if (!c.ok) return false;
   std::vector<std::string> summary;
@@ -84,8 +84,8 @@ bool InstallTest::Install(const std::string& ns) {
   choice.keepSources = session->options.KeepSources;
   choice.noRestore = !session->options.RestoreRoutines;
   choice.noAfter = !session->options.RunPostActions;
-  EXPECT_TRUE(act25goExecute(*session, choice, summary));
-  return act3InstallExecute(*session);
+  EXPECT_TRUE(SwitchToNamespace(*session, choice, summary));
+  return RunInstallation(*session);
 }
 
 // The session's link may still await answers to its last lines; taking

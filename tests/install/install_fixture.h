@@ -14,8 +14,8 @@
 #include "fakes.h"
 #include "mserver_process.h"
 #include "scripted_ui.h"
-#include "server/session.h"
-#include "server/tcp_link.h"
+#include "core/session.h"
+#include "link/tcp_link.h"
 
 namespace dorvik::testing {
 

@@ -6,7 +6,7 @@
 #include "distribution/timefmt.h"
 #include "install_fixture.h"
 #include "app/driver.h"
-#include "server/connection.h"
+#include "engine/connection.h"
 
 namespace dorvik::testing {
 namespace {
@@ -270,18 +270,18 @@ TEST_F(InstallTest, ABadRoutineNameIsADamagedFileAndNothingIsSent) {
 
 TEST_F(InstallTest, WrongServerAddressAndEmptyFields) {
   Prepare(MakePackage(TwoRoutines()));
-  ConnectOutcome c = act2goExecute(*session, "127.0.0.1", "    ");
+  ConnectOutcome c = ConnectToServer(*session, "127.0.0.1", "    ");
   EXPECT_FALSE(c.ok);
   EXPECT_EQ(ui.messages.back(), Ru("Параметры соединения должны быть указаны"));
   const std::size_t logSize = session->log.Lines().size();
-  c = act2goExecute(*session, " 127.0. 0.1 ", std::to_string(FreeLoopbackPort()));
+  c = ConnectToServer(*session, " 127.0. 0.1 ", std::to_string(FreeLoopbackPort()));
   EXPECT_FALSE(c.ok);
   EXPECT_EQ(ui.messages.back(),
             Ru("Не удается создать соединение с Cache сервером. Попробуйте задать другие параметры"));
   EXPECT_EQ(session->log.Lines()[logSize + 3], Ru("IP адрес:127.0.0.1"));
   EXPECT_EQ(session->log.Lines().back().rfind(Ru("Ошибка соединения. "), 0), 0u);
   // The same session connects once the address is right.
-  c = act2goExecute(*session, "127.0.0.1", std::to_string(server->Port()));
+  c = ConnectToServer(*session, "127.0.0.1", std::to_string(server->Port()));
   ASSERT_TRUE(c.ok);
   EXPECT_EQ(c.namespaces, (std::vector<std::string>{"%CACHELIB", "%SYS", "SAMPLES", "USER"}));
   EXPECT_EQ(c.selected, 3);
@@ -307,7 +307,7 @@ TEST_F(InstallTest, LabelsThatAreNotEntryReferencesStopTheInstallationBeforeAnyt
 TEST_F(InstallTest, ALibraryDistributionGoesIntoTheLibraryNamespaceAndServesEveryOne) {
   settings.values["NS"] = "USER";
   Prepare(MakePackage({{"%VLLIB", {"%VLLIB ;library", "f() q \"lib\""}}}));
-  const ConnectOutcome c = act2goExecute(*session, "127.0.0.1", std::to_string(server->Port()));
+  const ConnectOutcome c = ConnectToServer(*session, "127.0.0.1", std::to_string(server->Port()));
   ASSERT_TRUE(c.ok);
   ASSERT_TRUE(c.library);
   EXPECT_EQ(c.namespaces[static_cast<std::size_t>(c.selected)], "%CACHELIB");
@@ -315,8 +315,8 @@ TEST_F(InstallTest, ALibraryDistributionGoesIntoTheLibraryNamespaceAndServesEver
                                  Ru("Установка будет производиться в библиотечную") + "\r\n" +
                                  Ru("область %CACHELIB"));
   std::vector<std::string> summary;
-  ASSERT_TRUE(act25goExecute(*session, {"%CACHELIB", false, false, false}, summary));
-  ASSERT_TRUE(act3InstallExecute(*session)) << (ui.messages.empty() ? "" : Cp1251ToUtf8(ui.messages.back()));
+  ASSERT_TRUE(SwitchToNamespace(*session, {"%CACHELIB", false, false, false}, summary));
+  ASSERT_TRUE(RunInstallation(*session)) << (ui.messages.empty() ? "" : Cp1251ToUtf8(ui.messages.back()));
   EXPECT_EQ(Query("$$f^%VLLIB", "USER"), "lib");
   EXPECT_EQ(Query("$$f^%VLLIB", "SAMPLES"), "lib");
   EXPECT_EQ(Query("$T(f^%VLLIB)", "USER"), "");  // installed without its source
@@ -326,7 +326,7 @@ TEST_F(InstallTest, ALibraryDistributionGoesIntoTheLibraryNamespaceAndServesEver
 TEST_F(InstallTest, AServerThatAnnouncesOtherParametersChangesTheFields) {
   server = std::make_unique<MServerProcess>(MSERVER_BINARY, std::vector<std::string>{"--advertise", "localhost:1"});
   Prepare(MakePackage(TwoRoutines()));
-  const ConnectOutcome c = act2goExecute(*session, "127.0.0.1", std::to_string(server->Port()));
+  const ConnectOutcome c = ConnectToServer(*session, "127.0.0.1", std::to_string(server->Port()));
   ASSERT_TRUE(c.ok);
   EXPECT_EQ(c.ipField, "localhost");
   EXPECT_EQ(c.portField, "1");

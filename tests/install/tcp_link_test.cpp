@@ -8,7 +8,7 @@
 #include "inprocess_link.h"
 #include "mengine/memory_host.h"
 #include "mserver_process.h"
-#include "server/tcp_link.h"
+#include "link/tcp_link.h"
 
 namespace dorvik::testing {
 namespace {

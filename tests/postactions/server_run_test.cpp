@@ -13,7 +13,7 @@
 #include "mserver_process.h"
 #include "postactions/postinstall.h"
 #include "scripted_ui.h"
-#include "server/tcp_link.h"
+#include "link/tcp_link.h"
 
 namespace dorvik {
 namespace {

@@ -5,7 +5,7 @@
 #include <map>
 #include <vector>
 
-#include "server/services.h"
+#include "core/services.h"
 
 namespace dorvik::testing {
 

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "server/property_link.h"
+#include "link/property_link.h"
 
 namespace mengine {
 class Host;

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "server/ui.h"
+#include "core/ui.h"
 
 namespace dorvik::testing {
 

@@ -14,7 +14,7 @@
 #include "modal_script.h"
 #include "app/settings_file.h"
 #include "distribution/codepage.h"
-#include "server/tcp_link.h"
+#include "link/tcp_link.h"
 #include "wizard/setup.h"
 #include "wizard_fixture.h"
 

@@ -15,7 +15,7 @@
 #include "dialogs/progress.h"
 #include "dialogs/qt_text.h"
 #include "distribution/codepage.h"
-#include "server/connection.h"
+#include "engine/connection.h"
 #include "wizard/setup.h"
 #include "wizard/wizard_font.h"
 #include "wizard_fixture.h"

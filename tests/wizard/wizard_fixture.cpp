@@ -18,7 +18,7 @@
 #include "distribution/codepage.h"
 #include "distribution/funcs.h"
 #include "sample_jpeg.h"
-#include "server/tcp_link.h"
+#include "link/tcp_link.h"
 
 namespace dorvik_test {
 

@@ -10,12 +10,13 @@
 #include "app/log_file.h"
 #include "app/settings_file.h"
 #include "app/startup.h"
+#include "distribution/funcs.h"
 #include "cli/cli_options.h"
 #include "distribution/codepage.h"
 #include "interrupt.h"
 #include "locale_text.h"
-#include "server/connection.h"
-#include "server/tcp_link.h"
+#include "engine/connection.h"
+#include "link/tcp_link.h"
 #include "terminal_ui.h"
 
 namespace dorvik::cli {
@@ -23,12 +24,6 @@ namespace dorvik::cli {
 namespace {
 
 constexpr const char* kDefaultPort = "1972";
-
-bool SameName(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
-         });
-}
 
 int Usage(const std::string& program, const std::string& message) {
   std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", program.c_str(), message.c_str(), program.c_str());
@@ -70,18 +65,18 @@ class Installation {
       SplitServer(*o_.server, ip, port);
       if (port.empty()) port = kDefaultPort;
     }
-    const ConnectOutcome connected = act2goExecute(s_, ip, port);
+    const ConnectOutcome connected = ConnectToServer(s_, ip, port);
     if (!connected.ok) return kNoServer;
 
     std::string target = connected.namespaces.at(static_cast<std::size_t>(connected.selected));
     if (connected.library) {
       ui_.Say(connected.libraryNotice);
-      if (o_.ns && !SameName(ns, target)) {
+      if (o_.ns && !SameTextIgnoringCase(ns, target)) {
         ui_.Say(Ru("Область ") + ns + Ru(" не используется: библиотечные программы ставятся в ") + target);
       }
     } else if (o_.ns) {
       const auto it = std::find_if(connected.namespaces.begin(), connected.namespaces.end(),
-                                   [&](const std::string& name) { return SameName(name, ns); });
+                                   [&](const std::string& name) { return SameTextIgnoringCase(name, ns); });
       if (it == connected.namespaces.end()) {
         const std::string message = Ru("На сервере нет области ") + ns;
         ui_.ShowMessage(message);
@@ -97,12 +92,12 @@ class Installation {
     choice.noRestore = o_.noRestore;
     choice.noAfter = o_.noPostActions;
     std::vector<std::string> summary;
-    if (!act25goExecute(s_, choice, summary)) return kNoServer;
+    if (!SwitchToNamespace(s_, choice, summary)) return kNoServer;
     if (!o_.quiet) {
       for (const auto& line : summary) ui_.Say(line);
     }
 
-    const bool installed = act3InstallExecute(s_);
+    const bool installed = RunInstallation(s_);
     ui_.Say(installed ? Ru("Установка дистрибутива успешно завершена.")
                       : Ru("Установка дистрибутива не была завершена. Сохраните протокол установки и обратитесь "
                            "к разработчику дистрибутива."));
@@ -184,8 +179,8 @@ int RunInstaller(const std::string& program, const std::vector<std::string>& arg
   try {
     status = Installation(options, ui, s).Run(password, ns);
   } catch (const std::exception& e) {
-    ui.ShowMessage(Ru("Ошибка GUI приложения: ") + e.what());
-    s.log.Add(Ru("Ошибка GUI приложения: ") + e.what());
+    ui.ShowMessage(AppFailureLine(e.what()));
+    LogAppFailure(s, e.what());
     status = kInstallFailed;
   }
 

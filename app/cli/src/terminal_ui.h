@@ -10,8 +10,8 @@
 #include "answer_file.h"
 #include "distribution/install_log.h"
 #include "locale_text.h"
-#include "server/session.h"
-#include "server/ui.h"
+#include "core/session.h"
+#include "core/ui.h"
 
 namespace dorvik::cli {
 

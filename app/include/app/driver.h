@@ -3,12 +3,12 @@
 // settings saved and the readme opened.
 #pragma once
 
-#include "server/session.h"
+#include "core/session.h"
 
 namespace dorvik {
 
-// Runs the installation; answers (and leaves in the session) whether it
+// Serves the wizard's "Установить" (act3Install). Runs the installation; answers (and leaves in the session) whether it
 // succeeded. The caller shows the result page.
-bool act3InstallExecute(Session& s);
+bool RunInstallation(Session& s);
 
 }  // namespace dorvik

@@ -8,7 +8,7 @@
 #include <map>
 #include <memory>
 
-#include "server/services.h"
+#include "core/services.h"
 
 namespace dorvik {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "server/session.h"
+#include "core/session.h"
 
 namespace dorvik {
 

@@ -1,7 +1,7 @@
 #include "wizard/client_probe.h"
 
 #ifdef _WIN32
-#include "server/vism_link.h"
+#include "link/vism_link.h"
 #endif
 
 namespace dorvik {

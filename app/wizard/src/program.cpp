@@ -12,10 +12,10 @@
 #include "dialogs/kelbox.h"
 #include "dialogs/pass_dialog.h"
 #include "dialogs/progress.h"
-#include "server/tcp_link.h"
+#include "link/tcp_link.h"
 #include "wizard/setup.h"
 #ifdef _WIN32
-#include "server/vism_link.h"
+#include "link/vism_link.h"
 #endif
 
 namespace dorvik {

@@ -19,7 +19,7 @@
 #include "dialogs/qt_ui.h"
 #include "dialogs/ui_thread.h"
 #include "distribution/codepage.h"
-#include "server/connection.h"
+#include "engine/connection.h"
 
 namespace dorvik {
 
@@ -165,7 +165,7 @@ bool TfmSetup::RunBlocking(const std::function<void()>& step) {
   } catch (const std::exception& e) {
     // A failure the step did not handle itself: reported like any failure
     // of the application, and the wizard stays where it was.
-    const std::string line = Ru("Ошибка GUI приложения: ") + e.what();
+    const std::string line = AppFailureLine(e.what());
     s_.log.Add(line);
     ui_.CloseProgress();
     ui_.ShowWizard();
@@ -209,7 +209,7 @@ void TfmSetup::act2goExecute() {
     return;
   }
   ConnectOutcome outcome;
-  if (!RunBlocking([&] { outcome = dorvik::act2goExecute(s_, ip, port); })) return;
+  if (!RunBlocking([&] { outcome = dorvik::ConnectToServer(s_, ip, port); })) return;
   edIP->setText(FromCore(outcome.ipField));
   mePort->setText(FromCore(outcome.portField));
   if (!outcome.ok) return;
@@ -241,7 +241,7 @@ void TfmSetup::act25goExecute() {
   choice.noAfter = chNoAfter->isChecked();
   std::vector<std::string> summary;
   bool switched = false;
-  if (!RunBlocking([&] { switched = dorvik::act25goExecute(s_, choice, summary); })) return;
+  if (!RunBlocking([&] { switched = dorvik::SwitchToNamespace(s_, choice, summary); })) return;
   if (!switched) return;
   FillMemo(mmSettings, summary);
   ShowPage(tsInstall);
@@ -249,7 +249,7 @@ void TfmSetup::act25goExecute() {
 
 void TfmSetup::act3InstallExecute() {
   bool succeeded = false;
-  RunBlocking([&] { succeeded = dorvik::act3InstallExecute(s_); });  // false on a failure
+  RunBlocking([&] { succeeded = dorvik::RunInstallation(s_); });  // false on a failure
   mmSuccess->setVisible(succeeded);
   mmFailed->setVisible(!succeeded);
   show();

@@ -6,7 +6,7 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "server/ui.h"
+#include "core/ui.h"
 
 namespace dorvik {
 

@@ -10,7 +10,7 @@
 #include <QRect>
 #include <vector>
 
-#include "server/ui.h"
+#include "core/ui.h"
 
 namespace dorvik {
 

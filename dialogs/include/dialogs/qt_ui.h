@@ -11,7 +11,7 @@
 #include <mutex>
 #include <string>
 
-#include "server/ui.h"
+#include "core/ui.h"
 
 namespace dorvik {
 

@@ -21,6 +21,10 @@ int CountChar(std::string_view text, char ch);
 // a byte whose position lies beyond the end of `to` is removed.
 std::string Translate(std::string_view text, std::string_view from, std::string_view to);
 
+// Whether a and b are the same text when Latin letters are compared without
+// regard to case (namespace names, as the server lists and the user types them).
+bool SameTextIgnoringCase(std::string_view a, std::string_view b);
+
 // Cyrillic letters between the DOS (866) and the Windows (1251) code pages.
 // Only the 65 letter positions of the two tables change.
 std::string Cp866ToCp1251(std::string_view text);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace dorvik {
@@ -16,5 +17,13 @@ class InstallLog {
  private:
   std::vector<std::string> lines_;
 };
+
+// The log line of a failure of the program's own logic caught at an
+// operation's outer level: "Ошибка GUI приложения: " + message.
+std::string AppFailureLine(std::string_view message);
+
+// The log line of a failure caught inside a stage: "Ошибка GUI приложения. "
+// + the step's words (which carry their own ": " or " ") + message.
+std::string StepFailureLine(std::string_view step, std::string_view message);
 
 }  // namespace dorvik

@@ -2,7 +2,7 @@
 // when the installation has failed (the reason already shown or logged).
 #pragma once
 
-#include "server/session.h"
+#include "core/session.h"
 
 namespace dorvik {
 

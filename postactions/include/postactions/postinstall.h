@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "distribution/routine_name.h"  // IsValidEntryReference, FindUnfitPostAction
-#include "server/session.h"
+#include "core/session.h"
 
 namespace dorvik {
 

@@ -23,7 +23,7 @@ ListedRoutine DecodeRoutine(const dorvik::DistributionReader& reader, const std:
 
 // Why ReadHeader said no: the log holds a reader failure, if there was one.
 std::string HeaderFault(const dorvik::Distribution& dist, const dorvik::InstallLog& log) {
-  static const std::string kFailure = dorvik::Ru("Ошибка GUI приложения: ");
+  static const std::string kFailure = dorvik::AppFailureLine("");
   for (const auto& line : log.Lines()) {
     if (line.rfind(kFailure, 0) == 0) return dorvik::Cp1251ToUtf8(line.substr(kFailure.size()));
   }

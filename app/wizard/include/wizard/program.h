@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "dialogs/qt_ui.h"
-#include "server/session.h"
+#include "core/session.h"
 #include "wizard/client_probe.h"
 
 namespace dorvik {

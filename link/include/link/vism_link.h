@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "server/server_link.h"
+#include "core/server_link.h"
 
 namespace dorvik {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "server/server_link.h"
+#include "core/server_link.h"
 
 namespace dorvik {
 

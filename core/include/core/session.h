@@ -8,11 +8,12 @@
 #include <stdexcept>
 #include <string>
 
+#include "core/failure.h"
 #include "distribution/install_log.h"
 #include "distribution/reader.h"
-#include "server/server_link.h"
-#include "server/services.h"
-#include "server/ui.h"
+#include "core/server_link.h"
+#include "core/services.h"
+#include "core/ui.h"
 
 namespace dorvik {
 
@@ -59,13 +60,6 @@ struct RunState {
   double EndTime = 0;
   int ImageCount = 0;
   int ImageIndex = 0;
-};
-
-// A step that has already shown and logged its failure stops through this;
-// the handler above it logs "Ошибка GUI приложения: Operation aborted".
-class OperationAborted : public std::runtime_error {
- public:
-  OperationAborted() : std::runtime_error("Operation aborted") {}
 };
 
 struct Session {

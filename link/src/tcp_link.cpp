@@ -1,4 +1,4 @@
-#include "server/tcp_link.h"
+#include "link/tcp_link.h"
 
 #include <deque>
 

@@ -1,4 +1,4 @@
-#include "server/connection.h"
+#include "engine/connection.h"
 
 #include <algorithm>
 #include <cctype>
@@ -21,12 +21,6 @@ void LogConnectionGroup(Session& s, const std::string& heading) {
   s.log.Add(Ru("Порт:") + s.connection.Port);
   s.log.Add(Ru("Область:") + s.connection.Namespace);
   s.log.Add("");
-}
-
-bool EqualIgnoringCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
-         });
 }
 
 std::string CannotConnectText() {
@@ -69,7 +63,7 @@ void FillNamespaceList(Session& s, std::vector<std::string>& list, int& selected
     s.link.SetParam(1, std::int64_t{ToInteger(s.link.GetParam(1)) + 1});
   }
   for (std::size_t i = 0; i < list.size(); ++i) {
-    if (EqualIgnoringCase(list[i], s.connection.PreferredNamespace)) {
+    if (SameTextIgnoringCase(list[i], s.connection.PreferredNamespace)) {
       selected = static_cast<int>(i);
       return;
     }
@@ -77,7 +71,7 @@ void FillNamespaceList(Session& s, std::vector<std::string>& list, int& selected
   if (!list.empty()) selected = 0;
 }
 
-ConnectOutcome act2goExecute(Session& s, const std::string& ipField, const std::string& portField) {
+ConnectOutcome ConnectToServer(Session& s, const std::string& ipField, const std::string& portField) {
   ConnectOutcome out;
   out.ipField = ipField;
   out.portField = portField;
@@ -157,7 +151,7 @@ ConnectOutcome act2goExecute(Session& s, const std::string& ipField, const std::
       // one, otherwise into the first namespace listed.
       int target = 0;
       for (std::size_t i = 0; i < out.namespaces.size(); ++i) {
-        if (EqualIgnoringCase(out.namespaces[i], kLibraryNamespace)) {
+        if (SameTextIgnoringCase(out.namespaces[i], kLibraryNamespace)) {
           target = static_cast<int>(i);
           break;
         }
@@ -171,14 +165,14 @@ ConnectOutcome act2goExecute(Session& s, const std::string& ipField, const std::
   } catch (const std::exception& e) {
     // A failure of the link itself rather than an error the server reported.
     s.ui.ShowMessage(e.what());
-    s.log.Add(Ru("Ошибка GUI приложения: ") + e.what());
+    LogAppFailure(s, e.what());
     return out;
   }
   out.ok = true;
   return out;
 }
 
-bool act25goExecute(Session& s, const NamespaceChoice& choice, std::vector<std::string>& summary) {
+bool SwitchToNamespace(Session& s, const NamespaceChoice& choice, std::vector<std::string>& summary) {
   s.options.KeepSources = choice.keepSources;
   s.options.RestoreRoutines = !choice.noRestore;
   s.options.RunPostActions = !choice.noAfter;
@@ -198,7 +192,7 @@ bool act25goExecute(Session& s, const NamespaceChoice& choice, std::vector<std::
     s.ui.CloseProgress();
     s.ui.ShowWizard();
     s.ui.ShowMessage(e.what());
-    s.log.Add(Ru("Ошибка GUI приложения: ") + e.what());
+    LogAppFailure(s, e.what());
     return false;
   }
   s.ui.CloseProgress();

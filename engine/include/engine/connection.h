@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "server/session.h"
+#include "core/session.h"
 
 namespace dorvik {
 
@@ -23,8 +23,9 @@ struct ConnectOutcome {
   std::string libraryNotice;
 };
 
-// "Далее" on the connection page.
-ConnectOutcome act2goExecute(Session& s, const std::string& ipField, const std::string& portField);
+// Serves "Далее" on the connection page (act2go): connects to the system
+// namespace, lists the namespaces and runs the library test.
+ConnectOutcome ConnectToServer(Session& s, const std::string& ipField, const std::string& portField);
 
 // Fills the namespace list from the server and picks the entry to select:
 // the preferred namespace (any letter case) or else the first.
@@ -37,9 +38,9 @@ struct NamespaceChoice {
   bool noAfter = false;      // chNoAfter
 };
 
-// "Далее" on the namespace page: true when the connection now uses the
+// Serves "Далее" on the namespace page (act25go): true when the connection now uses the
 // chosen namespace; the summary of the ready page is then in `summary`.
-bool act25goExecute(Session& s, const NamespaceChoice& choice, std::vector<std::string>& summary);
+bool SwitchToNamespace(Session& s, const NamespaceChoice& choice, std::vector<std::string>& summary);
 
 // The lines of the ready page's settings summary.
 std::vector<std::string> FillSettingsSummary(const Session& s);

@@ -1,4 +1,4 @@
-#include "server/session.h"
+#include "core/session.h"
 
 #include "distribution/codepage.h"
 

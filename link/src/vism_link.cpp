@@ -1,6 +1,6 @@
 // The VisM control through IDispatch with its fixed dispatch identifiers.
 // Texts cross as wide strings converted from and to code page 1251.
-#include "server/vism_link.h"
+#include "link/vism_link.h"
 
 #include <windows.h>
 #include <oleauto.h>

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "server/property_link.h"
+#include "link/property_link.h"
 
 namespace dorvik {
 

@@ -2,7 +2,7 @@
 #include <ctime>
 #include <thread>
 
-#include "server/services.h"
+#include "core/services.h"
 
 namespace dorvik {
 
