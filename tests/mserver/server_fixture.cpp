@@ -136,6 +136,15 @@ void ServerProcess::Kill() {
 
 std::string ServerProcess::log() const { return ReadFile(logFile_); }
 
+std::size_t ProcessStatusKiB(pid_t pid, const std::string& field) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind(field + ":", 0) == 0) return std::stoul(line.substr(field.size() + 1));
+  }
+  return 0;
+}
+
 mlink::Client ServerProcess::Connect(std::chrono::milliseconds callTimeout) const {
   mlink::ClientOptions options;
   options.callTimeout = callTimeout;

@@ -32,6 +32,7 @@ class ServerProcess {
 
   mlink::Endpoint endpoint() const { return {"127.0.0.1", port_}; }
   std::uint16_t port() const { return port_; }
+  pid_t pid() const { return pid_; }
 
   // A connected client (its own server process).
   mlink::Client Connect(std::chrono::milliseconds callTimeout = std::chrono::seconds(30)) const;
@@ -53,6 +54,9 @@ class ServerProcess {
 // Runs one request on a client and fails the test on a link failure.
 mlink::Answer Call(mlink::Client& client, const std::string& code, const std::string& ns = "USER",
                    const std::string& p1 = "", const std::string& p2 = "");
+
+// A field of /proc/PID/status in KiB ("VmRSS", "VmHWM"); 0 when unknown.
+std::size_t ProcessStatusKiB(pid_t pid, const std::string& field);
 
 // Path of the built mserver executable.
 std::string ServerBinary();

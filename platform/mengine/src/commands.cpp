@@ -48,12 +48,17 @@ std::string SetExtract(std::string s, std::int64_t from, std::int64_t to, const 
   return s.substr(0, f) + v + (t < s.size() ? s.substr(t) : std::string());
 }
 
-std::chrono::milliseconds Seconds(const Value& v) {
-  Number ms = Mul(v.num(), Number::FromInt(1000));
-  std::int64_t n = ms.ToInt64();
-  if (n < 0) n = 0;
-  return std::chrono::milliseconds(n);
+// A time-out of LOCK, JOB or HANG in milliseconds: a negative one is 0, and
+// one above about 31 years is cut to that, which is a wait without end in
+// practice; a longer one would overflow the clock's 64-bit nanoseconds when
+// added to the current time.
+std::chrono::milliseconds WaitTime(const Number& seconds) {
+  constexpr std::int64_t kLongestWait = 1'000'000'000'000;
+  const std::int64_t n = Mul(seconds, Number::FromInt(1000)).ToInt64();
+  return std::chrono::milliseconds(std::clamp<std::int64_t>(n, 0, kLongestWait));
 }
+
+std::chrono::milliseconds Seconds(const Value& v) { return WaitTime(v.num()); }
 
 }  // namespace
 
@@ -495,10 +500,9 @@ void Interpreter::ExecJob(Frame& f, const CmdArg& a) {
 }
 
 void Interpreter::Hang(const Number& seconds) {
-  Number ms = Mul(seconds, Number::FromInt(1000));
-  std::int64_t total = ms.ToInt64();
-  if (total <= 0) return;
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(total);
+  const std::chrono::milliseconds total = WaitTime(seconds);
+  if (total.count() <= 0) return;
+  auto end = std::chrono::steady_clock::now() + total;
   for (;;) {
     if (Cancelled()) throw MError{"INTERRUPT", {}, true, false};
     auto now = std::chrono::steady_clock::now();

@@ -100,6 +100,7 @@ void Interpreter::MarkStackBase() {
 }
 
 void Interpreter::CheckBudget() {
+  if (limits_.memory_exceeded && limits_.memory_exceeded->exchange(false)) Throw("STORE");
   if (limits_.max_steps && steps_ > limits_.max_steps) budget_hit_ = true;
   if ((steps_ & 255) == 0 && Cancelled()) budget_hit_ = true;
   if (budget_hit_) {

@@ -138,9 +138,11 @@ class Interpreter {
   std::shared_ptr<const Routine> LoadRoutine(const std::string& name);
   std::shared_ptr<const Line> ParseXecute(const std::string& text);
   // Counts one step of the budget; the limits are looked at only every 256
-  // steps and when the step limit is reached.
+  // steps and when the step limit is reached, the memory limit at every step.
   void Step() {
-    if (++steps_ >= next_budget_check_) CheckBudget();
+    if (++steps_ >= next_budget_check_ ||
+        (limits_.memory_exceeded && limits_.memory_exceeded->load(std::memory_order_relaxed)))
+      CheckBudget();
   }
   void CheckBudget();
   void CheckStack() const {

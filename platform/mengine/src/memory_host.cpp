@@ -151,6 +151,11 @@ void MemoryLockTable::ReleaseAll(std::uint64_t owner) {
   changed_.notify_all();
 }
 
+bool MemoryLockTable::HoldsAny(std::uint64_t owner) {
+  std::lock_guard lock(mutex_);
+  return std::any_of(held_.begin(), held_.end(), [&](const Held& h) { return h.owner == owner; });
+}
+
 // ---- host ----
 
 MemoryHost::MemoryHost() {

@@ -75,7 +75,7 @@ std::size_t Receive(const Socket& socket, char* out, std::size_t n, Deadline dea
     } while (got < 0 && Clock::now() < spinEnd);
   }
   while (got < 0) {
-    if (!WaitReady(socket.fd(), POLLIN, deadline)) throw LinkError("no data from the peer before the time limit");
+    if (!WaitReady(socket.fd(), POLLIN, deadline)) throw TimeoutError("no data from the peer before the time limit");
     got = ReceiveNow(socket.fd(), out, n);
   }
   return static_cast<std::size_t>(got);
@@ -138,7 +138,7 @@ Socket ConnectTcp(const Endpoint& endpoint, std::chrono::milliseconds timeout) {
     if (err == EINPROGRESS) {
       if (!WaitReady(s.fd(), POLLOUT, deadline)) {
         ::freeaddrinfo(found);
-        throw LinkError("connection to " + where + " timed out after " +
+        throw TimeoutError("connection to " + where + " timed out after " +
                         std::to_string(timeout.count()) + " ms");
       }
       socklen_t len = sizeof err;
@@ -169,7 +169,7 @@ void WriteAll(const Socket& socket, std::string_view bytes, Deadline deadline, F
     } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
       const short events = incoming ? POLLOUT | POLLIN : POLLOUT;
       if (!WaitReady(socket.fd(), events, deadline)) {
-        throw LinkError("the peer does not take data before the time limit");
+        throw TimeoutError("the peer does not take data before the time limit");
       }
       // Once the peer has closed, its end of the connection says so on the
       // next send.
@@ -232,12 +232,16 @@ std::optional<std::string> FrameReader::Next(const Socket& socket, Deadline dead
     return body;
   }
   // A frame larger than what has arrived: read the rest straight into it.
-  std::string body(length, '\0');
+  // The body doubles as bytes arrive, from one read's worth, so that its
+  // size follows what the peer has sent and not what it announced.
   std::size_t done = Buffered();
+  std::string body(std::min<std::size_t>(length, std::max(done, kReadChunk)), '\0');
   std::copy(buffer_.data() + begin_, buffer_.data() + end_, body.data());
   begin_ = end_ = 0;
   while (done < length) {
-    const std::size_t got = Receive(socket, body.data() + done, length - done, deadline, std::chrono::microseconds(0));
+    if (done == body.size()) body.resize(std::min<std::size_t>(length, body.size() * 2));
+    const std::size_t got =
+        Receive(socket, body.data() + done, body.size() - done, deadline, std::chrono::microseconds(0));
     if (got == 0) throw LinkError("connection closed by the peer in the middle of a frame");
     done += got;
   }

@@ -23,6 +23,10 @@ const char* const kServeHelp =
     "\n"
     "  --data DIR             data folder, one database per namespace (required)\n"
     "  --listen HOST:PORT     address to listen on (default 127.0.0.1:1972)\n"
+    "  --allow-remote         allow --listen on an address other than loopback;\n"
+    "                         the server has no authentication: any client that\n"
+    "                         reaches it can read, change and plant code in\n"
+    "                         every namespace\n"
     "  --namespace NS         a namespace to serve; repeat for more (default\n"
     "                         %CACHELIB, %SYS, SAMPLES, USER; %SYS always)\n"
     "  --max-jobs N           background jobs running at most (default 32;\n"
@@ -31,8 +35,15 @@ const char* const kServeHelp =
     "  --transcript FILE      append one line per request and its outcome\n"
     "  --journal FILE         append every global update made with journaling on\n"
     "  --max-frame BYTES      largest frame accepted (default 16777216)\n"
-    "  --max-connections N    connections served at once (default 256)\n"
-    "  --idle-timeout SEC     close a connection idle this long (default 28800)\n"
+    "  --max-connections N    connections served at once (default 256); when all\n"
+    "                         are taken, the one idle longest that runs no line\n"
+    "                         and holds no lock is closed for a new one\n"
+    "  --idle-timeout SEC     close a connection idle this long (default 1800)\n"
+    "  --max-process-memory BYTES\n"
+    "                         memory one M process may hold before <STORE>\n"
+    "                         (default 268435456; 0: no limit)\n"
+    "  --max-job-output BYTES WRITE output of one job that reaches the log; the\n"
+    "                         rest is dropped and counted (default 1048576)\n"
     "  --flush-each-line      flush a line's updates to disk before its answer,\n"
     "                         safe even against a machine crash (default: once a\n"
     "                         second; a killed server loses nothing either way)\n"
@@ -53,6 +64,8 @@ int Serve(Args& args) {
       config.data = args.Value(a);
     } else if (a == "--listen") {
       options.listen = EndpointOption(a, args.Value(a));
+    } else if (a == "--allow-remote") {
+      options.allowRemote = true;
     } else if (a == "--namespace") {
       config.namespaces.push_back(args.Value(a));
     } else if (a == "--max-jobs") {
@@ -73,6 +86,14 @@ int Serve(Args& args) {
       options.maxConnections = static_cast<int>(Number(a, args.Value(a), 1, 100000));
     } else if (a == "--idle-timeout") {
       options.idleTimeout = std::chrono::seconds(Number(a, args.Value(a), 1, 1L << 30));
+    } else if (a == "--max-process-memory") {
+      const long bytes = Number(a, args.Value(a), 0, 1L << 40);
+      if (bytes != 0 && bytes < (1L << 20)) {
+        throw UsageError("option " + a + ": at least 1048576 bytes, or 0 for no limit");
+      }
+      config.maxProcessMemory = static_cast<std::size_t>(bytes);
+    } else if (a == "--max-job-output") {
+      config.maxJobOutput = static_cast<std::size_t>(Number(a, args.Value(a), 0, 1L << 40));
     } else {
       throw UsageError("unknown option '" + a + "' for serve");
     }

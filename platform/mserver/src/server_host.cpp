@@ -32,17 +32,35 @@ const std::vector<std::string> kNojrnRoutine = {
     "DISABLE q:$zu(139,0)  q",
 };
 
-// Writes a job's output to the server log, one log line per output line.
+// Writes a job's output to the server log, one log line per output line (a
+// line longer than kLongestLine is cut into several). At most `limit` bytes
+// of output reach the log: a job writing in a loop must not fill the disk.
+// Beyond it the output is dropped; one line says so when it starts and one
+// how much was dropped when the job ends.
 class JobOutput final : public mengine::OutputSink {
  public:
-  JobOutput(Log& log, std::string prefix) : log_(log), prefix_(std::move(prefix)) {}
-  ~JobOutput() override { Flush(); }
+  static constexpr std::size_t kLongestLine = 64 * 1024;
+
+  JobOutput(Log& log, std::string prefix, std::size_t limit)
+      : log_(log), prefix_(std::move(prefix)), limit_(limit) {}
+  ~JobOutput() override { Finish(); }
   void Write(std::string_view bytes) override {
+    const std::size_t room = limit_ - std::min(limit_, taken_);
+    if (bytes.size() > room) {
+      if (dropped_ == 0) {
+        Flush();
+        log_.Line(prefix_ + "output beyond " + std::to_string(limit_) + " bytes is dropped");
+      }
+      dropped_ += bytes.size() - room;
+      bytes = bytes.substr(0, room);
+    }
+    taken_ += bytes.size();
     for (char c : bytes) {
       if (c == '\n') {
         Flush();
       } else if (c != '\r') {
         pending_.push_back(c);
+        if (pending_.size() >= kLongestLine) Flush();
       }
     }
   }
@@ -50,10 +68,22 @@ class JobOutput final : public mengine::OutputSink {
     if (!pending_.empty()) log_.Line(prefix_ + pending_);
     pending_.clear();
   }
+  // Flushes and reports what was dropped; once.
+  void Finish() {
+    Flush();
+    if (dropped_ != 0) {
+      log_.Line(prefix_ + std::to_string(dropped_) + " bytes of output dropped (limit " +
+                std::to_string(limit_) + " bytes)");
+    }
+    dropped_ = 0;
+  }
 
  private:
   Log& log_;
   std::string prefix_;
+  std::size_t limit_;
+  std::size_t taken_ = 0;
+  std::uint64_t dropped_ = 0;
   std::string pending_;
 };
 
@@ -217,6 +247,10 @@ mengine::ZuResult ServerHost::ZU(const mengine::ZuCall& call) {
   return Host::ZU(call);
 }
 
+bool ServerHost::HoldsLocks(std::uint64_t job) {
+  return static_cast<ServerLockTable&>(*locks_).HoldsAny(job);
+}
+
 int ServerHost::RunningJobs() {
   std::lock_guard lock(jobsMutex_);
   return running_;
@@ -253,16 +287,19 @@ bool ServerHost::StartJob(const mengine::JobRequest& request, std::chrono::milli
 
 void ServerHost::RunJob(Job& job, mengine::JobRequest request) {
   const std::uint64_t id = NewJobId();
-  JobOutput output(log_, "job " + std::to_string(id) + ": ");
+  ProcessMemory memory(config_.maxProcessMemory);
+  JobOutput output(log_, "job " + std::to_string(id) + ": ", config_.maxJobOutput);
   ProcessActivity activity;
   activity.job = id;
   ProcessActivity::Scope scope(activity);
   const std::string entry = request.label + "^" + request.routine;
   {
+    ProcessMemory::Scope charge(memory);
     mengine::ProcessOptions options;
     options.ns = request.ns;
     options.output = &output;
     options.limits = config_.jobLimits;
+    options.limits.memory_exceeded = memory.ExceededSignal();
     options.job = id;
     mengine::Process process(*this, options);
     {
@@ -278,7 +315,7 @@ void ServerHost::RunJob(Job& job, mengine::JobRequest request) {
       result.error = true;
       result.error_text = e.what();
     }
-    output.Flush();
+    output.Finish();
     try {
       LineEnded(activity);
     } catch (const std::exception& e) {

@@ -13,6 +13,7 @@ class ServerLockTable final : public mengine::LockTable {
                std::chrono::milliseconds timeout, const std::function<bool()>& cancelled) override;
   void Release(std::uint64_t owner, std::string_view resource) override;
   void ReleaseAll(std::uint64_t owner) override { table_.ReleaseAll(owner); }
+  bool HoldsAny(std::uint64_t owner) { return table_.HoldsAny(owner); }
 
   // Upper-case namespace; %SYS for globals whose name begins with '%'.
   static std::string Canonical(std::string_view resource);

@@ -5,19 +5,22 @@
 namespace mserver {
 
 Session::Session(ServerHost& host, std::string nameSpace, mengine::OutputSink* output,
-                 mengine::Limits limits)
-    : host_(host), activity_(std::make_unique<ProcessActivity>()) {
+                 mengine::Limits limits, std::size_t maxMemory)
+    : host_(host), memory_(maxMemory), activity_(std::make_unique<ProcessActivity>()) {
   mengine::ProcessOptions options;
   options.ns = NamespaceName(nameSpace);
   options.output = output;
   options.limits = limits;
+  options.limits.memory_exceeded = memory_.ExceededSignal();
   ProcessActivity::Scope scope(*activity_);
+  ProcessMemory::Scope charge(memory_);
   process_ = std::make_unique<mengine::Process>(host_, options);
   activity_->job = process_->Job();
 }
 
 Session::~Session() {
   ProcessActivity::Scope scope(*activity_);
+  ProcessMemory::Scope charge(memory_);
   process_.reset();
 }
 
@@ -29,6 +32,7 @@ void Session::RequestStop() { process_->RequestStop(); }
 
 mengine::Result Session::Execute(std::string_view line) {
   ProcessActivity::Scope scope(*activity_);
+  ProcessMemory::Scope charge(memory_);
   mengine::Result result;
   try {
     result = process_->Execute(line);
@@ -52,6 +56,7 @@ void Session::SetParameter(const char* name, const std::string& value, bool kept
 
 mlink::Answer Session::Run(const mlink::Request& request, RequestReport* report) {
   ProcessActivity::Scope scope(*activity_);
+  ProcessMemory::Scope charge(memory_);
   mlink::Answer answer;
   const std::uint64_t journaledBefore = activity_->journaledUpdates;
   const std::uint64_t unjournaledBefore = activity_->unjournaledUpdates;

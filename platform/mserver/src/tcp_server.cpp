@@ -1,5 +1,6 @@
 #include "mserver/tcp_server.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -41,6 +42,18 @@ mlink::Endpoint LocalEndpoint(int fd) {
     out.port = static_cast<std::uint16_t>(std::stoi(port));
   }
   return out;
+}
+
+bool IsLoopback(const sockaddr* addr) {
+  if (addr->sa_family == AF_INET) {
+    const auto* in = reinterpret_cast<const sockaddr_in*>(addr);
+    return (ntohl(in->sin_addr.s_addr) >> 24) == 127;
+  }
+  if (addr->sa_family == AF_INET6) {
+    const in6_addr& in6 = reinterpret_cast<const sockaddr_in6*>(addr)->sin6_addr;
+    return IN6_IS_ADDR_LOOPBACK(&in6) || (IN6_IS_ADDR_V4MAPPED(&in6) && in6.s6_addr[12] == 127);
+  }
+  return false;
 }
 
 std::string PeerText(int fd) {
@@ -93,7 +106,11 @@ struct TcpServer::Connection {
   mlink::Socket socket;
   std::thread thread;
   std::atomic<bool> finished{false};
-  std::atomic<bool> busy{false};  // running a line
+  std::atomic<bool> busy{false};  // running a line or writing its answer
+  std::atomic<std::uint64_t> job{0};  // the process's $JOB once the handshake is done
+  // When the last answer went out (or the connection was accepted).
+  std::atomic<mlink::Clock::time_point> lastActive{mlink::Clock::now()};
+  std::atomic<bool> evicted{false};  // closed to make room for a new connection
   std::mutex sessionMutex;
   Session* session = nullptr;  // guarded by sessionMutex
 };
@@ -137,6 +154,11 @@ void TcpServer::Listen() {
   }
   std::string failure = "no usable address";
   for (addrinfo* a = found; a; a = a->ai_next) {
+    if (!options_.allowRemote && !IsLoopback(a->ai_addr)) {
+      failure = "not a loopback address; the server has no authentication, so listening for "
+                "other machines must be allowed explicitly (--allow-remote)";
+      continue;
+    }
     mlink::Socket s(::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol));
     if (!s.valid()) continue;
     int one = 1;
@@ -152,6 +174,14 @@ void TcpServer::Listen() {
   bound_ = LocalEndpoint(listener_.fd());
   host_.log().Line("listening on " + bound_.ToString() +
                    (options_.advertise ? ", announcing " + options_.advertise->ToString() : ""));
+  sockaddr_storage addr{};
+  socklen_t len = sizeof addr;
+  if (::getsockname(listener_.fd(), reinterpret_cast<sockaddr*>(&addr), &len) == 0 &&
+      !IsLoopback(reinterpret_cast<sockaddr*>(&addr))) {
+    host_.log().Line("WARNING: listening on " + bound_.ToString() +
+                     ", which other machines may reach, and the server has no authentication: "
+                     "any client that reaches it can read, change and plant code in every namespace");
+  }
 }
 
 void TcpServer::Stop() {
@@ -188,6 +218,36 @@ void TcpServer::WatchBusyConnections() {
   }
 }
 
+// The connection table is full: closes the connection idle longest that runs
+// no line, holds no lock, has no request waiting and has been idle for
+// kIdleBeforeMakingRoom at least. Its own thread sends the Fault and ends its
+// process (only its reading side is shut here, so that no two threads write
+// to it). Answers false when no connection qualifies.
+bool TcpServer::MakeRoom() {
+  std::lock_guard lock(mutex_);
+  const auto now = mlink::Clock::now();
+  Connection* oldest = nullptr;
+  mlink::Clock::duration longest{};
+  for (auto& c : connections_) {
+    if (c->finished || c->evicted || c->busy) continue;
+    const auto idle = now - c->lastActive.load();
+    if (idle < kIdleBeforeMakingRoom || (oldest && idle <= longest)) continue;
+    const std::uint64_t job = c->job;
+    if (job != 0 && host_.HoldsLocks(job)) continue;
+    pollfd p{c->socket.fd(), POLLIN, 0};
+    if (::poll(&p, 1, 0) > 0) continue;  // a request (or a close) is waiting
+    oldest = c.get();
+    longest = idle;
+  }
+  if (!oldest) return false;
+  oldest->evicted = true;
+  ::shutdown(oldest->socket.fd(), SHUT_RD);
+  host_.log().Line("connection " + std::to_string(oldest->id) + ": idle for " +
+                   std::to_string(std::chrono::duration_cast<std::chrono::seconds>(longest).count()) +
+                   " s; closing it to make room for a new connection");
+  return true;
+}
+
 void TcpServer::Run() {
   if (!listener_.valid()) Listen();
   while (!stopping_) {
@@ -213,7 +273,7 @@ void TcpServer::Run() {
     int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     connection->peer = PeerText(fd);
-    if (connectionCount() >= options_.maxConnections) {
+    if (connectionCount() >= options_.maxConnections && !MakeRoom()) {
       host_.log().Line("connection from " + connection->peer + " refused: limit of " +
                        std::to_string(options_.maxConnections) + " connections reached");
       TrySendFault(connection->socket, "too many connections (limit " +
@@ -267,6 +327,11 @@ void TcpServer::Serve(Connection& c) {
     reason = Text("closed: server failure: ", e.what());
     TrySendFault(c.socket, e.what());
   }
+  if (c.evicted) {
+    reason = "closed: made room for a new connection";
+    TrySendFault(c.socket, "closed to make room for a new connection (the server's connection limit is "
+                           "reached and this connection was idle longest)");
+  }
   if (stopping_) reason = "closed: the server is stopping";
   host_.log().Line(name + " " + reason);
   c.socket.Shutdown();
@@ -274,7 +339,8 @@ void TcpServer::Serve(Connection& c) {
 }
 
 void TcpServer::Converse(Connection& c) {
-  mlink::FrameReader reader(options_.maxFrame);
+  // Frames stay small until the peer has said hello.
+  mlink::FrameReader reader(std::min(options_.maxFrame, kHandshakeMaxFrame));
   auto hello = reader.Next(c.socket, mlink::DeadlineAfter(options_.handshakeTimeout));
   if (!hello) return;
   mlink::Message first = mlink::DecodeBody(*hello);
@@ -286,9 +352,12 @@ void TcpServer::Converse(Connection& c) {
                                std::to_string(mlink::kProtocolVersion) + ")");
   }
 
+  reader.SetLimit(options_.maxFrame);
+
   std::string start = options_.initialNamespace;
   if (!host_.Globals(start)) start = kSystemNamespace;
-  Session session(host_, start, nullptr, options_.limits);
+  Session session(host_, start, nullptr, options_.limits, host_.maxProcessMemory());
+  c.job = session.job();
   {
     std::lock_guard lock(c.sessionMutex);
     c.session = &session;
@@ -316,16 +385,11 @@ void TcpServer::Converse(Connection& c) {
     std::optional<std::string> body;
     try {
       body = reader.Next(c.socket, mlink::DeadlineAfter(options_.idleTimeout));
-    } catch (const mlink::ProtocolError&) {
-      throw;
-    } catch (const mlink::LinkError& e) {
-      if (std::string_view(e.what()).find("time limit") != std::string_view::npos) {
-        const std::string idle = "idle for longer than " +
-                                 std::to_string(options_.idleTimeout.count() / 1000) + " s";
-        TrySendFault(c.socket, idle);
-        throw mlink::LinkError(idle);
-      }
-      throw;
+    } catch (const mlink::TimeoutError&) {
+      const std::string idle =
+          "idle for longer than " + std::to_string(options_.idleTimeout.count() / 1000) + " s";
+      TrySendFault(c.socket, idle);
+      throw mlink::LinkError(idle);
     }
     if (!body) return;
     mlink::Message message = mlink::DecodeBody(*body);
@@ -335,12 +399,13 @@ void TcpServer::Converse(Connection& c) {
     RequestReport report;
     c.busy = true;
     mlink::Answer answer = session.Run(*request, &report);
-    c.busy = false;
     if (transcript_) transcript_->Record(session.job(), report, *request, answer);
     params.LeaveOutUnchanged(*request, answer);
     // A client may send requests ahead and read their answers later: one
     // that reads nothing is idle, so the idle limit bounds the wait.
     mlink::WriteAll(c.socket, mlink::EncodeFrame(answer), mlink::DeadlineAfter(options_.idleTimeout));
+    c.lastActive = mlink::Clock::now();
+    c.busy = false;
     if (session.halted()) throw mlink::LinkError("the process halted");
   }
 }

@@ -57,6 +57,8 @@ class MemoryLockTable final : public LockTable {
                std::chrono::milliseconds timeout, const std::function<bool()>& cancelled) override;
   void Release(std::uint64_t owner, std::string_view resource) override;
   void ReleaseAll(std::uint64_t owner) override;
+  // Whether the owner holds any lock.
+  bool HoldsAny(std::uint64_t owner);
 
  private:
   bool Free(std::uint64_t owner, std::string_view resource) const;

@@ -12,6 +12,7 @@
 #ifndef MENGINE_PROCESS_H
 #define MENGINE_PROCESS_H
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -39,6 +40,10 @@ struct Limits {
   // Native stack one call may use (deep expressions, recursion) before it
   // ends in <FRAMESTACK>; keep it well below the calling thread's stack.
   std::size_t max_native_stack = 2 * 1024 * 1024;
+  // Raised by the host when the process holds more memory than it may (the
+  // host counts it). The next command takes it down and raises <STORE>,
+  // which $ZTRAP may catch. Null: the host sets no memory limit.
+  std::atomic<bool>* memory_exceeded = nullptr;
 };
 
 struct ProcessOptions {

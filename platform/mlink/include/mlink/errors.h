@@ -1,4 +1,4 @@
-// Failures of the link: transport failures and protocol violations.
+// Failures of the link: transport failures, time-outs and protocol violations.
 #pragma once
 
 #include <stdexcept>
@@ -11,6 +11,13 @@ namespace mlink {
 class LinkError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+};
+
+// A deadline passed: the peer sent nothing, or took nothing, in time. The
+// connection may be sound; only the wait ended.
+class TimeoutError : public LinkError {
+ public:
+  using LinkError::LinkError;
 };
 
 // The peer sent bytes that are not a valid frame or message.

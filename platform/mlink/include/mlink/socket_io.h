@@ -73,10 +73,17 @@ class FrameReader {
       : maxFrame_(maxFrame), spin_(spin) {}
 
   // Reads one frame body. Returns nullopt when the peer closed the connection
-  // cleanly before the first byte of a frame; throws LinkError on a reset, a
-  // timeout or a close in mid-frame, ProtocolError on a length of 0 or above
-  // the frame limit.
+  // cleanly before the first byte of a frame; throws TimeoutError when the
+  // deadline passes, LinkError on a reset or a close in mid-frame,
+  // ProtocolError on a length of 0 or above the frame limit.
+  //
+  // The body's memory grows with the bytes that have arrived, never ahead of
+  // them: a peer that announces a large frame and sends little costs little.
   std::optional<std::string> Next(const Socket& socket, Deadline deadline);
+
+  // Changes the frame limit for the frames still to come (a server keeps it
+  // small until the peer has said hello).
+  void SetLimit(std::uint32_t maxFrame) { maxFrame_ = maxFrame; }
 
   // Takes what the socket holds into the buffer without waiting; false when
   // the peer has closed.

@@ -17,6 +17,7 @@
 #include "mengine/memory_host.h"
 #include "mengine/process.h"
 #include "mserver/log.h"
+#include "mserver/process_memory.h"
 
 namespace mserver {
 
@@ -42,6 +43,12 @@ struct HostConfig {
   bool flushEachLine = false;
   // When set, updates made with journaling on are appended to this file.
   std::filesystem::path journal;
+  // Memory each M process (connection or job) may hold before <STORE>
+  // (ProcessMemory); 0 for no limit.
+  std::size_t maxProcessMemory = kDefaultProcessMemory;
+  // Bytes of a job's WRITE output that go to the log; the rest is dropped
+  // and counted in one line when the job ends.
+  std::size_t maxJobOutput = std::size_t{1} << 20;
 };
 
 // The default namespaces of a new server.
@@ -79,6 +86,9 @@ class ServerHost final : public mengine::Host {
   int RunningJobs();
 
   Log& log() { return log_; }
+  std::size_t maxProcessMemory() const { return config_.maxProcessMemory; }
+  // Whether the process `job` holds any lock.
+  bool HoldsLocks(std::uint64_t job);
 
  private:
   struct Space;

@@ -9,6 +9,7 @@
 
 #include "mengine/process.h"
 #include "mlink/messages.h"
+#include "mserver/process_memory.h"
 #include "mserver/server_host.h"
 
 namespace mserver {
@@ -25,8 +26,9 @@ struct RequestReport {
 
 class Session {
  public:
+  // `maxMemory`: what the process may hold (ProcessMemory); 0 for no limit.
   Session(ServerHost& host, std::string nameSpace, mengine::OutputSink* output,
-          mengine::Limits limits = {});
+          mengine::Limits limits = {}, std::size_t maxMemory = 0);
   ~Session();  // ends the process: its locks are released
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
@@ -50,6 +52,7 @@ class Session {
   void SetParameter(const char* name, const std::string& value, bool kept);
 
   ServerHost& host_;
+  ProcessMemory memory_;  // declared first: the process's memory is charged to it
   std::unique_ptr<ProcessActivity> activity_;
   std::unique_ptr<mengine::Process> process_;
 };

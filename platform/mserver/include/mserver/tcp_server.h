@@ -21,13 +21,26 @@
 
 namespace mserver {
 
+// Largest frame before the handshake: a Hello is a few dozen bytes.
+inline constexpr std::uint32_t kHandshakeMaxFrame = 4096;
+
+// When every connection is taken, the one idle longest that runs no line,
+// holds no lock and has no request waiting makes room for the new one,
+// provided it has been idle this long: a client between two requests is not
+// cut off. Without such a connection the new one is refused.
+inline constexpr std::chrono::milliseconds kIdleBeforeMakingRoom{1000};
+
 struct ServerOptions {
   mlink::Endpoint listen{"127.0.0.1", 1972};
+  // The server has no authentication: listening on anything but a loopback
+  // address must be asked for explicitly.
+  bool allowRemote = false;
   std::optional<mlink::Endpoint> advertise;  // announced instead of the real address
   std::uint32_t maxFrame = mlink::kDefaultMaxFrame;
   int maxConnections = 256;
-  // Long enough for a user who leaves an installer waiting on a page.
-  std::chrono::milliseconds idleTimeout{std::chrono::hours(8)};
+  // Long enough for a user who leaves an installer on a page for a while;
+  // short enough that forgotten connections do not pile up.
+  std::chrono::milliseconds idleTimeout{std::chrono::minutes(30)};
   std::chrono::milliseconds handshakeTimeout{std::chrono::seconds(10)};
   std::string initialNamespace = "USER";  // where a new process starts
   mengine::Limits limits;                 // for connection processes
@@ -38,7 +51,9 @@ class TcpServer {
   TcpServer(ServerHost& host, ServerOptions options, Transcript* transcript);
   ~TcpServer();
 
-  // Binds and listens; throws std::runtime_error naming the address on failure.
+  // Binds and listens; throws std::runtime_error naming the address on
+  // failure, or when it is not a loopback address and remote clients were
+  // not allowed. Logs a warning when it listens for remote clients.
   void Listen();
   // The address actually bound (the real port when 0 was asked for).
   mlink::Endpoint bound() const { return bound_; }
@@ -57,6 +72,7 @@ class TcpServer {
   void Converse(Connection& connection);
   void WatchBusyConnections();
   void ReapFinished();
+  bool MakeRoom();
 
   ServerHost& host_;
   ServerOptions options_;
