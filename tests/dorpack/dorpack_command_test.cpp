@@ -55,7 +55,11 @@ TEST_F(DorpackCommand, ListJsonGivesBackTheManifest) {
 
     const auto listed = RunDorpack({"list", "--json", Path("d.dat")});
     ASSERT_EQ(listed.exitCode, 0) << listed.err;
-    const json got = json::parse(listed.out);
+    json got = json::parse(listed.out);
+    // The file was verified against its integrity marker.
+    EXPECT_EQ(got.at("integrity").at("sha256").get<std::string>().size(), 64u);
+    EXPECT_GT(got.at("integrity").at("sealed_bytes").get<int>(), 0);
+    got.erase("integrity");
     const json want = {
         {"product", "Велмора Склад"},
         {"version", "2.9"},
@@ -117,7 +121,10 @@ TEST_F(DorpackCommand, ListRefusesDamagedFiles) {
   ASSERT_NE(marker, std::string::npos);
   unsealed.erase(marker, unsealed.find('\r', marker) - marker);
   folder_.Write("old.dat", unsealed);
-  ASSERT_EQ(RunDorpack({"list", Path("old.dat")}).exitCode, 0);
+  const auto old = RunDorpack({"list", Path("old.dat")});
+  ASSERT_EQ(old.exitCode, 0);
+  EXPECT_NE(old.out.find("Integrity:    no integrity marker"), std::string::npos) << old.out;
+  EXPECT_NE(RunDorpack({"list", Path("d.dat")}).out.find("Integrity:    verified, SHA-256 "), std::string::npos);
   std::string oldNoLineEnd = unsealed;
   oldNoLineEnd.erase(oldNoLineEnd.find("VMB\n") + 3);
   oldNoLineEnd += "\r";
