@@ -178,7 +178,7 @@ TEST_F(CliTest, InstallsWithAnswersAndDefaultsAndNumbersItsLogs) {
   EXPECT_EQ(ServerValue("$g(^VMSETUP(\"yn\"))"), "2");
 }
 
-TEST_F(CliTest, FailedPostActionAndUnfitLabelFailTheInstallation) {
+TEST_F(CliTest, FailedPostActionFailsTheInstallationAndAnUnfitLabelIsDamage) {
   Pack("bad^VMSETUP");
   auto run = Cli({"--server", Server(), "--quiet"});
   EXPECT_EQ(run.status, 1) << run.err;
