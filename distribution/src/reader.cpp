@@ -83,9 +83,22 @@ void DistributionReader::Fill(Chunk& chunk) {
   chunk.loaded = true;
 }
 
+void DistributionReader::NoteDamage(const std::string& why) const {
+  if (damage_.empty()) damage_ = why;
+}
+
+void DistributionReader::Damaged(const std::string& why) const {
+  NoteDamage(why);
+  throw DamagedFileError(why);
+}
+
 void DistributionReader::ThrowOversize() const {
-  throw DamagedFileError("a record of more than " + std::to_string(kMaxRecordSize) + " bytes in " +
-                         path_.string());
+  Damaged("a record of more than " + std::to_string(kMaxRecordSize) + " bytes in " + path_.string());
+}
+
+void DistributionReader::ThrowCut() const {
+  Damaged("the file is cut at offset " + std::to_string(fileSize_) +
+          ": its last field or record has no separator (" + path_.string() + ")");
 }
 
 void DistributionReader::Append(std::string& out, const char* from, std::size_t n) const {
@@ -93,9 +106,15 @@ void DistributionReader::Append(std::string& out, const char* from, std::size_t 
   out.append(from, n);
 }
 
-bool DistributionReader::Scan(Chunk& chunk, std::uint8_t separator, std::string* out, bool* sawBytes) {
+std::int64_t DistributionReader::Offset(const Chunk& chunk) {
+  if (!chunk.loaded) return Tell();
+  return Tell() - static_cast<std::int64_t>(chunk.size) + static_cast<std::int64_t>(chunk.cursor);
+}
+
+DistributionReader::ScanEnd DistributionReader::Scan(Chunk& chunk, std::uint8_t separator, std::string* out,
+                                                     bool* sawBytes) {
   if (sawBytes != nullptr) *sawBytes = false;
-  std::size_t taken = 0;  // bytes counted towards the record when out is null
+  std::size_t taken = 0;  // bytes of this field seen so far
   while (true) {
     if (chunk.loaded) {
       const char* begin = chunk.bytes.data() + chunk.cursor;
@@ -106,39 +125,42 @@ bool DistributionReader::Scan(Chunk& chunk, std::uint8_t separator, std::string*
       if (const void* zero = std::memchr(begin, '\0', span)) {
         const auto offset = Tell() - static_cast<std::int64_t>(chunk.size) +
                             (static_cast<const char*>(zero) - chunk.bytes.data());
-        throw DamagedFileError("a zero byte at offset " + std::to_string(offset) + " of " +
-                               path_.string());
+        Damaged("a zero byte at offset " + std::to_string(offset) + " of " + path_.string());
       }
-      if (hit != nullptr || !AtEnd()) {
-        if (out != nullptr) {
-          Append(*out, begin, span);
-        } else {
-          taken += span;
-          if (taken > kMaxRecordSize) ThrowOversize();
-        }
-        if (sawBytes != nullptr && span > 0) *sawBytes = true;
+      if (hit == nullptr && AtEnd()) {
+        // The end of the file inside the field: nothing of the last chunk
+        // is taken, and whatever was pending is a cut field.
+        return taken + span > 0 ? ScanEnd::kCut : ScanEnd::kEndOfFile;
       }
+      if (out != nullptr) Append(*out, begin, span);
+      taken += span;
+      if (taken > kMaxRecordSize) ThrowOversize();
+      if (sawBytes != nullptr && span > 0) *sawBytes = true;
       if (hit != nullptr) {
         chunk.cursor += span + 1;
-        return true;
+        return ScanEnd::kSeparator;
       }
     }
-    // No separator in memory: at the end of the file the scan stops and the
-    // rest of the last chunk is not part of the field.
-    if (AtEnd()) return false;
+    if (AtEnd()) return taken > 0 ? ScanEnd::kCut : ScanEnd::kEndOfFile;
     Fill(chunk);
   }
 }
 
+bool DistributionReader::ScanWhole(Chunk& chunk, std::uint8_t separator, std::string* out, bool* sawBytes) {
+  const ScanEnd end = Scan(chunk, separator, out, sawBytes);
+  if (end == ScanEnd::kCut) ThrowCut();
+  return end == ScanEnd::kSeparator;
+}
+
 std::string DistributionReader::ReadField(std::uint8_t separator) {
   std::string field;
-  Scan(chunk_, separator, &field, nullptr);
+  ScanWhole(chunk_, separator, &field, nullptr);
   return field;
 }
 
 const std::string& DistributionReader::ReadRecord() {
   record_.clear();
-  Scan(chunk_, recordSep_, &record_, nullptr);
+  ScanWhole(chunk_, recordSep_, &record_, nullptr);
   return record_;
 }
 
@@ -148,7 +170,7 @@ std::int64_t DistributionReader::CountRecords() {
   bool nonEmpty = !record_.empty();
   while (nonEmpty) {
     ++count;
-    Scan(chunk, recordSep_, nullptr, &nonEmpty);
+    ScanWhole(chunk, recordSep_, nullptr, &nonEmpty);
   }
   return count;
 }
@@ -188,13 +210,19 @@ bool DistributionReader::ReadHeader(Distribution& dist, InstallLog& log) {
     static const std::string kProduct = Ru("Продукт: ");
     static const std::string kVersion = Ru("Версия: ");
     static const std::string kBuildDate = Ru("Дата сборки: ");
-    dist.ProductName = Cp866ToCp1251(ReadField(13));
+    // The three lines are logged even when the header is cut.
+    std::string product, version, buildDate;
+    bool cut = Scan(chunk_, 13, &product, nullptr) == ScanEnd::kCut;
+    dist.ProductName = Cp866ToCp1251(product);
     log.Add(kProduct + dist.ProductName);
-    dist.Version = ReadField(13);
+    cut = cut || Scan(chunk_, 13, &version, nullptr) == ScanEnd::kCut;
+    dist.Version = std::move(version);
     log.Add(kVersion + dist.Version);
-    dist.BuildDate = ReadField(13);
+    cut = cut || Scan(chunk_, 13, &buildDate, nullptr) == ScanEnd::kCut;
+    dist.BuildDate = std::move(buildDate);
     log.Add(kBuildDate + dist.BuildDate);
     log.Add("");
+    if (cut) ThrowCut();
     if (dist.ProductName.empty() || dist.Version.empty() || dist.BuildDate.empty()) return false;
 
     recordSep_ = EncodeByte(13, key_);
@@ -205,6 +233,8 @@ bool DistributionReader::ReadHeader(Distribution& dist, InstallLog& log) {
     dist.SourcePassword = Cp866ToCp1251(ShiftText(ReadField(recordSep_), key_));
     if (dist.SourcePassword.empty()) return false;
     resume_ = Tell();
+    // Reads on from a copy of the chunk; the next stage seeks back to resume_.
+    VerifyIntegrity();
     return true;
   } catch (const std::exception& e) {
     log.Add(AppFailureLine(e.what()));
@@ -246,6 +276,10 @@ void DistributionReader::DecodeRoutineLines(std::string_view record, std::vector
     record.remove_prefix(end + 1);
   }
   lines.resize(count);
+  if (count > 0 && !record.empty()) {
+    Damaged("routine " + lines.front() + ": " + std::to_string(record.size()) +
+            " bytes after its last line end (a line cut off)");
+  }
 }
 
 bool DistributionReader::IsLibraryDistribution(bool detectLibrary) {
@@ -260,21 +294,21 @@ bool DistributionReader::IsLibraryDistribution(bool detectLibrary) {
   bool nonEmpty = false;
   // The check label, then the post-action list.
   std::string label;
-  Scan(chunk, recordSep_, &label, nullptr);
-  Scan(chunk, recordSep_, nullptr, &nonEmpty);
+  ScanWhole(chunk, recordSep_, &label, nullptr);
+  ScanWhole(chunk, recordSep_, nullptr, &nonEmpty);
   if (label.empty()) {
     // The empty check-routine record and the record that follows it.
-    Scan(chunk, recordSep_, nullptr, &nonEmpty);
-    Scan(chunk, recordSep_, nullptr, &nonEmpty);
+    ScanWhole(chunk, recordSep_, nullptr, &nonEmpty);
+    ScanWhole(chunk, recordSep_, nullptr, &nonEmpty);
   } else {
     // Over the check routines up to and including their empty record.
     do {
-      Scan(chunk, recordSep_, nullptr, &nonEmpty);
+      ScanWhole(chunk, recordSep_, nullptr, &nonEmpty);
     } while (nonEmpty);
   }
   // The first routine of the distribution: its name line decides.
   std::string routine;
-  Scan(chunk, recordSep_, &routine, nullptr);
+  ScanWhole(chunk, recordSep_, &routine, nullptr);
   const auto end = routine.find(static_cast<char>(lineSep_));
   if (end == std::string::npos) return false;
   return ShiftText(std::string_view(routine).substr(0, end), key_).find('%') != std::string::npos;

@@ -55,13 +55,19 @@ int FindUnfitPostAction(const Distribution& dist) {
     if (k >= dist.PostActionLabels.size() || !IsValidEntryReference(dist.PostActionLabels[k])) {
       return static_cast<int>(k);
     }
-    if (k >= dist.PostActionDescriptions.size()) return static_cast<int>(k);
-    for (const char c : dist.PostActionDescriptions[k]) {
-      const auto b = static_cast<unsigned char>(c);
-      if (b < 32 || b == 127) return static_cast<int>(k);
+    if (k >= dist.PostActionDescriptions.size() || HasControlCharacter(dist.PostActionDescriptions[k])) {
+      return static_cast<int>(k);
     }
   }
   return -1;
+}
+
+bool HasControlCharacter(std::string_view text) {
+  for (const char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 32 || b == 127) return true;
+  }
+  return false;
 }
 
 }  // namespace dorvik

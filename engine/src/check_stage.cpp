@@ -35,6 +35,7 @@ bool RunCheckStage(Session& s) {
     d.CheckLabel = r.ReadField(r.RecordSeparator());
     r.ReadRecord();
     if (!r.ParsePostActionList(d)) {
+      r.NoteDamage("a post-action without \"#\"");
       s.ui.ShowMessage(Ru("Ошибка в структуре дистрибутива"));
       return false;
     }
@@ -43,6 +44,7 @@ bool RunCheckStage(Session& s) {
     // reference is a fault of the distribution, found before anything runs.
     const std::string structureError = Ru("Ошибка в структуре дистрибутива");
     if (const int unfit = FindUnfitPostAction(d); unfit >= 0) {
+      r.NoteDamage("post-action " + std::to_string(unfit + 1) + " is unfit to run (the install log says why)");
       s.ui.ShowMessage(structureError);
       const auto k = static_cast<std::size_t>(unfit);
       s.log.Add(structureError + Ru(": последействие ") + std::to_string(unfit + 1) + " (" +
@@ -50,6 +52,7 @@ bool RunCheckStage(Session& s) {
       return false;
     }
     if (!d.CheckLabel.empty() && !IsValidEntryReference(d.CheckLabel)) {
+      r.NoteDamage("the check label is not an entry reference");
       s.ui.ShowMessage(structureError);
       s.log.Add(structureError + Ru(": метка проверки ") + d.CheckLabel);
       return false;
@@ -59,11 +62,13 @@ bool RunCheckStage(Session& s) {
 
     r.ReadRecord();
     if (d.CheckLabel.empty() && !r.Record().empty()) {
+      r.NoteDamage("check routines without a check label");
       s.ui.ShowMessage(Ru("Файл данных испорчен"));
       s.log.Add(Ru("Ошибка! Есть программы проверки и нет метки проверки."));
       return false;
     }
     if (!d.CheckLabel.empty() && r.Record().empty()) {
+      r.NoteDamage("a check label without check routines");
       s.ui.ShowMessage(Ru("Файл данных испорчен"));
       s.log.Add(Ru("Ошибка! Есть метка проверки и нет программ проверки."));
       return false;

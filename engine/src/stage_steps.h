@@ -30,6 +30,7 @@ inline bool StoreRecord(Session& s, const std::string& record, bool logDamaged) 
     case UploadResult::Stored:
       return true;
     case UploadResult::Damaged:
+      s.reader.NoteDamage("a routine record that names no valid routine (the install log says which)");
       s.ui.SetAnimation(Animation::None);
       s.ui.ShowMessage(Ru("Файл данных испорчен"));
       if (logDamaged) s.log.Add(Ru("Файл данных испорчен"));

@@ -43,6 +43,13 @@ std::vector<std::string> LogLines(const fs::path& file) {
   return lines;
 }
 
+// `plain` as the data file `file` stores it (its key is byte 1).
+std::string Encode(const std::string& file, const std::string& plain) {
+  std::string out;
+  for (const char c : plain) out += static_cast<char>(EncodeByte(static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(file[1])));
+  return out;
+}
+
 bool Has(const std::vector<std::string>& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
@@ -171,7 +178,7 @@ TEST_F(CliTest, InstallsWithAnswersAndDefaultsAndNumbersItsLogs) {
   EXPECT_EQ(ServerValue("$g(^VMSETUP(\"yn\"))"), "2");
 }
 
-TEST_F(CliTest, FailedPostActionAndUnfitLabelFailTheInstallation) {
+TEST_F(CliTest, FailedPostActionFailsTheInstallationAndAnUnfitLabelIsDamage) {
   Pack("bad^VMSETUP");
   auto run = Cli({"--server", Server(), "--quiet"});
   EXPECT_EQ(run.status, 1) << run.err;
@@ -179,10 +186,77 @@ TEST_F(CliTest, FailedPostActionAndUnfitLabelFailTheInstallation) {
   EXPECT_TRUE(Has(log, "Неуспех. Отказ"));
   EXPECT_NE(run.err.find("Отказ"), std::string::npos);
 
-  Pack("bad^VMSETUP\\\") k ^VMSETUP w(\\\"");
+  // dorpack refuses a label the installer would refuse; a file made by
+  // other means that carries one is a damaged distribution.
+  WriteFile(root_ / "pack" / "manifest.json",
+            R"({"product": "P", "version": "1", "build_date": "D", "password": "p",
+  "post_actions": [{"description": "d", "label": "bad^VMSETUP\") k ^VMSETUP w(\""}], "routines": ["VMMAIN.int"]})");
+  const auto refused = RunProgram(DORPACK_BINARY, {"build", "manifest.json", "-o", "x.dat"}, root_ / "pack");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("manifest.json:2: the label of post-action 1"), std::string::npos) << refused.err;
+  Pack();
+  std::string bytes = ReadFile(Folder() / "dorpack.dat");
+  const std::string good = Encode(bytes, "go^VMSETUP@");
+  bytes.replace(bytes.find(good), good.size(), Encode(bytes, "bad^VMSETUP\") k ^VMSETUP w(\"@"));
+  WriteFile(Folder() / "dorpack.dat", bytes);
   run = Cli({"--server", Server(), "--quiet"});
-  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_EQ(run.status, 4) << run.err;
   EXPECT_NE(run.err.find("Ошибка в структуре дистрибутива"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("Файл данных испорчен: post-action 1 is unfit to run"), std::string::npos) << run.err;
+}
+
+// A damaged data file is exit status 4 wherever the damage is found, with
+// its cause on standard error, and nothing of a cut section is installed.
+TEST_F(CliTest, DamagedFilesAreRefusedWithStatusFour) {
+  Pack();
+  const std::string sealed = ReadFile(Folder() / "dorpack.dat");
+  // A sealed file cut in its last routine: refused when the header is read.
+  WriteFile(Folder() / "dorpack.dat", sealed.substr(0, sealed.size() - 5));
+  auto run = Cli({"--server", Server(), "--quiet", "--defaults"});
+  EXPECT_EQ(run.status, 4) << run.err;
+  EXPECT_NE(run.err.find("Ошибка инициализации установщика"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("Файл данных испорчен: the file is cut at offset " + std::to_string(sealed.size() - 5)),
+            std::string::npos)
+      << run.err;
+  EXPECT_TRUE(Has(LogLines(Folder() / "dorvik.txt"),
+                  "Ошибка GUI приложения: the file is cut at offset " + std::to_string(sealed.size() - 5) + " of " +
+                      std::to_string(sealed.size()) + " bytes: 1 of the 2 routines and 0 of the 0 check routines "
+                      "are whole (" + (Folder() / "dorpack.dat").string() + ")"));
+
+  // The same file as another packer writes it (no marker): the restore
+  // counts first and refuses the cut record before any routine is stored.
+  const std::string marker = Encode(sealed, "VMSEAL:");
+  const auto at = sealed.find(marker);
+  ASSERT_NE(at, std::string::npos);
+  const std::string unsealed = sealed.substr(0, at) + sealed.substr(sealed.find(Encode(sealed, "\r"), at));
+  ServerCommand("k ^ROUTINE(\"VMMAIN\"),^rOBJ(\"VMMAIN\")");
+  WriteFile(Folder() / "dorpack.dat", unsealed.substr(0, unsealed.size() - 5));
+  run = Cli({"--server", Server(), "--quiet", "--defaults"});
+  EXPECT_EQ(run.status, 4) << run.err;
+  EXPECT_NE(run.err.find("Файл данных испорчен: the file is cut at offset"), std::string::npos) << run.err;
+  EXPECT_EQ(ServerValue("$t(^VMMAIN)"), "") << "a routine of the cut section was stored";
+
+  // A routine whose last line lost its line end.
+  std::string lineCut = unsealed;
+  lineCut.erase(lineCut.size() - 2, 1);
+  WriteFile(Folder() / "dorpack.dat", lineCut);
+  run = Cli({"--server", Server(), "--quiet", "--defaults"});
+  EXPECT_EQ(run.status, 4) << run.err;
+  EXPECT_NE(run.err.find("after its last line end"), std::string::npos) << run.err;
+
+  // A zero byte found by the library test (it was status 3, "no server").
+  std::string zero = unsealed;
+  zero[zero.find(Encode(zero, "VMMAIN")) + 2] = '\0';
+  WriteFile(Folder() / "dorpack.dat", zero);
+  run = Cli({"--server", Server(), "--quiet", "--defaults"});
+  EXPECT_EQ(run.status, 4) << run.err;
+  EXPECT_NE(run.err.find("Файл данных испорчен: a zero byte at offset"), std::string::npos) << run.err;
+
+  // The unsealed file whole installs as before.
+  WriteFile(Folder() / "dorpack.dat", unsealed);
+  run = Cli({"--server", Server(), "--quiet", "--defaults"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(ServerValue("$$ok^VMMAIN"), "yes");
 }
 
 TEST_F(CliTest, SoftPreActionGoesOnAndCtrlCStopsWithoutATerminal) {
@@ -227,6 +301,28 @@ TEST_F(CliTest, SourcePasswordMustMatch) {
   EXPECT_EQ(run.status, 2) << run.err;
   run = Cli({"--server", Server(), "--quiet", "--defaults", "--keep-sources", "--password", "Секрет"});
   EXPECT_EQ(run.status, 0) << run.err;
+
+  // From a file, so that it is not on the command line; CR LF is no part of it.
+  WriteFile(root_ / "pw.txt", "Секрет\r\nnext line\n");
+  run = Cli({"--server", Server(), "--quiet", "--defaults", "--keep-sources", "--password-file", (root_ / "pw.txt").string()});
+  EXPECT_EQ(run.status, 0) << run.err;
+  WriteFile(root_ / "pw.txt", "секрет\n");
+  run = Cli({"--server", Server(), "--quiet", "--defaults", "--keep-sources", "--password-file=" + (root_ / "pw.txt").string()});
+  EXPECT_EQ(run.status, 2) << run.err;
+  for (const auto& [args, message] :
+       std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"--keep-sources", "--password-file", (root_ / "none.txt").string()}, "cannot open the password file"},
+           {{"--keep-sources", "--password-file", (root_ / "pack").string()}, "password file"},
+           {{"--password-file", (root_ / "pw.txt").string()}, "--password-file is only used with --keep-sources"},
+           {{"--keep-sources", "--password", "a", "--password-file", "f"}, "exclude each other"},
+           // Without a terminal and without a file there is nobody to ask.
+           {{"--keep-sources"}, "give --password-file FILE, or run on a terminal"}}) {
+    run = Cli(args);
+    EXPECT_EQ(run.status, 2) << ::testing::PrintToString(args);
+    EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+  }
+  const auto help = Cli({"--help"});
+  EXPECT_NE(help.out.find("other users of the machine can see it"), std::string::npos) << help.out;
 }
 
 TEST_F(CliTest, NoServerOrNoNamespace) {

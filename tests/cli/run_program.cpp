@@ -47,6 +47,9 @@ ProgramResult RunProgram(const std::filesystem::path& binary, const std::vector<
     const int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || err < 0 || chdir(folder.c_str()) != 0) _exit(127);
+    // A session of its own: no controlling terminal, as under CI, so that
+    // nothing is asked on the terminal of whoever runs the tests.
+    setsid();
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);

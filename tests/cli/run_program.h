@@ -1,5 +1,6 @@
 // Runs a program in a folder with extra environment variables, standard
-// input from /dev/null, and collects its output and exit status.
+// input from /dev/null and no controlling terminal, and collects its output
+// and exit status.
 #pragma once
 
 #include <filesystem>

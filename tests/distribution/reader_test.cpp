@@ -193,20 +193,56 @@ TEST_F(ReaderTest, LongHeaderAndSeparatorsAtChunkEdges) {
   }
 }
 
-TEST_F(ReaderTest, TextWithoutSeparatorAtEndOfFileKeepsOnlyEarlierChunks) {
-  // The build date has no separator: what the last chunk holds is not part of it.
-  DataFileImage(3).Field("P").Field("v").Raw("date").Write(path_);
+TEST_F(ReaderTest, FieldsAndRecordsCutByTheEndOfTheFileAreDamage) {
+  // The build date has no separator: the three lines are logged, then why.
+  for (const std::string& date : {std::string("date"), std::string(15000, 'D')}) {
+    DataFileImage(3).Field("P").Field("v").Raw(date).Write(path_);
+    Distribution d;
+    InstallLog log;
+    DistributionReader r(path_);
+    EXPECT_FALSE(r.ReadHeader(d, log));
+    ASSERT_EQ(log.Lines().size(), 5u);
+    EXPECT_EQ(log.Lines()[1], Ru("Версия: v"));
+    const std::string cut = "the file is cut at offset " + std::to_string(6 + date.size());
+    EXPECT_EQ(log.Lines()[4].rfind(Ru("Ошибка GUI приложения: ") + cut, 0), 0u) << log.Lines()[4];
+    EXPECT_EQ(r.Damage().rfind(cut, 0), 0u);
+  }
+
+  // A post-action list cut off is found by the read-ahead of the header.
+  DataFileImage(3).Header("P", "v", "b").Record("pw").Record("").Encoded("d#a^B@").Write(path_);
+  {
+    Distribution d;
+    InstallLog log;
+    DistributionReader r(path_);
+    EXPECT_FALSE(r.ReadHeader(d, log));
+    EXPECT_NE(r.Damage().find("is cut at offset"), std::string::npos);
+  }
+
+  // The last routine without its record separator, short (all in the last
+  // chunk) and long (spanning chunks): the count already refuses it, before
+  // any routine of the section is read.
+  for (std::size_t length : {std::size_t{20}, std::size_t{30000}}) {
+    SCOPED_TRACE(length);
+    DataFileImage img(3);
+    img.Header("P", "v", "b").Record("pw").Record("").Record("").Record("").Record("")
+        .Routine("A", {"ok"}).Encoded("B\n" + std::string(length, 'x') + "\n");
+    img.Write(path_);
+    DistributionReader r(path_);
+    Distribution d;
+    InstallLog log;
+    ASSERT_TRUE(r.ReadHeader(d, log));
+    EXPECT_THROW(ReadBody(r, d), DamagedFileError);
+    EXPECT_NE(r.Damage().find("is cut at offset"), std::string::npos) << r.Damage();
+  }
+
+  // An empty file end where a section may end is no damage: no routines.
+  DataFileImage(3).Header("P", "v", "b").Record("pw").Write(path_);
+  DistributionReader r(path_);
   Distribution d;
   InstallLog log;
-  EXPECT_FALSE(DistributionReader(path_).ReadHeader(d, log));
-  EXPECT_EQ(d.BuildDate, "");
-
-  const std::string longDate(15000, 'D');
-  DataFileImage(3).Field("P").Field("v").Raw(longDate).Write(path_);
-  EXPECT_FALSE(DistributionReader(path_).ReadHeader(d, log));
-  // The first chunk (from offset 2) held "P\r", "v\r" and 10236 bytes of the date.
-  EXPECT_EQ(d.BuildDate.size(), 10236u);
-  EXPECT_EQ(d.BuildDate.find_first_not_of('D'), std::string::npos);
+  ASSERT_TRUE(r.ReadHeader(d, log));
+  EXPECT_TRUE(ReadBody(r, d).routines.empty());
+  EXPECT_EQ(r.Damage(), "");
 }
 
 TEST_F(ReaderTest, PostActionListEdges) {
@@ -282,8 +318,7 @@ TEST_F(ReaderTest, LibraryTestLooksAtTheFirstRoutineWithOrWithoutCheckSection) {
 TEST_F(ReaderTest, RoutineLinesAndCounting) {
   DataFileImage img(42);
   img.Header("P", "v", "b").Record("pw").Record("").Record("").Record("")
-      .Record("").Encoded("NAME\nline one\nno separator").Raw(std::string(1, static_cast<char>(EncodeByte(13, 42))))
-      .Routine("B", {}).Record("").Routine("AFTER", {"never read"});
+      .Record("").Routine("NAME", {"line one"}).Routine("B", {}).Record("").Routine("AFTER", {"never read"});
   img.Write(path_);
   DistributionReader r(path_);
   Distribution d;
@@ -294,7 +329,18 @@ TEST_F(ReaderTest, RoutineLinesAndCounting) {
   EXPECT_EQ(c.routines[0], (Routine{"NAME", {"line one"}}));
   EXPECT_EQ(c.routines[1], (Routine{"B", {}}));
   EXPECT_EQ(c.routineCount, 2);
+  // Without any line end a record names no routine: no lines, as before.
   EXPECT_TRUE(r.DecodeRoutineLines("no separator at all").empty());
+  EXPECT_EQ(r.Damage(), "");
+  // A last line without its line end was once dropped in silence.
+  const auto lf = static_cast<char>(r.LineSeparator());
+  try {
+    r.DecodeRoutineLines(std::string("NAME") + lf + "line one" + lf + "no separator");
+    FAIL() << "a cut line went unnoticed";
+  } catch (const DamagedFileError& e) {
+    EXPECT_EQ(std::string(e.what()), "routine " + ShiftText("NAME", 42) + ": 12 bytes after its last line end (a line cut off)");
+  }
+  EXPECT_NE(r.Damage().find("after its last line end"), std::string::npos);
 }
 
 TEST_F(ReaderTest, CountingLeavesTheReaderWhereItWas) {

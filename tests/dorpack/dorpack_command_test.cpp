@@ -36,7 +36,7 @@ TEST_F(DorpackCommand, ListJsonGivesBackTheManifest) {
       "key": )J" + key + R"J(,
       "check_label": "chk^VMCHK", "check_routines": ["chk/VMCHK.int"],
       "post_actions": [{"description": "Перестроение индексов", "label": "idx^VMA"},
-                       {"description": "Отчёт", "label": "rep^VMA(1)"}],
+                       {"description": "Отчёт", "label": "rep^VMA"}],
       "routines": ["src/*.int", "src/*.rtn", "src/%*.m"]
     })J";
     // "Отчёт" cannot be shown by the installer: refused, nothing written.
@@ -55,7 +55,11 @@ TEST_F(DorpackCommand, ListJsonGivesBackTheManifest) {
 
     const auto listed = RunDorpack({"list", "--json", Path("d.dat")});
     ASSERT_EQ(listed.exitCode, 0) << listed.err;
-    const json got = json::parse(listed.out);
+    json got = json::parse(listed.out);
+    // The file was verified against its integrity marker.
+    EXPECT_EQ(got.at("integrity").at("sha256").get<std::string>().size(), 64u);
+    EXPECT_GT(got.at("integrity").at("sealed_bytes").get<int>(), 0);
+    got.erase("integrity");
     const json want = {
         {"product", "Велмора Склад"},
         {"version", "2.9"},
@@ -64,7 +68,7 @@ TEST_F(DorpackCommand, ListJsonGivesBackTheManifest) {
         {"password", "Секрет"},
         {"check_label", "chk^VMCHK"},
         {"post_actions", {{{"description", "Перестроение индексов"}, {"label", "idx^VMA"}},
-                          {{"description", "Отчет"}, {"label", "rep^VMA(1)"}}}},
+                          {{"description", "Отчет"}, {"label", "rep^VMA"}}}},
         {"check_routines", {{{"name", "VMCHK"}, {"lines", {"VMCHK ; проверка", "chk() q 1"}}}}},
         {"routines", {{{"name", "VMA"}, {"lines", {"VMA ; первая программа", " w \"Привет\",!", " q"}}},
                       {{"name", "VMB"}, {"lines", {"VMB", " q"}}},
@@ -93,7 +97,7 @@ TEST_F(DorpackCommand, RefusedBuildKeepsTheEarlierFile) {
 
 TEST_F(DorpackCommand, ListRefusesDamagedFiles) {
   folder_.Write("m.json", R"({"product": "P", "version": "1", "build_date": "D", "password": "pw", "key": 0,
-    "post_actions": [{"description": "d", "label": "l"}], "routines": ["src/VMA.int", "src/VMB.rtn"]})");
+    "post_actions": [{"description": "d", "label": "l^R"}], "routines": ["src/VMA.int", "src/VMB.rtn"]})");
   ASSERT_EQ(RunDorpack({"build", Path("m.json"), "-o", Path("d.dat")}).exitCode, 0);
   const std::string good = ReadBytes(Path("d.dat"));
   ASSERT_EQ(RunDorpack({"list", Path("d.dat")}).exitCode, 0);
@@ -102,19 +106,41 @@ TEST_F(DorpackCommand, ListRefusesDamagedFiles) {
     std::string bytes;
     std::string message;
   };
+  // The file carries an integrity marker: damage after the post-action list
+  // is found before anything is listed.
   std::string zero = good;
   zero[zero.find("VMB")] = '\0';
   std::string noPair = good;
-  noPair.replace(noPair.find("d#l@"), 4, "dl@");
+  noPair.replace(noPair.find("d#l^R@"), 6, "dl^R@");
   std::string noLineEnd = good;
   noLineEnd.erase(noLineEnd.find("VMB\n") + 3);
   noLineEnd += "\r";
+  // The same file as a packer without the marker would write it.
+  std::string unsealed = good;
+  const auto marker = unsealed.find("VMSEAL:");
+  ASSERT_NE(marker, std::string::npos);
+  unsealed.erase(marker, unsealed.find('\r', marker) - marker);
+  folder_.Write("old.dat", unsealed);
+  const auto old = RunDorpack({"list", Path("old.dat")});
+  ASSERT_EQ(old.exitCode, 0);
+  EXPECT_NE(old.out.find("Integrity:    no integrity marker"), std::string::npos) << old.out;
+  EXPECT_NE(RunDorpack({"list", Path("d.dat")}).out.find("Integrity:    verified, SHA-256 "), std::string::npos);
+  std::string oldNoLineEnd = unsealed;
+  oldNoLineEnd.erase(oldNoLineEnd.find("VMB\n") + 3);
+  oldNoLineEnd += "\r";
+  std::string oldLineCut = unsealed;
+  oldLineCut.erase(oldLineCut.size() - 2, 1);  // the last line end of VMB
   for (const Damage& d : {Damage{good.substr(0, 2), "the header has no product name"},
                           Damage{std::string("\0\0P\r\r", 5), "the header has no version"},
                           Damage{std::string("\0\0P\r1\rD\r", 8), "the source password is empty or missing"},
-                          Damage{zero, "a zero byte"},
+                          Damage{zero, "the content changed after packing"},
                           Damage{noPair, "a post-action without \"#\""},
-                          Damage{noLineEnd, "routine record 2 has no line end"}}) {
+                          Damage{noLineEnd, "the file is cut at offset " + std::to_string(noLineEnd.size())},
+                          Damage{good.substr(0, good.size() - 1), "1 of the 2 routines and 0 of the 0 check routines are whole"},
+                          Damage{zero.substr(0, zero.find('\0', 2)), "is cut at offset"},
+                          Damage{unsealed.substr(0, unsealed.size() - 1), "is cut at offset"},
+                          Damage{oldNoLineEnd, "routine record 2 has no line end"},
+                          Damage{oldLineCut, "routine VMB: 2 bytes after its last line end"}}) {
     folder_.Write("bad.dat", d.bytes);
     const auto listed = RunDorpack({"list", "--json", Path("bad.dat")});
     EXPECT_EQ(listed.exitCode, 1) << d.message;

@@ -157,3 +157,33 @@ TEST(PackageRefusal, KeyThatCannotEncodeTheContent) {
 }
 
 }  // namespace
+
+namespace {
+
+// The labels the installer would refuse before running anything: the packer
+// refuses them with the same check, naming the manifest's line.
+TEST(PackageRefusal, LabelsTheInstallerWouldRefuse) {
+  for (const std::string& label : {std::string("go"), std::string("go^VMS(1)"), std::string("go^VMS\") k ^X w(\""),
+                                   std::string("$$go^VMS"), std::string("go^"), std::string("g o^VMS")}) {
+    Package p = ValidPackage();
+    p.postActions[0].label.bytes = label;
+    EXPECT_EQ(Refusal(p).rfind("m.json:8: the label of post-action 1 \"" + label + "\" is not an entry reference", 0), 0u)
+        << label;
+    p = ValidPackage();
+    p.checkLabel = {label, {"m.json", 6}};
+    p.checkRoutines.push_back({"VMCHK", {"VMCHK", " q"}, "src/VMCHK.int"});
+    EXPECT_EQ(Refusal(p).rfind("m.json:6: the check label \"" + label + "\" is not an entry reference", 0), 0u) << label;
+  }
+  for (const std::string& label : {std::string("go^VMS"), std::string("^VMS"), std::string("1^VMS"), std::string("%go^%VM.A")}) {
+    Package p = ValidPackage();
+    p.postActions[0].label.bytes = label;
+    p.checkLabel = {label, {"m.json", 6}};
+    p.checkRoutines.push_back({"VMCHK", {"VMCHK", " q"}, "src/VMCHK.int"});
+    EXPECT_NO_THROW(dorpack::PackageBytes(p)) << label;
+  }
+  Package p = ValidPackage();
+  p.postActions[0].description.bytes = "tab\there";
+  EXPECT_EQ(Refusal(p), "m.json:8: the description of post-action 1 holds a control character, which the installer refuses");
+}
+
+}  // namespace

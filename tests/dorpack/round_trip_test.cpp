@@ -32,7 +32,7 @@ Package SamplePackage(bool withCheckLabel) {
   p.buildDate = DosText("08.12.2026");
   p.password = DosText("Пароль для исходников");
   p.postActions.push_back({DosText("Перестроение индексов"), DosText("reindex^VMSETUP")});
-  p.postActions.push_back({DosText("Заполнение справочников"), DosText("fill^VMSETUP(1)")});
+  p.postActions.push_back({DosText("Заполнение справочников"), DosText("fill^VMSETUP")});
   if (withCheckLabel) {
     p.checkLabel = DosText("check^VMCHK");
     p.checkRoutines.push_back(Routine("VMCHK", {"VMCHK ; проверка области", "check() q $d(^VM)"}));
@@ -96,21 +96,32 @@ TEST(RoundTrip, ExactBytesOfASmallFile) {
   p.version = DosText("1");
   p.buildDate = DosText("D");
   p.password = DosText("A");
-  p.postActions.push_back({DosText("d"), DosText("l")});
+  p.postActions.push_back({DosText("d"), DosText("l^R")});
   p.routines.push_back(Routine("R", {" q"}));
 
   // Key 0 stores the body as it is; the empty check section is followed by
-  // the extra record the installer skips.
+  // the extra record the installer skips. After the last "@" the integrity
+  // marker: no check routines, one routine, the 8 bytes after the
+  // post-action list record and their SHA-256 (as sha256sum gives it).
+  const std::string marker =
+      "VMSEAL:1:0:1:8:54099E680C88E528539790E0DE83469E73659FC2ABBD3AA2B8037E6FFBDA6237";
   p.key = 0;
-  EXPECT_EQ(dorpack::PackageBytes(p), Bytes("\0\0P\r1\rD\rA\r\rd#l@\r\r\rR\n q\n\r"));
+  EXPECT_EQ(dorpack::PackageBytes(p), Bytes("\0\0P\r1\rD\rA\r\rd#l^R@") + marker + "\r\r\rR\n q\n\r");
 
   // Key 200: plain p is stored as p - 200, plus 255 when negative.
   p.key = 200;
-  const std::string encoded{
+  // The digest is of the stored (encoded) bytes.
+  const std::string marker200 =
+      "VMSEAL:1:0:1:8:E184235F23FD8F33ED9E3B6CC8249A7F357AE12513A88CB78FE1683CCC82CAC5";
+  std::string encodedMarker;
+  for (const char c : marker200) encodedMarker += static_cast<char>(dorvik::EncodeByte(static_cast<std::uint8_t>(c), 200));
+  const std::string encoded = std::string{
       '\x00', '\xC8', 'P', '\r', '1', '\r', 'D', '\r',  // the header stays plain
       'x', 'D',                                          // "A", record end
       'D',                                               // empty check label
-      '\x9B', 'Z', '\xA3', 'w', 'D',                     // "d" "#" "l" "@", record end
+      '\x9B', 'Z', '\xA3', '\x95', '\x89', 'w'} +         // "d" "#" "l^R" "@"
+                              encodedMarker + std::string{
+      'D',                                               // record end
       'D', 'D',                                          // end of check routines, extra record
       '\x89', 'A', 'W', '\xA8', 'A', 'D'};                // "R" LF " q" LF, record end
   EXPECT_EQ(dorpack::PackageBytes(p), encoded);

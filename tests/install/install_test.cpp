@@ -248,14 +248,17 @@ TEST_F(InstallTest, ServerKilledDuringTheRestoreEndsTheRunCleanly) {
 
 TEST_F(InstallTest, ABadRoutineNameIsADamagedFileAndNothingIsSent) {
   // The packer refuses such a name, so the file is made with a plain key and
-  // the name put in afterwards.
+  // the name put in afterwards; the integrity marker, which would refuse
+  // the changed file at once, is taken out as if another packer wrote it.
   auto package = MakePackage({{"VLOK", {"VLOK q"}}, {"VLBAD", {" q"}}});
   package.key = 0;
   bool edited = false;
   Prepare(package, {}, [&](std::string& bytes) {
     const auto at = bytes.find("VLBAD\n");
-    if (at == std::string::npos) return;
+    const auto marker = bytes.find("VMSEAL:");
+    if (at == std::string::npos || marker == std::string::npos) return;
     bytes.replace(at, 5, "X\") k ^A");
+    bytes.erase(marker, bytes.find('\r', marker) - marker);
     edited = true;
   });
   ASSERT_TRUE(edited);
@@ -293,10 +296,21 @@ TEST_F(InstallTest, LabelsThatAreNotEntryReferencesStopTheInstallationBeforeAnyt
   good.description.bytes = "ok";
   good.label.bytes = "go^VLRA";
   bad.description.bytes = "bad";
-  bad.label.bytes = "x^VLRA s ^INJ=1";
+  bad.label.bytes = "x^VLRA";
   package.postActions = {good, bad};
-  Prepare(package);
+  // The packer refuses such a label, so it is put in afterwards (with a
+  // plain key); the integrity marker does not cover the post-action list.
+  package.key = 0;
+  bool edited = false;
+  Prepare(package, {}, [&](std::string& bytes) {
+    const auto at = bytes.find("x^VLRA@");
+    if (at == std::string::npos) return;
+    bytes.replace(at, 6, "x^VLRA s ^INJ=1");
+    edited = true;
+  });
+  ASSERT_TRUE(edited);
   EXPECT_FALSE(Install());
+  EXPECT_EQ(session->reader.Damage(), "post-action 2 is unfit to run (the install log says why)");
   ASSERT_FALSE(ui.messages.empty());
   EXPECT_EQ(ui.messages.back(), Ru("Ошибка в структуре дистрибутива"));
   EXPECT_TRUE(LogHasInOrder({Ru("Ошибка в структуре дистрибутива: последействие 2 (x^VLRA s ^INJ=1)")}));

@@ -46,6 +46,9 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
       flag(o.keepSources);
     } else if (name == "--password") {
       o.password = value();
+    } else if (name == "--password-file") {
+      o.passwordFile = value();
+      if (o.passwordFile->empty()) throw UsageError("--password-file needs a file name");
     } else if (name == "--no-restore") {
       flag(o.noRestore);
     } else if (name == "--no-post-actions") {
@@ -74,8 +77,10 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
   }
   if (o.help) return o;
   if (o.soft && o.noPreActions) throw UsageError("--soft and --no-pre-actions exclude each other");
-  if (o.keepSources && !o.password) throw UsageError("--keep-sources needs --password");
-  if (o.password && !o.keepSources) throw UsageError("--password is only used with --keep-sources");
+  if (o.password && o.passwordFile) throw UsageError("--password and --password-file exclude each other");
+  if ((o.password || o.passwordFile) && !o.keepSources) {
+    throw UsageError(std::string(o.password ? "--password" : "--password-file") + " is only used with --keep-sources");
+  }
   if (o.answersFile && o.defaults) throw UsageError("--answers and --defaults exclude each other");
   if (o.server) {
     std::string ip, port;
@@ -109,8 +114,12 @@ namespace without the wizard, and writes the install log (dorvik.txt).
   --namespace NS        the target namespace (default: the saved one if the server
                         lists it, else the first listed; a library distribution
                         always goes to the library namespace)
-  --keep-sources        keep the routines' source texts; needs --password
-  --password P          the distribution's source password
+  --keep-sources        keep the routines' source texts; needs the distribution's
+                        source password: from --password-file, else asked on the
+                        terminal (not shown while typed)
+  --password-file FILE  read the source password from the first line of FILE
+  --password P          the source password on the command line, for scripts
+                        only: other users of the machine can see it (ps, /proc)
   --no-restore          do not restore the routines
   --no-post-actions     do not run the post-actions
   --soft                soft pre-action mode: a failed pre-action asks whether to stop

@@ -12,6 +12,7 @@
 #include "app/startup.h"
 #include "distribution/funcs.h"
 #include "cli/cli_options.h"
+#include "cli/password_input.h"
 #include "distribution/codepage.h"
 #include "interrupt.h"
 #include "locale_text.h"
@@ -33,7 +34,8 @@ int Usage(const std::string& program, const std::string& message) {
 // The installation once the options are read and the texts converted.
 class Installation {
  public:
-  Installation(const CliOptions& options, TerminalUi& ui, Session& s) : o_(options), ui_(ui), s_(s) {}
+  Installation(const CliOptions& options, const LocaleText& text, TerminalUi& ui, Session& s)
+      : o_(options), text_(text), ui_(ui), s_(s) {}
 
   int Run(const std::string& password, const std::string& ns) {
     std::vector<std::string> positional;
@@ -45,6 +47,7 @@ class Installation {
 
     if (!start.headerRead) {
       ui_.ShowMessage(Ru("Ошибка инициализации установщика"));
+      if (!s_.reader.Damage().empty()) return DamagedFile();
       return kBadDistribution;
     }
     if (!o_.quiet) {
@@ -66,6 +69,9 @@ class Installation {
       if (port.empty()) port = kDefaultPort;
     }
     const ConnectOutcome connected = ConnectToServer(s_, ip, port);
+    // The library test reads the data file: damage found there is no
+    // failure of the server.
+    if (!s_.reader.Damage().empty()) return DamagedFile();
     if (!connected.ok) return kNoServer;
 
     std::string target = connected.namespaces.at(static_cast<std::size_t>(connected.selected));
@@ -101,10 +107,23 @@ class Installation {
     ui_.Say(installed ? Ru("Установка дистрибутива успешно завершена.")
                       : Ru("Установка дистрибутива не была завершена. Сохраните протокол установки и обратитесь "
                            "к разработчику дистрибутива."));
+    if (!installed && !s_.reader.Damage().empty()) return DamagedFile();
     return installed ? kInstalled : kInstallFailed;
   }
 
  private:
+  // The data file is damaged, wherever that was found: the cause goes to
+  // standard error as well as to the log.
+  int DamagedFile() {
+    std::string cause = s_.reader.Damage();
+    try {
+      cause = text_.Take(cause);  // the file's path is in the locale's encoding
+    } catch (const TextConversionError&) {
+    }
+    ui_.ShowMessage(Ru("Файл данных испорчен: ") + cause);
+    return kBadDistribution;
+  }
+
   bool AcceptLicence(const std::vector<std::string>& lines) {
     if (!ui_.Interactive()) {
       ui_.ShowMessage(Ru("Дистрибутив поставляется с лицензионным соглашением (licence.txt): "
@@ -121,6 +140,7 @@ class Installation {
   }
 
   const CliOptions& o_;
+  const LocaleText& text_;
   TerminalUi& ui_;
   Session& s_;
 };
@@ -142,8 +162,20 @@ int RunInstaller(const std::string& program, const std::vector<std::string>& arg
   const LocaleText text;
   std::string password, ns;
   try {
-    if (options.password) password = text.Take(*options.password);
+    std::optional<std::string> typed = options.password;
+    if (options.passwordFile) {
+      typed = ReadPasswordFile(*options.passwordFile);
+    } else if (options.keepSources && !typed) {
+      // Asked on the terminal, so that it never stands on the command line.
+      const int terminal = OpenControllingTerminal();
+      typed = ReadPasswordFromTerminal(terminal, text.Show(Ru("Пароль на исходные тексты: ")));
+      if (terminal >= 0) close(terminal);
+      if (!typed) return Usage(program, "--keep-sources needs the source password: give --password-file FILE, or run on a terminal");
+    }
+    if (typed) password = text.Take(*typed);
     if (options.ns) ns = text.Take(*options.ns);
+  } catch (const PasswordFileError& e) {
+    return Usage(program, e.what());
   } catch (const TextConversionError& e) {
     return Usage(program, std::string("an argument holds ") + e.what());
   }
@@ -177,7 +209,7 @@ int RunInstaller(const std::string& program, const std::vector<std::string>& arg
 
   int status = kInstallFailed;
   try {
-    status = Installation(options, ui, s).Run(password, ns);
+    status = Installation(options, text, ui, s).Run(password, ns);
   } catch (const std::exception& e) {
     ui.ShowMessage(AppFailureLine(e.what()));
     LogAppFailure(s, e.what());

@@ -16,17 +16,25 @@
 // The reader keeps one 10240-byte chunk and one record in memory whatever the
 // size of the file. Each stage opens the file anew with a Section, which
 // seeks to ResumePosition and continues from the chunk left in memory.
+//
+// Nothing is dropped in silence: a field or record that the end of the file
+// cuts off before its separator, and routine text after a routine's last
+// line end, are damage (DamagedFileError), as is a zero byte. A file that
+// carries an integrity marker (integrity_marker.h) is checked against it
+// when the header is read, before anything of it is installed.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "distribution/install_log.h"
+#include "distribution/integrity_marker.h"
 
 namespace dorvik {
 
@@ -61,9 +69,22 @@ class DistributionReader {
   const std::filesystem::path& DataFile() const { return path_; }
 
   // Reads the header fields and the source password into `dist`, logging the
-  // product, version and build date lines. False when the file is missing,
-  // a field is empty or the file cannot be read (the reason is logged).
+  // product, version and build date lines, then reads ahead (leaving the
+  // reader as it was) to the post-action list and, when the file carries an
+  // integrity marker, checks the counts and the SHA-256 of the rest of the
+  // file against it. False when the file is missing, a field is empty, the
+  // file is cut or changed or cannot be read (the reason is logged as
+  // "Ошибка GUI приложения: " + message).
   bool ReadHeader(Distribution& dist, InstallLog& log);
+
+  // The marker ReadHeader verified; nothing for a file without one.
+  const std::optional<IntegrityMarker>& Integrity() const { return integrity_; }
+
+  // The first damage found in the file, by the reader (every DamagedFileError
+  // it throws) or noted by a stage that reads it; empty while none. Lets a
+  // caller tell a damaged file from other failures after a stage failed.
+  const std::string& Damage() const { return damage_; }
+  void NoteDamage(const std::string& why) const;
 
   // One stage's access to the body: opens the data file and positions it at
   // ResumePosition. Finish() stores the file position as the new
@@ -97,6 +118,8 @@ class DistributionReader {
   bool ParsePostActionList(Distribution& dist) const;
 
   // The lines of a routine record, decoded; the first is the routine's name.
+  // A record without any line end yields no lines; text after the last line
+  // end of a record that has one is a line cut off: DamagedFileError.
   std::vector<std::string> DecodeRoutineLines(std::string_view record) const;
   // The same into `lines`, reusing its strings' storage from record to record.
   void DecodeRoutineLines(std::string_view record, std::vector<std::string>& lines) const;
@@ -121,6 +144,10 @@ class DistributionReader {
     bool loaded = false;
   };
 
+  // How a scan ended: at its separator, at the end of the file with nothing
+  // pending, or at the end of the file inside a field or record.
+  enum class ScanEnd { kSeparator, kEndOfFile, kCut };
+
   void Open();
   void Close();
   void Fill(Chunk& chunk);
@@ -128,12 +155,22 @@ class DistributionReader {
   std::int64_t Tell();
   void Seek(std::int64_t position);
   // Scans for `separator` from the chunk's cursor, loading chunks as needed,
-  // and appends the bytes before it to `out` (when `out` is not null). True
-  // when the separator was found and consumed; false at the end of the file,
-  // where the text of the last chunk is not appended.
-  bool Scan(Chunk& chunk, std::uint8_t separator, std::string* out, bool* sawBytes);
+  // and appends the bytes before it to `out` (when `out` is not null); the
+  // separator is consumed. At the end of the file the text of the last chunk
+  // is not appended.
+  ScanEnd Scan(Chunk& chunk, std::uint8_t separator, std::string* out, bool* sawBytes);
+  // Scan, with a cut field or record thrown as damage.
+  bool ScanWhole(Chunk& chunk, std::uint8_t separator, std::string* out, bool* sawBytes);
   void Append(std::string& out, const char* from, std::size_t n) const;
+  // The file offset of the chunk's cursor.
+  std::int64_t Offset(const Chunk& chunk);
   [[noreturn]] void ThrowOversize() const;
+  [[noreturn]] void ThrowCut() const;
+  // Notes the damage and throws it.
+  [[noreturn]] void Damaged(const std::string& why) const;
+  // The read-ahead of ReadHeader: the marker, if any, checked against the
+  // file (integrity_check.cpp).
+  void VerifyIntegrity();
 
   std::filesystem::path path_;
   std::FILE* file_ = nullptr;
@@ -143,6 +180,8 @@ class DistributionReader {
   std::int64_t resume_ = 0;
   Chunk chunk_;
   std::string record_;
+  std::optional<IntegrityMarker> integrity_;
+  mutable std::string damage_;
 };
 
 }  // namespace dorvik

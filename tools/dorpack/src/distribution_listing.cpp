@@ -44,6 +44,7 @@ DistributionListing ReadDistributionListing(const std::filesystem::path& dataFil
   dorvik::DistributionReader reader(dataFile);
   dorvik::InstallLog log;
   if (!reader.ReadHeader(dist, log)) throw ListError("not a readable distribution: " + HeaderFault(dist, log));
+  listing.integrity = reader.Integrity();
 
   try {
     {

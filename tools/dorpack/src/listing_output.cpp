@@ -3,6 +3,7 @@
 #include <iomanip>
 
 #include "distribution/codepage.h"
+#include "distribution/sha256.h"
 
 namespace dorpack {
 
@@ -58,6 +59,12 @@ json ListingJson(const DistributionListing& listing) {
   out["post_actions"] = std::move(actions);
   out["check_routines"] = RoutinesJson(listing.checkRoutines);
   out["routines"] = RoutinesJson(listing.routines);
+  if (listing.integrity) {
+    out["integrity"] = json{{"sha256", dorvik::Sha256::ToHex(listing.integrity->digest)},
+                            {"sealed_bytes", listing.integrity->sealedBytes}};
+  } else {
+    out["integrity"] = nullptr;
+  }
   return out;
 }
 
@@ -76,6 +83,11 @@ void PrintListing(const DistributionListing& listing, std::ostream& out) {
   }
   PrintRoutines("Check routines", listing.checkRoutines, out);
   PrintRoutines("Routines", listing.routines, out);
+  out << "Integrity:    "
+      << (listing.integrity ? "verified, SHA-256 " + dorvik::Sha256::ToHex(listing.integrity->digest) + " of " +
+                                  std::to_string(listing.integrity->sealedBytes) + " bytes"
+                            : std::string("no integrity marker (a cut file cannot always be told)"))
+      << "\n";
 }
 
 }  // namespace dorpack

@@ -3,6 +3,7 @@
 #include <map>
 
 #include "distribution/codepage.h"
+#include "distribution/routine_name.h"
 #include "dorpack/package_writer.h"
 #include "dorpack/routine_name.h"
 
@@ -69,6 +70,16 @@ void RequireAscii(const PackText& text, const char* what) {
 void RequireNoItemSeparators(const PackText& text, const std::string& what) {
   for (const char c : text.bytes) {
     if (c == '@' || c == '#') Refuse(text.origin, what + " holds \"" + c + "\", which separates post-actions");
+  }
+}
+
+// The installer calls these labels as "$$" + label and refuses any that is
+// not an entry reference; the same check refuses them here.
+void RequireEntryReference(const PackText& text, const std::string& what) {
+  if (!dorvik::IsValidEntryReference(text.bytes)) {
+    Refuse(text.origin, what + " \"" + dorvik::Cp866ToUtf8(text.bytes) +
+                            "\" is not an entry reference the installer accepts (label^routine or ^routine, "
+                            "the label a name or digits)");
   }
 }
 
@@ -142,7 +153,13 @@ void CheckPackage(const Package& p) {
     RequireNoItemSeparators(action.label, "the label of post-action " + n);
     RequireShowable(action.description, ("the description of post-action " + n).c_str());
     if (action.label.bytes.empty()) Refuse(action.label.origin, "the label of post-action " + n + " is empty");
+    RequireEntryReference(action.label, "the label of post-action " + n);
+    if (dorvik::HasControlCharacter(action.description.bytes)) {
+      Refuse(action.description.origin, "the description of post-action " + n +
+                                            " holds a control character, which the installer refuses");
+    }
   }
+  if (!p.checkLabel.bytes.empty()) RequireEntryReference(p.checkLabel, "the check label");
 
   if (p.checkLabel.bytes.empty() && !p.checkRoutines.empty()) {
     throw PackError(RoutineWhere(p.checkRoutines.front()) +

@@ -1,9 +1,11 @@
 #include "dorpack/package_writer.h"
 
 #include <array>
+#include <functional>
 #include <sstream>
 
 #include "distribution/funcs.h"
+#include "distribution/integrity_marker.h"
 
 namespace dorpack {
 
@@ -11,11 +13,14 @@ namespace {
 
 constexpr char kHeaderEnd = 13;
 
-// Writes encoded body bytes into a buffer that is handed to the stream in
+// Where the bytes go: the file, or the digest of the sealed part.
+using ByteSink = std::function<void(std::string_view)>;
+
+// Writes encoded body bytes into a buffer that is handed to the sink in
 // large pieces, so a package of any size is written without a second copy.
 class BodyWriter {
  public:
-  BodyWriter(std::ostream& out, std::uint8_t key) : out_(out) {
+  BodyWriter(ByteSink out, std::uint8_t key) : out_(std::move(out)) {
     for (int b = 0; b < 256; ++b) table_[static_cast<std::size_t>(b)] = static_cast<char>(dorvik::EncodeByte(static_cast<std::uint8_t>(b), key));
     buffer_.reserve(kFlushSize + 4096);
   }
@@ -40,24 +45,52 @@ class BodyWriter {
   }
 
   void Flush() {
-    out_.write(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
+    out_(buffer_);
+    written_ += static_cast<std::int64_t>(buffer_.size());
     buffer_.clear();
   }
 
+  // Bytes handed to the sink so far.
+  std::int64_t Written() const { return written_; }
+
  private:
   static constexpr std::size_t kFlushSize = 1u << 20;
-  std::ostream& out_;
+  ByteSink out_;
+  std::int64_t written_ = 0;
   std::array<char, 256> table_{};
   std::string buffer_;
 };
+
+// The part of the file after the post-action list record: the check
+// routines and the routines, which the integrity marker seals.
+void WriteSealedPart(const Package& p, BodyWriter& w) {
+  for (const auto& routine : p.checkRoutines) w.Routine(routine);
+  w.Separator('\r');
+  // Without a check label the installer reads one more record after the
+  // empty one that ends the check routines and ignores it.
+  if (p.checkLabel.bytes.empty()) w.Separator('\r');
+  for (const auto& routine : p.routines) w.Routine(routine);
+  w.Flush();
+}
 
 }  // namespace
 
 void WritePackage(const Package& p, std::ostream& out) {
   CheckPackage(p);
   const std::uint8_t key = ResolveKey(p);
-  BodyWriter w(out, key);
 
+  // First pass: the digest and length of the sealed part, without keeping it.
+  dorvik::Sha256 hash;
+  BodyWriter sealer([&hash](std::string_view bytes) { hash.Update(bytes); }, key);
+  WriteSealedPart(p, sealer);
+  dorvik::IntegrityMarker marker;
+  marker.checkRoutines = static_cast<std::int64_t>(p.checkRoutines.size());
+  marker.routines = static_cast<std::int64_t>(p.routines.size());
+  marker.sealedBytes = sealer.Written();
+  marker.digest = hash.Final();
+
+  BodyWriter w([&out](std::string_view bytes) { out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())); },
+               key);
   // Byte 0 is not read by the installer; byte 1 is the key.
   w.Plain(std::string_view("\0", 1));
   w.Plain(std::string(1, static_cast<char>(key)));
@@ -76,16 +109,10 @@ void WritePackage(const Package& p, std::ostream& out) {
     w.Encoded(action.label.bytes);
     w.Separator('@');
   }
+  // After the last "@" the installer ignores what the record holds.
+  w.Encoded(dorvik::FormatIntegrityMarker(marker, key));
   w.Separator('\r');
-
-  for (const auto& routine : p.checkRoutines) w.Routine(routine);
-  w.Separator('\r');
-  // Without a check label the installer reads one more record after the
-  // empty one that ends the check routines and ignores it.
-  if (p.checkLabel.bytes.empty()) w.Separator('\r');
-
-  for (const auto& routine : p.routines) w.Routine(routine);
-  w.Flush();
+  WriteSealedPart(p, w);
   if (!out) throw PackError("the distribution could not be written");
 }
 

@@ -12,7 +12,8 @@ struct CliOptions {
   std::optional<std::string> server;  // "IP" or "IP:PORT"
   std::optional<std::string> ns;
   bool keepSources = false;
-  std::optional<std::string> password;
+  std::optional<std::string> password;      // visible to other users: for scripts only
+  std::optional<std::string> passwordFile;  // its first line is the password
   bool noRestore = false;
   bool noPostActions = false;
   bool soft = false;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -20,6 +21,9 @@ struct DistributionListing {
   dorvik::Distribution header;  // product, password and descriptions in code page 1251
   std::vector<ListedRoutine> checkRoutines;
   std::vector<ListedRoutine> routines;
+  // The integrity marker the file was verified against; none for a file
+  // packed without one.
+  std::optional<dorvik::IntegrityMarker> integrity;
 };
 
 // The file cannot be read as a distribution; the message names the fault.
