@@ -40,6 +40,7 @@ enum class Op : std::uint8_t {
 struct Actual {
   ExprPtr expr;        // value argument
   std::string ref;     // .name by reference
+  ExprPtr ref_indirect;  // .@expr by reference: the name is the value
   bool by_ref = false;
   bool omitted = false;  // f(,x)
 };

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "ast.h"
+#include "depth.h"
 #include "mengine/host.h"
 #include "mengine/process.h"
 #include "routine_buffer.h"
@@ -81,29 +82,14 @@ struct HaltSignal {};
 class IndirectList {
  public:
   IndirectList(std::shared_ptr<const std::vector<CmdArg>> args, int& depth, int max)
-      : args_(std::move(args)), depth_(&depth) {
-    if (++*depth_ > max) {
-      --*depth_;
-      depth_ = nullptr;
-      Throw("FRAMESTACK");
-    }
-  }
-  IndirectList(IndirectList&& other) noexcept : args_(std::move(other.args_)), depth_(other.depth_) {
-    other.depth_ = nullptr;
-  }
-  IndirectList(const IndirectList&) = delete;
-  IndirectList& operator=(const IndirectList&) = delete;
-  IndirectList& operator=(IndirectList&&) = delete;
-  ~IndirectList() {
-    if (depth_) --*depth_;
-  }
+      : args_(std::move(args)), guard_(depth, max, "FRAMESTACK") {}
   std::vector<CmdArg>::const_iterator begin() const { return args_->begin(); }
   std::vector<CmdArg>::const_iterator end() const { return args_->end(); }
   const CmdArg& front() const { return args_->front(); }
 
  private:
   std::shared_ptr<const std::vector<CmdArg>> args_;
-  int* depth_;
+  DepthGuard guard_;
 };
 
 class Interpreter {
@@ -125,6 +111,28 @@ class Interpreter {
   void RequestStop() { stop_ = true; }
 
   // ---- used across the implementation files ----
+
+  // Calls from the host (interpreter.cpp): each starts with a fresh budget
+  // and ends through Protected.
+  void BeginCall();
+  template <typename Body>
+  Result Protected(Body&& body);
+  static Result HaltedResult();
+  // HALT, or the end of a job: rolls back an open transaction, drops locks.
+  void EndProcess();
+
+  // Transactions (transactions.cpp).
+  void TStart();
+  void TCommit();
+  void TRollback(bool one_level);
+  void RollbackOpenTransaction();
+  // Notes what an update of a global is about to change, while a
+  // transaction is open: the node's value only, or the node and everything
+  // under it (KILL, MERGE).
+  void BeforeUpdate(const Ref& r, const std::string& key, bool subtree) {
+    if (tlevel_ > 0) RecordUndo(r.ns, key, subtree);
+  }
+  void RecordUndo(const std::string& ns, const std::string& key, bool subtree);
 
   // Frames and control flow (interpreter.cpp).
   void RunFrame(Frame& f);
@@ -171,9 +179,16 @@ class Interpreter {
   void Hang(const Number& seconds);
   void Write(std::string_view text);
   void NewName(Frame& f, const std::string& name);
+  void Xecute(Frame& f, const CmdArg& a);
+  // The name held by an indirection text (@x where x is "A"): a plain local.
+  std::string IndirectName(const Expr& text);
+  // Names kept by an exclusive NEW or KILL, indirection followed.
+  std::vector<std::string> KeptNames(const CmdArg& arg);
   IndirectList IndirectArgs(Cmd kind, const Expr& e);
   // An expression argument's value, following argument indirection.
   Value ArgValue(Cmd kind, const CmdArg& a);
+  // IF argument(s): each sets $TEST as it is evaluated; false at the first
+  // false one.
   bool AllTrue(const CmdArg& a);
   std::string LockKey(const Ref& r) const;
   int BufferLine(const EntryRef& e);
@@ -221,7 +236,28 @@ class Interpreter {
   bool IsReference(const Expr& e) const {
     return e.kind == ExprKind::Local || e.kind == ExprKind::Global || e.kind == ExprKind::Indirect;
   }
-  Ref Resolve(const Expr& e, bool allow_empty_last = false);
+  // Evaluates a reference's namespace, indirection and subscripts. A global
+  // reference becomes the naked indicator unless sets_naked is false ($NAME
+  // names a node without referring to it).
+  Ref Resolve(const Expr& e, bool sets_naked = true);
+  // Makes a global reference the naked indicator.
+  void NoteNaked(const Ref& r) {
+    naked_valid_ = !r.subs.empty();
+    naked_name_ = r.name;
+    naked_ns_ = r.ns;
+    naked_subs_ = r.subs;
+  }
+  // SET: the places of the left side are found before the right side is
+  // evaluated, then assigned.
+  struct SetPlace {
+    const Expr* target = nullptr;
+    Ref ref;                // globals, indirection, the variable of $PIECE/$EXTRACT/$LIST
+    std::string local_key;  // subscripted locals
+    std::string delimiter;  // $PIECE
+    std::int64_t from = 1, to = 1;
+  };
+  SetPlace PrepareSet(const Expr& t);
+  void AssignSet(SetPlace& place, Value v);
   std::string Key(const Ref& r, bool check_empty = true) const;
   // Key of a subscripted local straight from its expression (no Ref built).
   std::string LocalKey(const Expr& e);
@@ -307,6 +343,12 @@ class Interpreter {
   int indirection_depth_ = 0;
   std::uintptr_t stack_base_ = 0;
   int argument_indirection_depth_ = 0;
+  // Open transaction: $TLEVEL, the undo records of this process's global
+  // updates since the outermost TSTART (oldest first), and where each level
+  // began in them.
+  int tlevel_ = 0;
+  std::vector<UndoRecord> undo_;
+  std::vector<std::size_t> level_starts_;
 };
 
 }  // namespace mengine

@@ -1,6 +1,14 @@
 // M pattern match by backtracking over the pattern's atoms.
 #include "pattern.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <map>
+#include <utility>
+
+#include "depth.h"
+
 namespace mengine {
 namespace {
 
@@ -29,9 +37,16 @@ int ReadInt(Lexer& lex) {
   return v;
 }
 
-Pattern ParseSequence(Lexer& lex, bool in_alternation);
+struct PatternParser {
+  Lexer& lex;
+  int& depth;
+  int max_nesting;
+};
 
-PatternAtom ParseAtom(Lexer& lex) {
+Pattern ParseSequence(PatternParser& pp);
+
+PatternAtom ParseAtom(PatternParser& pp) {
+  Lexer& lex = pp.lex;
   PatternAtom atom;
   bool has_digits = Lexer::IsDigit(lex.Peek());
   int first = has_digits ? ReadInt(lex) : 0;
@@ -48,8 +63,9 @@ PatternAtom ParseAtom(Lexer& lex) {
     return atom;
   }
   if (lex.Accept('(')) {
+    DepthGuard guard(pp.depth, pp.max_nesting, "SYNTAX");
     for (;;) {
-      atom.alternatives.push_back(ParseSequence(lex, true));
+      atom.alternatives.push_back(ParseSequence(pp));
       if (lex.Accept(',')) continue;
       lex.Expect(')');
       break;
@@ -77,123 +93,161 @@ PatternAtom ParseAtom(Lexer& lex) {
   return atom;
 }
 
-Pattern ParseSequence(Lexer& lex, bool in_alternation) {
+Pattern ParseSequence(PatternParser& pp) {
+  Lexer& lex = pp.lex;
   Pattern p;
   while (!lex.AtEnd()) {
     char c = lex.Peek();
     if (!(Lexer::IsDigit(c) || c == '.')) break;
-    p.atoms.push_back(ParseAtom(lex));
+    p.atoms.push_back(ParseAtom(pp));
   }
   if (p.atoms.empty()) Throw("SYNTAX");
-  (void)in_alternation;
   return p;
 }
 
-struct Matcher {
-  std::string_view s;
-  int steps = 0;
-  int depth = 0;
+// Matching works on sets of positions: for each atom, the set of positions
+// where it can end given the set where it may start. A set is one byte per
+// position of the subject (0..size). Alternatives are matched from each start
+// position once and remembered, so nested and repeated alternation costs
+// polynomial time instead of backtracking's exponential time. Work spent on
+// alternation (one unit per position of a set made) is bounded by `budget`:
+// beyond it the match ends in <COMPLEX PATTERN>.
+class Matcher {
+ public:
+  using Set = std::vector<char>;
 
-  bool Match(const std::vector<const PatternAtom*>& atoms, std::size_t ai, std::size_t pos) {
-    if (++steps > 2000000) Throw("COMPLEX PATTERN");
-    if (ai == atoms.size()) return pos == s.size();
-    const PatternAtom& a = *atoms[ai];
-    int max = a.max < 0 ? static_cast<int>(s.size() - pos) + 1 : a.max;
-    if (a.is_literal) {
-      std::size_t p = pos;
-      int n = 0;
-      if (a.literal.empty()) return Match(atoms, ai + 1, pos);
-      std::vector<std::size_t> ends;
-      for (; n < a.min; ++n) {
-        if (s.substr(p, a.literal.size()) != a.literal) return false;
-        p += a.literal.size();
-      }
-      ends.push_back(p);
-      while (n < max && s.substr(p, a.literal.size()) == a.literal) {
-        p += a.literal.size();
-        ++n;
-        ends.push_back(p);
-      }
-      for (auto it = ends.rbegin(); it != ends.rend(); ++it)
-        if (Match(atoms, ai + 1, *it)) return true;
-      return false;
-    }
-    if (!a.alternatives.empty()) return MatchAlternation(atoms, ai, pos, 0, max);
-    std::size_t p = pos;
-    int n = 0;
-    for (; n < a.min; ++n) {
-      if (p >= s.size() || !MatchesAtomChar(a, static_cast<unsigned char>(s[p]))) return false;
-      ++p;
-    }
-    std::size_t limit = p;
-    while (n < max && limit < s.size() && MatchesAtomChar(a, static_cast<unsigned char>(s[limit]))) {
-      ++limit;
-      ++n;
-    }
-    for (std::size_t e = limit + 1; e-- > p;)
-      if (Match(atoms, ai + 1, e)) return true;
-    return false;
+  Matcher(std::string_view s, std::uint64_t budget) : s_(s), n_(s.size()), budget_(budget) {}
+
+  bool Matches(const Pattern& p) { return Ends(p, 0)[n_] != 0; }
+
+ private:
+  void Charge(std::uint64_t units) {
+    work_ += units;
+    if (work_ > budget_) Throw("COMPLEX PATTERN");
   }
 
-  // One more repetition of the alternation atoms[ai] (count so far `count`).
-  bool MatchAlternation(const std::vector<const PatternAtom*>& atoms, std::size_t ai,
-                        std::size_t pos, int count, int max) {
-    // Each repetition is one level of recursion: bound it.
-    struct Depth {
-      int& d;
-      explicit Depth(int& depth) : d(depth) {
-        if (++d > 2000) Throw("COMPLEX PATTERN");
-      }
-      ~Depth() { --d; }
-    } guard(depth);
-    const PatternAtom& a = *atoms[ai];
-    if (count >= a.min && Match(atoms, ai + 1, pos)) return true;
-    if (count >= max) return false;
-    for (const auto& alt : a.alternatives) {
-      // Match alt then continue with the alternation; try each end position.
-      for (std::size_t end = pos; end <= s.size(); ++end) {
-        if (++steps > 2000000) Throw("COMPLEX PATTERN");
-        if (end == pos) {
-          // An empty repetition changes nothing but the count: when one is
-          // possible, every missing repetition can be empty.
-          if (count >= a.min) continue;
-          std::vector<const PatternAtom*> sub;
-          for (const auto& x : alt.atoms) sub.push_back(&x);
-          Matcher empty{std::string_view(), 0};
-          if (empty.Match(sub, 0, 0) && MatchAlternation(atoms, ai, pos, std::min(a.min, max), max))
-            return true;
-          continue;
+  // Positions where `p` can end when it starts at `pos`.
+  const Set& Ends(const Pattern& p, std::size_t pos) {
+    auto key = std::make_pair(&p, pos);
+    auto it = memo_.find(key);
+    if (it != memo_.end()) return it->second;
+    Charge((n_ + 1) * p.atoms.size());
+    Set from(n_ + 1, 0);
+    from[pos] = 1;
+    Set to;
+    for (const auto& atom : p.atoms) {
+      AtomEnds(atom, from, to);
+      from.swap(to);
+    }
+    return memo_.emplace(key, std::move(from)).first->second;
+  }
+
+  void AtomEnds(const PatternAtom& a, const Set& from, Set& to) {
+    to.assign(n_ + 1, 0);
+    const std::size_t max =
+        a.max < 0 ? std::numeric_limits<std::size_t>::max() : static_cast<std::size_t>(a.max);
+    const auto min = static_cast<std::size_t>(a.min);
+    if (!a.alternatives.empty()) return AlternationEnds(a, from, to);
+    if (a.is_literal) return LiteralEnds(a.literal, min, max, from, to);
+    // run[i]: how many characters of the class follow position i.
+    std::vector<std::size_t> run(n_ + 1, 0);
+    for (std::size_t i = n_; i-- > 0;)
+      run[i] = MatchesAtomChar(a, static_cast<unsigned char>(s_[i])) ? run[i + 1] + 1 : 0;
+    std::vector<int> diff(n_ + 2, 0);
+    for (std::size_t p = 0; p <= n_; ++p) {
+      if (!from[p] || run[p] < min) continue;
+      ++diff[p + min];
+      --diff[p + std::min(run[p], max) + 1];
+    }
+    int level = 0;
+    for (std::size_t i = 0; i <= n_; ++i) to[i] = (level += diff[i]) > 0;
+  }
+
+  void LiteralEnds(const std::string& lit, std::size_t min, std::size_t max, const Set& from, Set& to) {
+    const std::size_t len = lit.size();
+    if (len == 0) {
+      to = from;  // any count of "" matches nothing
+      return;
+    }
+    // reps[i]: how many copies of the literal follow position i.
+    std::vector<std::size_t> reps(n_ + 1, 0);
+    for (std::size_t i = n_ + 1; i-- > 0;)
+      if (i + len <= n_ && s_.compare(i, len, lit) == 0) reps[i] = 1 + reps[i + len];
+    // Ends p + k*len for k in min..min(reps, max): a difference array walked
+    // with stride len.
+    std::vector<int> diff(n_ + len + 1, 0);
+    for (std::size_t p = 0; p <= n_; ++p) {
+      if (!from[p] || reps[p] < min) continue;
+      ++diff[p + min * len];
+      std::size_t stop = p + (std::min(reps[p], max) + 1) * len;
+      if (stop < diff.size()) --diff[stop];
+    }
+    for (std::size_t i = 0; i <= n_; ++i) {
+      if (i >= len) diff[i] += diff[i - len];
+      to[i] = diff[i] > 0;
+    }
+  }
+
+  void AlternationEnds(const PatternAtom& a, const Set& from, Set& to) {
+    Set current = from, next(n_ + 1, 0), seen(n_ + 1, 0);
+    for (std::int64_t count = 0;; ++count) {
+      bool enough = count >= a.min;
+      if (enough) {
+        // Positions already reached with enough repetitions lead nowhere new.
+        bool fresh = false;
+        for (std::size_t i = 0; i <= n_; ++i) {
+          if (current[i] && !seen[i]) {
+            seen[i] = to[i] = 1;
+            fresh = true;
+          }
         }
-        std::vector<const PatternAtom*> sub;
-        for (const auto& x : alt.atoms) sub.push_back(&x);
-        Matcher inner{s.substr(pos, end - pos), 0};
-        bool ok = inner.Match(sub, 0, 0);
-        steps += inner.steps;
-        if (ok && MatchAlternation(atoms, ai, end, count + 1, max)) return true;
+        if (!fresh || (a.max >= 0 && count >= a.max)) return;
       }
+      Charge(n_ + 1);
+      std::fill(next.begin(), next.end(), 0);
+      bool any = false;
+      for (std::size_t p = 0; p <= n_; ++p) {
+        if (!current[p]) continue;
+        for (const auto& alt : a.alternatives) {
+          const Set& ends = Ends(alt, p);
+          for (std::size_t i = p; i <= n_; ++i)
+            if (ends[i]) next[i] = any = true;
+        }
+      }
+      if (!any) return;  // no further repetition: fewer than the minimum fail
+      if (!enough && next == current) {
+        // Empty repetitions only: every missing one can be empty.
+        count = a.min - 1;
+      }
+      current.swap(next);
     }
-    return false;
   }
+
+  std::string_view s_;
+  std::size_t n_;
+  std::uint64_t budget_;
+  std::uint64_t work_ = 0;
+  std::map<std::pair<const Pattern*, std::size_t>, Set> memo_;
 };
 
 }  // namespace
 
-std::shared_ptr<Pattern> ParsePattern(Lexer& lex) {
-  return std::make_shared<Pattern>(ParseSequence(lex, false));
+std::shared_ptr<Pattern> ParsePattern(Lexer& lex, int& depth, int max_nesting) {
+  PatternParser pp{lex, depth, max_nesting};
+  return std::make_shared<Pattern>(ParseSequence(pp));
 }
 
-std::shared_ptr<Pattern> ParsePatternText(std::string_view text) {
+std::shared_ptr<Pattern> ParsePatternText(std::string_view text, int max_nesting) {
   Lexer lex(text);
-  auto p = ParsePattern(lex);
+  int depth = 0;
+  auto p = ParsePattern(lex, depth, max_nesting);
   if (!lex.AtEnd()) Throw("SYNTAX");
   return p;
 }
 
-bool MatchPattern(const Pattern& pattern, std::string_view subject) {
-  std::vector<const PatternAtom*> atoms;
-  for (const auto& a : pattern.atoms) atoms.push_back(&a);
-  Matcher m{subject, 0};
-  return m.Match(atoms, 0, 0);
+bool MatchPattern(const Pattern& pattern, std::string_view subject, std::uint64_t budget) {
+  Matcher m(subject, budget);
+  return m.Matches(pattern);
 }
 
 }  // namespace mengine

@@ -19,6 +19,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace mengine {
@@ -154,6 +155,36 @@ struct ZuResult {
   std::string value;
 };
 
+// What one update of a global inside a transaction is about to change, so
+// that it can be undone: the node `key` of namespace `ns`, either its value
+// only (SET, $INCREMENT) or the node with everything under it (KILL, MERGE).
+// `before` holds the values as they were: (key suffix, value) pairs, the
+// empty suffix being the node itself; a value-only record has at most that
+// one pair.
+struct UndoRecord {
+  std::string ns;
+  std::string key;
+  bool subtree = false;
+  std::vector<std::pair<std::string, std::string>> before;
+};
+
+// Durable keeping of the undo records of open transactions, for a host whose
+// globals outlive its processes: a process that dies with a transaction open
+// (the server killed) is rolled back by whoever starts next, with
+// UndoUpdates (process.h) over the records kept.
+class TransactionJournal {
+ public:
+  virtual ~TransactionJournal() = default;
+
+  // Keeps record number `sequence` (0, 1, ... within the job's open
+  // transaction); returns once it is durable, before the update is made.
+  virtual void Record(std::uint64_t job, std::uint64_t sequence, const UndoRecord& record) = 0;
+
+  // Drops the job's records numbered `from` and later (0: all of them),
+  // after a commit or a rollback.
+  virtual void Forget(std::uint64_t job, std::uint64_t from) = 0;
+};
+
 // Everything the engine asks of its embedder.
 class Host {
  public:
@@ -169,6 +200,11 @@ class Host {
   virtual RoutineStore* Routines(std::string_view ns) = 0;
 
   virtual LockTable& Locks() = 0;
+
+  // Where undo records of open transactions are kept durably; null (the
+  // default) keeps them in the process only, enough when globals end with
+  // the processes (an in-memory host).
+  virtual TransactionJournal* Journal() { return nullptr; }
 
   // Starts a job (a new engine process in its own thread or server process).
   // Answers true once the job has started, false when it could not start

@@ -31,6 +31,13 @@ struct Limits {
   std::size_t max_string = 3641144;  // <MAXSTRING> beyond
   int max_stack = 256;               // DO/XECUTE/extrinsic frames: <FRAMESTACK>
   int max_nesting = 1000;            // expression depth (nesting and operator chains): <SYNTAX>
+  // Levels of indirection inside one another: name indirection <SYNTAX>,
+  // argument indirection <FRAMESTACK>.
+  int max_indirection = 64;
+  // Work one pattern match may spend on alternation (about one unit per
+  // subject byte per repetition tried): <COMPLEX PATTERN> beyond. Patterns on
+  // strings of a few thousand bytes stay far below it.
+  std::uint64_t max_pattern_work = 10'000'000;
   // Budget of one Execute/Evaluate call (and of a whole job): commands and
   // loop iterations, and wall time. 0 = no limit. An exhausted budget raises
   // <INTERRUPT>, which no $ZTRAP can catch.
@@ -94,6 +101,11 @@ class Process {
  private:
   std::unique_ptr<Interpreter> impl_;
 };
+
+// Undoes updates of globals described by `records` (oldest first), newest
+// first: what a rollback does, and what a host does at start for the
+// transactions of processes that died with them open.
+void UndoUpdates(Host& host, const std::vector<UndoRecord>& records);
 
 // Compiles routine lines into the form a RoutineStore keeps next to the
 // source. `error` (when not null) receives the first syntax error, as
