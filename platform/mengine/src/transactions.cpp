@@ -63,7 +63,7 @@ void Interpreter::RecordUndo(const std::string& ns, const std::string& key, bool
   } else if (auto v = store->Get(key)) {
     record.before.emplace_back(std::string(), std::move(*v));
   }
-  if (TransactionJournal* journal = host_.Journal()) journal->Record(job_, undo_.size(), record);
+  if (TransactionJournal* journal = host_.UndoJournal()) journal->Record(job_, undo_.size(), record);
   undo_.push_back(std::move(record));
 }
 
@@ -77,7 +77,7 @@ void Interpreter::TCommit() {
   --tlevel_;
   level_starts_.pop_back();
   if (tlevel_ > 0) return;  // an inner level commits into the outer one
-  if (TransactionJournal* journal = host_.Journal(); journal && !undo_.empty()) journal->Forget(job_, 0);
+  if (TransactionJournal* journal = host_.UndoJournal(); journal && !undo_.empty()) journal->Forget(job_, 0);
   undo_.clear();
 }
 
@@ -95,7 +95,7 @@ void Interpreter::TRollback(bool one_level) {
     level_starts_.clear();
   }
   UndoUpdates(host_, undone);
-  if (TransactionJournal* journal = host_.Journal(); journal && !undone.empty()) journal->Forget(job_, from);
+  if (TransactionJournal* journal = host_.UndoJournal(); journal && !undone.empty()) journal->Forget(job_, from);
 }
 
 void Interpreter::RollbackOpenTransaction() { TRollback(false); }

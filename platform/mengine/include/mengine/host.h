@@ -204,7 +204,7 @@ class Host {
   // Where undo records of open transactions are kept durably; null (the
   // default) keeps them in the process only, enough when globals end with
   // the processes (an in-memory host).
-  virtual TransactionJournal* Journal() { return nullptr; }
+  virtual TransactionJournal* UndoJournal() { return nullptr; }
 
   // Starts a job (a new engine process in its own thread or server process).
   // Answers true once the job has started, false when it could not start
