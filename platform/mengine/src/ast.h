@@ -92,6 +92,7 @@ struct CmdArg {
   char lock_mode = 0;              // LOCK: '+', '-' or 0
   bool exclusive = false;          // KILL/NEW (a,b)
   ExprPtr timeout;                 // LOCK/JOB/READ :timeout
+  ExprPtr length;                  // READ x#n
   std::unique_ptr<EntryRef> entry;  // DO, GOTO, JOB, ZINSERT position
   ExprPtr for_var;
   std::vector<ForRange> ranges;

@@ -438,6 +438,37 @@ void Interpreter::ExecWrite(const CmdArg& a) {
   }
 }
 
+void Interpreter::ExecRead(const CmdArg& a) {
+  if (a.indirect) {
+    for (const auto& ia : IndirectArgs(Cmd::Read, *a.indirect)) ExecRead(ia);
+    return;
+  }
+  if (a.targets.empty()) {  // formats, ?column and prompts are written
+    ExecWrite(a);
+    return;
+  }
+  Ref target = Resolve(*a.targets.front());
+  std::size_t max = limits_.max_string;
+  if (a.length) {
+    std::int64_t n = Eval(*a.length).Int64();
+    if (n < 1) Throw("SYNTAX");
+    max = std::min(max, static_cast<std::size_t>(n));
+  }
+  if (a.format == '*') max = 1;
+  std::chrono::milliseconds timeout{-1};
+  if (a.timeout) timeout = Seconds(Eval(*a.timeout));
+  InputSource::Input in = input_->Read(max, a.format != '*', timeout, [this] { return Cancelled(); });
+  if (Cancelled()) throw MError{"INTERRUPT", {}, true, false};
+  if (in.at_end && in.text.empty() && !in.timed_out) Throw("ENDOFFILE");
+  if (a.format == '*')
+    Set(target, Value::Int(in.text.empty() ? -1 : static_cast<unsigned char>(in.text[0])));
+  else
+    Set(target, Value::Str(std::move(in.text)));
+  if (target.global) NoteNaked(target);
+  if (a.timeout) test_ = !in.timed_out;
+  if (a.format != '*' && !in.timed_out) x_ = 0;  // after the line end typed
+}
+
 void Interpreter::CollectTree(const Ref& r, std::vector<std::pair<std::string, Value>>& out) {
   std::string key = Key(r, true);
   if (!r.global) {
@@ -854,7 +885,9 @@ Flow Interpreter::ExecCommand(Frame& f, const Line& line, std::size_t index) {
       ExecRoutineCommand(c);
       return Flow::Next;
     case Cmd::Read:
-      Throw("NOTOPEN", "*READ: this process has no terminal");
+      if (!input_) Throw("NOTOPEN", "*READ: this process has no terminal");
+      for (const auto& a : c.args) ExecRead(a);
+      return Flow::Next;
     case Cmd::Open:
     case Cmd::Use:
     case Cmd::Close:

@@ -50,7 +50,7 @@ struct ParsedRoutine {
 }  // namespace
 
 Interpreter::Interpreter(Host& host, ProcessOptions options)
-    : host_(host), limits_(options.limits), output_(options.output) {
+    : host_(host), limits_(options.limits), output_(options.output), input_(options.input) {
   ns_ = options.ns;
   if (ns_.empty()) {
     auto names = host_.Namespaces();

@@ -172,6 +172,7 @@ class Interpreter {
   void ExecNew(Frame& f, const CmdArg& arg);
   void ExecLock(const Command& c);
   void ExecWrite(const CmdArg& arg);
+  void ExecRead(const CmdArg& arg);
   void ExecZWrite(const CmdArg* arg);
   void ExecJob(Frame& f, const CmdArg& arg);
   void ExecMerge(const CmdArg& arg);
@@ -306,6 +307,7 @@ class Interpreter {
   Host& host_;
   Limits limits_;
   OutputSink* output_;
+  InputSource* input_;
   std::string ns_;
   std::uint64_t job_;
   std::uint64_t parent_job_ = 0;

@@ -560,14 +560,24 @@ class Parser {
         return a;
       }
       case Cmd::Read: {
-        // READ needs a terminal; its arguments are only skipped over here.
-        while (!lex_.AtArgumentEnd() && lex_.Peek() != ',') {
-          if (lex_.Peek() == '"') {
-            lex_.StringLiteral();
-          } else {
-            lex_.Next();
-          }
+        // Formats and prompts are written; *x reads one character, x#n at
+        // most n; :t is a time-out.
+        while (lex_.Peek() == '!' || lex_.Peek() == '#') a.formats.push_back(lex_.Next());
+        if (lex_.Peek() == '?') {
+          a.format = lex_.Next();
+          a.expr = Expression();
+          return a;
         }
+        if (lex_.Peek() == '"') {
+          a.expr = StringConstant(lex_.StringLiteral());
+          return a;
+        }
+        if (!a.formats.empty() && (lex_.AtArgumentEnd() || lex_.Peek() == ',')) return a;
+        if (TryArgumentIndirection(a)) return a;
+        if (lex_.Accept('*')) a.format = '*';
+        a.targets.push_back(Glvn());
+        if (a.format != '*' && lex_.Accept('#')) a.length = Expression();
+        if (lex_.Accept(':')) a.timeout = Expression();
         return a;
       }
       case Cmd::Open:

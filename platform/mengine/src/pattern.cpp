@@ -118,7 +118,9 @@ class Matcher {
 
   Matcher(std::string_view s, std::uint64_t budget) : s_(s), n_(s.size()), budget_(budget) {}
 
-  bool Matches(const Pattern& p) { return Ends(p, 0)[n_] != 0; }
+  // The pattern itself costs its size times the subject's length, whatever
+  // the budget; only alternation is charged.
+  bool Matches(const Pattern& p) { return Ends(p, 0, false)[n_] != 0; }
 
  private:
   void Charge(std::uint64_t units) {
@@ -127,11 +129,11 @@ class Matcher {
   }
 
   // Positions where `p` can end when it starts at `pos`.
-  const Set& Ends(const Pattern& p, std::size_t pos) {
+  const Set& Ends(const Pattern& p, std::size_t pos, bool charged = true) {
     auto key = std::make_pair(&p, pos);
     auto it = memo_.find(key);
     if (it != memo_.end()) return it->second;
-    Charge((n_ + 1) * p.atoms.size());
+    if (charged) Charge((n_ + 1) * p.atoms.size());
     Set from(n_ + 1, 0);
     from[pos] = 1;
     Set to;

@@ -5,11 +5,12 @@
 namespace mserver {
 
 Session::Session(ServerHost& host, std::string nameSpace, mengine::OutputSink* output,
-                 mengine::Limits limits)
+                 mengine::Limits limits, mengine::InputSource* input)
     : host_(host), activity_(std::make_unique<ProcessActivity>()) {
   mengine::ProcessOptions options;
   options.ns = NamespaceName(nameSpace);
   options.output = output;
+  options.input = input;
   options.limits = limits;
   ProcessActivity::Scope scope(*activity_);
   process_ = std::make_unique<mengine::Process>(host_, options);

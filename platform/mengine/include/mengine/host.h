@@ -236,6 +236,27 @@ class OutputSink {
   virtual void Write(std::string_view bytes) = 0;
 };
 
+// Where READ takes its input: the principal device of a process that has
+// one (standard input of a one-off run). A process without one answers READ
+// with <NOTOPEN>.
+class InputSource {
+ public:
+  virtual ~InputSource() = default;
+
+  struct Input {
+    std::string text;        // the bytes read, without the line end
+    bool timed_out = false;  // the time-out passed first
+    bool at_end = false;     // the input ended first
+  };
+
+  // Reads up to `max` bytes, stopping after a line end (LF, with or without a
+  // CR before it; not part of `text`) when `line` is true, at the end of the
+  // input, or when `timeout` has passed (negative: no time-out). `cancelled`
+  // is polled (at least every 100 ms) and ends the wait like a time-out.
+  virtual Input Read(std::size_t max, bool line, std::chrono::milliseconds timeout,
+                     const std::function<bool()>& cancelled) = 0;
+};
+
 }  // namespace mengine
 
 #endif

@@ -51,6 +51,7 @@ struct Limits {
 struct ProcessOptions {
   std::string ns;                  // empty: the host's first namespace
   OutputSink* output = nullptr;    // WRITE goes nowhere when null
+  InputSource* input = nullptr;    // READ's principal device; null: <NOTOPEN>
   Limits limits;
   std::uint64_t job = 0;           // 0: ask the host for a new $JOB
 };

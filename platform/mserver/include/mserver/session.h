@@ -25,8 +25,10 @@ struct RequestReport {
 
 class Session {
  public:
+  // `input` is the process's principal device for READ (null: none, READ is
+  // <NOTOPEN>, as for every connection).
   Session(ServerHost& host, std::string nameSpace, mengine::OutputSink* output,
-          mengine::Limits limits = {});
+          mengine::Limits limits = {}, mengine::InputSource* input = nullptr);
   ~Session();  // ends the process: its locks are released
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
