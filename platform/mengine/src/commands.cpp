@@ -713,31 +713,8 @@ void Interpreter::Xecute(Frame& f, const CmdArg& a) {
   nf->xecute = true;
   nf->ztrap = f.ztrap;
   nf->line = f.line;
-  struct Pop {
-    Interpreter& in;
-    ~Pop() {
-      ++in.epoch_;
-      Frame& top = *in.frames_.back();
-      if (top.exclusive) {
-        for (auto it = in.symtab_.begin(); it != in.symtab_.end();) {
-          if (std::find(top.keep.begin(), top.keep.end(), it->first) == top.keep.end())
-            it = in.symtab_.erase(it);
-          else
-            ++it;
-        }
-      }
-      for (auto it = top.saved.rbegin(); it != top.saved.rend(); ++it) {
-        if (it->second)
-          in.symtab_[it->first] = it->second;
-        else
-          in.symtab_.erase(it->first);
-      }
-      in.frames_.pop_back();
-    }
-  };
-  frames_.push_back(std::move(nf));
-  Pop pop{*this};
-  RunFrame(*frames_.back());
+  FrameScope scope(*this, std::move(nf));
+  RunFrame(scope.frame());
   if (quit_value_) Throw("COMMAND");
 }
 
@@ -797,24 +774,9 @@ Flow Interpreter::ExecCommand(Frame& f, const Line& line, std::size_t index) {
         nf->ztrap = f.ztrap;
         nf->restore_test = true;
         nf->saved_test = test_;
-        struct Pop {
-          Interpreter& in;
-          ~Pop() {
-            ++in.epoch_;
-            Frame& top = *in.frames_.back();
-            for (auto it = top.saved.rbegin(); it != top.saved.rend(); ++it) {
-              if (it->second)
-                in.symtab_[it->first] = it->second;
-              else
-                in.symtab_.erase(it->first);
-            }
-            in.test_ = top.saved_test;
-            in.frames_.pop_back();
-          }
-        };
-        frames_.push_back(std::move(nf));
-        Pop pop{*this};
-        RunFrame(*frames_.back());
+        // The block's frame keeps $TEST (restored when it ends).
+        FrameScope scope(*this, std::move(nf));
+        RunFrame(scope.frame());
         if (quit_value_) Throw("COMMAND");
         return Flow::Next;
       }

@@ -10,44 +10,37 @@
 namespace mengine {
 namespace {
 
-// Restores what a frame changed when it ends, however it ends.
-class FrameScope {
- public:
-  FrameScope(Interpreter& in, std::unique_ptr<Frame> f) : in_(in) {
-    in_.frames_.push_back(std::move(f));
-  }
-  ~FrameScope() {
-    ++in_.epoch_;
-    Frame& f = *in_.frames_.back();
-    if (f.exclusive) {
-      for (auto it = in_.symtab_.begin(); it != in_.symtab_.end();) {
-        if (std::find(f.keep.begin(), f.keep.end(), it->first) == f.keep.end())
-          it = in_.symtab_.erase(it);
-        else
-          ++it;
-      }
-    }
-    for (auto it = f.saved.rbegin(); it != f.saved.rend(); ++it) {
-      if (it->second)
-        in_.symtab_[it->first] = it->second;
-      else
-        in_.symtab_.erase(it->first);
-    }
-    if (f.restore_test) in_.test_ = f.saved_test;
-    in_.frames_.pop_back();
-  }
-  Frame& frame() { return *in_.frames_.back(); }
-
- private:
-  Interpreter& in_;
-};
-
 // Parsed routines hang on their stored image, so each version is parsed once.
 struct ParsedRoutine {
   std::shared_ptr<const Routine> routine;
 };
 
 }  // namespace
+
+FrameScope::FrameScope(Interpreter& in, std::unique_ptr<Frame> f) : in_(in) {
+  in_.frames_.push_back(std::move(f));
+}
+
+FrameScope::~FrameScope() {
+  ++in_.epoch_;
+  Frame& f = *in_.frames_.back();
+  if (f.exclusive) {
+    for (auto it = in_.symtab_.begin(); it != in_.symtab_.end();) {
+      if (std::find(f.keep.begin(), f.keep.end(), it->first) == f.keep.end())
+        it = in_.symtab_.erase(it);
+      else
+        ++it;
+    }
+  }
+  for (auto it = f.saved.rbegin(); it != f.saved.rend(); ++it) {
+    if (it->second)
+      in_.symtab_[it->first] = it->second;
+    else
+      in_.symtab_.erase(it->first);
+  }
+  if (f.restore_test) in_.test_ = f.saved_test;
+  in_.frames_.pop_back();
+}
 
 Interpreter::Interpreter(Host& host, ProcessOptions options)
     : host_(host), limits_(options.limits), output_(options.output), input_(options.input) {

@@ -353,6 +353,20 @@ class Interpreter {
   std::vector<std::size_t> level_starts_;
 };
 
+// Pushes a frame and, however the frame ends, pops it and restores what it
+// changed: NEWed and exclusively NEWed names, and $TEST where it is kept.
+class FrameScope {
+ public:
+  FrameScope(Interpreter& in, std::unique_ptr<Frame> f);
+  ~FrameScope();
+  FrameScope(const FrameScope&) = delete;
+  FrameScope& operator=(const FrameScope&) = delete;
+  Frame& frame() { return *in_.frames_.back(); }
+
+ private:
+  Interpreter& in_;
+};
+
 }  // namespace mengine
 
 #endif
