@@ -248,6 +248,7 @@ Interpreter::SetPlace Interpreter::PrepareSet(const Expr& t) {
     default:
       Throw("SYNTAX");
   }
+  place.naked_changes = naked_changes_;
   return place;
 }
 
@@ -293,7 +294,9 @@ void Interpreter::AssignSet(SetPlace& place, Value v) {
       break;
   }
   Set(place.ref, std::move(v));
-  if (place.ref.global) NoteNaked(place.ref);
+  // The assignment is the last global reference: when the right side moved
+  // the naked indicator, it comes back to the target.
+  if (place.ref.global && naked_changes_ != place.naked_changes) NoteNaked(place.ref);
 }
 
 void Interpreter::ExecKill(Frame& f, const CmdArg& arg) {

@@ -243,6 +243,7 @@ class Interpreter {
   Ref Resolve(const Expr& e, bool sets_naked = true);
   // Makes a global reference the naked indicator.
   void NoteNaked(const Ref& r) {
+    ++naked_changes_;
     naked_valid_ = !r.subs.empty();
     naked_name_ = r.name;
     naked_ns_ = r.ns;
@@ -256,6 +257,7 @@ class Interpreter {
     std::string local_key;  // subscripted locals
     std::string delimiter;  // $PIECE
     std::int64_t from = 1, to = 1;
+    std::uint64_t naked_changes = 0;  // naked_changes_ once the place was found
   };
   SetPlace PrepareSet(const Expr& t);
   void AssignSet(SetPlace& place, Value v);
@@ -336,6 +338,7 @@ class Interpreter {
   std::string naked_name_, naked_ns_;
   std::vector<Value> naked_subs_;
   bool naked_valid_ = false;
+  std::uint64_t naked_changes_ = 0;  // counts NoteNaked calls
   std::string last_ref_;
   std::mt19937_64 random_;
   // Small caches of parsed XECUTE lines and indirection texts.
