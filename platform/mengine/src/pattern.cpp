@@ -105,131 +105,180 @@ Pattern ParseSequence(PatternParser& pp) {
   return p;
 }
 
-// Matching works on sets of positions: for each atom, the set of positions
-// where it can end given the set where it may start. A set is one byte per
-// position of the subject (0..size). Alternatives are matched from each start
-// position once and remembered, so nested and repeated alternation costs
-// polynomial time instead of backtracking's exponential time. Work spent on
-// alternation (one unit per position of a set made) is bounded by `budget`:
-// beyond it the match ends in <COMPLEX PATTERN>.
+// Matching works on sets of positions: for each atom, the positions where it
+// can end given the positions where it may start (sorted, without
+// duplicates). Alternatives are matched once per start position and
+// remembered, so nested and repeated alternation costs polynomial time
+// instead of backtracking's exponential time. Work on alternation is counted
+// (a position produced is one unit, a repetition as many units as the
+// subject has bytes) and bounded by `budget`: beyond it <COMPLEX PATTERN>.
 class Matcher {
  public:
-  using Set = std::vector<char>;
+  using Set = std::vector<std::size_t>;
 
   Matcher(std::string_view s, std::uint64_t budget) : s_(s), n_(s.size()), budget_(budget) {}
 
-  // The pattern itself costs its size times the subject's length, whatever
-  // the budget; only alternation is charged.
-  bool Matches(const Pattern& p) { return Ends(p, 0, false)[n_] != 0; }
+  bool Matches(const Pattern& p) {
+    const Set& ends = Ends(p, 0);
+    return !ends.empty() && ends.back() == n_;
+  }
 
  private:
+  // Only alternation is charged: a pattern without it costs its size times
+  // the subject's length, whatever the budget.
   void Charge(std::uint64_t units) {
+    if (alternation_depth_ == 0) return;
     work_ += units;
     if (work_ > budget_) Throw("COMPLEX PATTERN");
   }
 
   // Positions where `p` can end when it starts at `pos`.
-  const Set& Ends(const Pattern& p, std::size_t pos, bool charged = true) {
+  const Set& Ends(const Pattern& p, std::size_t pos) {
     auto key = std::make_pair(&p, pos);
     auto it = memo_.find(key);
     if (it != memo_.end()) return it->second;
-    if (charged) Charge((n_ + 1) * p.atoms.size());
-    Set from(n_ + 1, 0);
-    from[pos] = 1;
-    Set to;
+    Set from{pos}, to;
     for (const auto& atom : p.atoms) {
       AtomEnds(atom, from, to);
       from.swap(to);
+      if (from.empty()) break;
     }
     return memo_.emplace(key, std::move(from)).first->second;
   }
 
   void AtomEnds(const PatternAtom& a, const Set& from, Set& to) {
-    to.assign(n_ + 1, 0);
+    to.clear();
     const std::size_t max =
         a.max < 0 ? std::numeric_limits<std::size_t>::max() : static_cast<std::size_t>(a.max);
     const auto min = static_cast<std::size_t>(a.min);
-    if (!a.alternatives.empty()) return AlternationEnds(a, from, to);
-    if (a.is_literal) return LiteralEnds(a.literal, min, max, from, to);
-    // run[i]: how many characters of the class follow position i.
-    std::vector<std::size_t> run(n_ + 1, 0);
-    for (std::size_t i = n_; i-- > 0;)
-      run[i] = MatchesAtomChar(a, static_cast<unsigned char>(s_[i])) ? run[i + 1] + 1 : 0;
-    std::vector<int> diff(n_ + 2, 0);
-    for (std::size_t p = 0; p <= n_; ++p) {
-      if (!from[p] || run[p] < min) continue;
-      ++diff[p + min];
-      --diff[p + std::min(run[p], max) + 1];
+    if (!a.alternatives.empty()) {
+      AlternationEnds(a, from, to);
+    } else if (a.is_literal) {
+      LiteralEnds(a, min, max, from, to);
+    } else {
+      // A run of the class from p: ends p+min .. p+min(run, max); the
+      // intervals start in order, so their union is built in one pass.
+      const std::vector<std::size_t>& run = Runs(a);
+      std::size_t next_free = 0;  // positions below it are already in `to`
+      for (std::size_t p : from) {
+        if (run[p] < min) continue;
+        std::size_t hi = p + std::min(run[p], max);
+        for (std::size_t e = std::max(p + min, next_free); e <= hi; ++e) to.push_back(e);
+        next_free = std::max(next_free, hi + 1);
+      }
     }
-    int level = 0;
-    for (std::size_t i = 0; i <= n_; ++i) to[i] = (level += diff[i]) > 0;
+    Charge(to.size() + 1);
   }
 
-  void LiteralEnds(const std::string& lit, std::size_t min, std::size_t max, const Set& from, Set& to) {
+  // run[i]: how many characters of the atom's class follow position i.
+  const std::vector<std::size_t>& Runs(const PatternAtom& a) {
+    auto [it, fresh] = runs_.try_emplace(&a);
+    if (fresh) {
+      Charge(n_ + 1);
+      it->second.assign(n_ + 1, 0);
+      for (std::size_t i = n_; i-- > 0;)
+        it->second[i] = MatchesAtomChar(a, static_cast<unsigned char>(s_[i])) ? it->second[i + 1] + 1 : 0;
+    }
+    return it->second;
+  }
+
+  void LiteralEnds(const PatternAtom& a, std::size_t min, std::size_t max, const Set& from, Set& to) {
+    const std::string& lit = a.literal;
     const std::size_t len = lit.size();
     if (len == 0) {
       to = from;  // any count of "" matches nothing
       return;
     }
     // reps[i]: how many copies of the literal follow position i.
-    std::vector<std::size_t> reps(n_ + 1, 0);
-    for (std::size_t i = n_ + 1; i-- > 0;)
-      if (i + len <= n_ && s_.compare(i, len, lit) == 0) reps[i] = 1 + reps[i + len];
-    // Ends p + k*len for k in min..min(reps, max): a difference array walked
-    // with stride len.
+    auto [it, fresh] = runs_.try_emplace(&a);
+    std::vector<std::size_t>& reps = it->second;
+    if (fresh) {
+      Charge(n_ + 1);
+      reps.assign(n_ + 1, 0);
+      for (std::size_t i = n_ + 1; i-- > 0;)
+        if (i + len <= n_ && s_.compare(i, len, lit) == 0) reps[i] = 1 + reps[i + len];
+    }
+    if (from.size() <= 4) {
+      // Few starts (an alternative from one position): list the ends.
+      for (std::size_t p : from) {
+        if (reps[p] < min) continue;
+        std::size_t top = std::min(reps[p], max);
+        for (std::size_t k = min; k <= top; ++k) to.push_back(p + k * len);
+      }
+      std::sort(to.begin(), to.end());
+      to.erase(std::unique(to.begin(), to.end()), to.end());
+      return;
+    }
+    // Many starts: ends p + k*len for k in min..min(reps, max) are marked in
+    // a difference array walked with stride len, in time linear in the subject.
     std::vector<int> diff(n_ + len + 1, 0);
-    for (std::size_t p = 0; p <= n_; ++p) {
-      if (!from[p] || reps[p] < min) continue;
+    for (std::size_t p : from) {
+      if (reps[p] < min) continue;
       ++diff[p + min * len];
       std::size_t stop = p + (std::min(reps[p], max) + 1) * len;
       if (stop < diff.size()) --diff[stop];
     }
     for (std::size_t i = 0; i <= n_; ++i) {
       if (i >= len) diff[i] += diff[i - len];
-      to[i] = diff[i] > 0;
+      if (diff[i] > 0) to.push_back(i);
     }
   }
 
   void AlternationEnds(const PatternAtom& a, const Set& from, Set& to) {
-    Set current = from, next(n_ + 1, 0), seen(n_ + 1, 0);
+    // Positions reached with `count` repetitions; once there are enough,
+    // only positions not reached before can lead anywhere new (a position
+    // reached again with more repetitions has fewer left to make).
+    struct Inside {
+      int& depth;
+      explicit Inside(int& d) : depth(++d) {}
+      ~Inside() { --depth; }
+    } inside(alternation_depth_);
+    std::vector<char> seen(n_ + 1, 0);
+    Set current = from, next;
+    std::vector<char> mark(n_ + 1, 0);
     for (std::int64_t count = 0;; ++count) {
-      bool enough = count >= a.min;
+      Charge(n_ + 1);  // a repetition is counted as a pass over the subject
+      const bool enough = count >= a.min;
       if (enough) {
-        // Positions already reached with enough repetitions lead nowhere new.
-        bool fresh = false;
-        for (std::size_t i = 0; i <= n_; ++i) {
-          if (current[i] && !seen[i]) {
-            seen[i] = to[i] = 1;
-            fresh = true;
+        Set fresh;
+        for (std::size_t p : current)
+          if (!seen[p]) {
+            seen[p] = 1;
+            fresh.push_back(p);
           }
-        }
-        if (!fresh || (a.max >= 0 && count >= a.max)) return;
+        if (fresh.empty() || (a.max >= 0 && count >= a.max)) break;
+        current.swap(fresh);
       }
-      Charge(n_ + 1);
-      std::fill(next.begin(), next.end(), 0);
-      bool any = false;
-      for (std::size_t p = 0; p <= n_; ++p) {
-        if (!current[p]) continue;
+      next.clear();
+      for (std::size_t p : current) {
         for (const auto& alt : a.alternatives) {
           const Set& ends = Ends(alt, p);
-          for (std::size_t i = p; i <= n_; ++i)
-            if (ends[i]) next[i] = any = true;
+          Charge(ends.size() + 1);
+          for (std::size_t e : ends)
+            if (!mark[e]) {
+              mark[e] = 1;
+              next.push_back(e);
+            }
         }
       }
-      if (!any) return;  // no further repetition: fewer than the minimum fail
-      if (!enough && next == current) {
-        // Empty repetitions only: every missing one can be empty.
-        count = a.min - 1;
-      }
+      for (std::size_t e : next) mark[e] = 0;
+      if (next.empty()) break;  // no further repetition: fewer than the minimum fail
+      std::sort(next.begin(), next.end());
+      if (!enough && next == current) count = a.min - 1;  // only empty repetitions
       current.swap(next);
     }
+    for (std::size_t i = 0; i <= n_; ++i)
+      if (seen[i]) to.push_back(i);
+    Charge(n_ + 1);
   }
 
   std::string_view s_;
   std::size_t n_;
   std::uint64_t budget_;
   std::uint64_t work_ = 0;
+  int alternation_depth_ = 0;
   std::map<std::pair<const Pattern*, std::size_t>, Set> memo_;
+  std::map<const PatternAtom*, std::vector<std::size_t>> runs_;
 };
 
 }  // namespace
