@@ -34,9 +34,10 @@ struct Limits {
   // Levels of indirection inside one another: name indirection <SYNTAX>,
   // argument indirection <FRAMESTACK>.
   int max_indirection = 64;
-  // Work one pattern match may spend on alternation (about one unit per
-  // subject byte per repetition tried): <COMPLEX PATTERN> beyond. Patterns on
-  // strings of a few thousand bytes stay far below it.
+  // Work one pattern match may spend on alternation (a unit per position
+  // produced, a repetition as many units as the subject has bytes):
+  // <COMPLEX PATTERN> beyond. Repeated alternation over a few hundred bytes
+  // uses a few per cent of it, over 3,000 bytes about a third.
   std::uint64_t max_pattern_work = 10'000'000;
   // Budget of one Execute/Evaluate call (and of a whole job): commands and
   // loop iterations, and wall time. 0 = no limit. An exhausted budget raises
