@@ -40,6 +40,7 @@ enum class Op : std::uint8_t {
 struct Actual {
   ExprPtr expr;        // value argument
   std::string ref;     // .name by reference
+  ExprPtr ref_indirect;  // .@expr by reference: the name is the value
   bool by_ref = false;
   bool omitted = false;  // f(,x)
 };
@@ -91,6 +92,7 @@ struct CmdArg {
   char lock_mode = 0;              // LOCK: '+', '-' or 0
   bool exclusive = false;          // KILL/NEW (a,b)
   ExprPtr timeout;                 // LOCK/JOB/READ :timeout
+  ExprPtr length;                  // READ x#n
   std::unique_ptr<EntryRef> entry;  // DO, GOTO, JOB, ZINSERT position
   ExprPtr for_var;
   std::vector<ForRange> ranges;

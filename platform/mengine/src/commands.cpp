@@ -14,11 +14,13 @@ namespace {
 
 std::string SetPiece(const std::string& s, const std::string& d, std::int64_t from,
                      std::int64_t to, const std::string& v) {
-  if (d.empty() || to < from || to < 1) return s;
+  if (to < from || to < 1) return s;
   if (from < 1) from = 1;
   std::vector<std::string> pieces;
   std::size_t pos = 0;
-  for (;;) {
+  // With an empty delimiter the whole string is piece 1.
+  if (d.empty()) pieces.push_back(s);
+  while (!d.empty()) {
     std::size_t next = s.find(d, pos);
     if (next == std::string::npos) {
       pieces.push_back(s.substr(pos));
@@ -66,23 +68,13 @@ IndirectList Interpreter::IndirectArgs(Cmd kind, const Expr& e) {
   std::string text = Eval(e).str();
   std::string key = std::to_string(static_cast<int>(kind)) + ":" + text;
   auto it = args_cache_.find(key);
-  if (it != args_cache_.end()) return IndirectList(it->second, argument_indirection_depth_, 64);
-  if (++indirection_depth_ > limits_.max_nesting) {
-    indirection_depth_ = 0;
-    Throw("SYNTAX");
-  }
-  std::shared_ptr<const std::vector<CmdArg>> args;
-  try {
-    args = std::make_shared<const std::vector<CmdArg>>(
-        ParseArgumentText(kind, text, limits_.max_nesting));
-  } catch (...) {
-    --indirection_depth_;
-    throw;
-  }
-  --indirection_depth_;
+  if (it != args_cache_.end())
+    return IndirectList(it->second, argument_indirection_depth_, limits_.max_indirection);
+  auto args =
+      std::make_shared<const std::vector<CmdArg>>(ParseArgumentText(kind, text, limits_.max_nesting));
   if (args_cache_.size() > 256) args_cache_.clear();
   args_cache_.emplace(key, args);
-  return IndirectList(args, argument_indirection_depth_, 64);
+  return IndirectList(args, argument_indirection_depth_, limits_.max_indirection);
 }
 
 Value Interpreter::ArgValue(Cmd kind, const CmdArg& a) {
@@ -99,7 +91,8 @@ bool Interpreter::AllTrue(const CmdArg& a) {
       if (!AllTrue(ia)) return false;
     return true;
   }
-  return Eval(*a.expr).truth();
+  test_ = Eval(*a.expr).truth();
+  return test_;
 }
 
 Flow Interpreter::ExecFor(Frame& f, const Line& line, std::size_t index, const Command& c) {
@@ -131,15 +124,20 @@ Flow Interpreter::ExecFor(Frame& f, const Line& line, std::size_t index, const C
     std::optional<Number> limit;
     if (r.limit) limit = Eval(*r.limit).num();
     bool up = !step.IsNegative();
-    for (;;) {
+    // The variable takes the start value even when the start is already past
+    // the limit; later values only when they are within it.
+    Set(var, Value::Num(value));
+    for (bool first = true;; first = false) {
       if (limit && (up ? Compare(value, *limit) > 0 : Compare(value, *limit) < 0)) break;
-      // A defined plain local takes the number in place; anything else
-      // (first pass, subscripted, killed by the body) is set the long way.
-      Var* plain = !var.global && var.subs.empty() ? FastVar(var.sym, var.name) : nullptr;
-      if (plain && plain->root)
-        plain->root->SetNum(value);
-      else
-        Set(var, Value::Num(value));
+      if (!first) {
+        // A defined plain local takes the number in place; anything else
+        // (subscripted, killed by the body) is set the long way.
+        Var* plain = !var.global && var.subs.empty() ? FastVar(var.sym, var.name) : nullptr;
+        if (plain && plain->root)
+          plain->root->SetNum(value);
+        else
+          Set(var, Value::Num(value));
+      }
       Step();
       if (auto flow = body()) return *flow;
       // The body may have changed the variable: the next value counts from it.
@@ -150,6 +148,19 @@ Flow Interpreter::ExecFor(Frame& f, const Line& line, std::size_t index, const C
     }
   }
   return Flow::Next;
+}
+
+std::string Interpreter::IndirectName(const Expr& text) {
+  auto parsed = ParseNameText(Eval(text).str(), limits_.max_nesting);
+  if (parsed->kind != ExprKind::Local || !parsed->args.empty()) Throw("SYNTAX");
+  return parsed->name;
+}
+
+std::vector<std::string> Interpreter::KeptNames(const CmdArg& arg) {
+  std::vector<std::string> names;
+  for (const auto& t : arg.targets)
+    names.push_back(t->kind == ExprKind::Indirect ? IndirectName(*t->args[0]) : t->name);
+  return names;
 }
 
 void Interpreter::NewName(Frame& f, const std::string& name) {
@@ -163,80 +174,134 @@ void Interpreter::NewName(Frame& f, const std::string& name) {
   symtab_[name] = std::make_shared<Var>();
 }
 
+// The left side is evaluated first (subscripts, indirection, the arguments
+// of $PIECE/$EXTRACT/$LIST, left to right), then the right side, then each
+// place is assigned: the naked indicator and extrinsics that change
+// variables see that order.
 void Interpreter::ExecSet(const CmdArg& arg) {
   if (arg.indirect) {
     for (const auto& a : IndirectArgs(Cmd::Set, *arg.indirect)) ExecSet(a);
     return;
   }
   const Expr& e = *arg.expr;
-  if (e.kind == ExprKind::Binary && static_cast<Op>(e.op) == Op::Concat && AppendInPlace(arg)) return;
-  // Function calls and operators, the usual values, skip Eval's dispatch.
-  Value v = e.kind == ExprKind::Function ? CallFunction(e)
-            : e.kind == ExprKind::Binary ? EvalBinary(e)
-                                         : Eval(e);
-  for (const auto& t : arg.targets) {
-    // The last target takes the value itself, the others a copy.
-    bool last = &t == &arg.targets.back();
-    if (t->kind == ExprKind::Local && t->args.empty()) {
-      Var* fast = FastVar(t->sym, t->name);
-      Var& var = fast ? *fast : VarFor(t->name);
-      if (last)
+  auto rhs = [&] {
+    // Function calls and operators, the usual values, skip Eval's dispatch.
+    return e.kind == ExprKind::Function ? CallFunction(e)
+           : e.kind == ExprKind::Binary ? EvalBinary(e)
+                                        : Eval(e);
+  };
+  if (arg.targets.size() == 1) {
+    const Expr& t = *arg.targets.front();
+    if (t.kind == ExprKind::Local && t.args.empty()) {
+      // A plain local has nothing to evaluate on the left.
+      if (e.kind == ExprKind::Binary && static_cast<Op>(e.op) == Op::Concat && AppendInPlace(arg)) return;
+      Value v = rhs();
+      Var* fast = FastVar(t.sym, t.name);
+      Var& var = fast ? *fast : VarFor(t.name);
+      var.root = std::move(v);
+      return;
+    }
+    if (t.kind == ExprKind::Local) {
+      std::string key = LocalKey(t);
+      Value v = rhs();
+      Var* fast = FastVar(t.sym, t.name);
+      Var& var = fast ? *fast : VarFor(t.name);
+      var.nodes.insert_or_assign(std::move(key), std::move(v));
+      return;
+    }
+    SetPlace place = PrepareSet(t);
+    AssignSet(place, rhs());
+    return;
+  }
+  std::vector<SetPlace> places;
+  places.reserve(arg.targets.size());
+  for (const auto& t : arg.targets) places.push_back(PrepareSet(*t));
+  Value v = rhs();
+  for (auto& place : places) AssignSet(place, v);
+}
+
+Interpreter::SetPlace Interpreter::PrepareSet(const Expr& t) {
+  SetPlace place;
+  place.target = &t;
+  switch (t.kind) {
+    case ExprKind::Local:
+      if (!t.args.empty()) place.local_key = LocalKey(t);
+      break;
+    case ExprKind::Global:
+    case ExprKind::Indirect:
+      place.ref = Resolve(t);
+      break;
+    case ExprKind::Special:
+      break;
+    case ExprKind::Function: {
+      place.ref = Resolve(*t.args[0]);
+      auto fn = static_cast<Fn>(t.op);
+      if (fn == Fn::Piece) {
+        if (t.args.size() < 2) Throw("SYNTAX");
+        place.delimiter = Eval(*t.args[1]).str();
+        place.from = t.args.size() > 2 ? Eval(*t.args[2]).Int64() : 1;
+        place.to = t.args.size() > 3 ? Eval(*t.args[3]).Int64() : place.from;
+      } else if (fn == Fn::Extract) {
+        place.from = t.args.size() > 1 ? Eval(*t.args[1]).Int64() : 1;
+        place.to = t.args.size() > 2 ? Eval(*t.args[2]).Int64() : place.from;
+      } else {
+        place.from = t.args.size() > 1 ? Eval(*t.args[1]).Int64() : 1;
+        if (place.from < 1) Throw("LIST");
+      }
+      break;
+    }
+    default:
+      Throw("SYNTAX");
+  }
+  place.naked_changes = naked_changes_;
+  return place;
+}
+
+void Interpreter::AssignSet(SetPlace& place, Value v) {
+  const Expr& t = *place.target;
+  switch (t.kind) {
+    case ExprKind::Local: {
+      Var* fast = FastVar(t.sym, t.name);
+      Var& var = fast ? *fast : VarFor(t.name);
+      if (t.args.empty())
         var.root = std::move(v);
       else
-        var.root = v;
-      continue;
+        var.nodes.insert_or_assign(place.local_key, std::move(v));
+      return;
     }
-    if (t->kind == ExprKind::Local) {
-      std::string key = LocalKey(*t);
-      Var* fast = FastVar(t->sym, t->name);
-      Var& var = fast ? *fast : VarFor(t->name);
-      if (last)
-        var.nodes.insert_or_assign(std::move(key), std::move(v));
-      else
-        var.nodes.insert_or_assign(std::move(key), v);
-      continue;
-    }
-    switch (t->kind) {
-      case ExprKind::Local:
-      case ExprKind::Global:
-      case ExprKind::Indirect:
-        Set(Resolve(*t), v);
-        break;
-      case ExprKind::Special:
-        SetSpecial(*t, v);
-        break;
-      case ExprKind::Function: {
-        Ref ref = Resolve(*t->args[0]);
-        auto old = Get(ref);
-        std::string s = old ? old->str() : std::string();
-        auto fn = static_cast<Fn>(t->op);
-        std::string result;
-        if (fn == Fn::Piece) {
-          if (t->args.size() < 2) Throw("SYNTAX");
-          std::string d = Eval(*t->args[1]).str();
-          std::int64_t from = t->args.size() > 2 ? Eval(*t->args[2]).Int64() : 1;
-          std::int64_t to = t->args.size() > 3 ? Eval(*t->args[3]).Int64() : from;
-          result = SetPiece(s, d, from, to, v.str());
-        } else if (fn == Fn::Extract) {
-          std::int64_t from = t->args.size() > 1 ? Eval(*t->args[1]).Int64() : 1;
-          std::int64_t to = t->args.size() > 2 ? Eval(*t->args[2]).Int64() : from;
-          result = SetExtract(s, from, to, v.str());
-        } else {
-          std::int64_t n = t->args.size() > 1 ? Eval(*t->args[1]).Int64() : 1;
-          if (n < 1) Throw("LIST");
-          auto items = lists::Split(s);
-          if (static_cast<std::int64_t>(items.size()) < n) items.resize(static_cast<std::size_t>(n));
-          items[static_cast<std::size_t>(n - 1)] = v;
-          for (const auto& item : items) lists::Append(result, item ? &*item : nullptr);
-        }
-        CheckLength(result.size());
-        Set(ref, Value::Str(std::move(result)));
-        break;
+    case ExprKind::Special:
+      SetSpecial(t, v);
+      return;
+    case ExprKind::Function: {
+      auto fn = static_cast<Fn>(t.op);
+      // An empty range of pieces or characters changes nothing, and leaves
+      // an undefined variable undefined.
+      if (fn != Fn::List && (place.to < place.from || place.to < 1)) return;
+      auto old = Get(place.ref);
+      std::string s = old ? old->str() : std::string();
+      std::string result;
+      if (fn == Fn::Piece) {
+        result = SetPiece(s, place.delimiter, place.from, place.to, v.str());
+      } else if (fn == Fn::Extract) {
+        result = SetExtract(s, place.from, place.to, v.str());
+      } else {
+        auto items = lists::Split(s);
+        auto n = static_cast<std::size_t>(place.from);
+        if (items.size() < n) items.resize(n);
+        items[n - 1] = v;
+        for (const auto& item : items) lists::Append(result, item ? &*item : nullptr);
       }
-      default:
-        Throw("SYNTAX");
+      CheckLength(result.size());
+      v = Value::Str(std::move(result));
+      break;
     }
+    default:
+      break;
   }
+  Set(place.ref, std::move(v));
+  // The assignment is the last global reference: when the right side moved
+  // the naked indicator, it comes back to the target.
+  if (place.ref.global && naked_changes_ != place.naked_changes) NoteNaked(place.ref);
 }
 
 void Interpreter::ExecKill(Frame& f, const CmdArg& arg) {
@@ -247,9 +312,9 @@ void Interpreter::ExecKill(Frame& f, const CmdArg& arg) {
   }
   if (arg.exclusive) {
     ++epoch_;
+    std::vector<std::string> kept = KeptNames(arg);
     for (auto it = symtab_.begin(); it != symtab_.end();) {
-      bool keep = std::any_of(arg.targets.begin(), arg.targets.end(),
-                              [&](const ExprPtr& t) { return t->name == it->first; });
+      bool keep = std::find(kept.begin(), kept.end(), it->first) != kept.end();
       if (!keep) {
         it->second->Clear();
         it = symtab_.erase(it);
@@ -270,8 +335,7 @@ void Interpreter::ExecNew(Frame& f, const CmdArg& arg) {
   if (arg.exclusive) {
     ++epoch_;
     bool base = &f == frames_.front().get();
-    std::vector<std::string> keep;
-    for (const auto& t : arg.targets) keep.push_back(t->name);
+    std::vector<std::string> keep = KeptNames(arg);
     for (auto it = symtab_.begin(); it != symtab_.end();) {
       if (std::find(keep.begin(), keep.end(), it->first) != keep.end()) {
         ++it;
@@ -382,6 +446,37 @@ void Interpreter::ExecWrite(const CmdArg& a) {
   }
 }
 
+void Interpreter::ExecRead(const CmdArg& a) {
+  if (a.indirect) {
+    for (const auto& ia : IndirectArgs(Cmd::Read, *a.indirect)) ExecRead(ia);
+    return;
+  }
+  if (a.targets.empty()) {  // formats, ?column and prompts are written
+    ExecWrite(a);
+    return;
+  }
+  Ref target = Resolve(*a.targets.front());
+  std::size_t max = limits_.max_string;
+  if (a.length) {
+    std::int64_t n = Eval(*a.length).Int64();
+    if (n < 1) Throw("SYNTAX");
+    max = std::min(max, static_cast<std::size_t>(n));
+  }
+  if (a.format == '*') max = 1;
+  std::chrono::milliseconds timeout{-1};
+  if (a.timeout) timeout = Seconds(Eval(*a.timeout));
+  InputSource::Input in = input_->Read(max, a.format != '*', timeout, [this] { return Cancelled(); });
+  if (Cancelled()) throw MError{"INTERRUPT", {}, true, false};
+  if (in.at_end && in.text.empty() && !in.timed_out) Throw("ENDOFFILE");
+  if (a.format == '*')
+    Set(target, Value::Int(in.text.empty() ? -1 : static_cast<unsigned char>(in.text[0])));
+  else
+    Set(target, Value::Str(std::move(in.text)));
+  if (target.global) NoteNaked(target);
+  if (a.timeout) test_ = !in.timed_out;
+  if (a.format != '*' && !in.timed_out) x_ = 0;  // after the line end typed
+}
+
 void Interpreter::CollectTree(const Ref& r, std::vector<std::pair<std::string, Value>>& out) {
   std::string key = Key(r, true);
   if (!r.global) {
@@ -451,6 +546,7 @@ void Interpreter::ExecMerge(const CmdArg& a) {
     if (tkey == skey) return;
     if (tree::StartsWith(tkey, skey) || tree::StartsWith(skey, tkey)) Throw("MERGE");
     if (target.global) {
+      BeforeUpdate(target, tkey, true);
       Store(target).Merge(tkey, skey);
       return;
     }
@@ -459,6 +555,7 @@ void Interpreter::ExecMerge(const CmdArg& a) {
   CollectTree(source, nodes);
   if (target.global) {
     GlobalStore& store = Store(target);
+    BeforeUpdate(target, tkey, true);
     for (const auto& [suffix, value] : nodes) {
       std::string k = tkey + suffix;
       if (k.size() > keycodec::kMaxGlobalKeyBytes) Throw("SUBSCRIPT");
@@ -605,6 +702,29 @@ void Interpreter::ExecRoutineCommand(const Command& c) {
   }
 }
 
+// XECUTE of one argument; argument indirection runs each argument of the
+// text in turn.
+void Interpreter::Xecute(Frame& f, const CmdArg& a) {
+  if (a.postcond && !Eval(*a.postcond).truth()) return;
+  if (a.indirect) {
+    for (const auto& ia : IndirectArgs(Cmd::Xecute, *a.indirect)) Xecute(f, ia);
+    return;
+  }
+  std::string text = Eval(*a.expr).str();
+  if (static_cast<int>(frames_.size()) > limits_.max_stack) Throw("FRAMESTACK");
+  CheckStack();
+  auto parsed = ParseXecute(text);
+  auto nf = std::make_unique<Frame>();
+  nf->routine = f.routine;
+  nf->xline = parsed;
+  nf->xecute = true;
+  nf->ztrap = f.ztrap;
+  nf->line = f.line;
+  FrameScope scope(*this, std::move(nf));
+  RunFrame(scope.frame());
+  if (quit_value_) Throw("COMMAND");
+}
+
 // DO @x: each argument the text holds, following further indirection.
 void Interpreter::DoIndirect(Frame& f, const Expr& text) {
   for (const auto& ia : IndirectArgs(Cmd::Do, text)) {
@@ -661,24 +781,9 @@ Flow Interpreter::ExecCommand(Frame& f, const Line& line, std::size_t index) {
         nf->ztrap = f.ztrap;
         nf->restore_test = true;
         nf->saved_test = test_;
-        struct Pop {
-          Interpreter& in;
-          ~Pop() {
-            ++in.epoch_;
-            Frame& top = *in.frames_.back();
-            for (auto it = top.saved.rbegin(); it != top.saved.rend(); ++it) {
-              if (it->second)
-                in.symtab_[it->first] = it->second;
-              else
-                in.symtab_.erase(it->first);
-            }
-            in.test_ = top.saved_test;
-            in.frames_.pop_back();
-          }
-        };
-        frames_.push_back(std::move(nf));
-        Pop pop{*this};
-        RunFrame(*frames_.back());
+        // The block's frame keeps $TEST (restored when it ends).
+        FrameScope scope(*this, std::move(nf));
+        RunFrame(scope.frame());
         if (quit_value_) Throw("COMMAND");
         return Flow::Next;
       }
@@ -726,45 +831,7 @@ Flow Interpreter::ExecCommand(Frame& f, const Line& line, std::size_t index) {
       for (const auto& a : c.args) ExecMerge(a);
       return Flow::Next;
     case Cmd::Xecute: {
-      for (const auto& a : c.args) {
-        if (a.postcond && !Eval(*a.postcond).truth()) continue;
-        std::string text = Eval(*a.expr).str();
-        if (static_cast<int>(frames_.size()) > limits_.max_stack) Throw("FRAMESTACK");
-        CheckStack();
-        auto parsed = ParseXecute(text);
-        auto nf = std::make_unique<Frame>();
-        nf->routine = f.routine;
-        nf->xline = parsed;
-        nf->xecute = true;
-        nf->ztrap = f.ztrap;
-        nf->line = f.line;
-        struct Pop {
-          Interpreter& in;
-          ~Pop() {
-            ++in.epoch_;
-            Frame& top = *in.frames_.back();
-            if (top.exclusive) {
-              for (auto it = in.symtab_.begin(); it != in.symtab_.end();) {
-                if (std::find(top.keep.begin(), top.keep.end(), it->first) == top.keep.end())
-                  it = in.symtab_.erase(it);
-                else
-                  ++it;
-              }
-            }
-            for (auto it = top.saved.rbegin(); it != top.saved.rend(); ++it) {
-              if (it->second)
-                in.symtab_[it->first] = it->second;
-              else
-                in.symtab_.erase(it->first);
-            }
-            in.frames_.pop_back();
-          }
-        };
-        frames_.push_back(std::move(nf));
-        Pop pop{*this};
-        RunFrame(*frames_.back());
-        if (quit_value_) Throw("COMMAND");
-      }
+      for (const auto& a : c.args) Xecute(f, a);
       return Flow::Next;
     }
     case Cmd::ZNspace: {
@@ -787,13 +854,31 @@ Flow Interpreter::ExecCommand(Frame& f, const Line& line, std::size_t index) {
       ExecRoutineCommand(c);
       return Flow::Next;
     case Cmd::Read:
-      Throw("NOTOPEN", "*READ: this process has no terminal");
+      if (!input_) Throw("NOTOPEN", "*READ: this process has no terminal");
+      for (const auto& a : c.args) ExecRead(a);
+      return Flow::Next;
     case Cmd::Open:
     case Cmd::Use:
     case Cmd::Close:
       for (const auto& a : c.args)
         if (a.expr) Eval(*a.expr);
       return Flow::Next;
+    case Cmd::TStart:
+      TStart();
+      return Flow::Next;
+    case Cmd::TCommit:
+      TCommit();
+      return Flow::Next;
+    case Cmd::TRollback: {
+      if (c.argless) {
+        TRollback(false);
+        return Flow::Next;
+      }
+      // TROLLBACK 1 undoes the current level; any other value all of them.
+      Value levels = ArgValue(Cmd::TRollback, c.args.front());
+      TRollback(levels.num().ToInt64() == 1);
+      return Flow::Next;
+    }
     case Cmd::ZTrap:
       if (c.argless) Throw("ZTRAP");
       Throw("Z" + ArgValue(Cmd::ZTrap, c.args.front()).str());

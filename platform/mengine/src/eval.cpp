@@ -1,6 +1,7 @@
 // Expression evaluation and variable access (locals and globals).
 #include <algorithm>
 
+#include "depth.h"
 #include "interpreter.h"
 #include "mengine/keycodec.h"
 #include "names.h"
@@ -24,17 +25,6 @@ bool IsSystemRoutineNode(const std::string& global, const std::vector<Value>& su
 namespace {
 
 const std::string kRootKey(1, '\0');
-
-struct DepthGuard {
-  DepthGuard(int& depth, int max) : depth(depth) {
-    if (++depth > max) {
-      --depth;
-      Throw("SYNTAX");
-    }
-  }
-  ~DepthGuard() { --depth; }
-  int& depth;
-};
 
 std::string Quote(const std::string& s) {
   std::string out = "\"";
@@ -74,8 +64,7 @@ Var* Interpreter::FastVarSlow(std::uint32_t sym, const std::string& name) {
   return slot.var;
 }
 
-Ref Interpreter::Resolve(const Expr& e, bool allow_empty_last) {
-  (void)allow_empty_last;
+Ref Interpreter::Resolve(const Expr& e, bool sets_naked) {
   Ref r;
   switch (e.kind) {
     case ExprKind::Local:
@@ -105,14 +94,11 @@ Ref Interpreter::Resolve(const Expr& e, bool allow_empty_last) {
         if (r.ns.empty()) r.ns = e.name[0] == '%' || IsSystemRoutineNode(e.name, subs) ? "%SYS" : ns_;
         r.subs = std::move(subs);
       }
-      naked_valid_ = !r.subs.empty();
-      naked_name_ = r.name;
-      naked_ns_ = r.ns;
-      naked_subs_ = r.subs;
+      if (sets_naked) NoteNaked(r);
       return r;
     }
     case ExprKind::Indirect: {
-      DepthGuard guard(indirection_depth_, 64);
+      DepthGuard guard(indirection_depth_, limits_.max_indirection, "SYNTAX");
       std::string text = Eval(*e.args[0]).str();
       std::shared_ptr<const Expr> parsed;
       auto it = name_cache_.find(text);
@@ -123,10 +109,10 @@ Ref Interpreter::Resolve(const Expr& e, bool allow_empty_last) {
         if (name_cache_.size() > 256) name_cache_.clear();
         name_cache_.insert_or_assign(text, parsed);
       }
-      Ref inner = Resolve(*parsed);
+      Ref inner = Resolve(*parsed, sets_naked);
       if (e.subscript_indirect) {
         for (std::size_t i = 1; i < e.args.size(); ++i) inner.subs.push_back(Eval(*e.args[i]));
-        if (inner.global) {
+        if (inner.global && sets_naked) {
           naked_valid_ = !inner.subs.empty();
           naked_subs_ = inner.subs;
         }
@@ -222,7 +208,10 @@ void Interpreter::Set(const Ref& r, Value v) {
       var.nodes.insert_or_assign(Key(r), std::move(v));
     return;
   }
-  Store(r).Set(Key(r), v.str());
+  GlobalStore& store = Store(r);
+  std::string key = Key(r);
+  BeforeUpdate(r, key, false);
+  store.Set(key, v.str());
 }
 
 void Interpreter::Kill(const Ref& r) {
@@ -235,7 +224,10 @@ void Interpreter::Kill(const Ref& r) {
       tree::Kill(v->nodes, Key(r));
     return;
   }
-  Store(r).Kill(Key(r));
+  GlobalStore& store = Store(r);
+  std::string key = Key(r);
+  BeforeUpdate(r, key, true);
+  store.Kill(key);
 }
 
 int Interpreter::Data(const Ref& r) {
@@ -422,7 +414,7 @@ Value Interpreter::EvalReference(const Expr& e) {
 
 // @x in a value position may name a variable or hold any atom.
 Value Interpreter::EvalIndirect(const Expr& e) {
-  DepthGuard guard(indirection_depth_, 64);
+  DepthGuard guard(indirection_depth_, limits_.max_indirection, "SYNTAX");
   std::string text = Eval(*e.args[0]).str();
   std::shared_ptr<const Expr> parsed;
   auto it = name_cache_.find(text);
@@ -458,10 +450,10 @@ Value Interpreter::EvalPattern(const Expr& e) {
   Value subject = Eval(*e.args[0]);
   bool match;
   if (e.pattern) {
-    match = MatchPattern(*e.pattern, subject.str());
+    match = MatchPattern(*e.pattern, subject.str(), limits_.max_pattern_work);
   } else {
-    auto p = ParsePatternText(Eval(*e.args[1]).str());
-    match = MatchPattern(*p, subject.str());
+    auto p = ParsePatternText(Eval(*e.args[1]).str(), limits_.max_nesting);
+    match = MatchPattern(*p, subject.str(), limits_.max_pattern_work);
   }
   return Value::Bool(match != e.negated);
 }

@@ -109,8 +109,22 @@ Value Interpreter::Text(const Frame& f, const EntryRef& entry) {
   }
   std::string label = entry.label;
   if (entry.label_indirect) {
+    // @x may hold a label or label+offset; the routine written after it
+    // (and an offset written after it) still apply.
     auto inner = ParseEntryText(Eval(*entry.label_indirect).str(), limits_.max_nesting, false);
     if (inner->label_indirect) Throw("SYNTAX");
+    if (inner->has_routine && entry.has_routine) Throw("SYNTAX");
+    if (inner->offset && entry.offset) Throw("SYNTAX");
+    if (!inner->has_routine && entry.has_routine) {
+      if (!routine) return Value();
+      inner->has_routine = true;
+      inner->routine = routine->name;
+    }
+    if (!inner->offset && entry.offset) {
+      auto off = std::make_unique<Expr>();
+      off->literal = Value::Int(Eval(*entry.offset).Int64());
+      inner->offset = std::move(off);
+    }
     return Text(f, *inner);
   }
   std::int64_t line = 0;
@@ -119,11 +133,12 @@ Value Interpreter::Text(const Frame& f, const EntryRef& entry) {
     if (it == routine->labels.end()) return Value();
     line = it->second;
     if (entry.offset) line += Eval(*entry.offset).Int64();
-  } else {
-    std::int64_t off = entry.offset ? Eval(*entry.offset).Int64() : 0;
+  } else if (entry.offset) {
+    // +0 names the routine; +n is its line n.
+    std::int64_t off = Eval(*entry.offset).Int64();
     if (off == 0) return Value::Str(routine->name);
     line = off - 1;
-  }
+  }  // ^R alone is the routine's first line
   if (!routine->has_source) return Value();
   if (line < 0 || line >= static_cast<std::int64_t>(routine->lines.size())) return Value();
   return Value::Str(routine->lines[static_cast<std::size_t>(line)].text);
@@ -180,8 +195,8 @@ Value Interpreter::CallFunction(const Expr& e) {
       std::string s = arg(0).str(), t = arg(1).str();
       std::int64_t start = argc > 2 ? Clamp(arg(2).Int64()) : 1;
       if (start < 1) start = 1;
+      if (t.empty()) return Value::Int(start);  // even past the end: $F("ABC","",900) is 900
       if (start > static_cast<std::int64_t>(s.size()) + 1) return Value::Int(0);
-      if (t.empty()) return Value::Int(start);
       auto pos = s.find(t, static_cast<std::size_t>(start - 1));
       if (pos == std::string::npos) return Value::Int(0);
       return Value::Int(static_cast<std::int64_t>(pos + t.size() + 1));
@@ -224,9 +239,13 @@ Value Interpreter::CallFunction(const Expr& e) {
     case Fn::Get: {
       need(1, 2);
       if (!IsReference(*a[0])) Throw("FUNCTION");
-      auto v = Get(Resolve(*a[0]));
+      // Arguments are evaluated left to right, the default too when the
+      // variable exists (it may move the naked indicator).
+      Ref r = Resolve(*a[0]);
+      Value fallback = argc > 1 ? arg(1) : Value();
+      auto v = Get(r);
       if (v) return std::move(*v);
-      return argc > 1 ? arg(1) : Value();
+      return fallback;
     }
     case Fn::Increment: {
       need(1, 2);
@@ -234,7 +253,10 @@ Value Interpreter::CallFunction(const Expr& e) {
       Ref r = Resolve(*a[0]);
       Number by = argc > 1 ? arg(1).num() : Number::FromInt(1);
       if (r.global) {
-        std::string out = Store(r).Update(Key(r), [&](const std::optional<std::string>& old) {
+        GlobalStore& store = Store(r);
+        std::string key = Key(r);
+        BeforeUpdate(r, key, false);
+        std::string out = store.Update(key, [&](const std::optional<std::string>& old) {
           return Add(old ? Number::Parse(*old) : Number{}, by).ToString();
         });
         return Value::Str(std::move(out));
@@ -269,7 +291,7 @@ Value Interpreter::CallFunction(const Expr& e) {
     case Fn::Name: {
       need(1, 2);
       if (!IsReference(*a[0])) Throw("FUNCTION");
-      Ref r = Resolve(*a[0]);
+      Ref r = Resolve(*a[0], false);  // names the node: the naked indicator stays
       if (argc > 1) {
         std::int64_t n = arg(1).Int64();
         if (n < 0) Throw("FUNCTION");
@@ -702,8 +724,11 @@ Value Interpreter::Special(const Expr& e) {
     case Sv::ECode: return Value::Str(ecode_);
     case Sv::ETrap: return Value::Str(etrap_);
     case Sv::ZTimezone: return Value::Int(-host_.UtcOffsetSeconds(host_.Now()) / 60);
-    case Sv::TLevel: return Value::Int(0);
-    case Sv::System: return Value::Str("VELMORA:MENGINE");
+    case Sv::TLevel: return Value::Int(tlevel_);
+    case Sv::TRestart: return Value::Int(0);  // transactions are never restarted here
+    // The standard form: implementation number, a comma, the system's name
+    // (0: no number assigned to this implementation).
+    case Sv::System: return Value::Str("0,VELMORA:MENGINE");
     default: return Value();
   }
 }

@@ -10,38 +10,6 @@
 namespace mengine {
 namespace {
 
-// Restores what a frame changed when it ends, however it ends.
-class FrameScope {
- public:
-  FrameScope(Interpreter& in, std::unique_ptr<Frame> f) : in_(in) {
-    in_.frames_.push_back(std::move(f));
-  }
-  ~FrameScope() {
-    ++in_.epoch_;
-    Frame& f = *in_.frames_.back();
-    if (f.exclusive) {
-      for (auto it = in_.symtab_.begin(); it != in_.symtab_.end();) {
-        if (std::find(f.keep.begin(), f.keep.end(), it->first) == f.keep.end())
-          it = in_.symtab_.erase(it);
-        else
-          ++it;
-      }
-    }
-    for (auto it = f.saved.rbegin(); it != f.saved.rend(); ++it) {
-      if (it->second)
-        in_.symtab_[it->first] = it->second;
-      else
-        in_.symtab_.erase(it->first);
-    }
-    if (f.restore_test) in_.test_ = f.saved_test;
-    in_.frames_.pop_back();
-  }
-  Frame& frame() { return *in_.frames_.back(); }
-
- private:
-  Interpreter& in_;
-};
-
 // Parsed routines hang on their stored image, so each version is parsed once.
 struct ParsedRoutine {
   std::shared_ptr<const Routine> routine;
@@ -49,8 +17,33 @@ struct ParsedRoutine {
 
 }  // namespace
 
+FrameScope::FrameScope(Interpreter& in, std::unique_ptr<Frame> f) : in_(in) {
+  in_.frames_.push_back(std::move(f));
+}
+
+FrameScope::~FrameScope() {
+  ++in_.epoch_;
+  Frame& f = *in_.frames_.back();
+  if (f.exclusive) {
+    for (auto it = in_.symtab_.begin(); it != in_.symtab_.end();) {
+      if (std::find(f.keep.begin(), f.keep.end(), it->first) == f.keep.end())
+        it = in_.symtab_.erase(it);
+      else
+        ++it;
+    }
+  }
+  for (auto it = f.saved.rbegin(); it != f.saved.rend(); ++it) {
+    if (it->second)
+      in_.symtab_[it->first] = it->second;
+    else
+      in_.symtab_.erase(it->first);
+  }
+  if (f.restore_test) in_.test_ = f.saved_test;
+  in_.frames_.pop_back();
+}
+
 Interpreter::Interpreter(Host& host, ProcessOptions options)
-    : host_(host), limits_(options.limits), output_(options.output) {
+    : host_(host), limits_(options.limits), output_(options.output), input_(options.input) {
   ns_ = options.ns;
   if (ns_.empty()) {
     auto names = host_.Namespaces();
@@ -62,7 +55,14 @@ Interpreter::Interpreter(Host& host, ProcessOptions options)
   frames_.push_back(std::make_unique<Frame>());
 }
 
-Interpreter::~Interpreter() { host_.Locks().ReleaseAll(job_); }
+Interpreter::~Interpreter() {
+  // A process that ends with a transaction open has it rolled back.
+  try {
+    RollbackOpenTransaction();
+  } catch (...) {
+  }
+  host_.Locks().ReleaseAll(job_);
+}
 
 bool Interpreter::SetNamespace(std::string_view ns) {
   if (!host_.Globals(ns)) return false;
@@ -283,15 +283,9 @@ Flow Interpreter::ExecLine(Frame& f, const Line& line, std::size_t from) {
         if (!test_) return Flow::Next;
         continue;
       }
-      bool all = true;
-      for (const auto& a : c.args) {
-        if (!AllTrue(a)) {
-          all = false;
-          break;
-        }
-      }
-      test_ = all;
-      if (!all) return Flow::Next;
+      // Each argument sets $TEST as it is evaluated: a later one may read it.
+      for (const auto& a : c.args)
+        if (!AllTrue(a)) return Flow::Next;
       continue;
     }
     if (c.kind == Cmd::Else) {
@@ -318,8 +312,9 @@ std::optional<Value> Interpreter::Call(Frame& caller, const EntryRef& entry, boo
     const Actual& a = entry.actuals[i];
     if (a.omitted) continue;
     if (a.by_ref) {
-      VarFor(a.ref);
-      refs[i] = symtab_[a.ref];
+      const std::string name = a.ref_indirect ? IndirectName(*a.ref_indirect) : a.ref;
+      VarFor(name);
+      refs[i] = symtab_[name];
     } else {
       values[i] = Eval(*a.expr);
     }
@@ -365,47 +360,36 @@ std::optional<Value> Interpreter::Call(Frame& caller, const EntryRef& entry, boo
 
 // ---- public entry points ----
 
-Result Interpreter::Execute(std::string_view text) {
-  Result r;
-  if (halted_) {
-    r.error = true;
-    r.error_text = "<HALTED>";
-    return r;
-  }
-  std::string_view trimmed = text;
-  while (!trimmed.empty() && (trimmed.front() == ' ' || trimmed.front() == '\t')) trimmed.remove_prefix(1);
-  if (!trimmed.empty() && trimmed.front() == '$') return Evaluate(trimmed);
+void Interpreter::BeginCall() {
   steps_ = 0;
   next_budget_check_ = 0;
   budget_hit_ = false;
   MarkStackBase();
   has_deadline_ = limits_.max_time.count() > 0;
   if (has_deadline_) deadline_ = std::chrono::steady_clock::now() + limits_.max_time;
-  while (frames_.size() > 1) frames_.pop_back();
-  Frame& base = *frames_.front();
-  // Each call from the host is one top-level execution: a $ZTRAP set by an
-  // earlier call does not outlive it.
-  base.ztrap.clear();
-  base.ztrap_here = false;
+}
+
+void Interpreter::EndProcess() {
+  halted_ = true;
+  RollbackOpenTransaction();
+  host_.Locks().ReleaseAll(job_);
+}
+
+// The one place where a call from the host ends: M errors become $ZERROR
+// and the Result's text, HALT ends the process, and C++ failures (memory,
+// anything else thrown) become <STORE> and <SYSTEM>.
+template <typename Body>
+Result Interpreter::Protected(Body&& body) {
+  Result r;
   try {
-    base.xline = ParseXecute(std::string(text));
-    base.routine = nullptr;
-    base.line = 0;
-    base.level = 0;
-    RunFrame(base);
-    if (quit_value_) {
-      r.value = quit_value_->str();
-      r.has_value = true;
-      quit_value_.reset();
-    }
+    body(r);
   } catch (MError& e) {
     SetError(e);
     r.error = true;
     r.error_text = zerror_;
   } catch (HaltSignal&) {
-    halted_ = true;
+    EndProcess();
     r.halted = true;
-    host_.Locks().ReleaseAll(job_);
   } catch (std::bad_alloc&) {
     r.error = true;
     zerror_ = r.error_text = "<STORE>";
@@ -413,28 +397,45 @@ Result Interpreter::Execute(std::string_view text) {
     r.error = true;
     zerror_ = r.error_text = "<SYSTEM>";
   }
+  return r;
+}
+
+Result Interpreter::Execute(std::string_view text) {
+  if (halted_) return HaltedResult();
+  std::string_view trimmed = text;
+  while (!trimmed.empty() && (trimmed.front() == ' ' || trimmed.front() == '\t')) trimmed.remove_prefix(1);
+  if (!trimmed.empty() && trimmed.front() == '$') return Evaluate(trimmed);
+  BeginCall();
+  while (frames_.size() > 1) frames_.pop_back();
+  Frame& base = *frames_.front();
+  // Each call from the host is one top-level execution: a $ZTRAP set by an
+  // earlier call does not outlive it.
+  base.ztrap.clear();
+  base.ztrap_here = false;
+  Result r = Protected([&](Result& out) {
+    base.xline = ParseXecute(std::string(text));
+    base.routine = nullptr;
+    base.line = 0;
+    base.level = 0;
+    RunFrame(base);
+    if (quit_value_) {
+      out.value = quit_value_->str();
+      out.has_value = true;
+      quit_value_.reset();
+    }
+  });
   base.xline = nullptr;
   base.routine = nullptr;
   return r;
 }
 
 Result Interpreter::Evaluate(std::string_view text) {
-  Result r;
-  if (halted_) {
-    r.error = true;
-    r.error_text = "<HALTED>";
-    return r;
-  }
-  steps_ = 0;
-  next_budget_check_ = 0;
-  budget_hit_ = false;
-  MarkStackBase();
-  has_deadline_ = limits_.max_time.count() > 0;
-  if (has_deadline_) deadline_ = std::chrono::steady_clock::now() + limits_.max_time;
+  if (halted_) return HaltedResult();
+  BeginCall();
   while (frames_.size() > 1) frames_.pop_back();
   frames_.front()->ztrap.clear();
   frames_.front()->ztrap_here = false;
-  try {
+  return Protected([&](Result& out) {
     auto it = name_cache_.find(std::string(text));
     std::shared_ptr<const Expr> e;
     if (it != name_cache_.end() && text.size() > 0 && text[0] == '$') {
@@ -444,36 +445,15 @@ Result Interpreter::Evaluate(std::string_view text) {
       if (name_cache_.size() > 256) name_cache_.clear();
       if (!text.empty() && text[0] == '$') name_cache_.emplace(std::string(text), e);
     }
-    r.value = Eval(*e).str();
-    r.has_value = true;
-  } catch (MError& e) {
-    SetError(e);
-    r.error = true;
-    r.error_text = zerror_;
-  } catch (HaltSignal&) {
-    halted_ = true;
-    r.halted = true;
-    host_.Locks().ReleaseAll(job_);
-  } catch (std::bad_alloc&) {
-    r.error = true;
-    zerror_ = r.error_text = "<STORE>";
-  } catch (std::exception&) {
-    r.error = true;
-    zerror_ = r.error_text = "<SYSTEM>";
-  }
-  return r;
+    out.value = Eval(*e).str();
+    out.has_value = true;
+  });
 }
 
 Result Interpreter::RunEntry(const JobRequest& request) {
-  Result r;
   parent_job_ = request.parent_job;
-  MarkStackBase();
-  steps_ = 0;
-  next_budget_check_ = 0;
-  budget_hit_ = false;
-  has_deadline_ = limits_.max_time.count() > 0;
-  if (has_deadline_) deadline_ = std::chrono::steady_clock::now() + limits_.max_time;
-  try {
+  BeginCall();
+  Result r = Protected([&](Result&) {
     EntryRef entry;
     entry.label = request.label;
     entry.has_routine = true;
@@ -493,21 +473,16 @@ Result Interpreter::RunEntry(const JobRequest& request) {
       }
     }
     Call(*frames_.front(), entry, false);
-  } catch (MError& e) {
-    SetError(e);
-    r.error = true;
-    r.error_text = zerror_;
-  } catch (HaltSignal&) {
-    r.halted = true;
-  } catch (std::bad_alloc&) {
-    r.error = true;
-    r.error_text = "<STORE>";
-  } catch (std::exception&) {
-    r.error = true;
-    r.error_text = "<SYSTEM>";
-  }
-  halted_ = true;
-  host_.Locks().ReleaseAll(job_);
+  });
+  // A job is a whole process: it ends here.
+  if (!halted_) EndProcess();
+  return r;
+}
+
+Result Interpreter::HaltedResult() {
+  Result r;
+  r.error = true;
+  r.error_text = "<HALTED>";
   return r;
 }
 

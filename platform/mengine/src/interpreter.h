@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "ast.h"
+#include "depth.h"
 #include "mengine/host.h"
 #include "mengine/process.h"
 #include "routine_buffer.h"
@@ -81,29 +82,14 @@ struct HaltSignal {};
 class IndirectList {
  public:
   IndirectList(std::shared_ptr<const std::vector<CmdArg>> args, int& depth, int max)
-      : args_(std::move(args)), depth_(&depth) {
-    if (++*depth_ > max) {
-      --*depth_;
-      depth_ = nullptr;
-      Throw("FRAMESTACK");
-    }
-  }
-  IndirectList(IndirectList&& other) noexcept : args_(std::move(other.args_)), depth_(other.depth_) {
-    other.depth_ = nullptr;
-  }
-  IndirectList(const IndirectList&) = delete;
-  IndirectList& operator=(const IndirectList&) = delete;
-  IndirectList& operator=(IndirectList&&) = delete;
-  ~IndirectList() {
-    if (depth_) --*depth_;
-  }
+      : args_(std::move(args)), guard_(depth, max, "FRAMESTACK") {}
   std::vector<CmdArg>::const_iterator begin() const { return args_->begin(); }
   std::vector<CmdArg>::const_iterator end() const { return args_->end(); }
   const CmdArg& front() const { return args_->front(); }
 
  private:
   std::shared_ptr<const std::vector<CmdArg>> args_;
-  int* depth_;
+  DepthGuard guard_;
 };
 
 class Interpreter {
@@ -125,6 +111,28 @@ class Interpreter {
   void RequestStop() { stop_ = true; }
 
   // ---- used across the implementation files ----
+
+  // Calls from the host (interpreter.cpp): each starts with a fresh budget
+  // and ends through Protected.
+  void BeginCall();
+  template <typename Body>
+  Result Protected(Body&& body);
+  static Result HaltedResult();
+  // HALT, or the end of a job: rolls back an open transaction, drops locks.
+  void EndProcess();
+
+  // Transactions (transactions.cpp).
+  void TStart();
+  void TCommit();
+  void TRollback(bool one_level);
+  void RollbackOpenTransaction();
+  // Notes what an update of a global is about to change, while a
+  // transaction is open: the node's value only, or the node and everything
+  // under it (KILL, MERGE).
+  void BeforeUpdate(const Ref& r, const std::string& key, bool subtree) {
+    if (tlevel_ > 0) RecordUndo(r.ns, key, subtree);
+  }
+  void RecordUndo(const std::string& ns, const std::string& key, bool subtree);
 
   // Frames and control flow (interpreter.cpp).
   void RunFrame(Frame& f);
@@ -166,6 +174,7 @@ class Interpreter {
   void ExecNew(Frame& f, const CmdArg& arg);
   void ExecLock(const Command& c);
   void ExecWrite(const CmdArg& arg);
+  void ExecRead(const CmdArg& arg);
   void ExecZWrite(const CmdArg* arg);
   void ExecJob(Frame& f, const CmdArg& arg);
   void ExecMerge(const CmdArg& arg);
@@ -173,9 +182,16 @@ class Interpreter {
   void Hang(const Number& seconds);
   void Write(std::string_view text);
   void NewName(Frame& f, const std::string& name);
+  void Xecute(Frame& f, const CmdArg& a);
+  // The name held by an indirection text (@x where x is "A"): a plain local.
+  std::string IndirectName(const Expr& text);
+  // Names kept by an exclusive NEW or KILL, indirection followed.
+  std::vector<std::string> KeptNames(const CmdArg& arg);
   IndirectList IndirectArgs(Cmd kind, const Expr& e);
   // An expression argument's value, following argument indirection.
   Value ArgValue(Cmd kind, const CmdArg& a);
+  // IF argument(s): each sets $TEST as it is evaluated; false at the first
+  // false one.
   bool AllTrue(const CmdArg& a);
   std::string LockKey(const Ref& r) const;
   int BufferLine(const EntryRef& e);
@@ -223,7 +239,30 @@ class Interpreter {
   bool IsReference(const Expr& e) const {
     return e.kind == ExprKind::Local || e.kind == ExprKind::Global || e.kind == ExprKind::Indirect;
   }
-  Ref Resolve(const Expr& e, bool allow_empty_last = false);
+  // Evaluates a reference's namespace, indirection and subscripts. A global
+  // reference becomes the naked indicator unless sets_naked is false ($NAME
+  // names a node without referring to it).
+  Ref Resolve(const Expr& e, bool sets_naked = true);
+  // Makes a global reference the naked indicator.
+  void NoteNaked(const Ref& r) {
+    ++naked_changes_;
+    naked_valid_ = !r.subs.empty();
+    naked_name_ = r.name;
+    naked_ns_ = r.ns;
+    naked_subs_ = r.subs;
+  }
+  // SET: the places of the left side are found before the right side is
+  // evaluated, then assigned.
+  struct SetPlace {
+    const Expr* target = nullptr;
+    Ref ref;                // globals, indirection, the variable of $PIECE/$EXTRACT/$LIST
+    std::string local_key;  // subscripted locals
+    std::string delimiter;  // $PIECE
+    std::int64_t from = 1, to = 1;
+    std::uint64_t naked_changes = 0;  // naked_changes_ once the place was found
+  };
+  SetPlace PrepareSet(const Expr& t);
+  void AssignSet(SetPlace& place, Value v);
   std::string Key(const Ref& r, bool check_empty = true) const;
   // Key of a subscripted local straight from its expression (no Ref built).
   std::string LocalKey(const Expr& e);
@@ -272,6 +311,7 @@ class Interpreter {
   Host& host_;
   Limits limits_;
   OutputSink* output_;
+  InputSource* input_;
   std::string ns_;
   std::uint64_t job_;
   std::uint64_t parent_job_ = 0;
@@ -300,6 +340,7 @@ class Interpreter {
   std::string naked_name_, naked_ns_;
   std::vector<Value> naked_subs_;
   bool naked_valid_ = false;
+  std::uint64_t naked_changes_ = 0;  // counts NoteNaked calls
   std::string last_ref_;
   std::mt19937_64 random_;
   // Small caches of parsed XECUTE lines and indirection texts.
@@ -309,6 +350,26 @@ class Interpreter {
   int indirection_depth_ = 0;
   std::uintptr_t stack_base_ = 0;
   int argument_indirection_depth_ = 0;
+  // Open transaction: $TLEVEL, the undo records of this process's global
+  // updates since the outermost TSTART (oldest first), and where each level
+  // began in them.
+  int tlevel_ = 0;
+  std::vector<UndoRecord> undo_;
+  std::vector<std::size_t> level_starts_;
+};
+
+// Pushes a frame and, however the frame ends, pops it and restores what it
+// changed: NEWed and exclusively NEWed names, and $TEST where it is kept.
+class FrameScope {
+ public:
+  FrameScope(Interpreter& in, std::unique_ptr<Frame> f);
+  ~FrameScope();
+  FrameScope(const FrameScope&) = delete;
+  FrameScope& operator=(const FrameScope&) = delete;
+  Frame& frame() { return *in_.frames_.back(); }
+
+ private:
+  Interpreter& in_;
 };
 
 }  // namespace mengine

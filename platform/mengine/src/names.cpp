@@ -72,6 +72,7 @@ const Entry<Sv> kSpecials[] = {
     {"ESTACK", "ES", Sv::EStack},      {"ZTIMEZONE", "ZZ", Sv::ZTimezone},
     {"TLEVEL", "TL", Sv::TLevel},      {"HALT", "HALT", Sv::Halt},
     {"ZSTORAGE", "ZS", Sv::ZStorage},  {"SYSTEM", "SY", Sv::System},
+    {"TRESTART", "TRE", Sv::TRestart},
 };
 
 const Entry<Cmd> kCommands[] = {

@@ -22,7 +22,8 @@ enum class Fn : std::uint8_t {
 enum class Sv : std::uint8_t {
   Horolog, IO, Job, Test, X, Y, Stack, ZError, ZTrap, ZNspace, ZVersion, ZHorolog, ZTimestamp,
   Principal, ZName, Quit, Storage, ZChild, ZParent, ZReference, Device, Key, ZA, ZB, ZEof,
-  ZJob, ZPos, ETrap, ECode, EStack, ZTimezone, ZMode, TLevel, Halt, ZStorage, System
+  ZJob, ZPos, ETrap, ECode, EStack, ZTimezone, ZMode, TLevel, Halt, ZStorage, System,
+  TRestart
 };
 
 std::optional<Fn> LookupFunction(std::string_view name);

@@ -1,6 +1,7 @@
 // Recursive-descent parser for M lines (Cache dialect).
 #include "parser.h"
 
+#include "depth.h"
 #include "lexer.h"
 #include "names.h"
 #include "pattern.h"
@@ -20,21 +21,14 @@ class Parser {
     Depth guard(*this);
     // Each operator deepens the (left-leaning) tree by one level: the chain
     // counts toward the same depth as nesting.
-    struct Chain {
-      Parser& p;
-      int links = 0;
-      void Add() {
-        ++links;
-        if (++p.depth_ > p.max_nesting_) Throw("SYNTAX");
-      }
-      ~Chain() { p.depth_ -= links; }
-    } chain{*this};
+    std::vector<DepthGuard> chain;
+    chain.reserve(8);
     ExprPtr left = Atom();
     for (;;) {
       if (lex_.Peek() == '?' || (lex_.Peek() == '\'' && lex_.Peek(1) == '?')) {
         bool negated = lex_.Accept('\'');
         lex_.Expect('?');
-        chain.Add();
+        chain.emplace_back(depth_, max_nesting_, "SYNTAX");
         auto e = std::make_unique<Expr>();
         e->kind = ExprKind::PatternMatch;
         e->negated = negated;
@@ -42,14 +36,14 @@ class Parser {
         if (lex_.Accept('@')) {
           e->args.push_back(Atom());
         } else {
-          e->pattern = ParsePattern(lex_);
+          e->pattern = ParsePattern(lex_, depth_, max_nesting_);
         }
         left = std::move(e);
         continue;
       }
       auto op = lex_.BinaryOperator();
       if (!op) break;
-      chain.Add();
+      chain.emplace_back(depth_, max_nesting_, "SYNTAX");
       auto e = std::make_unique<Expr>();
       e->kind = ExprKind::Binary;
       e->op = static_cast<std::uint8_t>(op->first);
@@ -65,7 +59,7 @@ class Parser {
     Depth guard(*this);
     char c = lex_.Peek();
     if (lex_.AtEnd()) Throw("SYNTAX");
-    if (c == '"') return Literal(Value::Str(lex_.StringLiteral()));
+    if (c == '"') return StringConstant(lex_.StringLiteral());
     if (Lexer::IsDigit(c) || (c == '.' && Lexer::IsDigit(lex_.Peek(1)))) {
       auto v = lex_.NumberLiteral();
       if (!v) Throw("SYNTAX");
@@ -95,6 +89,22 @@ class Parser {
     // not change when it is read.
     v.str();
     v.num();
+    auto e = std::make_unique<Expr>();
+    e->kind = ExprKind::Literal;
+    e->literal = std::move(v);
+    return e;
+  }
+
+  // A string constant is a string: a numeric reading out of range (say
+  // "1E146") is an error of the operation that needs the number, so the
+  // number form is left unmade here. Value::num() makes it without writing
+  // anything when it fails, so the shared tree is still never written.
+  ExprPtr StringConstant(std::string text) {
+    Value v = Value::Str(std::move(text));
+    try {
+      v.num();
+    } catch (const MError&) {
+    }
     auto e = std::make_unique<Expr>();
     e->kind = ExprKind::Literal;
     e->literal = std::move(v);
@@ -229,7 +239,9 @@ class Parser {
     } else {
       r->label = lex_.Label();
     }
-    if (lex_.Accept('+')) r->offset = Atom();
+    // The offset is an expression (A+1+1, @A+2+(2+3)-4); it ends where no
+    // operator follows, at '^', '(', ':', ',', ')' or a blank.
+    if (lex_.Accept('+')) r->offset = Expression();
     if (lex_.Accept('^')) {
       r->has_routine = true;
       if (lex_.Accept('@')) {
@@ -251,8 +263,12 @@ class Parser {
           } else if (lex_.Peek() == '.' && !Lexer::IsDigit(lex_.Peek(1))) {
             lex_.Next();
             a.by_ref = true;
-            a.ref = lex_.Name();
-            if (a.ref.empty()) Throw("SYNTAX");
+            if (lex_.Accept('@')) {
+              a.ref_indirect = Atom();  // .@x: the name is x's value
+            } else {
+              a.ref = lex_.Name();
+              if (a.ref.empty()) Throw("SYNTAX");
+            }
           } else {
             a.expr = Expression();
           }
@@ -420,8 +436,12 @@ class Parser {
         if (lex_.Accept('(')) {
           a.exclusive = true;
           do {
+            // A kept name is a plain local, or @expr naming one.
             a.targets.push_back(Glvn());
-            if (a.targets.back()->kind != ExprKind::Local) Throw("SYNTAX");
+            const Expr& kept = *a.targets.back();
+            if (!(kept.kind == ExprKind::Local && kept.args.empty()) &&
+                !(kept.kind == ExprKind::Indirect && !kept.subscript_indirect))
+              Throw("SYNTAX");
           } while (lex_.Accept(','));
           lex_.Expect(')');
           return a;
@@ -464,7 +484,8 @@ class Parser {
         return a;
       }
       case Cmd::Xecute: {
-        a.expr = Expression();
+        // @x may hold a list of arguments ("Y,Z"), each executed in turn.
+        if (!TryArgumentIndirection(a)) a.expr = Expression();
         if (lex_.Accept(':')) a.postcond = Expression();
         return a;
       }
@@ -539,14 +560,24 @@ class Parser {
         return a;
       }
       case Cmd::Read: {
-        // READ needs a terminal; its arguments are only skipped over here.
-        while (!lex_.AtArgumentEnd() && lex_.Peek() != ',') {
-          if (lex_.Peek() == '"') {
-            lex_.StringLiteral();
-          } else {
-            lex_.Next();
-          }
+        // Formats and prompts are written; *x reads one character, x#n at
+        // most n; :t is a time-out.
+        while (lex_.Peek() == '!' || lex_.Peek() == '#') a.formats.push_back(lex_.Next());
+        if (lex_.Peek() == '?') {
+          a.format = lex_.Next();
+          a.expr = Expression();
+          return a;
         }
+        if (lex_.Peek() == '"') {
+          a.expr = StringConstant(lex_.StringLiteral());
+          return a;
+        }
+        if (!a.formats.empty() && (lex_.AtArgumentEnd() || lex_.Peek() == ',')) return a;
+        if (TryArgumentIndirection(a)) return a;
+        if (lex_.Accept('*')) a.format = '*';
+        a.targets.push_back(Glvn());
+        if (a.format != '*' && lex_.Accept('#')) a.length = Expression();
+        if (lex_.Accept(':')) a.timeout = Expression();
         return a;
       }
       case Cmd::Open:
@@ -558,10 +589,13 @@ class Parser {
       }
       case Cmd::Break:
       case Cmd::ZBreak:
+      case Cmd::TRollback: {
+        a.expr = Expression();  // TROLLBACK 1: the current level only
+        return a;
+      }
       case Cmd::View:
       case Cmd::TStart:
-      case Cmd::TCommit:
-      case Cmd::TRollback: {
+      case Cmd::TCommit: {
         while (!lex_.AtArgumentEnd() && lex_.Peek() != ',') {
           if (lex_.Peek() == '"')
             lex_.StringLiteral();
@@ -600,12 +634,8 @@ class Parser {
   }
 
  private:
-  struct Depth {
-    explicit Depth(Parser& p) : p(p) {
-      if (++p.depth_ > p.max_nesting_) Throw("SYNTAX");
-    }
-    ~Depth() { --p.depth_; }
-    Parser& p;
+  struct Depth : DepthGuard {
+    explicit Depth(Parser& p) : DepthGuard(p.depth_, p.max_nesting_, "SYNTAX") {}
   };
 
   Lexer lex_;

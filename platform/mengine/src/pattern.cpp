@@ -1,6 +1,14 @@
 // M pattern match by backtracking over the pattern's atoms.
 #include "pattern.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <map>
+#include <utility>
+
+#include "depth.h"
+
 namespace mengine {
 namespace {
 
@@ -29,9 +37,16 @@ int ReadInt(Lexer& lex) {
   return v;
 }
 
-Pattern ParseSequence(Lexer& lex, bool in_alternation);
+struct PatternParser {
+  Lexer& lex;
+  int& depth;
+  int max_nesting;
+};
 
-PatternAtom ParseAtom(Lexer& lex) {
+Pattern ParseSequence(PatternParser& pp);
+
+PatternAtom ParseAtom(PatternParser& pp) {
+  Lexer& lex = pp.lex;
   PatternAtom atom;
   bool has_digits = Lexer::IsDigit(lex.Peek());
   int first = has_digits ? ReadInt(lex) : 0;
@@ -48,8 +63,9 @@ PatternAtom ParseAtom(Lexer& lex) {
     return atom;
   }
   if (lex.Accept('(')) {
+    DepthGuard guard(pp.depth, pp.max_nesting, "SYNTAX");
     for (;;) {
-      atom.alternatives.push_back(ParseSequence(lex, true));
+      atom.alternatives.push_back(ParseSequence(pp));
       if (lex.Accept(',')) continue;
       lex.Expect(')');
       break;
@@ -77,123 +93,212 @@ PatternAtom ParseAtom(Lexer& lex) {
   return atom;
 }
 
-Pattern ParseSequence(Lexer& lex, bool in_alternation) {
+Pattern ParseSequence(PatternParser& pp) {
+  Lexer& lex = pp.lex;
   Pattern p;
   while (!lex.AtEnd()) {
     char c = lex.Peek();
     if (!(Lexer::IsDigit(c) || c == '.')) break;
-    p.atoms.push_back(ParseAtom(lex));
+    p.atoms.push_back(ParseAtom(pp));
   }
   if (p.atoms.empty()) Throw("SYNTAX");
-  (void)in_alternation;
   return p;
 }
 
-struct Matcher {
-  std::string_view s;
-  int steps = 0;
-  int depth = 0;
+// Matching works on sets of positions: for each atom, the positions where it
+// can end given the positions where it may start (sorted, without
+// duplicates). Alternatives are matched once per start position and
+// remembered, so nested and repeated alternation costs polynomial time
+// instead of backtracking's exponential time. Work on alternation is counted
+// (a position produced is one unit, a repetition as many units as the
+// subject has bytes) and bounded by `budget`: beyond it <COMPLEX PATTERN>.
+class Matcher {
+ public:
+  using Set = std::vector<std::size_t>;
 
-  bool Match(const std::vector<const PatternAtom*>& atoms, std::size_t ai, std::size_t pos) {
-    if (++steps > 2000000) Throw("COMPLEX PATTERN");
-    if (ai == atoms.size()) return pos == s.size();
-    const PatternAtom& a = *atoms[ai];
-    int max = a.max < 0 ? static_cast<int>(s.size() - pos) + 1 : a.max;
-    if (a.is_literal) {
-      std::size_t p = pos;
-      int n = 0;
-      if (a.literal.empty()) return Match(atoms, ai + 1, pos);
-      std::vector<std::size_t> ends;
-      for (; n < a.min; ++n) {
-        if (s.substr(p, a.literal.size()) != a.literal) return false;
-        p += a.literal.size();
-      }
-      ends.push_back(p);
-      while (n < max && s.substr(p, a.literal.size()) == a.literal) {
-        p += a.literal.size();
-        ++n;
-        ends.push_back(p);
-      }
-      for (auto it = ends.rbegin(); it != ends.rend(); ++it)
-        if (Match(atoms, ai + 1, *it)) return true;
-      return false;
-    }
-    if (!a.alternatives.empty()) return MatchAlternation(atoms, ai, pos, 0, max);
-    std::size_t p = pos;
-    int n = 0;
-    for (; n < a.min; ++n) {
-      if (p >= s.size() || !MatchesAtomChar(a, static_cast<unsigned char>(s[p]))) return false;
-      ++p;
-    }
-    std::size_t limit = p;
-    while (n < max && limit < s.size() && MatchesAtomChar(a, static_cast<unsigned char>(s[limit]))) {
-      ++limit;
-      ++n;
-    }
-    for (std::size_t e = limit + 1; e-- > p;)
-      if (Match(atoms, ai + 1, e)) return true;
-    return false;
+  Matcher(std::string_view s, std::uint64_t budget) : s_(s), n_(s.size()), budget_(budget) {}
+
+  bool Matches(const Pattern& p) {
+    const Set& ends = Ends(p, 0);
+    return !ends.empty() && ends.back() == n_;
   }
 
-  // One more repetition of the alternation atoms[ai] (count so far `count`).
-  bool MatchAlternation(const std::vector<const PatternAtom*>& atoms, std::size_t ai,
-                        std::size_t pos, int count, int max) {
-    // Each repetition is one level of recursion: bound it.
-    struct Depth {
-      int& d;
-      explicit Depth(int& depth) : d(depth) {
-        if (++d > 2000) Throw("COMPLEX PATTERN");
+ private:
+  // Only alternation is charged: a pattern without it costs its size times
+  // the subject's length, whatever the budget.
+  void Charge(std::uint64_t units) {
+    if (alternation_depth_ == 0) return;
+    work_ += units;
+    if (work_ > budget_) Throw("COMPLEX PATTERN");
+  }
+
+  // Positions where `p` can end when it starts at `pos`.
+  const Set& Ends(const Pattern& p, std::size_t pos) {
+    auto key = std::make_pair(&p, pos);
+    auto it = memo_.find(key);
+    if (it != memo_.end()) return it->second;
+    Set from{pos}, to;
+    for (const auto& atom : p.atoms) {
+      AtomEnds(atom, from, to);
+      from.swap(to);
+      if (from.empty()) break;
+    }
+    return memo_.emplace(key, std::move(from)).first->second;
+  }
+
+  void AtomEnds(const PatternAtom& a, const Set& from, Set& to) {
+    to.clear();
+    const std::size_t max =
+        a.max < 0 ? std::numeric_limits<std::size_t>::max() : static_cast<std::size_t>(a.max);
+    const auto min = static_cast<std::size_t>(a.min);
+    if (!a.alternatives.empty()) {
+      AlternationEnds(a, from, to);
+    } else if (a.is_literal) {
+      LiteralEnds(a, min, max, from, to);
+    } else {
+      // A run of the class from p: ends p+min .. p+min(run, max); the
+      // intervals start in order, so their union is built in one pass.
+      const std::vector<std::size_t>& run = Runs(a);
+      std::size_t next_free = 0;  // positions below it are already in `to`
+      for (std::size_t p : from) {
+        if (run[p] < min) continue;
+        std::size_t hi = p + std::min(run[p], max);
+        for (std::size_t e = std::max(p + min, next_free); e <= hi; ++e) to.push_back(e);
+        next_free = std::max(next_free, hi + 1);
       }
-      ~Depth() { --d; }
-    } guard(depth);
-    const PatternAtom& a = *atoms[ai];
-    if (count >= a.min && Match(atoms, ai + 1, pos)) return true;
-    if (count >= max) return false;
-    for (const auto& alt : a.alternatives) {
-      // Match alt then continue with the alternation; try each end position.
-      for (std::size_t end = pos; end <= s.size(); ++end) {
-        if (++steps > 2000000) Throw("COMPLEX PATTERN");
-        if (end == pos) {
-          // An empty repetition changes nothing but the count: when one is
-          // possible, every missing repetition can be empty.
-          if (count >= a.min) continue;
-          std::vector<const PatternAtom*> sub;
-          for (const auto& x : alt.atoms) sub.push_back(&x);
-          Matcher empty{std::string_view(), 0};
-          if (empty.Match(sub, 0, 0) && MatchAlternation(atoms, ai, pos, std::min(a.min, max), max))
-            return true;
-          continue;
+    }
+    Charge(to.size() + 1);
+  }
+
+  // run[i]: how many characters of the atom's class follow position i.
+  const std::vector<std::size_t>& Runs(const PatternAtom& a) {
+    auto [it, fresh] = runs_.try_emplace(&a);
+    if (fresh) {
+      Charge(n_ + 1);
+      it->second.assign(n_ + 1, 0);
+      for (std::size_t i = n_; i-- > 0;)
+        it->second[i] = MatchesAtomChar(a, static_cast<unsigned char>(s_[i])) ? it->second[i + 1] + 1 : 0;
+    }
+    return it->second;
+  }
+
+  void LiteralEnds(const PatternAtom& a, std::size_t min, std::size_t max, const Set& from, Set& to) {
+    const std::string& lit = a.literal;
+    const std::size_t len = lit.size();
+    if (len == 0) {
+      to = from;  // any count of "" matches nothing
+      return;
+    }
+    // reps[i]: how many copies of the literal follow position i.
+    auto [it, fresh] = runs_.try_emplace(&a);
+    std::vector<std::size_t>& reps = it->second;
+    if (fresh) {
+      Charge(n_ + 1);
+      reps.assign(n_ + 1, 0);
+      for (std::size_t i = n_ + 1; i-- > 0;)
+        if (i + len <= n_ && s_.compare(i, len, lit) == 0) reps[i] = 1 + reps[i + len];
+    }
+    if (from.size() <= 4) {
+      // Few starts (an alternative from one position): list the ends.
+      for (std::size_t p : from) {
+        if (reps[p] < min) continue;
+        std::size_t top = std::min(reps[p], max);
+        for (std::size_t k = min; k <= top; ++k) to.push_back(p + k * len);
+      }
+      std::sort(to.begin(), to.end());
+      to.erase(std::unique(to.begin(), to.end()), to.end());
+      return;
+    }
+    // Many starts: ends p + k*len for k in min..min(reps, max) are marked in
+    // a difference array walked with stride len, in time linear in the subject.
+    std::vector<int> diff(n_ + len + 1, 0);
+    for (std::size_t p : from) {
+      if (reps[p] < min) continue;
+      ++diff[p + min * len];
+      std::size_t stop = p + (std::min(reps[p], max) + 1) * len;
+      if (stop < diff.size()) --diff[stop];
+    }
+    for (std::size_t i = 0; i <= n_; ++i) {
+      if (i >= len) diff[i] += diff[i - len];
+      if (diff[i] > 0) to.push_back(i);
+    }
+  }
+
+  void AlternationEnds(const PatternAtom& a, const Set& from, Set& to) {
+    // Positions reached with `count` repetitions; once there are enough,
+    // only positions not reached before can lead anywhere new (a position
+    // reached again with more repetitions has fewer left to make).
+    struct Inside {
+      int& depth;
+      explicit Inside(int& d) : depth(++d) {}
+      ~Inside() { --depth; }
+    } inside(alternation_depth_);
+    std::vector<char> seen(n_ + 1, 0);
+    Set current = from, next;
+    std::vector<char> mark(n_ + 1, 0);
+    for (std::int64_t count = 0;; ++count) {
+      Charge(n_ + 1);  // a repetition is counted as a pass over the subject
+      const bool enough = count >= a.min;
+      if (enough) {
+        Set fresh;
+        for (std::size_t p : current)
+          if (!seen[p]) {
+            seen[p] = 1;
+            fresh.push_back(p);
+          }
+        if (fresh.empty() || (a.max >= 0 && count >= a.max)) break;
+        current.swap(fresh);
+      }
+      next.clear();
+      for (std::size_t p : current) {
+        for (const auto& alt : a.alternatives) {
+          const Set& ends = Ends(alt, p);
+          Charge(ends.size() + 1);
+          for (std::size_t e : ends)
+            if (!mark[e]) {
+              mark[e] = 1;
+              next.push_back(e);
+            }
         }
-        std::vector<const PatternAtom*> sub;
-        for (const auto& x : alt.atoms) sub.push_back(&x);
-        Matcher inner{s.substr(pos, end - pos), 0};
-        bool ok = inner.Match(sub, 0, 0);
-        steps += inner.steps;
-        if (ok && MatchAlternation(atoms, ai, end, count + 1, max)) return true;
       }
+      for (std::size_t e : next) mark[e] = 0;
+      if (next.empty()) break;  // no further repetition: fewer than the minimum fail
+      std::sort(next.begin(), next.end());
+      if (!enough && next == current) count = a.min - 1;  // only empty repetitions
+      current.swap(next);
     }
-    return false;
+    for (std::size_t i = 0; i <= n_; ++i)
+      if (seen[i]) to.push_back(i);
+    Charge(n_ + 1);
   }
+
+  std::string_view s_;
+  std::size_t n_;
+  std::uint64_t budget_;
+  std::uint64_t work_ = 0;
+  int alternation_depth_ = 0;
+  std::map<std::pair<const Pattern*, std::size_t>, Set> memo_;
+  std::map<const PatternAtom*, std::vector<std::size_t>> runs_;
 };
 
 }  // namespace
 
-std::shared_ptr<Pattern> ParsePattern(Lexer& lex) {
-  return std::make_shared<Pattern>(ParseSequence(lex, false));
+std::shared_ptr<Pattern> ParsePattern(Lexer& lex, int& depth, int max_nesting) {
+  PatternParser pp{lex, depth, max_nesting};
+  return std::make_shared<Pattern>(ParseSequence(pp));
 }
 
-std::shared_ptr<Pattern> ParsePatternText(std::string_view text) {
+std::shared_ptr<Pattern> ParsePatternText(std::string_view text, int max_nesting) {
   Lexer lex(text);
-  auto p = ParsePattern(lex);
+  int depth = 0;
+  auto p = ParsePattern(lex, depth, max_nesting);
   if (!lex.AtEnd()) Throw("SYNTAX");
   return p;
 }
 
-bool MatchPattern(const Pattern& pattern, std::string_view subject) {
-  std::vector<const PatternAtom*> atoms;
-  for (const auto& a : pattern.atoms) atoms.push_back(&a);
-  Matcher m{subject, 0};
-  return m.Match(atoms, 0, 0);
+bool MatchPattern(const Pattern& pattern, std::string_view subject, std::uint64_t budget) {
+  Matcher m(subject, budget);
+  return m.Matches(pattern);
 }
 
 }  // namespace mengine

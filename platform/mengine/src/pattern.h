@@ -3,6 +3,7 @@
 #ifndef MENGINE_PATTERN_H
 #define MENGINE_PATTERN_H
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -28,12 +29,17 @@ struct Pattern {
 };
 
 // Parses a pattern at the lexer's position (up to a blank, ',', ')' or ':'
-// that is not inside it). Throws <SYNTAX>.
-std::shared_ptr<Pattern> ParsePattern(Lexer& lex);
+// that is not inside it). Nested alternation counts in `depth` toward
+// `max_nesting`, as the parser's own nesting does. Throws <SYNTAX>.
+std::shared_ptr<Pattern> ParsePattern(Lexer& lex, int& depth, int max_nesting);
 // Parses a whole pattern text (for ?@expr).
-std::shared_ptr<Pattern> ParsePatternText(std::string_view text);
+std::shared_ptr<Pattern> ParsePatternText(std::string_view text, int max_nesting);
 
-bool MatchPattern(const Pattern& pattern, std::string_view subject);
+// Whole-subject match. Time and memory grow with the subject's length times
+// the pattern's size, and for alternation with the square of the length;
+// `budget` bounds the alternation work (about one unit per subject byte per
+// repetition tried): beyond it <COMPLEX PATTERN>.
+bool MatchPattern(const Pattern& pattern, std::string_view subject, std::uint64_t budget);
 
 }  // namespace mengine
 

@@ -1,4 +1,8 @@
 // mserver run: runs lines in-process against a data folder.
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <iostream>
 
 #include "command_line.h"
@@ -14,8 +18,8 @@ const char* const kRunHelp =
     "\n"
     "Runs the lines one after the other in one M process against the data folder,\n"
     "without a server: local variables last from one line to the next, WRITE goes\n"
-    "to standard output. An error that no $ZTRAP catches prints its text on\n"
-    "standard error and exits 1.\n"
+    "to standard output and READ reads standard input. An error that no $ZTRAP\n"
+    "catches prints its text on standard error and exits 1.\n"
     "\n"
     "  --data DIR      data folder (required)\n"
     "  --namespace NS  namespace to run in (default USER)\n"
@@ -27,6 +31,56 @@ class StdoutSink final : public mengine::OutputSink {
   void Write(std::string_view bytes) override {
     std::cout.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     std::cout.flush();
+  }
+};
+
+// READ from standard input, a byte at a time so that nothing after the
+// line is taken from a later READ (or from whoever reads the input next).
+class StdinSource final : public mengine::InputSource {
+ public:
+  Input Read(std::size_t max, bool line, std::chrono::milliseconds timeout,
+             const std::function<bool()>& cancelled) override {
+    Input in;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (in.text.size() < max) {
+      // Wait in slices of at most 100 ms, looking at `cancelled` between them.
+      int wait_ms = 100;
+      if (timeout.count() >= 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+          in.timed_out = true;
+          break;
+        }
+        wait_ms = static_cast<int>(std::min<std::int64_t>(left.count(), 100));
+      }
+      pollfd fd{STDIN_FILENO, POLLIN, 0};
+      const int ready = ::poll(&fd, 1, wait_ms);
+      if (ready < 0 && errno != EINTR) {
+        in.at_end = true;
+        break;
+      }
+      if (ready <= 0) {
+        if (cancelled()) {
+          in.timed_out = true;
+          break;
+        }
+        continue;
+      }
+      char c = 0;
+      const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        in.at_end = true;
+        break;
+      }
+      if (line && c == '\n') {
+        if (!in.text.empty() && in.text.back() == '\r') in.text.pop_back();
+        break;
+      }
+      in.text.push_back(c);
+    }
+    return in;
   }
 };
 
@@ -66,9 +120,10 @@ int Run(Args& args) {
     return kExitError;
   }
   StdoutSink out;
+  StdinSource in;
   int status = kExitOk;
   {
-    mserver::Session session(host, ns, &out);
+    mserver::Session session(host, ns, &out, {}, host.maxProcessMemory(), &in);
     for (const std::string& line : lines) {
       mengine::Result result = session.Execute(line);
       if (result.error) {

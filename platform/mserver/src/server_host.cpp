@@ -16,6 +16,7 @@
 #include "mserver/journal.h"
 #include "process_activity.h"
 #include "server_locks.h"
+#include "undo_journal.h"
 
 namespace mserver {
 namespace {
@@ -164,6 +165,15 @@ ServerHost::ServerHost(HostConfig config, Log& log)
 
   ProcessActivity setup;
   ProcessActivity::Scope scope(setup);
+  // Transactions left open by processes of a server that was killed are
+  // rolled back before anything else runs.
+  undo_ = std::make_unique<LmdbUndoJournal>(*spaces_.at(kSystemNamespace)->store);
+  for (auto& [job, records] : undo_->Pending()) {
+    mengine::UndoUpdates(*this, records);
+    undo_->Forget(job, 0);
+    log_.Line("rolled back the open transaction of process " + std::to_string(job) + " (" +
+              std::to_string(records.size()) + " update(s))");
+  }
   Routines(kSystemNamespace)
       ->Save("%NOJRN", kNojrnRoutine, mengine::CompileRoutine("%NOJRN", kNojrnRoutine));
   setup.SyncAll();
@@ -183,6 +193,8 @@ ServerHost::ServerHost(HostConfig config, Log& log)
     });
   }
 }
+
+mengine::TransactionJournal* ServerHost::UndoJournal() { return undo_.get(); }
 
 void ServerHost::LineEnded(ProcessActivity& activity) {
   if (config_.flushEachLine) {

@@ -5,11 +5,12 @@
 namespace mserver {
 
 Session::Session(ServerHost& host, std::string nameSpace, mengine::OutputSink* output,
-                 mengine::Limits limits, std::size_t maxMemory)
+                 mengine::Limits limits, std::size_t maxMemory, mengine::InputSource* input)
     : host_(host), memory_(maxMemory), activity_(std::make_unique<ProcessActivity>()) {
   mengine::ProcessOptions options;
   options.ns = NamespaceName(nameSpace);
   options.output = output;
+  options.input = input;
   options.limits = limits;
   options.limits.memory_exceeded = memory_.ExceededSignal();
   ProcessActivity::Scope scope(*activity_);

@@ -19,6 +19,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace mengine {
@@ -154,6 +155,36 @@ struct ZuResult {
   std::string value;
 };
 
+// What one update of a global inside a transaction is about to change, so
+// that it can be undone: the node `key` of namespace `ns`, either its value
+// only (SET, $INCREMENT) or the node with everything under it (KILL, MERGE).
+// `before` holds the values as they were: (key suffix, value) pairs, the
+// empty suffix being the node itself; a value-only record has at most that
+// one pair.
+struct UndoRecord {
+  std::string ns;
+  std::string key;
+  bool subtree = false;
+  std::vector<std::pair<std::string, std::string>> before;
+};
+
+// Durable keeping of the undo records of open transactions, for a host whose
+// globals outlive its processes: a process that dies with a transaction open
+// (the server killed) is rolled back by whoever starts next, with
+// UndoUpdates (process.h) over the records kept.
+class TransactionJournal {
+ public:
+  virtual ~TransactionJournal() = default;
+
+  // Keeps record number `sequence` (0, 1, ... within the job's open
+  // transaction); returns once it is durable, before the update is made.
+  virtual void Record(std::uint64_t job, std::uint64_t sequence, const UndoRecord& record) = 0;
+
+  // Drops the job's records numbered `from` and later (0: all of them),
+  // after a commit or a rollback.
+  virtual void Forget(std::uint64_t job, std::uint64_t from) = 0;
+};
+
 // Everything the engine asks of its embedder.
 class Host {
  public:
@@ -169,6 +200,11 @@ class Host {
   virtual RoutineStore* Routines(std::string_view ns) = 0;
 
   virtual LockTable& Locks() = 0;
+
+  // Where undo records of open transactions are kept durably; null (the
+  // default) keeps them in the process only, enough when globals end with
+  // the processes (an in-memory host).
+  virtual TransactionJournal* UndoJournal() { return nullptr; }
 
   // Starts a job (a new engine process in its own thread or server process).
   // Answers true once the job has started, false when it could not start
@@ -198,6 +234,27 @@ class OutputSink {
  public:
   virtual ~OutputSink() = default;
   virtual void Write(std::string_view bytes) = 0;
+};
+
+// Where READ takes its input: the principal device of a process that has
+// one (standard input of a one-off run). A process without one answers READ
+// with <NOTOPEN>.
+class InputSource {
+ public:
+  virtual ~InputSource() = default;
+
+  struct Input {
+    std::string text;        // the bytes read, without the line end
+    bool timed_out = false;  // the time-out passed first
+    bool at_end = false;     // the input ended first
+  };
+
+  // Reads up to `max` bytes, stopping after a line end (LF, with or without a
+  // CR before it; not part of `text`) when `line` is true, at the end of the
+  // input, or when `timeout` has passed (negative: no time-out). `cancelled`
+  // is polled (at least every 100 ms) and ends the wait like a time-out.
+  virtual Input Read(std::size_t max, bool line, std::chrono::milliseconds timeout,
+                     const std::function<bool()>& cancelled) = 0;
 };
 
 }  // namespace mengine

@@ -32,6 +32,14 @@ struct Limits {
   std::size_t max_string = 3641144;  // <MAXSTRING> beyond
   int max_stack = 256;               // DO/XECUTE/extrinsic frames: <FRAMESTACK>
   int max_nesting = 1000;            // expression depth (nesting and operator chains): <SYNTAX>
+  // Levels of indirection inside one another: name indirection <SYNTAX>,
+  // argument indirection <FRAMESTACK>.
+  int max_indirection = 64;
+  // Work one pattern match may spend on alternation (a unit per position
+  // produced, a repetition as many units as the subject has bytes):
+  // <COMPLEX PATTERN> beyond. Repeated alternation over a few hundred bytes
+  // uses a few per cent of it, over 3,000 bytes about a third.
+  std::uint64_t max_pattern_work = 10'000'000;
   // Budget of one Execute/Evaluate call (and of a whole job): commands and
   // loop iterations, and wall time. 0 = no limit. An exhausted budget raises
   // <INTERRUPT>, which no $ZTRAP can catch.
@@ -49,6 +57,7 @@ struct Limits {
 struct ProcessOptions {
   std::string ns;                  // empty: the host's first namespace
   OutputSink* output = nullptr;    // WRITE goes nowhere when null
+  InputSource* input = nullptr;    // READ's principal device; null: <NOTOPEN>
   Limits limits;
   std::uint64_t job = 0;           // 0: ask the host for a new $JOB
 };
@@ -99,6 +108,11 @@ class Process {
  private:
   std::unique_ptr<Interpreter> impl_;
 };
+
+// Undoes updates of globals described by `records` (oldest first), newest
+// first: what a rollback does, and what a host does at start for the
+// transactions of processes that died with them open.
+void UndoUpdates(Host& host, const std::vector<UndoRecord>& records);
 
 // Compiles routine lines into the form a RoutineStore keeps next to the
 // source. `error` (when not null) receives the first syntax error, as

@@ -24,6 +24,7 @@ namespace mserver {
 struct ProcessActivity;
 class ByteStore;
 class Journal;
+class LmdbUndoJournal;
 
 inline constexpr const char* kServerVersion = "Velmora M test server 1.0 (mserver, Linux)";
 inline constexpr const char* kSystemNamespace = "%SYS";
@@ -71,6 +72,8 @@ class ServerHost final : public mengine::Host {
   mengine::GlobalStore* Globals(std::string_view ns) override;
   mengine::RoutineStore* Routines(std::string_view ns) override;
   mengine::LockTable& Locks() override { return *locks_; }
+  // Undo records of open transactions, in the %SYS database.
+  mengine::TransactionJournal* UndoJournal() override;
   bool StartJob(const mengine::JobRequest& request, std::chrono::milliseconds timeout) override;
   std::uint64_t NewJobId() override { return nextJob_.fetch_add(1); }
   std::string ZVersion() override { return kServerVersion; }
@@ -102,6 +105,7 @@ class ServerHost final : public mengine::Host {
   std::map<std::string, std::unique_ptr<Space>, std::less<>> spaces_;
   std::unique_ptr<mengine::LockTable> locks_;
   std::unique_ptr<Journal> journal_;
+  std::unique_ptr<LmdbUndoJournal> undo_;
   int folderLock_ = -1;  // flock on DIR/mserver.lock while this host lives
   std::atomic<std::uint64_t> nextJob_{1};
 

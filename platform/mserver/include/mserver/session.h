@@ -27,8 +27,10 @@ struct RequestReport {
 class Session {
  public:
   // `maxMemory`: what the process may hold (ProcessMemory); 0 for no limit.
+  // `input` is the process's principal device for READ (null: none, READ is
+  // <NOTOPEN>, as for every connection).
   Session(ServerHost& host, std::string nameSpace, mengine::OutputSink* output,
-          mengine::Limits limits = {}, std::size_t maxMemory = 0);
+          mengine::Limits limits = {}, std::size_t maxMemory = 0, mengine::InputSource* input = nullptr);
   ~Session();  // ends the process: its locks are released
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
