@@ -41,15 +41,16 @@ bool RunCheckStage(Session& s) {
     d.CheckLabel = ShiftText(d.CheckLabel, d.KeyByte);
     // Labels become server code ("$$" + label): anything but an entry
     // reference is a fault of the distribution, found before anything runs.
+    // A label that will not be called cannot harm and is not refused.
     const std::string structureError = Ru("Ошибка в структуре дистрибутива");
-    if (const int unfit = FindUnfitPostAction(d); unfit >= 0) {
+    if (const int unfit = s.options.RunPostActions ? FindUnfitPostAction(d) : -1; unfit >= 0) {
       s.ui.ShowMessage(structureError);
       const auto k = static_cast<std::size_t>(unfit);
       s.log.Add(structureError + Ru(": последействие ") + std::to_string(unfit + 1) + " (" +
                 (k < d.PostActionLabels.size() ? d.PostActionLabels[k] : "") + ")");
       return false;
     }
-    if (!d.CheckLabel.empty() && !IsValidEntryReference(d.CheckLabel)) {
+    if (s.options.RunPreActions && !d.CheckLabel.empty() && !IsValidEntryReference(d.CheckLabel)) {
       s.ui.ShowMessage(structureError);
       s.log.Add(structureError + Ru(": метка проверки ") + d.CheckLabel);
       return false;
@@ -85,6 +86,7 @@ bool RunCheckStage(Session& s) {
     s.ui.SetAnimation(Animation::CopyFiles);
     s.ui.ShowProgress();
     s.ui.RefreshProgress();
+    const AbortRequestsAccepted accepting(s.ui);
     while (!r.Record().empty()) {
       if (!StoreRecord(s, r.Record(), /*logDamaged=*/false)) return false;
       s.ui.SetProgress(s.ui.Progress() + 1);
@@ -102,6 +104,8 @@ bool RunCheckStage(Session& s) {
 
     try {
       s.ui.SetStage(Ru("Анализ области установки..."));
+      // The routines' percentage would be stale while the label runs.
+      s.ui.SetAppTitle(s.TitlePrefix() + Ru("Анализ области установки..."));
       s.ui.SetElement("");
       s.ui.SetAnimation(Animation::FindComputer);
       s.ui.ShowProgress();
