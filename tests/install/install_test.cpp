@@ -275,7 +275,9 @@ TEST_F(InstallTest, EscThenNoGoesOnAndEscThenYesStops) {
   // The notice of the request goes before each question; Esc is acknowledged
   // only while the restore looks at it.
   for (std::size_t i = 1; i < ui.calls.size(); ++i) {
-    if (ui.calls[i].rfind("AskYesNo", 0) == 0) EXPECT_EQ(ui.calls[i - 1], "ClearAbortNotice");
+    if (ui.calls[i].rfind("AskYesNo", 0) == 0) {
+      EXPECT_EQ(ui.calls[i - 1], "ClearAbortNotice");
+    }
   }
   const auto on = std::find(ui.calls.begin(), ui.calls.end(), "AcceptAbortRequests:1");
   const auto off = std::find(ui.calls.begin(), ui.calls.end(), "AcceptAbortRequests:0");
