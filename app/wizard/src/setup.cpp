@@ -100,7 +100,8 @@ void TfmSetup::FormCreate(TfmFone& fone, const std::vector<std::string>& args) {
     // The fixed first line, then what went wrong and the file's full path.
     std::error_code ec;
     const std::filesystem::path file = std::filesystem::absolute(s_.files.DataFilePath, ec);
-    const QString path = QDir::toNativeSeparators(QString::fromStdU16String((ec ? s_.files.DataFilePath : file).u16string()));
+    const QString path =
+        QDir::toNativeSeparators(QString::fromStdU16String((ec ? s_.files.DataFilePath : file).u16string()));
     ui_.ShowMessageText(U("Ошибка инициализации установщика\n\n") + FromCore(start.headerFailure) + "\n" + path);
     terminate_();
   }
