@@ -80,6 +80,20 @@ int main(int argc, char** argv) {
     w.chSPass->setChecked(true);
     w.Pager->setCurrentWidget(w.tsNS);
     Save(&w, "page4_tsNS");
+    // A library distribution: the list and its caption give way to the notice.
+    w.llNS->setCurrentRow(0);
+    w.llNS->hide();
+    w.llNS->setEnabled(false);
+    w.Label6->hide();
+    w.lbCachelib->setText(QString::fromUtf8("Дистрибутив содержит библиотечные программы.\n"
+                                            "Установка будет производиться в библиотечную\nобласть %CACHELIB"));
+    w.lbCachelib->show();
+    Save(&w, "page4_tsNS_library");
+    w.lbCachelib->hide();
+    w.Label6->show();
+    w.llNS->setEnabled(true);
+    w.llNS->show();
+    w.llNS->setCurrentRow(3);
     s.connection.Namespace = "USER";
     s.options.KeepSources = true;
     w.mmSettings->clear();

@@ -202,7 +202,9 @@ void TfmSetup::BuildPages() {
     row->addWidget(llNS);
     lbCachelib = PlainLabel(QString());
     lbCachelib->setObjectName("lbCachelib");
-    lbCachelib->setWordWrap(true);
+    // The notice brings its own line breaks; wrapping would break its lines
+    // again at half the row's width.
+    lbCachelib->setWordWrap(false);
     lbCachelib->hide();
     row->addWidget(lbCachelib, 1);
     row->addStretch(1);
