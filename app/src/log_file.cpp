@@ -14,15 +14,17 @@ void WriteLogHeader(InstallLog& log, const CalendarDate& today, double startTime
   log.Add("");
 }
 
-std::filesystem::path FirstFreeLogName(const std::filesystem::path& folder, const std::filesystem::path& logPath) {
+std::filesystem::path FirstFreeLogName(const std::filesystem::path& folder, const std::filesystem::path& logPath,
+                                       unsigned from, unsigned* number) {
   const std::string base = logPath.stem().string();
   const std::string ext = logPath.extension().string();
-  std::filesystem::path candidate = folder / (base + ext);
+  auto name = [&](unsigned n) { return folder / (n == 0 ? base + ext : base + std::to_string(n) + ext); };
+  unsigned counter = from;
+  std::filesystem::path candidate = name(counter);
   std::error_code ec;
   // A name that cannot even be examined is tried as it is; the write decides.
-  for (unsigned counter = 1; std::filesystem::exists(candidate, ec) && !ec; ++counter) {
-    candidate = folder / (base + std::to_string(counter) + ext);
-  }
+  while (std::filesystem::exists(candidate, ec) && !ec) candidate = name(++counter);
+  if (number != nullptr) *number = counter;
   return candidate;
 }
 
@@ -51,13 +53,16 @@ LogFileResult WriteLogFile(const InstallLog& log, const std::filesystem::path& l
                            const std::filesystem::path& fallbackFolder) {
   LogFileResult result;
   const auto folder = logPath.has_parent_path() ? logPath.parent_path() : std::filesystem::path(".");
-  result.path = FirstFreeLogName(folder, logPath);
+  unsigned number = 0;
+  result.path = FirstFreeLogName(folder, logPath, 0, &number);
   if (WriteLines(log, result.path)) {
     result.written = true;
     return result;
   }
   result.usedFallback = true;
-  result.path = FirstFreeLogName(fallbackFolder, logPath);
+  // The name chosen beside the program is the one tried there; a file of
+  // that name in the fallback folder moves the numbering on from it.
+  result.path = FirstFreeLogName(fallbackFolder, logPath, number);
   result.written = WriteLines(log, result.path);
   return result;
 }

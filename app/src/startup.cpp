@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include <cerrno>
 #include <fstream>
 #include <stdexcept>
 
@@ -79,7 +80,50 @@ StartupResult StartSession(Session& s, const std::vector<std::string>& args) {
   s.run.StartTime = s.clock.TimeOfDay();
   WriteLogHeader(s.log, s.clock.Today(), s.run.StartTime, kInstallerVersion);
   result.headerRead = s.reader.ReadHeader(s.dist, s.log);
+  if (!result.headerRead) result.headerFailure = DescribeHeaderFailure(s.files.DataFilePath, s.dist, s.log);
   return result;
+}
+
+std::string DescribeHeaderFailure(const std::filesystem::path& dataFile, const Distribution& dist,
+                                  const InstallLog& log) {
+  std::error_code ec;
+  if (!std::filesystem::exists(dataFile, ec)) return Ru("Файл дистрибутива не найден.");
+  if (!std::filesystem::is_regular_file(dataFile, ec)) return Ru("Путь файла дистрибутива указывает не на файл.");
+  std::ifstream in(dataFile, std::ios::binary);
+  if (!in) {
+    return errno == EACCES ? Ru("Нет прав на чтение файла дистрибутива.")
+                           : Ru("Файл дистрибутива не удаётся открыть для чтения.");
+  }
+  // A failure the reader caught is in the last log line.
+  const std::string caught = AppFailureLine("");
+  if (!log.Lines().empty() && log.Lines().back().rfind(caught, 0) == 0 && log.Lines().back().size() > caught.size()) {
+    return Ru("Файл дистрибутива не читается: ") + log.Lines().back().substr(caught.size());
+  }
+  // The header: byte 0 unused, byte 1 the key, then three fields each ended
+  // by byte 13.
+  const std::string damaged = Ru("Файл дистрибутива повреждён: ");
+  const std::uintmax_t size = std::filesystem::file_size(dataFile, ec);
+  if (ec) return Ru("Файл дистрибутива не удаётся прочитать.");
+  const char* const fields[] = {"название продукта", "версия", "дата сборки"};
+  std::uintmax_t offset = 2;
+  in.seekg(2);
+  for (const char* field : fields) {
+    std::string text;
+    if (!std::getline(in, text, '\r')) {
+      return damaged + Ru("файл кончается на смещении ") + std::to_string(size) +
+             Ru(", поле «") + Ru(field) + Ru("» не дописано.");
+    }
+    if (text.empty()) return damaged + Ru("пустое поле «") + Ru(field) + Ru("» на смещении ") + std::to_string(offset) + ".";
+    if (in.eof()) {
+      return damaged + Ru("файл кончается на смещении ") + std::to_string(size) + Ru(", поле «") + Ru(field) +
+             Ru("» не дописано.");
+    }
+    offset += text.size() + 1;
+  }
+  if (dist.SourcePassword.empty()) {
+    return damaged + Ru("нет пароля исходных текстов на смещении ") + std::to_string(offset) + ".";
+  }
+  return damaged + Ru("заголовок не читается.");
 }
 
 bool CountImages(Session& s) {

@@ -1,6 +1,8 @@
 #include "dialogs/askuser.h"
 
 #include <QFrame>
+
+#include "dialogs/placement.h"
 #include <memory>
 
 namespace dorvik {
@@ -83,11 +85,13 @@ void TfmAskUser::Prepare(const QString& question, const QString& caption, const 
   }
 }
 
-QString AskUser(const QString& question, const QString& caption, const QString& defaultAnswer, QWidget* parent) {
+QString AskUser(const QString& question, const QString& caption, const QString& defaultAnswer, QWidget* parent,
+                const QRect& keepVisible) {
   QString answer;
   try {
     auto dialog = std::make_unique<TfmAskUser>(parent);
     dialog->Prepare(question, caption, defaultAnswer);
+    MoveClearOf(dialog.get(), keepVisible);
     if (dialog->exec() == QDialog::Accepted) answer = dialog->edAsk->text();
   } catch (...) {
     // A failure closes the dialog; the answer is what was reached.

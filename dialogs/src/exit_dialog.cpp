@@ -9,7 +9,6 @@ namespace dorvik {
 TfmExit::TfmExit(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint) {
   setObjectName("fmExit");
   setWindowTitle(QString::fromUtf8("Выход из установки"));
-  move(294, 177);
 
   auto* text = new QLabel(this);
   text->setObjectName("mmExit");

@@ -14,6 +14,7 @@ namespace {
 QLabel* TitleLabel(QWidget* parent, const QColor& colour, const char* name) {
   auto* label = new QLabel("Velmora", parent);
   label->setObjectName(name);
+  label->setTextFormat(Qt::PlainText);  // the product's name as it is
   QFont font;
   font.setFamilies({"Times New Roman", "DejaVu Serif", "serif"});
   font.setPixelSize(37);
@@ -58,6 +59,7 @@ TfmFone::TfmFone(std::atomic<bool>& userAbort) : QWidget(nullptr), userAbort_(us
   pnBevel->hide();
   Image = new QLabel(pnBevel);
   Image->setObjectName("Image");
+  Image->setTextFormat(Qt::PlainText);
   Image->setScaledContents(true);
   SetTitle("Velmora");
   PlaceFrame();
@@ -99,6 +101,7 @@ void TfmFone::PlaceFrame() {
 void TfmFone::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Escape) {
     userAbort_ = true;
+    if (progress_) progress_->RequestAbort();  // the acknowledgement, when a stage takes it
     return;
   }
   QWidget::keyPressEvent(event);

@@ -8,6 +8,8 @@
 #include <memory>
 #include <stdexcept>
 
+#include "core/whole_number.h"
+#include "dialogs/placement.h"
 #include "dialogs/qt_text.h"
 #include "distribution/funcs.h"
 
@@ -69,6 +71,7 @@ TfmBox::TfmBox(QWidget* parent)
   pnImages = new QWidget(pnTop);
   imIcon = new QLabel(pnImages);
   imIcon->setAlignment(Qt::AlignCenter);
+  imIcon->setTextFormat(Qt::PlainText);
   pnMes = new QWidget(pnTop);
   lbMes = new QLabel(pnMes);
   lbMes->setObjectName("lbMes");
@@ -77,6 +80,9 @@ TfmBox::TfmBox(QWidget* parent)
 }
 
 void TfmBox::Prepare(const KelboxRequest& request) {
+  // Taken with the other parameters: a focus button that is not a number
+  // fails before anything is shown.
+  const int focus = request.focusButtonText ? ParseWholeNumber(*request.focusButtonText) : request.focusButton;
   if (!request.caption.empty()) setWindowTitle(FromCore(request.caption));
   lbMes->setText(FromCore(request.message));
   escResult_ = request.escResult;
@@ -114,7 +120,6 @@ void TfmBox::Prepare(const KelboxRequest& request) {
     });
     buttons_.push_back(button);
   }
-  const int focus = request.focusButton;
   if (focus >= 1 && focus <= static_cast<int>(buttons_.size())) {
     buttons_[static_cast<std::size_t>(focus - 1)]->setDefault(true);
     buttons_[static_cast<std::size_t>(focus - 1)]->setFocus();
@@ -137,10 +142,11 @@ void TfmBox::closeEvent(QCloseEvent* event) {
   if (!finishing_) event->ignore();
 }
 
-int RunKelbox(const KelboxRequest& request, QWidget* parent) {
+int RunKelbox(const KelboxRequest& request, QWidget* parent, const QRect& keepVisible) {
   try {
     auto box = std::make_unique<TfmBox>(parent);
     box->Prepare(request);
+    MoveClearOf(box.get(), keepVisible);
     return box->exec();
   } catch (const std::exception& e) {
     throw std::runtime_error(std::string("RunKelbox Error ") + e.what());

@@ -31,8 +31,11 @@ TfmProgress::TfmProgress(std::atomic<bool>& userAbort)
   Ani->setObjectName("Ani");
   Ani->setGeometry(14, 5, 272, 46);
 
+  // The labels show their texts as they are (names from the distribution
+  // and the server are not markup).
   lbMes = new QLabel("lbMes", this);
   lbMes->setObjectName("lbMes");
+  lbMes->setTextFormat(Qt::PlainText);
   lbMes->move(12, 64);
   lbMes->adjustSize();
 
@@ -50,14 +53,28 @@ TfmProgress::TfmProgress(std::atomic<bool>& userAbort)
 
   lbElement = new QLabel(QString::fromUtf8("Элемент"), this);
   lbElement->setObjectName("lbElement");
+  lbElement->setTextFormat(Qt::PlainText);
   lbElement->move(14, 101);
   lbElement->adjustSize();
 
   lbTime = new QLabel(QString::fromUtf8("Время"), this);
   lbTime->setObjectName("lbTime");
+  lbTime->setTextFormat(Qt::PlainText);
   lbTime->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   lbTime->hide();
   PlaceTimeLabel();
+
+  // The acknowledgement of Esc, beside the stage text; the full sentence is
+  // its tool tip.
+  lbAbort = new QLabel(QString::fromUtf8("Остановка после шага"), this);
+  lbAbort->setObjectName("lbAbort");
+  lbAbort->setTextFormat(Qt::PlainText);
+  lbAbort->setToolTip(QString::fromUtf8("Запрос на прерывание принят: вопрос будет задан после текущего шага"));
+  QPalette warning = lbAbort->palette();
+  warning.setColor(QPalette::WindowText, QColor(160, 0, 0));
+  lbAbort->setPalette(warning);
+  lbAbort->adjustSize();
+  lbAbort->hide();
 
   ani2 = new SpinnerWidget(this);
   ani2->setObjectName("ani2");
@@ -101,6 +118,34 @@ void TfmProgress::LayoutPanels() {
 void TfmProgress::SetStage(const QString& text) {
   lbMes->setText(text);
   lbMes->adjustSize();
+  PlaceAbortNotice();
+}
+
+void TfmProgress::AcceptAbortRequests(bool on) {
+  abortAccepted_ = on;
+  if (on && userAbort_) {
+    PlaceAbortNotice();
+    lbAbort->show();
+  } else if (!on) {
+    lbAbort->hide();
+  }
+}
+
+void TfmProgress::RequestAbort() {
+  userAbort_ = true;
+  if (!abortAccepted_) return;
+  PlaceAbortNotice();
+  lbAbort->show();
+  lbAbort->repaint();
+}
+
+void TfmProgress::ClearAbortNotice() { lbAbort->hide(); }
+
+// After the stage text, at the right end of the gauge's width when there is room.
+void TfmProgress::PlaceAbortNotice() {
+  const int right = gaP->geometry().right();
+  const int left = std::max(lbMes->geometry().right() + 6, right + 1 - lbAbort->width());
+  lbAbort->move(left, lbMes->y());
 }
 
 void TfmProgress::SetAnimation(Animation kind) { Ani->SetKind(kind); }
@@ -196,7 +241,7 @@ void TfmProgress::AppendAfterLine(const QString& text) {
 
 void TfmProgress::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Escape) {
-    userAbort_ = true;
+    RequestAbort();
     return;
   }
   QWidget::keyPressEvent(event);

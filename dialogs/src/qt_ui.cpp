@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
 #include <QDesktopServices>
 #include <QMessageBox>
 #include <QThread>
@@ -12,6 +13,7 @@
 #include "dialogs/kelbox.h"
 #include "dialogs/progress.h"
 #include "dialogs/qt_text.h"
+#include "dialogs/text_viewer.h"
 #include "dialogs/ui_thread.h"
 #include "distribution/codepage.h"
 
@@ -31,10 +33,20 @@ void SetStayOnTopFlag(QWidget* w, bool on) {
 }  // namespace
 
 QtInstallerUi::QtInstallerUi()
-    : opener_([](const std::filesystem::path& file, const std::filesystem::path&) {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(file.string())));
-      }),
-      appTitle_(kWizardTitle) {}
+    : launcher_([](const QUrl& url) { return QDesktopServices::openUrl(url); }), appTitle_(kWizardTitle) {
+  opener_ = [this](const std::filesystem::path& file, const std::filesystem::path&) {
+    const QUrl url = QUrl::fromLocalFile(QString::fromStdString(file.string()));
+#ifdef _WIN32
+    QDesktopServices::openUrl(url);
+#else
+    // A file that is not there fails silently, as the shell's Open does.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(file, ec)) return;
+    // Without a desktop launcher the program shows the text itself.
+    if (!launcher_(url)) ShowViewer(file, TextEncoding::Utf8OrCp1251, false);
+#endif
+  };
+}
 
 void QtInstallerUi::Attach(TfmFone* fone, QWidget* wizard, TfmProgress* progress) {
   fone_ = fone;
@@ -46,6 +58,12 @@ QWidget* QtInstallerUi::DialogParent() const {
   if (wizard_ && wizard_->isVisible()) return wizard_;
   if (progress_ && progress_->isVisible()) return progress_;
   return fone_;
+}
+
+// The post-action questions open clear of the progress window, so that its
+// stage text, gauge and messages stay in view.
+QRect QtInstallerUi::ProgressArea() const {
+  return progress_ && progress_->isVisible() ? progress_->frameGeometry() : QRect();
 }
 
 void QtInstallerUi::SetStage(const std::string& text) {
@@ -127,7 +145,18 @@ void QtInstallerUi::AppendAfterLine(const std::string& text) {
   RunOnUiThread([&] { progress_->AppendAfterLine(FromCore(text)); });
 }
 
+void QtInstallerUi::AcceptAbortRequests(bool on) {
+  RunOnUiThread([&] { progress_->AcceptAbortRequests(on); });
+}
+
+void QtInstallerUi::ClearAbortNotice() {
+  RunOnUiThread([&] { progress_->ClearAbortNotice(); });
+}
+
 void QtInstallerUi::ShowWizard() {
+  // The wizard is back: the application's title is its own again, not the
+  // last stage's percentage.
+  SetAppTitle(kWizardTitle);
   RunOnUiThread([&] {
     wizard_->show();
     wizard_->raise();
@@ -146,11 +175,13 @@ void QtInstallerUi::ShowPicture(const std::filesystem::path& file) {
   RunOnUiThread([&] { fone_->ShowPicture(file); });
 }
 
-void QtInstallerUi::ShowMessage(const std::string& text) {
+void QtInstallerUi::ShowMessage(const std::string& text) { ShowMessageText(FromCore(text)); }
+
+void QtInstallerUi::ShowMessageText(const QString& text) {
   RunOnUiThread([&] {
-    QMessageBox box(QMessageBox::Warning, QString::fromUtf8(kWizardTitle), FromCore(text), QMessageBox::Ok,
-                    DialogParent());
+    QMessageBox box(QMessageBox::Warning, QString::fromUtf8(kWizardTitle), text, QMessageBox::Ok, DialogParent());
     box.setObjectName("MessageBox");
+    box.setTextFormat(Qt::PlainText);  // a server's "<LINK> ..." is text, not markup
     box.exec();
   });
 }
@@ -161,6 +192,7 @@ bool QtInstallerUi::AskYesNo(const std::string& text, bool defaultNo) {
     QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kWizardTitle), FromCore(text),
                     QMessageBox::Yes | QMessageBox::No, DialogParent());
     box.setObjectName("YesNoBox");
+    box.setTextFormat(Qt::PlainText);
     box.button(QMessageBox::Yes)->setText(QString::fromUtf8("Да"));
     box.button(QMessageBox::No)->setText(QString::fromUtf8("Нет"));
     box.setDefaultButton(defaultNo ? QMessageBox::No : QMessageBox::Yes);
@@ -171,7 +203,7 @@ bool QtInstallerUi::AskYesNo(const std::string& text, bool defaultNo) {
 
 int QtInstallerUi::RunKelbox(const KelboxRequest& request) {
   int result = 0;
-  RunOnUiThread([&] { result = dorvik::RunKelbox(request, DialogParent()); });
+  RunOnUiThread([&] { result = dorvik::RunKelbox(request, DialogParent(), ProgressArea()); });
   return result;
 }
 
@@ -181,7 +213,8 @@ std::string QtInstallerUi::AskUser(const std::string& question, const std::strin
   RunOnUiThread([&] {
     QString offered = FromCore(defaultAnswer);
     for (;;) {
-      const QString typed = dorvik::AskUser(FromCore(question), FromCore(caption), offered, DialogParent());
+      const QString typed =
+          dorvik::AskUser(FromCore(question), FromCore(caption), offered, DialogParent(), ProgressArea());
       try {
         answer = ToCore(typed);
         return;
@@ -217,6 +250,40 @@ void QtInstallerUi::ProcessMessages() {
   if (QThread::currentThread() == QCoreApplication::instance()->thread()) {
     QCoreApplication::processEvents();
   }
+}
+
+void QtInstallerUi::ShowProtocol(const std::filesystem::path& file, const std::filesystem::path& workingFolder) {
+#ifdef _WIN32
+  OpenFile(file, workingFolder);
+#else
+  (void)workingFolder;
+  ShowViewer(file, TextEncoding::Cp1251, true);
+#endif
+}
+
+// A modal viewer is the protocol's at the end of the program: a file it
+// cannot read is said so. The readme's viewer stays open beside the wizard;
+// an unreadable readme is passed over as silently as the shell would.
+void QtInstallerUi::ShowViewer(const std::filesystem::path& file, TextEncoding encoding, bool modal) {
+  RunOnUiThread([&] {
+    const std::optional<QString> text = ReadTextFile(file, encoding);
+    if (!text) {
+      if (modal) {
+        ShowMessageText(QString::fromUtf8("Не удаётся прочитать файл\n") +
+                        QDir::toNativeSeparators(QString::fromStdU16String(file.u16string())));
+      }
+      return;
+    }
+    if (modal) {
+      TfmViewer viewer(file, *text);
+      viewer.exec();
+      return;
+    }
+    auto* viewer = new TfmViewer(file, *text, wizard_);
+    viewer->setAttribute(Qt::WA_DeleteOnClose);
+    viewer->show();
+    viewer->raise();
+  });
 }
 
 void QtInstallerUi::OpenFile(const std::filesystem::path& file, const std::filesystem::path& workingFolder) {

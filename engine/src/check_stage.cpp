@@ -42,8 +42,9 @@ bool RunCheckStage(Session& s) {
     d.CheckLabel = ShiftText(d.CheckLabel, d.KeyByte);
     // Labels become server code ("$$" + label): anything but an entry
     // reference is a fault of the distribution, found before anything runs.
+    // A label that will not be called cannot harm and is not refused.
     const std::string structureError = Ru("Ошибка в структуре дистрибутива");
-    if (const int unfit = FindUnfitPostAction(d); unfit >= 0) {
+    if (const int unfit = s.options.RunPostActions ? FindUnfitPostAction(d) : -1; unfit >= 0) {
       r.NoteDamage("post-action " + std::to_string(unfit + 1) + " is unfit to run (the install log says why)");
       s.ui.ShowMessage(structureError);
       const auto k = static_cast<std::size_t>(unfit);
@@ -51,7 +52,7 @@ bool RunCheckStage(Session& s) {
                 (k < d.PostActionLabels.size() ? d.PostActionLabels[k] : "") + ")");
       return false;
     }
-    if (!d.CheckLabel.empty() && !IsValidEntryReference(d.CheckLabel)) {
+    if (s.options.RunPreActions && !d.CheckLabel.empty() && !IsValidEntryReference(d.CheckLabel)) {
       r.NoteDamage("the check label is not an entry reference");
       s.ui.ShowMessage(structureError);
       s.log.Add(structureError + Ru(": метка проверки ") + d.CheckLabel);
@@ -90,6 +91,7 @@ bool RunCheckStage(Session& s) {
     s.ui.SetAnimation(Animation::CopyFiles);
     s.ui.ShowProgress();
     s.ui.RefreshProgress();
+    const AbortRequestsAccepted accepting(s.ui);
     while (!r.Record().empty()) {
       if (!StoreRecord(s, r.Record(), /*logDamaged=*/false)) return false;
       s.ui.SetProgress(s.ui.Progress() + 1);
@@ -107,6 +109,8 @@ bool RunCheckStage(Session& s) {
 
     try {
       s.ui.SetStage(Ru("Анализ области установки..."));
+      // The routines' percentage would be stale while the label runs.
+      s.ui.SetAppTitle(s.TitlePrefix() + Ru("Анализ области установки..."));
       s.ui.SetElement("");
       s.ui.SetAnimation(Animation::FindComputer);
       s.ui.ShowProgress();

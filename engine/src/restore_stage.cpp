@@ -16,9 +16,11 @@ constexpr int kRoutinesPerEstimate = 20;
 bool RestoreDistributionRoutines(Session& s) {
   if (!s.options.RestoreRoutines) return true;
   s.run.UserAbort = false;
+  const AbortRequestsAccepted accepting(s.ui);
   const int pictureStep = s.run.ImageCount > 1 ? 100 / s.run.ImageCount : 1;
 
   s.ui.SetProgress(0);
+  ShowRestorePercent(s);  // not the percentage left by the check stage
   s.ui.SetStage(Ru("Восстановление программ ..."));
   s.ui.SetAnimation(Animation::CopyFiles);
   s.ui.ShowProgress();

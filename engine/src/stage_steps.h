@@ -10,12 +10,33 @@
 namespace dorvik {
 
 // The user's Esc, answered: true to stop the installation; "No" clears it.
+// "Нет" is the default answer, so that a stray Enter does not end the run.
 inline bool UserWantsToStop(Session& s) {
   if (!s.run.UserAbort) return false;
-  if (s.ui.AskYesNo(Ru("Прервать установку?"))) return true;
+  s.ui.ClearAbortNotice();
+  if (s.ui.AskYesNo(Ru("Прервать установку?"), /*defaultNo=*/true)) return true;
   s.run.UserAbort = false;
   return false;
 }
+
+// While it lives, the progress window acknowledges Esc at once: the stage
+// looks at UserAbort after each of its steps.
+class AbortRequestsAccepted {
+ public:
+  explicit AbortRequestsAccepted(InstallerUi& ui) : ui_(ui) { ui_.AcceptAbortRequests(true); }
+  ~AbortRequestsAccepted() {
+    try {
+      ui_.AcceptAbortRequests(false);
+    } catch (...) {
+      // Only a notice; the stage's own outcome stands.
+    }
+  }
+  AbortRequestsAccepted(const AbortRequestsAccepted&) = delete;
+  AbortRequestsAccepted& operator=(const AbortRequestsAccepted&) = delete;
+
+ private:
+  InstallerUi& ui_;
+};
 
 // The application title while routines are restored.
 inline void ShowRestorePercent(Session& s) {

@@ -1,7 +1,7 @@
+#include "core/whole_number.h"
 #include "distribution/codepage.h"
 #include "distribution/funcs.h"
 #include "postactions/postinstall.h"
-#include "whole_number.h"
 
 namespace dorvik {
 
@@ -15,7 +15,10 @@ std::string AnswerJobQuestion(Session& s, const std::string& message) {
     box.message = text;
     box.caption = s.ui.AppTitle();
     box.buttons = Ru("Да_Нет");
-    box.focusButton = ParseWholeNumber(defaultAnswer);
+    // The box itself converts its default button, so that a default that is
+    // not a number fails as the box's own failure.
+    box.focusButtonText = defaultAnswer;
+    box.focusButton = WholeNumber(defaultAnswer).value_or(box.focusButton);
     box.escResult = 2;
     return std::to_string(s.ui.RunKelbox(box));
   }

@@ -5,7 +5,7 @@
 #include "distribution/timefmt.h"
 #include "postactions/postinstall.h"
 #include "routine_upload.h"
-#include "whole_number.h"
+#include "core/whole_number.h"
 
 namespace dorvik {
 

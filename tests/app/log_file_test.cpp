@@ -86,5 +86,32 @@ TEST_F(LogFileTest, UnwritableProgramFolderFallsBackWithNumbering) {
   EXPECT_FALSE(lost.written);
 }
 
+TEST_F(LogFileTest, FallbackTakesTheNameChosenBesideTheProgram) {
+  // dorvik.txt is taken beside the program, so dorvik1.txt is chosen there;
+  // a dangling link of that name makes the write fail, also for root.
+  std::ofstream(root_ / "program" / "dorvik.txt") << "first";
+  fs::create_symlink(root_ / "nowhere" / "x", root_ / "program" / "dorvik1.txt");
+  InstallLog log;
+  log.Add("line");
+  auto r = WriteLogFile(log, root_ / "program" / "dorvik.txt", root_ / "fallback");
+  ASSERT_TRUE(r.written);
+  EXPECT_TRUE(r.usedFallback);
+  EXPECT_EQ(r.path, root_ / "fallback" / "dorvik1.txt");
+  EXPECT_FALSE(fs::exists(root_ / "fallback" / "dorvik.txt"));
+
+  // A file of that name in the fallback folder: the numbering goes on from it.
+  fs::remove(r.path);
+  std::ofstream(root_ / "fallback" / "dorvik1.txt") << "older protocol";
+  r = WriteLogFile(log, root_ / "program" / "dorvik.txt", root_ / "fallback");
+  ASSERT_TRUE(r.written);
+  EXPECT_EQ(r.path, root_ / "fallback" / "dorvik2.txt");
+  EXPECT_EQ(ReadAll(root_ / "fallback" / "dorvik1.txt"), "older protocol");
+  EXPECT_FALSE(fs::exists(root_ / "fallback" / "dorvik.txt"));
+
+  unsigned number = 0;
+  EXPECT_EQ(FirstFreeLogName(root_ / "fallback", "dorvik.txt", 1, &number), root_ / "fallback" / "dorvik3.txt");
+  EXPECT_EQ(number, 3u);
+}
+
 }  // namespace
 }  // namespace dorvik

@@ -144,6 +144,40 @@ TEST_F(StartupTest, StartSessionLogsHeaderThenReaderLines) {
   EXPECT_EQ(s.log.Lines()[1], Ru("Версия установщика: 2.9"));
 }
 
+// The reason shown below "Ошибка инициализации установщика"; the log is
+// left as the reader wrote it.
+TEST_F(StartupTest, HeaderFailureIsDescribedInPlainWords) {
+  testing::ScriptedUi ui;
+  testing::FakeClock clock;
+  testing::MemorySettings settings;
+  TcpLink link;
+  auto reason = [&](const std::string* bytes) {
+    Session s(FileLocations::In(dir_), link, ui, clock, settings);
+    fs::remove_all(s.files.DataFilePath);
+    if (bytes != nullptr) std::ofstream(s.files.DataFilePath, std::ios::binary) << *bytes;
+    const StartupResult r = StartSession(s, {});
+    EXPECT_FALSE(r.headerRead);
+    const std::size_t logged = s.log.Lines().size();
+    EXPECT_EQ(DescribeHeaderFailure(s.files.DataFilePath, s.dist, s.log), r.headerFailure);
+    EXPECT_EQ(s.log.Lines().size(), logged);
+    return Cp1251ToUtf8(r.headerFailure);
+  };
+  EXPECT_EQ(reason(nullptr), "Файл дистрибутива не найден.");
+  const std::string twoBytes("\0\x05", 2);
+  EXPECT_EQ(reason(&twoBytes), "Файл дистрибутива повреждён: файл кончается на смещении 2, поле «название продукта» не дописано.");
+  const std::string noDate("\0\x05P\rV\rDa", 8);
+  EXPECT_EQ(reason(&noDate), "Файл дистрибутива повреждён: файл кончается на смещении 8, поле «дата сборки» не дописано.");
+  // Header complete, the password record empty (13 encoded with key 5 is 8).
+  const std::string noPassword("\0\x05P\rV\rD\r\x08", 9);
+  EXPECT_EQ(reason(&noPassword), "Файл дистрибутива повреждён: нет пароля исходных текстов на смещении 8.");
+  fs::remove(dir_ / "dorpack.dat");
+  fs::create_directories(dir_ / "dorpack.dat");
+  Session s(FileLocations::In(dir_), link, ui, clock, settings);
+  EXPECT_FALSE(StartSession(s, {}).headerRead);
+  EXPECT_EQ(Cp1251ToUtf8(DescribeHeaderFailure(s.files.DataFilePath, s.dist, s.log)),
+            "Путь файла дистрибутива указывает не на файл.");
+}
+
 TEST(SettingsSummary, LinesForEachOptionSet) {
   testing::ScriptedUi ui;
   testing::FakeClock clock;

@@ -145,6 +145,30 @@ class KelboxTest : public QObject {
     }
     std::filesystem::remove_all(folder);
   }
+
+  // A post-action's question passes its default as the server wrote it: the
+  // box converts it, blanks allowed, and fails on anything else.
+  void FocusButtonGivenAsText() {
+    KelboxRequest r = Request("Вопрос", "Да_Нет");
+    r.focusButtonText = " 2 ";
+    {
+      dorvik_test::ModalScript script;
+      script.Then([](QWidget*) { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return); });
+      QCOMPARE(RunKelbox(r), 2);
+    }
+    for (const char* text : {"x", ""}) {
+      r.focusButtonText = text;
+      dorvik_test::ModalScript unexpected;
+      unexpected.Then([](QWidget* w) { static_cast<QDialog*>(w)->done(9); });
+      try {
+        RunKelbox(r);
+        QFAIL("a default that is not a number was accepted");
+      } catch (const std::runtime_error& e) {
+        QCOMPARE(QString(e.what()), QString("RunKelbox Error '%1' is not a valid integer value").arg(text));
+      }
+      QVERIFY(unexpected.Seen().isEmpty());
+    }
+  }
 };
 
 DORVIK_QT_TEST_MAIN(KelboxTest)

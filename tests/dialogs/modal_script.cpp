@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QLabel>
+#include <QTextDocument>
 
 namespace dorvik_test {
 
@@ -39,6 +40,28 @@ void ModalScript::Tick() {
   Step step = std::move(steps_.front());
   steps_.pop_front();
   step(w);
+}
+
+bool ShowsVerbatim(const QLabel* label) {
+  const Qt::TextFormat format = label->textFormat();
+  return format == Qt::PlainText || (format == Qt::AutoText && !Qt::mightBeRichText(label->text()));
+}
+
+QString VerbatimText(const QMessageBox* box) {
+  const auto* label = box->findChild<QLabel*>("qt_msgbox_label");
+  return label != nullptr && ShowsVerbatim(label) ? label->text() : QString();
+}
+
+QStringList LabelsReadingMarkup(QWidget* window) {
+  QStringList reading;
+  for (QLabel* label : window->findChildren<QLabel*>()) {
+    if (!label->pixmap().isNull()) continue;
+    const QString kept = label->text();
+    label->setText("<b>x</b> <LINK>");
+    if (!ShowsVerbatim(label)) reading << window->objectName() + "/" + label->objectName() + " (" + kept + ")";
+    label->setText(kept);
+  }
+  return reading;
 }
 
 void ClickChild(QWidget* window, const char* name) {

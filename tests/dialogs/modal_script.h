@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QLabel>
 #include <QMessageBox>
 #include <QObject>
 #include <QPointer>
@@ -38,6 +39,14 @@ class ModalScript : public QObject {
 
 // Clicks a child button found by its object name.
 void ClickChild(QWidget* window, const char* name);
+
+// Whether the label shows its text as it is, without reading it as markup.
+bool ShowsVerbatim(const QLabel* label);
+// The text a message box shows, when it shows it as it is; "" otherwise.
+QString VerbatimText(const QMessageBox* box);
+// Puts markup-looking text into every label of the window (pictures aside)
+// and names the labels that would read it as markup.
+QStringList LabelsReadingMarkup(QWidget* window);
 
 }  // namespace dorvik_test
 

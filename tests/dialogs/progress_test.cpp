@@ -113,6 +113,70 @@ class ProgressTest : public QObject {
     QVERIFY(!abort.load());
   }
 
+  // While a stage takes requests to stop, Esc on the progress window or the
+  // background is acknowledged at once beside the stage text; the notice
+  // goes when the question is asked or the stage ends.
+  void EscIsAcknowledgedWhileAStageTakesIt() {
+    std::atomic<bool> abort{false};
+    TfmProgress progress(abort);
+    TfmFone fone(abort);
+    QWidget wizard;
+    fone.SetCompanions(&wizard, &progress);
+    QtInstallerUi ui;
+    ui.Attach(&fone, &wizard, &progress);
+    progress.SetProgressHeight(kProgressGauge);
+    ui.SetStage(Ru("Анализ области установки..."));
+    progress.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&progress));
+    QTest::keyClick(&progress, Qt::Key_Escape);  // no stage takes it: only the flag
+    QVERIFY(abort.load());
+    QVERIFY(!progress.lbAbort->isVisibleTo(&progress));
+
+    abort = false;
+    ui.AcceptAbortRequests(true);
+    QTest::keyClick(&progress, Qt::Key_Escape);
+    QVERIFY(abort.load());
+    QVERIFY(progress.lbAbort->isVisibleTo(&progress));
+    QCOMPARE(progress.lbAbort->text(), QString::fromUtf8("Остановка после шага"));
+    // Beside the stage text, inside the window, on the same line, for both
+    // stages that take the request.
+    for (const char* stage : {"Анализ области установки...", "Восстановление программ ..."}) {
+      ui.SetStage(Ru(stage));
+      QCOMPARE(progress.lbAbort->y(), progress.lbMes->y());
+      QVERIFY(progress.lbAbort->x() > progress.lbMes->geometry().right());
+      QVERIFY(progress.lbAbort->geometry().right() < progress.width() - 2);
+    }
+    ui.ClearAbortNotice();
+    QVERIFY(!progress.lbAbort->isVisibleTo(&progress));
+
+    abort = false;
+    fone.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&fone));
+    QTest::keyClick(&fone, Qt::Key_Escape);
+    QVERIFY(abort.load());
+    QVERIFY(progress.lbAbort->isVisibleTo(&progress));
+    ui.AcceptAbortRequests(false);
+    QVERIFY(!progress.lbAbort->isVisibleTo(&progress));
+    // A request made before the stage began to take them is shown when it does.
+    ui.AcceptAbortRequests(true);
+    QVERIFY(progress.lbAbort->isVisibleTo(&progress));
+  }
+
+  // When the wizard comes back, the application's title is its own again.
+  void ShowingTheWizardGivesBackItsTitle() {
+    std::atomic<bool> abort{false};
+    TfmProgress progress(abort);
+    TfmFone fone(abort);
+    QWidget wizard;
+    QtInstallerUi ui;
+    ui.Attach(&fone, &wizard, &progress);
+    ui.SetAppTitle(Ru("Установка Склад 2.9  Выполнение последействий: 100%"));
+    QCOMPARE(fone.windowTitle(), QString::fromUtf8("Установка Склад 2.9  Выполнение последействий: 100%"));
+    ui.ShowWizard();
+    QCOMPARE(ui.AppTitle(), std::string("Velmora Installation Wizard"));
+    QCOMPARE(fone.windowTitle(), QString("Velmora Installation Wizard"));
+  }
+
   void StayOnTopSwitchKeepsTheWindowShown() {
     std::atomic<bool> abort{false};
     TfmProgress progress(abort);

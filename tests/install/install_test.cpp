@@ -142,6 +142,53 @@ TEST_F(InstallTest, SoftModeAnsweredNoGoesOn) {
   EXPECT_EQ(Query("$$f^VLRA"), "ok");
 }
 
+TEST_F(InstallTest, TheTitleFollowsTheCheckStageAndEscIsAcknowledgedDuringTheLabel) {
+  Prepare(MakePackage(TwoRoutines(), "chk^VLCHK", {CheckRoutine("q \"\"")}));
+  ASSERT_TRUE(Install());
+  // No stale percentage of the check routines while the label runs, nor of
+  // the check stage when the restore begins.
+  const std::string prefix = Ru("Установка Тест 1.0. ");
+  const std::vector<std::string> titles = {
+      prefix + Ru("Восстановление программ 50%"), prefix + Ru("Анализ области установки..."),
+      prefix + Ru("Восстановление программ 0%"), prefix + Ru("Восстановление программ 50%"),
+      prefix + Ru("Восстановление программ 100%")};
+  EXPECT_EQ(std::vector<std::string>(ui.titles.begin(), ui.titles.begin() + 5), titles);
+  // Esc is acknowledged from the check routines through the label's call.
+  const auto analysis = std::find(ui.calls.begin(), ui.calls.end(), "SetStage:" + Ru("Анализ области установки..."));
+  ASSERT_NE(analysis, ui.calls.end());
+  EXPECT_EQ(std::count(ui.calls.begin(), analysis, "AcceptAbortRequests:1"), 1);
+  EXPECT_EQ(std::count(ui.calls.begin(), analysis, "AcceptAbortRequests:0"), 0);
+  EXPECT_EQ(std::count(ui.calls.begin(), ui.calls.end(), "AcceptAbortRequests:0"), 2);  // check, restore
+}
+
+TEST_F(InstallTest, LabelsThatWillNotBeCalledAreNotRefused) {
+  // Post-actions off: an unfit post-action label does no harm.
+  auto package = MakePackage(TwoRoutines());
+  dorpack::PostActionSpec bad;
+  bad.description.bytes = "bad";
+  bad.label.bytes = "x^VLRA s ^INJ=1";
+  package.postActions = {bad};
+  Prepare(package);
+  session->options.RunPostActions = false;
+  EXPECT_TRUE(Install()) << (ui.messages.empty() ? "" : Cp1251ToUtf8(ui.messages.back()));
+  EXPECT_EQ(Query("$$f^VLRA"), "ok");
+  EXPECT_EQ(Query("$D(^INJ)"), "0");
+}
+
+TEST_F(InstallTest, AnUnfitCheckLabelIsNotRefusedWithoutPreActions) {
+  Prepare(MakePackage(TwoRoutines(), "chk^VLCHK s ^INJ=1", {CheckRoutine("q \"\"")}), {"no"});
+  EXPECT_TRUE(Install()) << (ui.messages.empty() ? "" : Cp1251ToUtf8(ui.messages.back()));
+  EXPECT_EQ(Query("$D(^rOBJ(\"VLCHK\"))"), "1");  // the check routines are still stored
+  EXPECT_EQ(Query("$$f^VLRA"), "ok");
+  EXPECT_EQ(Query("$D(^INJ)"), "0");
+  // With pre-actions the same label is refused before anything runs.
+  session = std::make_unique<Session>(FileLocations::In(dir), *link, ui, clock, settings);
+  Prepare(MakePackage(TwoRoutines(), "chk^VLCHK s ^INJ=1", {CheckRoutine("q \"\"")}));
+  EXPECT_FALSE(Install());
+  EXPECT_EQ(ui.messages.back(), Ru("Ошибка в структуре дистрибутива"));
+  EXPECT_EQ(Query("$D(^INJ)"), "0");
+}
+
 TEST_F(InstallTest, ServerErrorInTheLabel) {
   Prepare(MakePackage(TwoRoutines(), "chk^VLCHK", {CheckRoutine("s x=1/0 q \"\"")}));
   EXPECT_FALSE(Install());
@@ -223,6 +270,21 @@ TEST_F(InstallTest, EscThenNoGoesOnAndEscThenYesStops) {
   ui.yesNo = {false, true};
   EXPECT_FALSE(Install());
   EXPECT_EQ(ui.Count("AskYesNo"), 2);
+  // "Нет" is the default: a stray Enter does not end the installation.
+  EXPECT_EQ(ui.yesNoDefaultsNo, (std::vector<bool>{true, true}));
+  // The notice of the request goes before each question; Esc is acknowledged
+  // only while the restore looks at it.
+  for (std::size_t i = 1; i < ui.calls.size(); ++i) {
+    if (ui.calls[i].rfind("AskYesNo", 0) == 0) {
+      EXPECT_EQ(ui.calls[i - 1], "ClearAbortNotice");
+    }
+  }
+  const auto on = std::find(ui.calls.begin(), ui.calls.end(), "AcceptAbortRequests:1");
+  const auto off = std::find(ui.calls.begin(), ui.calls.end(), "AcceptAbortRequests:0");
+  ASSERT_NE(on, ui.calls.end());
+  ASSERT_NE(off, ui.calls.end());
+  EXPECT_LT(on, std::find(ui.calls.begin(), ui.calls.end(), "ProcessMessages"));
+  EXPECT_GT(off, std::find(ui.calls.begin(), ui.calls.end(), "AskYesNo:" + Ru("Прервать установку?")));
   EXPECT_TRUE(LogHasInOrder({"VLE0", "VLE1", "VLE2", "VLE3", Ru("Установка прервана пользователем.")}));
   EXPECT_FALSE(LogHasInOrder({"VLE4"}));
   EXPECT_EQ(Query("$D(^rOBJ(\"VLE3\"))"), "1");

@@ -38,6 +38,7 @@ const std::vector<std::string> kLabelRoutine = {
     "late() d w^dorvik(\"" + Dos("Поздно 1") + "\") d w^dorvik(\"" + Dos("Поздно 2") + "\") q \"\"",
     "slow() h 3 q \"\"",
     "badpct() d w^dorvik(\"x\"_$C(1)_\"4x\") h 1 q \"\"",
+    "padpct() d w^dorvik(\"y\"_$C(1)_$J(40,3)) d w^dorvik(\"z\"_$C(1)_\"60 \") h 1 q \"\"",
 };
 
 // Durations and times vary from run to run: they read "T" in comparisons.
@@ -241,6 +242,14 @@ TEST_F(PostActionServerTest, BadPercentageEndsTheRunWithItsReason) {
   PostActions({"badpct"});
   EXPECT_FALSE(RunPostActionPhase(*s));
   EXPECT_EQ(s->log.Lines().back(), Ru("Ошибка GUI приложения: '4x' is not a valid integer value"));
+}
+
+TEST_F(PostActionServerTest, PercentagesPaddedWithBlanksMoveTheGauge) {
+  Start();
+  PostActions({"padpct"});
+  ASSERT_TRUE(RunPostActionPhase(*s)) << ::testing::PrintToString(s->log.Lines());
+  EXPECT_NE(std::find(ui.calls.begin(), ui.calls.end(), "SetProgress:40"), ui.calls.end());
+  EXPECT_EQ(ui.Progress(), 60);
 }
 
 TEST_F(PostActionServerTest, EscOnAYesNoQuestionAndACancelledTextQuestion) {

@@ -24,6 +24,8 @@ class ScriptedUi : public InstallerUi {
   // Only the texts of ShowMessage, AskYesNo, RunKelbox and AskUser.
   std::vector<std::string> messages;
   std::vector<std::string> questions;
+  // For each AskYesNo, whether "Нет" was its default answer.
+  std::vector<bool> yesNoDefaultsNo;
   std::vector<std::filesystem::path> pictures;
   std::vector<std::string> afterLines;
   std::vector<std::string> titles;
@@ -74,6 +76,8 @@ class ScriptedUi : public InstallerUi {
     afterLines.push_back(text);
     Record("AppendAfterLine", text);
   }
+  void AcceptAbortRequests(bool on) override { Record("AcceptAbortRequests", on ? "1" : "0"); }
+  void ClearAbortNotice() override { Record("ClearAbortNotice"); }
   void ShowWizard() override { Record("ShowWizard"); }
   void HideWizard() override { Record("HideWizard"); }
   void SetWizardStayOnTop(bool on) override { Record("SetWizardStayOnTop", on ? "1" : "0"); }
@@ -91,7 +95,7 @@ class ScriptedUi : public InstallerUi {
   bool AskYesNo(const std::string& text, bool defaultNo) override {
     questions.push_back(text);
     Record("AskYesNo", text);
-    (void)defaultNo;
+    yesNoDefaultsNo.push_back(defaultNo);
     if (yesNo.empty()) {
       ADD_FAILURE() << "unscripted yes/no question";
       return false;

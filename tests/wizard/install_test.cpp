@@ -12,6 +12,7 @@
 #include "dialogs/kelbox.h"
 #include "dialogs/pass_dialog.h"
 #include "dialogs/progress.h"
+#include "dialogs/text_viewer.h"
 #include "distribution/codepage.h"
 #include "modal_script.h"
 #include "wizard/setup.h"
@@ -38,6 +39,9 @@ class InstallTest : public QObject {
     dorvik_test::ScratchFolder folder;
     dorvik_test::MakeSampleDistribution(folder.Path(), true, 3);
     dorvik_test::ProgramProbe probe;
+    // The protocol's viewer, when the program ends.
+    ModalScript viewer;
+    QString protocolShown;
     {
       auto program = dorvik_test::MakeProgram(folder.Path(), probe);
       program->Create({});
@@ -100,6 +104,8 @@ class InstallTest : public QObject {
         kelboxButtons = box->Buttons()[0]->text() + "_" + box->Buttons()[1]->text();
         QVERIFY(program->fmProgress->isVisible());
         QCOMPARE(program->fmProgress->width(), 600);
+        // The question leaves the progress window in view.
+        QVERIFY(!box->frameGeometry().intersects(program->fmProgress->frameGeometry()));
         box->Buttons()[0]->click();
       });
       answers.Then([&](QWidget* dialog) {
@@ -125,19 +131,29 @@ class InstallTest : public QObject {
       QCOMPARE(program->fmProgress->gaP->value(), 100);
       QCOMPARE(probe.opened.size(), std::size_t{1});
       QCOMPARE(probe.opened.at(0), folder.Path() / "readme.txt");
+      // The wizard is back with the application's own title.
+      QCOMPARE(program->ui().AppTitle(), std::string("Velmora Installation Wizard"));
+      QCOMPARE(program->fmFone->windowTitle(), QString("Velmora Installation Wizard"));
 
       w.chProtocol->setChecked(true);
+      viewer.Then([&](QWidget* d) {
+        auto* shown = qobject_cast<TfmViewer*>(d);
+        QVERIFY2(shown != nullptr, qPrintable(d->objectName()));
+        protocolShown = shown->mmText->toPlainText();
+        shown->btClose->click();
+      });
       w.btFin->click();
       QCOMPARE(probe.terminations, 1);
       QVERIFY(program->fmProgress->isVisible());
       QCOMPARE(program->fmProgress->height(), 80);
       QCOMPARE(program->fmProgress->lbMes->text(), QString::fromUtf8("Выход из программы установки..."));
     }
-    // The log is written at exit and opened, as the box was ticked.
+    // The log is written at exit and shown, as the box was ticked.
     const auto log = folder.Path() / "dorvik.txt";
     QVERIFY(std::filesystem::exists(log));
-    QCOMPARE(probe.opened.size(), std::size_t{2});
-    QCOMPARE(probe.opened.at(1), log);
+    QVERIFY(viewer.Done());
+    QCOMPARE(probe.opened.size(), std::size_t{1});
+    QVERIFY2(protocolShown.contains(QString::fromUtf8("\nПродолжительность установки: ")), qPrintable(protocolShown));
     const std::string text = ReadFile(log);
     QVERIFY(text.find(Ru("Протокол установки дистрибутива")) != std::string::npos);
     QVERIFY(text.find(Ru("Продолжительность установки: ")) != std::string::npos);
@@ -194,6 +210,8 @@ class InstallTest : public QObject {
     w.bt2Go->click();
     QCOMPARE(w.Pager->currentWidget(), w.tsNS);
     QVERIFY(!w.llNS->isVisibleTo(&w));
+    QVERIFY(!w.llNS->isEnabled());
+    QVERIFY(!w.Label6->isVisibleTo(&w));  // the list's caption goes with it
     QVERIFY(w.lbCachelib->isVisibleTo(&w));
     QCOMPARE(w.lbCachelib->text(), QString::fromUtf8("Дистрибутив содержит библиотечные программы.\n"
                                                      "Установка будет производиться в библиотечную\n"
@@ -221,6 +239,7 @@ class InstallTest : public QObject {
       // Esc as soon as the restore is under way; it reaches the progress
       // window although every other input is held back during the call.
       bool pressed = false;
+      bool noticeAtEsc = false;
       int positionAtEsc = 0;
       QTimer watcher;
       watcher.setInterval(5);
@@ -231,12 +250,22 @@ class InstallTest : public QObject {
         pressed = true;
         positionAtEsc = progress.gaP->value();
         QTest::keyClick(&progress, Qt::Key_Escape);
+        // Acknowledged at once, before the restore looks at the flag.
+        noticeAtEsc = progress.lbAbort->isVisibleTo(&progress);
       });
       watcher.start();
       ModalScript answers;
-      answers.Answer(QMessageBox::Yes);
+      answers.Then([&](QWidget* dialog) {
+        auto* box = qobject_cast<QMessageBox*>(dialog);
+        QVERIFY(box != nullptr);
+        // "Нет" is the default; the notice has gone now that the question is asked.
+        QCOMPARE(box->defaultButton(), box->button(QMessageBox::No));
+        QVERIFY(!progress.lbAbort->isVisibleTo(&progress));
+        box->button(QMessageBox::Yes)->click();
+      });
       w.bt3Install->click();
       QVERIFY(pressed);
+      QVERIFY(noticeAtEsc);
       QVERIFY(answers.Done());
       QCOMPARE(answers.Seen().at(0).section('|', 1), QString::fromUtf8("Прервать установку?"));
       QVERIFY2(positionAtEsc < 300, "the restore ended before Esc");

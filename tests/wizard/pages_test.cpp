@@ -7,10 +7,13 @@
 #include <fstream>
 #include <iterator>
 
+#include "dialogs/askuser.h"
 #include "dialogs/exit_dialog.h"
+#include "dialogs/kelbox.h"
 #include "dialogs/fone.h"
 #include "dialogs/pass_dialog.h"
 #include "dialogs/progress.h"
+#include "dialogs/text_viewer.h"
 #include "modal_script.h"
 #include "app/settings_file.h"
 #include "distribution/codepage.h"
@@ -287,22 +290,186 @@ class PagesTest : public QObject {
     QVERIFY(log.find(Ru("Порт:1")) != std::string::npos);
   }
 
+  // The message keeps its first line and says below it what went wrong,
+  // with the data file's full path.
   void UnreadableDistributionEndsTheProgram() {
-    dorvik_test::ScratchFolder folder;
-    folder.Write("dorpack.dat", std::string("\0\x05", 2));
-    {
-      dorvik_test::ProgramProbe probe;
-      auto program = dorvik_test::MakeProgram(folder.Path(), probe);
-      ModalScript script;
-      script.Answer(QMessageBox::Ok);
-      program->Create({"q"});
-      QVERIFY(script.Done());
-      QCOMPARE(script.Seen().at(0).section('|', 1), QString::fromUtf8("Ошибка инициализации установщика"));
-      QCOMPARE(probe.terminations, 1);
-      QVERIFY(!program->fmSetup->HeaderRead());
+    struct Case {
+      std::string bytes;  // "" : no data file at all
+      const char* reason;
+    };
+    const Case cases[] = {
+        {"", "Файл дистрибутива не найден."},
+        {std::string("\0\x05", 2), "Файл дистрибутива повреждён: файл кончается на смещении 2, поле «название продукта» не дописано."},
+        {std::string("\0\x05Sklad\r\r08.12.2026\r", 20), "Файл дистрибутива повреждён: пустое поле «версия» на смещении 8."},
+    };
+    for (const Case& c : cases) {
+      dorvik_test::ScratchFolder folder;
+      if (!c.bytes.empty()) folder.Write("dorpack.dat", c.bytes);
+      {
+        dorvik_test::ProgramProbe probe;
+        auto program = dorvik_test::MakeProgram(folder.Path(), probe);
+        ModalScript script;
+        QString shown;
+        script.Then([&](QWidget* w) {
+          shown = dorvik_test::VerbatimText(static_cast<QMessageBox*>(w));
+          static_cast<QMessageBox*>(w)->button(QMessageBox::Ok)->click();
+        });
+        program->Create({"q"});
+        QVERIFY(script.Done());
+        const QString path = QString::fromStdString((folder.Path() / "dorpack.dat").string());
+        QCOMPARE(shown, QString::fromUtf8("Ошибка инициализации установщика\n\n") + QString::fromUtf8(c.reason) + "\n" + path);
+        QCOMPARE(probe.terminations, 1);
+        QVERIFY(!program->fmSetup->HeaderRead());
+      }
+      // The log is still written when the program ends, without the reason.
+      const auto log = folder.Path() / "dorvik.txt";
+      QVERIFY(std::filesystem::exists(log));
+      std::ifstream in(log, std::ios::binary);
+      const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      QVERIFY(text.find(Ru("повреждён")) == std::string::npos);
+      QVERIFY(text.find(Ru("не найден")) == std::string::npos);
     }
-    // The log is still written when the program ends.
-    QVERIFY(std::filesystem::exists(folder.Path() / "dorvik.txt"));
+  }
+
+  // Enter presses the button that has the focus on every page; the page's
+  // default button answers it only from a field, the list, a box or a text.
+  void EnterPressesTheFocusedButton() {
+    dorvik_test::ScratchFolder folder;
+    dorvik_test::MakeSampleDistribution(folder.Path(), true, 0);
+    dorvik_test::ProgramProbe probe;
+    auto program = dorvik_test::MakeProgram(folder.Path(), probe);
+    program->Create({});
+    TfmSetup& w = *program->fmSetup;
+    // Which action a key runs, without running it.
+    QStringList triggered;
+    for (QAction* action : w.findChildren<QAction*>()) {
+      QObject::disconnect(action, &QAction::triggered, nullptr, nullptr);
+      connect(action, &QAction::triggered, this, [&triggered, action] { triggered << action->objectName(); });
+    }
+    struct Case {
+      QWidget* page;
+      QWidget* focus;
+      const char* action;  // "" : nothing
+    };
+    const Case cases[] = {
+        {w.tsMain, w.bt0go, "act0go"},          {w.tsMain, w.bt0Cancel, "actExit"},
+        {w.tsLicence, w.Button1, "act1Back"},   {w.tsLicence, w.bt1Yes, "act1Yes"},
+        {w.tsLicence, w.Bt1No, "actExit"},      {w.tsLicence, w.mmLicence, ""},
+        {w.tsParams, w.bt2Back, "act2Back"},    {w.tsParams, w.bt2Go, "act2go"},
+        {w.tsParams, w.bt2Cancel, "actExit"},   {w.tsParams, w.edIP, "act2go"},
+        {w.tsParams, w.mePort, "act2go"},       {w.tsNS, w.Button4, "act25back"},
+        {w.tsNS, w.Button2, "act25go"},         {w.tsNS, w.Button3, "actExit"},
+        {w.tsNS, w.llNS, "act25go"},            {w.tsNS, w.chNoAfter, "act25go"},
+        {w.tsInstall, w.bt3Back, "act3back"},   {w.tsInstall, w.bt3Install, "act3Install"},
+        {w.tsInstall, w.bt3Cancel, "actExit"},  {w.tsInstall, w.mmSettings, "act3Install"},
+        {w.tsFinal, w.btFin, "actFin"},
+    };
+    w.llNS->addItem("USER");
+    for (const Case& c : cases) {
+      for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+        w.Pager->setCurrentWidget(c.page);
+        c.focus->setFocus();
+        QCOMPARE(w.focusWidget(), c.focus);
+        triggered.clear();
+        QTest::keyClick(c.focus, key);
+        const QStringList expected = *c.action ? QStringList{c.action} : QStringList{};
+        QVERIFY2(triggered == expected, qPrintable(c.focus->objectName() + ": " + triggered.join(",")));
+      }
+      // Space keeps pressing the focused button.
+      if (auto* button = qobject_cast<QPushButton*>(c.focus)) {
+        triggered.clear();
+        QTest::keyClick(button, Qt::Key_Space);
+        QCOMPARE(triggered, QStringList{c.action});
+      }
+    }
+    QVERIFY(!w.chNoAfter->isChecked());  // Enter on a box does not tick it
+  }
+
+  // The exit and password dialogs open centred on the wizard; the password
+  // dialog has room for its title.
+  void DialogsOpenOverTheWizard() {
+    dorvik_test::ScratchFolder folder;
+    dorvik_test::MakeSampleDistribution(folder.Path(), false, 0);
+    dorvik_test::ProgramProbe probe;
+    auto program = dorvik_test::MakeProgram(folder.Path(), probe);
+    program->Create({});
+    TfmSetup& w = *program->fmSetup;
+    w.move(40, 30);
+    QTRY_COMPARE(w.pos(), QPoint(40, 30));
+    w.Pager->setCurrentWidget(w.tsNS);
+    QPoint passCentre, exitCentre;
+    {
+      ModalScript script;
+      script.Then([&](QWidget* d) {
+        passCentre = d->frameGeometry().center();
+        dorvik_test::ClickChild(d, "Button3");
+      });
+      w.chSPass->click();
+      QVERIFY(script.Done());
+    }
+    {
+      ModalScript script;
+      script.Then([&](QWidget* d) {
+        exitCentre = d->frameGeometry().center();
+        dorvik_test::ClickChild(d, "OK");
+      });
+      w.Button3->click();
+      QVERIFY(script.Done());
+    }
+    for (const QPoint& centre : {passCentre, exitCentre}) {
+      QVERIFY2((centre - w.frameGeometry().center()).manhattanLength() <= 2,
+               qPrintable(QString("%1,%2").arg(centre.x()).arg(centre.y())));
+    }
+    QFont title = program->fmPass->font();
+    title.setBold(true);
+    title.setPixelSize(14);
+    QVERIFY(program->fmPass->width() >= QFontMetrics(title).horizontalAdvance(program->fmPass->windowTitle()) + 100);
+  }
+
+  // Texts from the server, the distribution or the user show as they are in
+  // every label of every window.
+  void NoLabelReadsMarkup() {
+    dorvik_test::ScratchFolder folder;
+    dorvik_test::MakeSampleDistribution(folder.Path(), false, 0);
+    dorvik_test::ProgramProbe probe;
+    auto program = dorvik_test::MakeProgram(folder.Path(), probe);
+    program->Create({});
+    for (QWidget* window : {static_cast<QWidget*>(program->fmSetup), static_cast<QWidget*>(program->fmFone),
+                            static_cast<QWidget*>(program->fmProgress), static_cast<QWidget*>(program->fmExit),
+                            static_cast<QWidget*>(program->fmPass), static_cast<QWidget*>(program->fmBox),
+                            static_cast<QWidget*>(program->fmAskUser)}) {
+      const QStringList reading = dorvik_test::LabelsReadingMarkup(window);
+      QVERIFY2(reading.isEmpty(), qPrintable(reading.join(", ")));
+    }
+  }
+
+  // "Просмотреть протокол установки": the protocol is shown in the
+  // program's own viewer, decoded from code page 1251; the file stays as written.
+  void ProtocolOpensInTheViewer() {
+    dorvik_test::ScratchFolder folder;
+    dorvik_test::MakeSampleDistribution(folder.Path(), false, 0);
+    dorvik_test::ProgramProbe probe;
+    QString shown;
+    ModalScript script;
+    script.Then([&](QWidget* d) {
+      auto* viewer = qobject_cast<TfmViewer*>(d);
+      QVERIFY2(viewer != nullptr, qPrintable(d->objectName()));
+      shown = viewer->mmText->toPlainText();
+      viewer->btClose->click();
+    });
+    {
+      auto program = dorvik_test::MakeProgram(folder.Path(), probe);
+      program->Create({});
+      program->fmSetup->Pager->setCurrentWidget(program->fmSetup->tsFinal);
+      program->fmSetup->chProtocol->setChecked(true);
+    }
+    QVERIFY(script.Done());
+    QVERIFY(probe.opened.empty());  // not handed to the desktop
+    QVERIFY2(shown.startsWith(QString::fromUtf8("Протокол установки дистрибутива. ")), qPrintable(shown));
+    QVERIFY(shown.contains(QString::fromUtf8("\nПродукт: Велмора Склад\n")));
+    std::ifstream in(folder.Path() / "dorvik.txt", std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    QVERIFY(bytes.find(Ru("Продукт: Велмора Склад") + "\r\n") != std::string::npos);
   }
 
   void LeavingFromTheResultPageEndsTheEventLoop() {

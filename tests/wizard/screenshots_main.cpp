@@ -12,7 +12,10 @@
 #include "dialogs/fone.h"
 #include "dialogs/kelbox.h"
 #include "dialogs/pass_dialog.h"
+#include "dialogs/placement.h"
 #include "dialogs/progress.h"
+#include "dialogs/text_viewer.h"
+#include "modal_script.h"
 #include "dialogs/qt_text.h"
 #include "distribution/codepage.h"
 #include "engine/connection.h"
@@ -77,6 +80,20 @@ int main(int argc, char** argv) {
     w.chSPass->setChecked(true);
     w.Pager->setCurrentWidget(w.tsNS);
     Save(&w, "page4_tsNS");
+    // A library distribution: the list and its caption give way to the notice.
+    w.llNS->setCurrentRow(0);
+    w.llNS->hide();
+    w.llNS->setEnabled(false);
+    w.Label6->hide();
+    w.lbCachelib->setText(QString::fromUtf8("Дистрибутив содержит библиотечные программы.\n"
+                                            "Установка будет производиться в библиотечную\nобласть %CACHELIB"));
+    w.lbCachelib->show();
+    Save(&w, "page4_tsNS_library");
+    w.lbCachelib->hide();
+    w.Label6->show();
+    w.llNS->setEnabled(true);
+    w.llNS->show();
+    w.llNS->setCurrentRow(3);
     s.connection.Namespace = "USER";
     s.options.KeepSources = true;
     w.mmSettings->clear();
@@ -150,6 +167,82 @@ int main(int argc, char** argv) {
     Save(program->fmExit, "dialog_fmExit");
     program->fmPass->edPass->setText("secret");
     Save(program->fmPass, "dialog_fmPass");
+    // The password dialog where it opens: centred on the wizard.
+    {
+      w.Pager->setCurrentWidget(w.tsNS);
+      w.move(200, 150);
+      w.show();
+      QApplication::processEvents();
+      CentreOn(program->fmPass, &w);
+      QPixmap scene(1024, 620);
+      scene.fill(QColor(0, 128, 128));
+      QPainter painter(&scene);
+      painter.drawPixmap(w.pos(), w.grab());
+      painter.drawPixmap(program->fmPass->pos(), program->fmPass->grab());
+      painter.end();
+      SavePixmap(scene, "wizard_with_fmPass");
+    }
+    // Esc taken during a stage: the notice beside the stage text.
+    {
+      TfmProgress check(s.run.UserAbort);
+      check.SetProgressHeight(kProgressGauge);
+      check.SetStage(QString::fromUtf8("Анализ области установки..."));
+      check.SetAnimation(Animation::FindComputer);
+      check.SetProgressMax(2);
+      check.SetProgress(1);
+      check.SetElement("");
+      check.AcceptAbortRequests(true);
+      check.RequestAbort();
+      Save(&check, "progress2c_abort_notice");
+      check.SetStage(QString::fromUtf8("Восстановление программ ..."));
+      check.SetElement("VMR3");
+      Save(&check, "progress2d_abort_notice_restore");
+      check.hide();
+      s.run.UserAbort = false;
+    }
+    // A post-action's question over the progress window: clear of its stage
+    // text, gauge and messages.
+    {
+      fone.ShowPicture(folder.Path() / "IMAGES" / "p2.jpg");
+      fone.move(0, 0);
+      p.SetMainWindow(&fone);
+      p.CentreOnMainWindow();
+      QPixmap scene = fone.grab();
+      QPainter painter(&scene);
+      painter.drawPixmap(p.pos() - fone.pos(), p.grab());
+      TfmBox box;
+      KelboxRequest r;
+      r.message = Ru("Заполнить справочники?");
+      r.caption = Ru("Установка Велмора Склад 2.9  Выполнение последействий: 66%");
+      r.buttons = Ru("Да_Нет");
+      r.escResult = 2;
+      box.Prepare(r);
+      const QPoint at = PlaceClearOf(box.size(), p.frameGeometry(), fone.geometry());
+      painter.drawPixmap(at - fone.pos(), box.grab());
+      TfmAskUser ask;
+      ask.Prepare(QString::fromUtf8("Название организации?"), "", QString::fromUtf8("Велмора"));
+      QPixmap second = scene.copy();
+      painter.end();
+      SavePixmap(scene, "fone_postaction_question");
+      QPainter other(&second);
+      other.drawPixmap(PlaceClearOf(ask.size(), p.frameGeometry(), fone.geometry()) - fone.pos(), ask.grab());
+      other.end();
+      SavePixmap(second, "fone_postaction_askuser");
+    }
+    // The protocol in the program's own viewer.
+    {
+      const std::filesystem::path file = folder.Path() / "protocol-sample.txt";
+      std::string bytes;
+      for (const std::string& line : s.log.Lines()) bytes += line + "\r\n";
+      for (const char* line : {"", "Подключение к системной области.", "Параметры соединения:", "IP адрес:127.0.0.1",
+                               "Порт:1972", "Область:%SYS", "", "Успешное соединение с областью %SYS",
+                               "Ошибка! <LINK> server 127.0.0.1:1972 closed the connection"}) {
+        bytes += Ru(line) + "\r\n";
+      }
+      folder.Write("protocol-sample.txt", bytes);
+      TfmViewer viewer(file, ReadTextFile(file, TextEncoding::Cp1251).value_or(QString()));
+      Save(&viewer, "dialog_fmViewer_protocol");
+    }
     {
       TfmBox box;
       KelboxRequest r;
@@ -178,6 +271,22 @@ int main(int argc, char** argv) {
       yesNo.button(QMessageBox::Yes)->setText(QString::fromUtf8("Да"));
       yesNo.button(QMessageBox::No)->setText(QString::fromUtf8("Нет"));
       Save(&yesNo, "dialog_yes_no");
+    }
+    // The start-up error with its reason: a folder without dorpack.dat.
+    {
+      dorvik_test::ScratchFolder empty;
+      dorvik_test::ProgramProbe emptyProbe;
+      auto failed = dorvik_test::MakeProgram(empty.Path(), emptyProbe);
+      dorvik_test::ModalScript script;
+      script.Then([](QWidget* box) {
+        Save(box, "dialog_startup_error");
+        static_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
+      });
+      failed->Create({});
+      if (!script.Done()) {
+        std::cerr << "the start-up error was not shown\n";
+        ++g_failures;
+      }
     }
   } catch (const std::exception& e) {
     std::cerr << "wizard-screenshots: " << e.what() << "\n";

@@ -25,6 +25,9 @@ void SaveConnectionSettings(SettingsStore& store, const ConnectionSettings& sett
 
 struct StartupResult {
   bool headerRead = false;
+  // When the header was not read: why, in plain words (code page 1251); the
+  // caller shows it with the data file's full path. Not logged.
+  std::string headerFailure;
   bool licencePresent = false;
   std::vector<std::string> licenceLines;
 };
@@ -32,6 +35,12 @@ struct StartupResult {
 // Everything the wizard's creation does besides its windows, in its order:
 // defaults, licence, settings, command line, log header, distribution header.
 StartupResult StartSession(Session& s, const std::vector<std::string>& args);
+
+// Why ReadHeader refused `dataFile`: missing, not a file, not readable, or
+// where its header is damaged (offsets count from 0). `dist` and `log` are
+// what the reader left; the log is only read.
+std::string DescribeHeaderFailure(const std::filesystem::path& dataFile, const Distribution& dist,
+                                  const InstallLog& log);
 
 // Counts the consecutive pictures 1, 2, ... (any extension) in the images
 // folder; leaves the count alone when the folder is missing.

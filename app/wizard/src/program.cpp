@@ -34,7 +34,10 @@ WizardProgram::WizardProgram(const std::filesystem::path& folder, ProgramParts p
 }
 
 WizardProgram::~WizardProgram() {
-  delete fmSetup;  // writes the install log
+  // The install log is written, and shown when asked for, while every
+  // window is still whole.
+  if (fmSetup != nullptr) fmSetup->FormDestroy();
+  delete fmSetup;
   delete fmAskUser;
   delete fmBox;
   delete fmPass;

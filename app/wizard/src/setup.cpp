@@ -1,6 +1,7 @@
 #include "wizard/setup.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QKeyEvent>
@@ -14,6 +15,7 @@
 #include "dialogs/exit_dialog.h"
 #include "dialogs/fone.h"
 #include "dialogs/pass_dialog.h"
+#include "dialogs/placement.h"
 #include "dialogs/progress.h"
 #include "dialogs/qt_text.h"
 #include "dialogs/qt_ui.h"
@@ -95,7 +97,12 @@ void TfmSetup::FormCreate(TfmFone& fone, const std::vector<std::string>& args) {
   mePort->setText(FromCore(s_.connection.Port));
   if (licencePresent_) FillMemo(mmLicence, start.licenceLines);
   if (!headerRead_) {
-    ui_.ShowMessage(Ru("Ошибка инициализации установщика"));
+    // The fixed first line, then what went wrong and the file's full path.
+    std::error_code ec;
+    const std::filesystem::path file = std::filesystem::absolute(s_.files.DataFilePath, ec);
+    const QString path =
+        QDir::toNativeSeparators(QString::fromStdU16String((ec ? s_.files.DataFilePath : file).u16string()));
+    ui_.ShowMessageText(U("Ошибка инициализации установщика\n\n") + FromCore(start.headerFailure) + "\n" + path);
     terminate_();
   }
   const QString product = FromCore(s_.dist.ProductName + " " + s_.dist.Version);
@@ -121,7 +128,7 @@ void TfmSetup::FormDestroy() {
   try {
     const LogFileResult written = WriteLogFile(s_.log, s_.files.LogPath, s_.files.FallbackFolder);
     if (written.written && chProtocol->isChecked()) {
-      ui_.OpenFile(written.path, written.usedFallback ? s_.files.FallbackFolder : s_.files.ProgramFolder);
+      ui_.ShowProtocol(written.path, written.usedFallback ? s_.files.FallbackFolder : s_.files.ProgramFolder);
     }
   } catch (const std::exception&) {
     // The program is ending; a protocol that cannot be written is lost
@@ -145,9 +152,17 @@ QPushButton* TfmSetup::DefaultButton() const {
   return nullptr;
 }
 
+// Enter presses the button that has the focus; the page's default button
+// answers it only when the focus is elsewhere (a field, the list, a check
+// box, a text). Space on a button is the button's own business.
 void TfmSetup::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-    if (QPushButton* button = DefaultButton()) button->click();
+    auto* focused = qobject_cast<QPushButton*>(focusWidget());
+    if (focused != nullptr && focused->isVisible() && focused->isEnabled()) {
+      focused->click();
+    } else if (QPushButton* button = DefaultButton()) {
+      button->click();
+    }
     return;
   }
   if (event->key() == Qt::Key_Escape && Pager->currentWidget() == tsMain) {
@@ -217,7 +232,11 @@ void TfmSetup::act2goExecute() {
   llNS->clear();
   for (const std::string& ns : outcome.namespaces) llNS->addItem(FromCore(ns));
   if (outcome.selected >= 0) llNS->setCurrentRow(outcome.selected);
+  // A library distribution goes into the namespace chosen here: the list
+  // and its caption are hidden and the list takes no choice.
   llNS->setVisible(!outcome.library);
+  llNS->setEnabled(!outcome.library);
+  Label6->setVisible(!outcome.library);
   lbCachelib->setVisible(outcome.library);
   if (outcome.library) lbCachelib->setText(FromCore(outcome.libraryNotice).replace("\r\n", "\n"));
   ShowPage(tsNS);
@@ -269,7 +288,10 @@ void TfmSetup::actFinExecute() {
 }
 
 void TfmSetup::actExitExecute() {
-  if (exit_ != nullptr && exit_->exec() == QDialog::Rejected) terminate_();
+  if (exit_ != nullptr) {
+    CentreOn(exit_, this);
+    if (exit_->exec() == QDialog::Rejected) terminate_();
+  }
   exitDone_ = true;
 }
 
@@ -286,6 +308,7 @@ void TfmSetup::closeEvent(QCloseEvent* event) {
 
 void TfmSetup::actSoPassExecute() {
   bool confirmed = false;
+  if (pass_ != nullptr) CentreOn(pass_, this);
   if (pass_ != nullptr && pass_->exec() == QDialog::Accepted) {
     try {
       const std::string typed = ToCore(pass_->edPass->text());

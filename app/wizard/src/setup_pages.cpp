@@ -42,9 +42,16 @@ QVBoxLayout* Content(QWidget* page) {
   return layout;
 }
 
-QLabel* Text(QVBoxLayout* layout, const QString& text, const char* name = nullptr) {
+// Every label shows its text as it is: a namespace or product name with
+// "<" in it is not markup.
+QLabel* PlainLabel(const QString& text) {
   auto* label = new QLabel(text);
   label->setTextFormat(Qt::PlainText);
+  return label;
+}
+
+QLabel* Text(QVBoxLayout* layout, const QString& text, const char* name = nullptr) {
+  auto* label = PlainLabel(text);
   if (name != nullptr) label->setObjectName(name);
   layout->addWidget(label);
   return label;
@@ -103,6 +110,7 @@ void TfmSetup::BuildPages() {
     Image2->setPixmap(WelcomePicture(40));
     top->addWidget(Image2);
     auto* greeting = new QLabel(U("Вас приветствует установщик программ Velmora для Cache"));
+    greeting->setTextFormat(Qt::PlainText);
     greeting->setWordWrap(true);
     QFont bold = greeting->font();
     bold.setBold(true);
@@ -146,12 +154,12 @@ void TfmSetup::BuildPages() {
     Text(c, U("Введите параметры, необходимые для подключения \nк серверу Cache"));
     c->addSpacing(10);
     auto* grid = new QGridLayout;
-    grid->addWidget(new QLabel(U("IP адрес")), 0, 0);
+    grid->addWidget(PlainLabel(U("IP адрес")), 0, 0);
     edIP = new QLineEdit(U("127.0.0.1"));
     edIP->setObjectName("edIP");
     edIP->setFixedWidth(121);
     grid->addWidget(edIP, 0, 1);
-    grid->addWidget(new QLabel(U("Порт")), 1, 0);
+    grid->addWidget(PlainLabel(U("Порт")), 1, 0);
     mePort = new QLineEdit(U("1972"));
     mePort->setObjectName("mePort");
     mePort->setMaxLength(4);
@@ -162,7 +170,7 @@ void TfmSetup::BuildPages() {
     meIP = new QLineEdit;
     meIP->setObjectName("meIP");
     meIP->hide();
-    auto* lbNS = new QLabel(U("Область"));
+    auto* lbNS = PlainLabel(U("Область"));
     lbNS->hide();
     meNS = new QLineEdit;
     meNS->setObjectName("meNS");
@@ -185,16 +193,18 @@ void TfmSetup::BuildPages() {
     QVBoxLayout* c = Content(tsNS);
     c->setSpacing(4);
     Text(c, U("Выберите область, в которой установить дистрибутив\nНажмите \"Далее\""));
-    Text(c, U("Доступны области:"), "Label6");
+    Label6 = Text(c, U("Доступны области:"), "Label6");
     auto* row = new QHBoxLayout;
     llNS = new QListWidget;
     llNS->setObjectName("llNS");
     llNS->setFixedSize(177, 97);
     llNS->setToolTip(U("Выберите область"));
     row->addWidget(llNS);
-    lbCachelib = new QLabel;
+    lbCachelib = PlainLabel(QString());
     lbCachelib->setObjectName("lbCachelib");
-    lbCachelib->setWordWrap(true);
+    // The notice brings its own line breaks; wrapping would break its lines
+    // again at half the row's width.
+    lbCachelib->setWordWrap(false);
     lbCachelib->hide();
     row->addWidget(lbCachelib, 1);
     row->addStretch(1);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace dorvik {
@@ -26,6 +27,10 @@ struct KelboxRequest {
   std::string caption;
   std::string buttons;
   int focusButton = 1;
+  // The focus button as the caller received it (a post-action's question):
+  // when set, the box converts it when it takes its parameters, and a text
+  // that is not a whole number is the box's own failure.
+  std::optional<std::string> focusButtonText;
   int escResult = 0;
   int buttonWidth = 0;
   std::string iconFile;
@@ -63,6 +68,12 @@ class InstallerUi {
   // the system one.
   virtual void EnterPostActionMode() = 0;
   virtual void AppendAfterLine(const std::string& text) = 0;
+  // While the stages that look at UserAbort run, Esc in the background or
+  // the progress window shows at once that the request to stop was taken and
+  // will be asked about after the current step; the notice goes when the
+  // question is asked (ClearAbortNotice) or the stage ends.
+  virtual void AcceptAbortRequests(bool on) { (void)on; }
+  virtual void ClearAbortNotice() {}
 
   // The wizard window.
   virtual void ShowWizard() = 0;

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRect>
 
 namespace dorvik {
 
@@ -40,8 +41,9 @@ class TfmAskUser : public QDialog {
 
 // Asks modally; the text typed when the user pressed "OK", "" otherwise.
 // The dialog stays in front of `parent` (the progress window, which keeps
-// itself above the others), when one is given.
+// itself above the others), when one is given, and opens clear of
+// `keepVisible` (a screen rectangle) when that is given.
 QString AskUser(const QString& question, const QString& caption, const QString& defaultAnswer,
-                QWidget* parent = nullptr);
+                QWidget* parent = nullptr, const QRect& keepVisible = QRect());
 
 }  // namespace dorvik

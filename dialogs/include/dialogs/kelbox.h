@@ -59,7 +59,8 @@ class TfmBox : public QDialog {
 
 // Shows the box modally; answers the number of the button pressed (1 for
 // the first) or the Esc result. Any failure comes out as std::runtime_error
-// "RunKelbox Error " + its reason.
-int RunKelbox(const KelboxRequest& request, QWidget* parent = nullptr);
+// "RunKelbox Error " + its reason. With `keepVisible` (a screen rectangle,
+// the progress window) the box opens clear of it.
+int RunKelbox(const KelboxRequest& request, QWidget* parent = nullptr, const QRect& keepVisible = QRect());
 
 }  // namespace dorvik

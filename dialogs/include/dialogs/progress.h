@@ -47,6 +47,12 @@ class TfmProgress : public QWidget {
   void CentreOnMainWindow();
   void EnterPostActionMode();
   void AppendAfterLine(const QString& text);
+  // While on, Esc (here or on the background, RequestAbort) shows at once
+  // beside the stage text that the request to stop was taken.
+  void AcceptAbortRequests(bool on);
+  // Esc: sets UserAbort, and shows the notice while requests are accepted.
+  void RequestAbort();
+  void ClearAbortNotice();
   // The message list's text, lines separated by carriage returns.
   const QString& AfterText() const { return after_; }
 
@@ -59,6 +65,7 @@ class TfmProgress : public QWidget {
   QFrame* pnAfter;
   QScrollArea* sbAfter;
   QLabel* lbAfter;
+  QLabel* lbAbort;
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -66,6 +73,7 @@ class TfmProgress : public QWidget {
 
  private:
   void PlaceTimeLabel();
+  void PlaceAbortNotice();
   void LayoutPanels();
 
   std::atomic<bool>& userAbort_;
@@ -75,6 +83,7 @@ class TfmProgress : public QWidget {
   std::atomic<int> position_{0};
   std::atomic<int> max_{100};
   bool postActionMode_ = false;
+  bool abortAccepted_ = false;
   bool afterFrozen_ = false;
   QString after_;
 };

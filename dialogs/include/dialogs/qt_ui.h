@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QPointer>
+#include <QUrl>
 #include <QWidget>
 #include <filesystem>
 #include <functional>
@@ -12,6 +13,7 @@
 #include <string>
 
 #include "core/ui.h"
+#include "dialogs/text_viewer.h"
 
 namespace dorvik {
 
@@ -21,11 +23,20 @@ class TfmProgress;
 class QtInstallerUi : public InstallerUi {
  public:
   using FileOpener = std::function<void(const std::filesystem::path&, const std::filesystem::path&)>;
+  // Hands a file to the desktop; false when the desktop cannot open it.
+  using DesktopLauncher = std::function<bool(const QUrl&)>;
 
   QtInstallerUi();
   void Attach(TfmFone* fone, QWidget* wizard, TfmProgress* progress);
   // Replaces the desktop's Open (tests record the files instead).
   void SetFileOpener(FileOpener opener) { opener_ = std::move(opener); }
+  // Replaces the launcher the default Open tries first (outside Windows,
+  // the program's own viewer shows what the desktop cannot open).
+  void SetDesktopLauncher(DesktopLauncher launcher) { launcher_ = std::move(launcher); }
+  // The install protocol for the user: the shell's Open on Windows;
+  // elsewhere the program's own viewer, which reads code page 1251, shown
+  // modally (the program is ending).
+  void ShowProtocol(const std::filesystem::path& file, const std::filesystem::path& workingFolder);
 
   void SetStage(const std::string& text) override;
   void SetAnimation(Animation kind) override;
@@ -46,6 +57,8 @@ class QtInstallerUi : public InstallerUi {
   void RefreshProgress() override;
   void EnterPostActionMode() override;
   void AppendAfterLine(const std::string& text) override;
+  void AcceptAbortRequests(bool on) override;
+  void ClearAbortNotice() override;
 
   void ShowWizard() override;
   void HideWizard() override;
@@ -54,6 +67,8 @@ class QtInstallerUi : public InstallerUi {
   void ShowPicture(const std::filesystem::path& file) override;
 
   void ShowMessage(const std::string& text) override;
+  // The same box for a text that is already Unicode (a file's path).
+  void ShowMessageText(const QString& text);
   bool AskYesNo(const std::string& text, bool defaultNo = false) override;
   int RunKelbox(const KelboxRequest& request) override;
   std::string AskUser(const std::string& question, const std::string& caption,
@@ -67,11 +82,14 @@ class QtInstallerUi : public InstallerUi {
 
  private:
   QWidget* DialogParent() const;
+  QRect ProgressArea() const;
+  void ShowViewer(const std::filesystem::path& file, TextEncoding encoding, bool modal);
 
   QPointer<TfmFone> fone_;
   QPointer<QWidget> wizard_;
   QPointer<TfmProgress> progress_;
   FileOpener opener_;
+  DesktopLauncher launcher_;
   mutable std::mutex titleMutex_;
   std::string appTitle_;
 };

@@ -63,6 +63,7 @@ class TfmSetup : public QWidget {
   QLineEdit* mePort;
   QLineEdit* meIP;
   QLineEdit* meNS;
+  QLabel* Label6;
   QListWidget* llNS;
   QLabel* lbCachelib;
   QCheckBox* chSPass;
