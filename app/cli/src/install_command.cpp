@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 #include "answer_file.h"
 #include "app/driver.h"
@@ -17,6 +18,7 @@
 #include "locale_text.h"
 #include "engine/connection.h"
 #include "link/tcp_link.h"
+#include "safety_commands.h"
 #include "terminal_ui.h"
 
 namespace dorvik::cli {
@@ -33,9 +35,41 @@ int Usage(const std::string& program, const std::string& message) {
 // The installation once the options are read and the texts converted.
 class Installation {
  public:
-  Installation(const CliOptions& options, TerminalUi& ui, Session& s) : o_(options), ui_(ui), s_(s) {}
+  Installation(const CliOptions& options, TerminalUi& ui, const LocaleText& text, Session& s)
+      : o_(options), ui_(ui), text_(text), s_(s) {}
 
   int Run(const std::string& password, const std::string& ns) {
+    if (const int status = Open(password, ns); status != kOpened) return status;
+    if (o_.command == "plan") return RunPlan(s_, ui_, text_, o_.json);
+    if (o_.command == "verify") return RunVerify(s_, ui_, text_);
+    if (o_.command == "rollback") return RunRollback(s_, ui_, text_, o_.backupId);
+    if (o_.command == "backups") return RunBackups(s_, ui_, text_, o_.dropId);
+
+    std::optional<std::string> backup;
+    if (o_.backup) {
+      backup = TakeBackup(s_, ui_);
+      if (!backup) return kInstallFailed;
+    }
+    bool installed = RunInstallation(s_);
+    if (backup) MarkBackup(s_, *backup, installed);
+    if (!installed && backup && o_.rollbackOnFailure) RollBackAfterFailure(s_, ui_, *backup);
+    if (installed && o_.verify && !VerifyAfterInstall(s_, ui_)) installed = false;
+    ui_.Say(installed ? Ru("Установка дистрибутива успешно завершена.")
+                      : Ru("Установка дистрибутива не была завершена. Сохраните протокол установки и обратитесь "
+                           "к разработчику дистрибутива."));
+    return installed ? kInstalled : kInstallFailed;
+  }
+
+ private:
+  static constexpr int kOpened = -1;
+
+  // Start-up and connection, shared by every command: answers kOpened once
+  // the session uses the target namespace, else the exit status. Only an
+  // installation needs the licence accepted; rollback and backups need no
+  // distribution.
+  int Open(const std::string& password, const std::string& ns) {
+    const bool install = o_.command.empty();
+    const bool needsDistribution = install || o_.command == "plan" || o_.command == "verify";
     std::vector<std::string> positional;
     if (o_.soft) positional.push_back("q");
     if (o_.noPreActions) positional.push_back("no");
@@ -43,15 +77,19 @@ class Installation {
     if (o_.noLibraryTest) s_.options.DetectLibrary = false;
     if (o_.chunkLimit) s_.options.ChunkLimit = std::min(*o_.chunkLimit, kMaxChunkLimit);
 
-    if (!start.headerRead) {
+    if (!start.headerRead && !needsDistribution) {
+      s_.options.DetectLibrary = false;  // nothing to test
+    } else if (!start.headerRead) {
       ui_.ShowMessage(Ru("Ошибка инициализации установщика"));
       return kBadDistribution;
     }
-    if (!o_.quiet) {
+    if (!o_.quiet && start.headerRead) {
       ui_.Say(Ru("Эта программа установит: ") + s_.dist.ProductName + " " + s_.dist.Version + ". " + Ru("Сборка: ") +
               s_.dist.BuildDate);
     }
-    if (start.licencePresent && !o_.acceptLicence && !AcceptLicence(start.licenceLines)) return kUsageError;
+    if (install && start.licencePresent && !o_.acceptLicence && !AcceptLicence(start.licenceLines)) {
+      return kUsageError;
+    }
 
     // The source password is checked before anything reaches the server.
     if (o_.keepSources && (password.empty() || password != s_.dist.SourcePassword)) {
@@ -93,18 +131,12 @@ class Installation {
     choice.noAfter = o_.noPostActions;
     std::vector<std::string> summary;
     if (!SwitchToNamespace(s_, choice, summary)) return kNoServer;
-    if (!o_.quiet) {
+    if (!o_.quiet && install) {
       for (const auto& line : summary) ui_.Say(line);
     }
-
-    const bool installed = RunInstallation(s_);
-    ui_.Say(installed ? Ru("Установка дистрибутива успешно завершена.")
-                      : Ru("Установка дистрибутива не была завершена. Сохраните протокол установки и обратитесь "
-                           "к разработчику дистрибутива."));
-    return installed ? kInstalled : kInstallFailed;
+    return kOpened;
   }
 
- private:
   bool AcceptLicence(const std::vector<std::string>& lines) {
     if (!ui_.Interactive()) {
       ui_.ShowMessage(Ru("Дистрибутив поставляется с лицензионным соглашением (licence.txt): "
@@ -122,6 +154,7 @@ class Installation {
 
   const CliOptions& o_;
   TerminalUi& ui_;
+  const LocaleText& text_;
   Session& s_;
 };
 
@@ -177,12 +210,15 @@ int RunInstaller(const std::string& program, const std::vector<std::string>& arg
 
   int status = kInstallFailed;
   try {
-    status = Installation(options, ui, s).Run(password, ns);
+    status = Installation(options, ui, text, s).Run(password, ns);
   } catch (const std::exception& e) {
     ui.ShowMessage(AppFailureLine(e.what()));
     LogAppFailure(s, e.what());
     status = kInstallFailed;
   }
+
+  // The other commands leave the installation's protocol alone.
+  if (!options.command.empty()) return status;
 
   // The protocol is written whatever happened, as the wizard does at exit.
   const LogFileResult written = WriteLogFile(s.log, s.files.LogPath, s.files.FallbackFolder);
