@@ -1,6 +1,7 @@
 #include "engine/backup.h"
 
 #include <charconv>
+#include <stdexcept>
 
 #include "distribution/funcs.h"
 
@@ -15,15 +16,16 @@ const char* const kRoutineGlobals[] = {"ROUTINE", "rOBJ", "rMAC", "rINDEX"};
 const std::string kBeginLine =
     "s P1=$I(^DorvikBackup),^DorvikBackup(P1)=$ZDT($H,3)_$C(9)_P2_$C(9)_$ZNSPACE,^DorvikBackup(P1,\"state\")=\"open\"";
 
-// P1 = routine name, P2 = set id; answers in P1 whether the routine existed.
+// P1 = routine names joined by ",", P2 = set id; answers in P1 how many of
+// them existed. A routine already in the set keeps its first copy.
 std::string BackupLine() {
   std::string merges;
   for (const char* g : kRoutineGlobals) {
     merges += merges.empty() ? " m " : ",";
     merges += "^DorvikBackup(P2,\"r\",%dvN,\"" + std::string(g) + "\")=^" + g + "(%dvN)";
   }
-  return "s %dvN=P1,P1=$D(^rOBJ(%dvN))!$D(^ROUTINE(%dvN)) i '$D(^DorvikBackup(P2,\"r\",%dvN)) "
-         "s ^DorvikBackup(P2,\"r\",%dvN)=P1" +
+  return "s %dvL=P1,P1=0 f %dvI=1:1:$L(%dvL,\",\") s %dvN=$P(%dvL,\",\",%dvI),%dvX=$D(^rOBJ(%dvN))!$D(^ROUTINE(%dvN)),"
+         "P1=P1+%dvX i '$D(^DorvikBackup(P2,\"r\",%dvN)) s ^DorvikBackup(P2,\"r\",%dvN)=%dvX" +
          merges;
 }
 
@@ -84,12 +86,24 @@ std::string BeginBackupSet(ServerLink& link, const Distribution& dist) {
   return id;
 }
 
-bool BackupRoutine(ServerLink& link, const std::string& id, const std::string& name) {
+int BackupRoutines(ServerLink& link, const std::string& id, const std::vector<std::string>& names) {
   static const std::string line = BackupLine();
-  link.SetParam(1, name);
-  link.SetParam(2, id);
-  RunServerLine(link, line);
-  return link.GetParam(1) == "1";
+  int existed = 0;
+  std::size_t next = 0;
+  while (next < names.size()) {
+    std::string batch;
+    do {
+      if (names[next].empty() || names[next].find(',') != std::string::npos) {
+        throw std::invalid_argument("\"" + names[next] + "\" is not a routine name");
+      }
+      batch += (batch.empty() ? "" : ",") + names[next++];
+    } while (next < names.size() && batch.size() + 1 + names[next].size() <= kBackupBatchBytes);
+    link.SetParam(1, batch);
+    link.SetParam(2, id);
+    RunServerLine(link, line);
+    existed += ToInt(link.GetParam(1));
+  }
+  return existed;
 }
 
 void SetBackupState(ServerLink& link, const std::string& id, const std::string& state) {

@@ -257,10 +257,7 @@ std::optional<std::string> TakeBackup(Session& s, TerminalUi& ui) {
       names.push_back(s.files.PostActionRoutineName);
     }
     const std::string id = BeginBackupSet(s.link, s.dist);
-    int existed = 0;
-    for (const auto& name : names) {
-      if (BackupRoutine(s.link, id, name)) ++existed;
-    }
+    const int existed = BackupRoutines(s.link, id, names);
     FinishBackupSet(s.link, id, static_cast<int>(names.size()), existed);
     const std::string line = Ru("Резервная копия ") + id + Ru(": программ ") + std::to_string(names.size()) +
                              Ru(", из них уже были в области ") + std::to_string(existed) + ".";

@@ -19,7 +19,8 @@
 //   ^DorvikBackup(id,"r",name)    1 when the routine existed before, else 0
 //   ^DorvikBackup(id,"r",name,g)  the copy of ^g(name), g one of the above
 //
-// Each operation is one server call per routine at most. Every function
+// A backup takes one server call per 16000 bytes of routine names (2,000
+// routines: one or two calls); plan, verify and rollback one per routine. Every function
 // throws ServerCallError when the server refuses a call; a failure of the
 // link passes on. Post-actions change application data: a rollback puts
 // back routines only.
@@ -50,9 +51,13 @@ struct BackupSetInfo {
 // Opens a new set for `dist` in the link's current namespace; answers its id.
 std::string BeginBackupSet(ServerLink& link, const Distribution& dist);
 
-// Keeps routine `name` in set `id` (once: a second call keeps the first
-// copy). Answers whether the routine existed.
-bool BackupRoutine(ServerLink& link, const std::string& id, const std::string& name);
+// The longest list of names sent in one backup call.
+inline constexpr std::size_t kBackupBatchBytes = 16000;
+
+// Keeps routines `names` (checked routine names) in set `id`, in one call
+// per kBackupBatchBytes of names; a routine already in the set keeps its
+// first copy. Answers how many of them existed.
+int BackupRoutines(ServerLink& link, const std::string& id, const std::vector<std::string>& names);
 
 // Records the counts and a state ("ready", "installed", "failed").
 void SetBackupState(ServerLink& link, const std::string& id, const std::string& state);
