@@ -209,9 +209,10 @@ default answer is taken and logged. Ctrl-C during the check or the restore
 asks whether to stop the installation (stops it without a terminal); pressed
 three times in a row it ends the program at once.
 
-Exit status: 0 installed; 1 the installation failed; 2 usage error, licence
-not accepted or wrong password; 3 no connection to the server or no
-namespace; 4 the distribution cannot be read.
+Exit status: 0 installed; 1 the installation failed (or, with verify, a
+routine does not match; with rollback and backups, the set is missing or the
+server refused); 2 usage error, licence not accepted or wrong password; 3 no
+connection to the server or no namespace; 4 the distribution cannot be read.
 )";
 }
 
