@@ -50,10 +50,11 @@ std::string ReadFile(const fs::path& file) {
 
 std::string Name(int i) { return "R" + std::to_string(i); }
 
-// The new version: "v" answers "new"; "go" is the post-action.
+// The new version: "v" answers "new"; "go" is a post-action that succeeds,
+// "bad" one that fails.
 std::string NewText(int i) {
-  std::string text = Name(i) + " ;new\n Q\nv() q \"new\"\ngo() q \"\"\n";
-  for (int l = 4; l < kLinesPerRoutine; ++l) text += "l" + std::to_string(l) + " s x=" + std::to_string(l) + " q\n";
+  std::string text = Name(i) + " ;new\n Q\nv() q \"new\"\ngo() q \"\"\nbad() q \"no\"\n";
+  for (int l = 5; l < kLinesPerRoutine; ++l) text += "l" + std::to_string(l) + " s x=" + std::to_string(l) + " q\n";
   return text;
 }
 
@@ -82,7 +83,7 @@ class SafeInstallTest : public ::testing::Test {
     fs::remove_all(root_, ec);
   }
 
-  void Pack() {
+  void Pack(const std::string& postAction = "go^R1") {
     std::string routines;
     for (int i = 1; i <= kRoutines; ++i) {
       WriteFile(root_ / "pack" / (Name(i) + ".int"), NewText(i));
@@ -92,7 +93,7 @@ class SafeInstallTest : public ::testing::Test {
     WriteFile(root_ / "pack" / "manifest.json",
               R"({"product": "Склад", "version": "4.0", "build_date": "08.12.2026", "password": "pw",
                   "check_label": "chk^VMCHK", "check_routines": ["VMCHK.int"],
-                  "post_actions": [{"description": "Настройка", "label": "go^R1"}], "routines": [)" +
+                  "post_actions": [{"description": "Настройка", "label": ")" + postAction + R"("}], "routines": [)" +
                   routines + "]}");
     const auto packed =
         RunProgram(DORPACK_BINARY, {"build", "manifest.json", "-o", (Folder() / "dorpack.dat").string()}, root_ / "pack");
@@ -373,6 +374,20 @@ TEST_F(SafeInstallTest, CtrlCAnsweredYesRollsBackByItself) {
   EXPECT_NE(log.find("Установка прервана пользователем."), std::string::npos) << log;
   EXPECT_NE(log.find("Откат выполнен: программ возвращено 52."), std::string::npos) << log;
   EXPECT_NE(run.err.find("Откат выполнен"), std::string::npos);
+  ExpectSameState(before);
+}
+
+TEST_F(SafeInstallTest, FailedPostActionRollsBackTheRoutines) {
+  Pack("bad^R1");
+  InstallOldVersions();
+  const auto before = Snapshot();
+
+  auto run = Cli({"--rollback-on-failure"});
+  EXPECT_EQ(run.status, 1);
+  const std::string log = Log();
+  EXPECT_NE(log.find("Неуспех. no"), std::string::npos) << log;
+  EXPECT_NE(log.find("Откат выполнен: программ возвращено 52."), std::string::npos) << log;
+  EXPECT_NE(run.err.find("данные, измененные последействиями, он не восстанавливает"), std::string::npos);
   ExpectSameState(before);
 }
 
