@@ -304,12 +304,16 @@ TEST_F(SafeInstallTest, RollbackAfterTheServerWasRestartedMidway) {
   InstallOldVersions();
   const auto before = Snapshot();
 
-  auto install = std::async(std::launch::async, [&] { return Cli({"--chunk-limit", "1"}); });
+  // The automatic rollback cannot reach the stopped server: it says how to
+  // roll back later.
+  auto install = std::async(std::launch::async, [&] { return Cli({"--chunk-limit", "1", "--rollback-on-failure"}); });
   ASSERT_TRUE(WaitForTranscript("ZS R30"));
   server_->Kill();
-  server_->Restart();
   const auto failed = install.get();
+  server_->Restart();
   EXPECT_EQ(failed.status, 1) << failed.err;
+  EXPECT_NE(failed.err.find("Откат не выполнен"), std::string::npos) << failed.err;
+  EXPECT_NE(failed.err.find("dorvik-cli rollback --backup 1"), std::string::npos) << failed.err;
   // Routines past the stop were not stored; some before it were.
   EXPECT_EQ(Snapshot().at("R50").runs, "");
   EXPECT_EQ(Snapshot().at("R1").runs, "new");
