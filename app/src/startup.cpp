@@ -94,11 +94,6 @@ std::string DescribeHeaderFailure(const std::filesystem::path& dataFile, const D
     return errno == EACCES ? Ru("Нет прав на чтение файла дистрибутива.")
                            : Ru("Файл дистрибутива не удаётся открыть для чтения.");
   }
-  // A failure the reader caught is in the last log line.
-  const std::string caught = AppFailureLine("");
-  if (!log.Lines().empty() && log.Lines().back().rfind(caught, 0) == 0 && log.Lines().back().size() > caught.size()) {
-    return Ru("Файл дистрибутива не читается: ") + log.Lines().back().substr(caught.size());
-  }
   // The header: byte 0 unused, byte 1 the key, then three fields each ended
   // by byte 13.
   const std::string damaged = Ru("Файл дистрибутива повреждён: ");
@@ -122,6 +117,12 @@ std::string DescribeHeaderFailure(const std::filesystem::path& dataFile, const D
   }
   if (dist.SourcePassword.empty()) {
     return damaged + Ru("нет пароля исходных текстов на смещении ") + std::to_string(offset) + ".";
+  }
+  // Past the header fields, a failure the reader caught (a cut or changed
+  // file found by its integrity check, say) is in the last log line.
+  const std::string caught = AppFailureLine("");
+  if (!log.Lines().empty() && log.Lines().back().rfind(caught, 0) == 0 && log.Lines().back().size() > caught.size()) {
+    return Ru("Файл дистрибутива не читается: ") + log.Lines().back().substr(caught.size());
   }
   return damaged + Ru("заголовок не читается.");
 }

@@ -27,6 +27,20 @@ void ExpectSameLines(const std::vector<std::string>& actual, const std::vector<s
 
 TestRoutine CheckRoutine(const std::string& body) { return {"VLCHK", {"VLCHK ;check", "chk() " + body}}; }
 
+// An edit of a plain-key (key 0) data file that the packer would refuse to
+// write: `from` becomes `to`, and the integrity marker, which would refuse
+// the changed file at once, is taken out as if another packer wrote it.
+std::function<void(std::string&)> UnsealedEdit(std::string from, std::string to, bool& edited) {
+  return [from = std::move(from), to = std::move(to), &edited](std::string& bytes) {
+    const auto at = bytes.find(from);
+    const auto marker = bytes.find("VMSEAL:");
+    if (at == std::string::npos || marker == std::string::npos) return;
+    bytes.erase(marker, bytes.find('\r', marker) - marker);
+    bytes.replace(bytes.find(from), from.size(), to);
+    edited = true;
+  };
+}
+
 TEST_F(InstallTest, PlainInstallationLogsEveryStepInItsPlace) {
   // A run from 23:59:30 to 00:01:00: the end time is read right after the
   // progress window closes.
@@ -163,12 +177,17 @@ TEST_F(InstallTest, TheTitleFollowsTheCheckStageAndEscIsAcknowledgedDuringTheLab
 
 TEST_F(InstallTest, LabelsThatWillNotBeCalledAreNotRefused) {
   // Post-actions off: an unfit post-action label does no harm.
+  // The packer refuses such a label, so it is put into a plain-key file
+  // afterwards, without the integrity marker, as another packer would.
   auto package = MakePackage(TwoRoutines());
   dorpack::PostActionSpec bad;
   bad.description.bytes = "bad";
-  bad.label.bytes = "x^VLRA s ^INJ=1";
+  bad.label.bytes = "x^VLRA";
   package.postActions = {bad};
-  Prepare(package);
+  package.key = 0;
+  bool edited = false;
+  Prepare(package, {}, UnsealedEdit("x^VLRA@", "x^VLRA s ^INJ=1@", edited));
+  ASSERT_TRUE(edited);
   session->options.RunPostActions = false;
   EXPECT_TRUE(Install()) << (ui.messages.empty() ? "" : Cp1251ToUtf8(ui.messages.back()));
   EXPECT_EQ(Query("$$f^VLRA"), "ok");
@@ -176,14 +195,20 @@ TEST_F(InstallTest, LabelsThatWillNotBeCalledAreNotRefused) {
 }
 
 TEST_F(InstallTest, AnUnfitCheckLabelIsNotRefusedWithoutPreActions) {
-  Prepare(MakePackage(TwoRoutines(), "chk^VLCHK s ^INJ=1", {CheckRoutine("q \"\"")}), {"no"});
+  auto package = MakePackage(TwoRoutines(), "chk^VLCHK", {CheckRoutine("q \"\"")});
+  package.key = 0;
+  bool edited = false;
+  Prepare(package, {"no"}, UnsealedEdit("chk^VLCHK", "chk^VLCHK s ^INJ=1", edited));
+  ASSERT_TRUE(edited);
   EXPECT_TRUE(Install()) << (ui.messages.empty() ? "" : Cp1251ToUtf8(ui.messages.back()));
   EXPECT_EQ(Query("$D(^rOBJ(\"VLCHK\"))"), "1");  // the check routines are still stored
   EXPECT_EQ(Query("$$f^VLRA"), "ok");
   EXPECT_EQ(Query("$D(^INJ)"), "0");
   // With pre-actions the same label is refused before anything runs.
   session = std::make_unique<Session>(FileLocations::In(dir), *link, ui, clock, settings);
-  Prepare(MakePackage(TwoRoutines(), "chk^VLCHK s ^INJ=1", {CheckRoutine("q \"\"")}));
+  edited = false;
+  Prepare(package, {}, UnsealedEdit("chk^VLCHK", "chk^VLCHK s ^INJ=1", edited));
+  ASSERT_TRUE(edited);
   EXPECT_FALSE(Install());
   EXPECT_EQ(ui.messages.back(), Ru("Ошибка в структуре дистрибутива"));
   EXPECT_EQ(Query("$D(^INJ)"), "0");

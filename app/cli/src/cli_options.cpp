@@ -1,10 +1,15 @@
 #include "cli/cli_options.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace dorvik::cli {
 
 namespace {
+
+bool IsDigits(const std::string& text) {
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
 
 int ParsePositive(const std::string& option, const std::string& text) {
   int value = 0;
@@ -15,11 +20,42 @@ int ParsePositive(const std::string& option, const std::string& text) {
   return value;
 }
 
+bool IsCommand(const std::string& word) {
+  return word == "plan" || word == "verify" || word == "rollback" || word == "backups";
+}
+
+// The options that belong to one command only.
+void CheckCommandOptions(const CliOptions& o, const std::vector<std::string>& args) {
+  const bool install = o.command.empty();
+  const auto given = [&](const char* option) {
+    return std::any_of(args.begin(), args.end(), [&](const std::string& a) {
+      return a == option || a.rfind(std::string(option) + "=", 0) == 0;
+    });
+  };
+  const auto onlyFor = [&](const char* option, bool allowed, const char* where) {
+    if (given(option) && !allowed) throw UsageError(std::string(option) + " is only used " + where);
+  };
+  onlyFor("--json", o.command == "plan", "with plan");
+  onlyFor("--drop", o.command == "backups", "with backups");
+  onlyFor("--verify", install, "with an installation");
+  onlyFor("--no-backup", install, "with an installation");
+  onlyFor("--rollback-on-failure", install, "with an installation");
+  onlyFor("--backup", install || o.command == "rollback", "with an installation or rollback");
+  if (o.rollbackOnFailure && !o.backup) throw UsageError("--rollback-on-failure needs the backup: drop --no-backup");
+  if (o.backupId && !IsDigits(*o.backupId)) throw UsageError("--backup needs a backup number, not \"" + *o.backupId + "\"");
+  if (o.dropId && !IsDigits(*o.dropId)) throw UsageError("--drop needs a backup number, not \"" + *o.dropId + "\"");
+}
+
 }  // namespace
 
 CliOptions ParseCliOptions(const std::vector<std::string>& args) {
   CliOptions o;
-  for (std::size_t i = 0; i < args.size(); ++i) {
+  std::size_t first = 0;
+  if (!args.empty() && IsCommand(args[0])) {
+    o.command = args[0];
+    first = 1;
+  }
+  for (std::size_t i = first; i < args.size(); ++i) {
     std::string name = args[i];
     std::optional<std::string> inlineValue;
     if (name.rfind("--", 0) == 0) {
@@ -69,6 +105,21 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
       flag(o.defaults);
     } else if (name == "--quiet") {
       flag(o.quiet);
+    } else if (name == "--json") {
+      flag(o.json);
+    } else if (name == "--verify") {
+      flag(o.verify);
+    } else if (name == "--backup" && o.command == "rollback") {
+      o.backupId = value();
+    } else if (name == "--backup") {
+      flag(o.backup);
+    } else if (name == "--no-backup") {
+      if (inlineValue) throw UsageError(name + " takes no value");
+      o.backup = false;
+    } else if (name == "--rollback-on-failure") {
+      flag(o.rollbackOnFailure);
+    } else if (name == "--drop") {
+      o.dropId = value();
     } else if (name == "--help" || name == "-h") {
       o.help = true;
     } else {
@@ -82,6 +133,7 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
     throw UsageError(std::string(o.password ? "--password" : "--password-file") + " is only used with --keep-sources");
   }
   if (o.answersFile && o.defaults) throw UsageError("--answers and --defaults exclude each other");
+  CheckCommandOptions(o, args);
   if (o.server) {
     std::string ip, port;
     SplitServer(*o.server, ip, port);
@@ -107,8 +159,28 @@ void SplitServer(const std::string& server, std::string& ip, std::string& port) 
 
 std::string UsageText(const std::string& program) {
   return "Usage: " + program + R"( [OPTION]...
+       )" + program + R"( plan [--json] [OPTION]...
+       )" + program + R"( verify [OPTION]...
+       )" + program + R"( rollback [--backup ID] [OPTION]...
+       )" + program + R"( backups [--drop ID] [OPTION]...
 Installs the distribution in the current folder (dorpack.dat) into a server
 namespace without the wizard, and writes the install log (dorvik.txt).
+
+Commands (they connect as an installation does and write no install log):
+  plan                  show what an installation would do, changing nothing:
+                        each routine new, unchanged, changed (lines added and
+                        removed) or present without source; the check label
+                        and routines; the post-actions; totals
+  verify                check that every routine of the distribution is on the
+                        server and equals the distribution's text; a routine
+                        whose source was removed is only checked to exist and
+                        load. Exit 0 when all match, 1 otherwise
+  rollback              put the namespace's routines back as the newest backup
+                        set (or set ID) recorded them: replaced routines get
+                        their previous form, new ones are removed
+  backups               list the backup sets of the namespace; --drop ID
+                        removes one
+Post-actions change application data: a rollback does not undo them.
 
   --server IP[:PORT]    the server (default: the saved settings, else 127.0.0.1:1972)
   --namespace NS        the target namespace (default: the saved one if the server
@@ -131,6 +203,14 @@ namespace without the wizard, and writes the install log (dorvik.txt).
                         order ("1"/"2" or Да/Нет for yes/no questions)
   --defaults            answer every question with its default
   --quiet               no progress output
+  --backup              (default) before the installation, keep every routine
+                        of the distribution that already exists in the
+                        namespace in a backup set on the server (^DorvikBackup)
+  --no-backup           keep no backup set
+  --rollback-on-failure when the installation fails, roll back its routines
+                        (the exit status stays 1)
+  --verify              verify the routines after a successful installation
+  --json                plan: print one JSON document (UTF-8)
   --help                show this text
 
 Questions are asked on the terminal; without one, and without --answers, the
@@ -138,9 +218,10 @@ default answer is taken and logged. Ctrl-C during the check or the restore
 asks whether to stop the installation (stops it without a terminal); pressed
 three times in a row it ends the program at once.
 
-Exit status: 0 installed; 1 the installation failed; 2 usage error, licence
-not accepted or wrong password; 3 no connection to the server or no
-namespace; 4 the distribution cannot be read.
+Exit status: 0 installed; 1 the installation failed (or, with verify, a
+routine does not match; with rollback and backups, the set is missing or the
+server refused); 2 usage error, licence not accepted or wrong password; 3 no
+connection to the server or no namespace; 4 the distribution cannot be read.
 )";
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 #include "answer_file.h"
 #include "app/driver.h"
@@ -18,6 +19,7 @@
 #include "locale_text.h"
 #include "engine/connection.h"
 #include "link/tcp_link.h"
+#include "safety_commands.h"
 #include "terminal_ui.h"
 
 namespace dorvik::cli {
@@ -38,6 +40,38 @@ class Installation {
       : o_(options), text_(text), ui_(ui), s_(s) {}
 
   int Run(const std::string& password, const std::string& ns) {
+    if (const int status = Open(password, ns); status != kOpened) return status;
+    if (o_.command == "plan") return RunPlan(s_, ui_, text_, o_.json);
+    if (o_.command == "verify") return RunVerify(s_, ui_, text_);
+    if (o_.command == "rollback") return RunRollback(s_, ui_, text_, o_.backupId);
+    if (o_.command == "backups") return RunBackups(s_, ui_, text_, o_.dropId);
+
+    std::optional<std::string> backup;
+    if (o_.backup) {
+      backup = TakeBackup(s_, ui_);
+      if (!backup) return s_.reader.Damage().empty() ? kInstallFailed : DamagedFile();
+    }
+    bool installed = RunInstallation(s_);
+    if (backup) MarkBackup(s_, *backup, installed);
+    if (!installed && backup && o_.rollbackOnFailure) RollBackAfterFailure(s_, ui_, *backup);
+    if (installed && o_.verify && !VerifyAfterInstall(s_, ui_)) installed = false;
+    ui_.Say(installed ? Ru("Установка дистрибутива успешно завершена.")
+                      : Ru("Установка дистрибутива не была завершена. Сохраните протокол установки и обратитесь "
+                           "к разработчику дистрибутива."));
+    if (!installed && !s_.reader.Damage().empty()) return DamagedFile();
+    return installed ? kInstalled : kInstallFailed;
+  }
+
+ private:
+  static constexpr int kOpened = -1;
+
+  // Start-up and connection, shared by every command: answers kOpened once
+  // the session uses the target namespace, else the exit status. Only an
+  // installation needs the licence accepted; rollback and backups need no
+  // distribution.
+  int Open(const std::string& password, const std::string& ns) {
+    const bool install = o_.command.empty();
+    const bool needsDistribution = install || o_.command == "plan" || o_.command == "verify";
     std::vector<std::string> positional;
     if (o_.soft) positional.push_back("q");
     if (o_.noPreActions) positional.push_back("no");
@@ -45,16 +79,20 @@ class Installation {
     if (o_.noLibraryTest) s_.options.DetectLibrary = false;
     if (o_.chunkLimit) s_.options.ChunkLimit = std::min(*o_.chunkLimit, kMaxChunkLimit);
 
-    if (!start.headerRead) {
+    if (!start.headerRead && !needsDistribution) {
+      s_.options.DetectLibrary = false;  // nothing to test
+    } else if (!start.headerRead) {
       ui_.ShowMessage(Ru("Ошибка инициализации установщика"));
       if (!s_.reader.Damage().empty()) return DamagedFile();
       return kBadDistribution;
     }
-    if (!o_.quiet) {
+    if (!o_.quiet && start.headerRead) {
       ui_.Say(Ru("Эта программа установит: ") + s_.dist.ProductName + " " + s_.dist.Version + ". " + Ru("Сборка: ") +
               s_.dist.BuildDate);
     }
-    if (start.licencePresent && !o_.acceptLicence && !AcceptLicence(start.licenceLines)) return kUsageError;
+    if (install && start.licencePresent && !o_.acceptLicence && !AcceptLicence(start.licenceLines)) {
+      return kUsageError;
+    }
 
     // The source password is checked before anything reaches the server.
     if (o_.keepSources && (password.empty() || password != s_.dist.SourcePassword)) {
@@ -99,19 +137,12 @@ class Installation {
     choice.noAfter = o_.noPostActions;
     std::vector<std::string> summary;
     if (!SwitchToNamespace(s_, choice, summary)) return kNoServer;
-    if (!o_.quiet) {
+    if (!o_.quiet && install) {
       for (const auto& line : summary) ui_.Say(line);
     }
-
-    const bool installed = RunInstallation(s_);
-    ui_.Say(installed ? Ru("Установка дистрибутива успешно завершена.")
-                      : Ru("Установка дистрибутива не была завершена. Сохраните протокол установки и обратитесь "
-                           "к разработчику дистрибутива."));
-    if (!installed && !s_.reader.Damage().empty()) return DamagedFile();
-    return installed ? kInstalled : kInstallFailed;
+    return kOpened;
   }
 
- private:
   // The data file is damaged, wherever that was found: the cause goes to
   // standard error as well as to the log.
   int DamagedFile() {
@@ -215,6 +246,9 @@ int RunInstaller(const std::string& program, const std::vector<std::string>& arg
     LogAppFailure(s, e.what());
     status = kInstallFailed;
   }
+
+  // The other commands leave the installation's protocol alone.
+  if (!options.command.empty()) return status;
 
   // The protocol is written whatever happened, as the wizard does at exit.
   const LogFileResult written = WriteLogFile(s.log, s.files.LogPath, s.files.FallbackFolder);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "checksum.h"
 #include "dates.h"
 #include "interpreter.h"
 #include "lists.h"
@@ -614,6 +615,12 @@ Value Interpreter::CallFunction(const Expr& e) {
       half.mant = 5;
       half.exp = -1;
       return Value::Num(Pow(n, half));
+    }
+    case Fn::ZCRC: {
+      need(2, 3);
+      const auto sum = ZCrc(arg(0).str(), int_arg(1), argc > 2 ? int_arg(2) : 0);
+      if (!sum) Throw("FUNCTION");
+      return Value::Int(*sum);
     }
     case Fn::ZHex: {
       need(1, 1);

@@ -51,7 +51,7 @@ const Entry<Fn> kFunctions[] = {
     {"CASE", "CASE", Fn::Case},         {"ZABS", "ZABS", Fn::ZAbs},
     {"ZHEX", "ZH", Fn::ZHex},           {"ZSTRIP", "ZSTRIP", Fn::ZStrip},
     {"ZDATETIME", "ZDT", Fn::ZDateTime}, {"LISTVALID", "LV", Fn::ListValid},
-    {"ZSQR", "ZSQR", Fn::ZSqr},
+    {"ZSQR", "ZSQR", Fn::ZSqr},         {"ZCRC", "ZCRC", Fn::ZCRC},
 };
 
 const Entry<Sv> kSpecials[] = {

@@ -25,6 +25,16 @@ struct CliOptions {
   bool defaults = false;
   bool quiet = false;
   bool help = false;
+
+  // The command: empty for an installation, else "plan", "verify",
+  // "rollback" or "backups" (only as the first argument).
+  std::string command;
+  bool json = false;               // plan: one JSON document
+  bool verify = false;             // installation: verify at the end
+  bool backup = true;              // installation: keep the replaced routines
+  bool rollbackOnFailure = false;  // installation: roll back when it fails
+  std::optional<std::string> backupId;  // rollback --backup ID
+  std::optional<std::string> dropId;    // backups --drop ID
 };
 
 // A command line the installer cannot run with; the message says why.

@@ -1,0 +1,327 @@
+#include "safety_commands.h"
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "cli/install_command.h"
+#include "distribution/codepage.h"
+#include "distribution/funcs.h"
+#include "engine/backup.h"
+#include "engine/distribution_scan.h"
+#include "engine/plan.h"
+
+namespace dorvik::cli {
+
+namespace {
+
+// Said wherever a rollback is offered or done.
+std::string PostActionsWarning() {
+  return Ru("Откат возвращает только программы: данные, измененные последействиями, он не восстанавливает.");
+}
+
+void Print(const LocaleText& text, const std::string& cp1251) {
+  std::fputs(text.Show(cp1251).c_str(), stdout);
+  std::fputc('\n', stdout);
+}
+
+// A routine name as the server holds it (code page 866), for showing.
+std::string NameText(const std::string& name) { return Cp866ToCp1251(name); }
+
+std::string StateText(const RoutineEntry& e) {
+  if (e.damaged) return Ru("запись испорчена");
+  switch (e.comparison.state) {
+    case RoutineState::New: return Ru("новая");
+    case RoutineState::Unchanged: return Ru("без изменений");
+    case RoutineState::Changed:
+      return Ru("изменена: +") + std::to_string(e.comparison.added) + " -" + std::to_string(e.comparison.removed);
+    case RoutineState::WithoutSource: return Ru("есть без исходника");
+    case RoutineState::DoesNotLoad: return Ru("есть без исходника, не загружается");
+  }
+  return {};
+}
+
+const char* StateKey(const RoutineEntry& e) {
+  if (e.damaged) return "damaged";
+  switch (e.comparison.state) {
+    case RoutineState::New: return "new";
+    case RoutineState::Unchanged: return "unchanged";
+    case RoutineState::Changed: return "changed";
+    case RoutineState::WithoutSource: return "without_source";
+    case RoutineState::DoesNotLoad: return "does_not_load";
+  }
+  return "";
+}
+
+std::string Padded(std::string text, std::size_t width) {
+  if (text.size() < width) text.append(width - text.size(), ' ');
+  return text;
+}
+
+void PrintPlanText(Session& s, const InstallPlan& plan, const LocaleText& text) {
+  Print(text, Ru("План установки ") + s.dist.ProductName + " " + s.dist.Version + Ru(" в область ") + plan.ns +
+                  Ru(" (на сервере ничего не изменено)"));
+  if (plan.checkLabel.empty()) {
+    Print(text, Ru("Метки проверки нет."));
+  } else {
+    Print(text, Ru("Метка проверки: ") + plan.checkLabel +
+                    (plan.runPreActions ? std::string() : Ru(" (не будет вызвана)")));
+  }
+  bool checkHeader = false, routineHeader = false;
+  for (const auto& e : plan.routines) {
+    if (e.check && !checkHeader) {
+      Print(text, Ru("Программы проверки:"));
+      checkHeader = true;
+    }
+    if (!e.check && !routineHeader) {
+      Print(text, plan.restoreRoutines ? Ru("Программы дистрибутива:")
+                                       : Ru("Программы дистрибутива (не будут восстановлены):"));
+      routineHeader = true;
+    }
+    Print(text, "  " + Padded(NameText(e.name), 12) + " " + StateText(e));
+  }
+  if (plan.postActions.empty()) {
+    Print(text, Ru("Последействий нет."));
+  } else {
+    Print(text, plan.runPostActions ? Ru("Последействия:") : Ru("Последействия (не будут выполнены):"));
+    for (const auto& p : plan.postActions) Print(text, "  " + p.description + " (" + p.label + ")");
+  }
+  const int total = static_cast<int>(plan.routines.size()) -
+                    static_cast<int>(std::count_if(plan.routines.begin(), plan.routines.end(),
+                                                   [](const RoutineEntry& e) { return e.check; }));
+  Print(text, Ru("Итого программ: ") + std::to_string(total) + Ru("; новых ") +
+                  std::to_string(plan.Count(RoutineState::New)) + Ru(", без изменений ") +
+                  std::to_string(plan.Count(RoutineState::Unchanged)) + Ru(", изменено ") +
+                  std::to_string(plan.Count(RoutineState::Changed)) + Ru(", без исходника ") +
+                  std::to_string(plan.Count(RoutineState::WithoutSource) + plan.Count(RoutineState::DoesNotLoad)) +
+                  (plan.Damaged() > 0 ? Ru(", испорченных записей ") + std::to_string(plan.Damaged()) : "") + ".");
+}
+
+void PrintPlanJson(Session& s, const InstallPlan& plan) {
+  const LocaleText utf8("UTF-8");
+  const auto u = [&](const std::string& cp1251) { return utf8.Show(cp1251); };
+  nlohmann::ordered_json doc;
+  doc["product"] = u(s.dist.ProductName);
+  doc["version"] = u(s.dist.Version);
+  doc["build_date"] = u(s.dist.BuildDate);
+  doc["namespace"] = u(plan.ns);
+  doc["check_label"] = plan.checkLabel.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(plan.checkLabel);
+  doc["run_pre_actions"] = plan.runPreActions;
+  doc["restore_routines"] = plan.restoreRoutines;
+  doc["run_post_actions"] = plan.runPostActions;
+  doc["keep_sources"] = plan.keepSources;
+  nlohmann::ordered_json checks = nlohmann::ordered_json::array(), routines = nlohmann::ordered_json::array();
+  for (const auto& e : plan.routines) {
+    nlohmann::ordered_json r;
+    r["name"] = u(NameText(e.name));
+    r["state"] = StateKey(e);
+    if (!e.damaged && e.comparison.state == RoutineState::Changed) {
+      r["lines_added"] = e.comparison.added;
+      r["lines_removed"] = e.comparison.removed;
+    }
+    (e.check ? checks : routines).push_back(std::move(r));
+  }
+  doc["check_routines"] = std::move(checks);
+  doc["routines"] = std::move(routines);
+  nlohmann::ordered_json posts = nlohmann::ordered_json::array();
+  for (const auto& p : plan.postActions) posts.push_back({{"description", u(p.description)}, {"label", u(p.label)}});
+  doc["post_actions"] = std::move(posts);
+  doc["totals"] = {{"routines", plan.Count(RoutineState::New) + plan.Count(RoutineState::Unchanged) +
+                                    plan.Count(RoutineState::Changed) + plan.Count(RoutineState::WithoutSource) +
+                                    plan.Count(RoutineState::DoesNotLoad) + plan.Damaged()},
+                   {"new", plan.Count(RoutineState::New)},
+                   {"unchanged", plan.Count(RoutineState::Unchanged)},
+                   {"changed", plan.Count(RoutineState::Changed)},
+                   {"without_source", plan.Count(RoutineState::WithoutSource) + plan.Count(RoutineState::DoesNotLoad)},
+                   {"damaged", plan.Damaged()}};
+  std::fputs((doc.dump(2) + "\n").c_str(), stdout);
+}
+
+// The set a rollback takes: the one asked for, or the newest.
+std::optional<BackupSetInfo> ChooseSet(Session& s, TerminalUi& ui, const std::optional<std::string>& id) {
+  if (id) {
+    auto set = FindBackupSet(s.link, *id);
+    if (!set) ui.ShowMessage(Ru("В области ") + s.connection.Namespace + Ru(" нет резервной копии ") + *id);
+    return set;
+  }
+  auto sets = ListBackupSets(s.link);
+  if (sets.empty()) {
+    ui.ShowMessage(Ru("В области ") + s.connection.Namespace + Ru(" нет резервных копий"));
+    return std::nullopt;
+  }
+  return sets.back();
+}
+
+std::string SetLine(const BackupSetInfo& b) {
+  return b.id + "  " + b.time + "  " + b.product + " " + b.version + " (" + b.build + ")  " + b.ns + "  " +
+         Ru("программ ") + std::to_string(b.count) + Ru(", было до установки ") + std::to_string(b.existed) + "  " +
+         b.state;
+}
+
+// The failure of a command's server work, said and logged.
+int CommandFailed(Session& s, TerminalUi& ui, const std::exception& e) {
+  ui.ShowMessage(AppFailureLine(e.what()));
+  LogAppFailure(s, e.what());
+  return kInstallFailed;
+}
+
+}  // namespace
+
+int RunPlan(Session& s, TerminalUi& ui, const LocaleText& text, bool json) {
+  try {
+    const InstallPlan plan = BuildPlan(s);
+    if (json) {
+      PrintPlanJson(s, plan);
+    } else {
+      PrintPlanText(s, plan, text);
+    }
+    std::fflush(stdout);
+    return kInstalled;
+  } catch (const DamagedFileError& e) {
+    ui.ShowMessage(Ru("Файл данных испорчен: ") + e.what());
+    return kBadDistribution;
+  } catch (const std::exception& e) {
+    return CommandFailed(s, ui, e);
+  }
+}
+
+int RunVerify(Session& s, TerminalUi& ui, const LocaleText& text) {
+  try {
+    const VerifyReport report = VerifyInstallation(s);
+    for (const auto& e : report.routines) {
+      if (!VerifyReport::Matches(e)) Print(text, Padded(NameText(e.name), 12) + " " + StateText(e));
+    }
+    const int checked = static_cast<int>(report.routines.size());
+    Print(text, Ru("Проверено программ: ") + std::to_string(checked) + Ru("; совпадают ") +
+                    std::to_string(checked - report.Mismatches()) + Ru(" (из них без исходника, проверено только "
+                                                                          "наличие и загрузка: ") +
+                    std::to_string(report.WithoutSource()) + Ru("), не совпадают ") +
+                    std::to_string(report.Mismatches()) + ".");
+    std::fflush(stdout);
+    return report.Mismatches() == 0 ? kInstalled : kInstallFailed;
+  } catch (const DamagedFileError& e) {
+    ui.ShowMessage(Ru("Файл данных испорчен: ") + e.what());
+    return kBadDistribution;
+  } catch (const std::exception& e) {
+    return CommandFailed(s, ui, e);
+  }
+}
+
+int RunRollback(Session& s, TerminalUi& ui, const LocaleText& text, const std::optional<std::string>& id) {
+  try {
+    const auto set = ChooseSet(s, ui, id);
+    if (!set) return kInstallFailed;
+    if (!SameTextIgnoringCase(set->ns, s.connection.Namespace)) {
+      ui.ShowMessage(Ru("Резервная копия ") + set->id + Ru(" сделана в области ") + set->ns + Ru(", а не в ") +
+                     s.connection.Namespace);
+      return kInstallFailed;
+    }
+    Print(text, Ru("Откат к резервной копии ") + SetLine(*set));
+    Print(text, PostActionsWarning());
+    const int done = RollBack(s.link, set->id);
+    Print(text, Ru("Программы возвращены: ") + std::to_string(done) + Ru(" (восстановлено ") +
+                    std::to_string(set->existed) + Ru(", удалено новых ") + std::to_string(done - set->existed) +
+                    ").");
+    std::fflush(stdout);
+    return kInstalled;
+  } catch (const std::exception& e) {
+    return CommandFailed(s, ui, e);
+  }
+}
+
+int RunBackups(Session& s, TerminalUi& ui, const LocaleText& text, const std::optional<std::string>& dropId) {
+  try {
+    if (dropId) {
+      if (!DropBackupSet(s.link, *dropId)) {
+        ui.ShowMessage(Ru("В области ") + s.connection.Namespace + Ru(" нет резервной копии ") + *dropId);
+        return kInstallFailed;
+      }
+      Print(text, Ru("Резервная копия ") + *dropId + Ru(" удалена."));
+      return kInstalled;
+    }
+    const auto sets = ListBackupSets(s.link);
+    if (sets.empty()) Print(text, Ru("В области ") + s.connection.Namespace + Ru(" нет резервных копий."));
+    for (const auto& b : sets) Print(text, SetLine(b));
+    if (!sets.empty()) Print(text, PostActionsWarning());
+    std::fflush(stdout);
+    return kInstalled;
+  } catch (const std::exception& e) {
+    return CommandFailed(s, ui, e);
+  }
+}
+
+std::optional<std::string> TakeBackup(Session& s, TerminalUi& ui) {
+  try {
+    std::vector<std::string> names = RoutineNames(s.reader.DataFile());
+    // The post-action runner stores its generated routine under this name.
+    if (s.options.RunPostActions && std::find(names.begin(), names.end(), s.files.PostActionRoutineName) == names.end()) {
+      names.push_back(s.files.PostActionRoutineName);
+    }
+    const std::string id = BeginBackupSet(s.link, s.dist);
+    const int existed = BackupRoutines(s.link, id, names);
+    FinishBackupSet(s.link, id, static_cast<int>(names.size()), existed);
+    const std::string line = Ru("Резервная копия ") + id + Ru(": программ ") + std::to_string(names.size()) +
+                             Ru(", из них уже были в области ") + std::to_string(existed) + ".";
+    s.log.Add("");
+    s.log.Add(line);
+    ui.Say(line);
+    return id;
+  } catch (const std::exception& e) {
+    // The names come from reading the whole data file: damage found there
+    // refuses the file before anything is installed.
+    if (dynamic_cast<const DamagedFileError*>(&e) != nullptr) s.reader.NoteDamage(e.what());
+    const std::string line = Ru("Резервная копия не сделана, установка не выполнялась: ") + e.what();
+    ui.ShowMessage(line);
+    s.log.Add(line);
+    return std::nullopt;
+  }
+}
+
+void MarkBackup(Session& s, const std::string& id, bool installed) {
+  try {
+    SetBackupState(s.link, id, installed ? "installed" : "failed");
+  } catch (const std::exception& e) {
+    LogAppFailure(s, e.what());
+  }
+}
+
+void RollBackAfterFailure(Session& s, TerminalUi& ui, const std::string& id) {
+  const auto say = [&](const std::string& line) {
+    s.log.Add(line);
+    ui.Say(line);
+  };
+  s.log.Add("");
+  say(Ru("Установка не удалась: откат к резервной копии ") + id + ".");
+  say(PostActionsWarning());
+  try {
+    const int done = RollBack(s.link, id);
+    say(Ru("Откат выполнен: программ возвращено ") + std::to_string(done) + ".");
+  } catch (const std::exception& e) {
+    say(Ru("Откат не выполнен: ") + e.what());
+    say(Ru("Повторите его командой: dorvik-cli rollback --backup ") + id);
+  }
+}
+
+bool VerifyAfterInstall(Session& s, TerminalUi& ui) {
+  try {
+    const VerifyReport report = VerifyInstallation(s);
+    s.log.Add("");
+    for (const auto& e : report.routines) {
+      if (VerifyReport::Matches(e)) continue;
+      const std::string line = Ru("Проверка: ") + NameText(e.name) + " " + StateText(e);
+      s.log.Add(line);
+      ui.Say(line);
+    }
+    const std::string line = Ru("Проверка программ: ") + std::to_string(report.routines.size()) +
+                             Ru(", не совпадают ") + std::to_string(report.Mismatches()) + ".";
+    s.log.Add(line);
+    ui.Say(line);
+    return report.Mismatches() == 0;
+  } catch (const std::exception& e) {
+    const std::string line = Ru("Проверка программ не выполнена: ") + e.what();
+    s.log.Add(line);
+    ui.Say(line);
+    return false;
+  }
+}
+
+}  // namespace dorvik::cli

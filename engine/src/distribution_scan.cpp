@@ -1,0 +1,60 @@
+#include "engine/distribution_scan.h"
+
+#include <unordered_set>
+
+#include "distribution/funcs.h"
+#include "distribution/reader.h"
+#include "distribution/routine_name.h"
+
+namespace dorvik {
+
+DistributionOutline ScanDistribution(const std::filesystem::path& dataFile, const RoutineVisitor& visit) {
+  DistributionReader r(dataFile);
+  Distribution d;
+  InstallLog scratch;  // the header lines belong to the installation's log, not here
+  if (!r.ReadHeader(d, scratch)) throw DamagedFileError("the header of " + dataFile.string() + " cannot be read");
+
+  DistributionReader::Section section(r);
+  DistributionOutline outline;
+  const std::string storedLabel = r.ReadField(r.RecordSeparator());
+  r.ReadRecord();
+  if (!r.ParsePostActionList(d)) throw DamagedFileError("a post-action of the distribution has no \"#\"");
+  outline.checkLabel = ShiftText(storedLabel, d.KeyByte);
+  outline.postActionDescriptions = d.PostActionDescriptions;
+  outline.postActionLabels = d.PostActionLabels;
+
+  std::vector<std::string> lines;
+  r.ReadRecord();
+  if (outline.checkLabel.empty() != r.Record().empty()) {
+    throw DamagedFileError(outline.checkLabel.empty() ? "check routines without a check label"
+                                                      : "a check label without check routines");
+  }
+  if (outline.checkLabel.empty()) {
+    r.ReadRecord();  // the record after the empty check section is not used
+  } else {
+    while (!r.Record().empty()) {
+      r.DecodeRoutineLines(r.Record(), lines);
+      visit(RoutineSection::Check, lines);
+      r.ReadRecord();
+    }
+  }
+  r.ReadRecord();
+  while (!r.Record().empty()) {
+    r.DecodeRoutineLines(r.Record(), lines);
+    visit(RoutineSection::Distribution, lines);
+    r.ReadRecord();
+  }
+  return outline;
+}
+
+std::vector<std::string> RoutineNames(const std::filesystem::path& dataFile) {
+  std::vector<std::string> names;
+  std::unordered_set<std::string> seen;
+  ScanDistribution(dataFile, [&](RoutineSection, const std::vector<std::string>& lines) {
+    if (lines.empty() || !IsValidRoutineName(lines[0])) return;
+    if (seen.insert(lines[0]).second) names.push_back(lines[0]);
+  });
+  return names;
+}
+
+}  // namespace dorvik
