@@ -1,7 +1,5 @@
 #include "cli/install_command.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 
@@ -12,12 +10,16 @@
 #include "app/startup.h"
 #include "distribution/funcs.h"
 #include "cli/cli_options.h"
+#include "console.h"
 #include "distribution/codepage.h"
 #include "interrupt.h"
 #include "locale_text.h"
 #include "engine/connection.h"
 #include "link/tcp_link.h"
 #include "terminal_ui.h"
+#ifdef _WIN32
+#include "link/vism_link.h"
+#endif
 
 namespace dorvik::cli {
 
@@ -125,6 +127,31 @@ class Installation {
   Session& s_;
 };
 
+// The link the options ask for. The VisM control is tested first of all, as
+// the wizard does at its start: without it nothing is done and no log is
+// written.
+std::unique_ptr<ServerLink> OpenLink(const CliOptions& options, const LocaleText& text) {
+#ifdef _WIN32
+  if (options.link == LinkKind::kVism) {
+    std::string failure;
+    if (VismLink::IsRegistered()) {
+      try {
+        return std::make_unique<VismLink>();
+      } catch (const std::exception& e) {
+        failure = e.what();
+      }
+    }
+    PutText(stderr, text.Show(Ru("Cache-клиент не обнаружен. Установите сначала cache-клиент")) + "\n");
+    if (!failure.empty()) PutText(stderr, failure + "\n");
+    return nullptr;
+  }
+#else
+  (void)text;
+#endif
+  (void)options;
+  return std::make_unique<TcpLink>();
+}
+
 }  // namespace
 
 int RunInstaller(const std::string& program, const std::vector<std::string>& args) {
@@ -140,6 +167,8 @@ int RunInstaller(const std::string& program, const std::vector<std::string>& arg
   }
 
   const LocaleText text;
+  const std::unique_ptr<ServerLink> link = OpenLink(options, text);
+  if (!link) return kNoClient;
   std::string password, ns;
   try {
     if (options.password) password = text.Take(*options.password);
@@ -165,13 +194,12 @@ int RunInstaller(const std::string& program, const std::vector<std::string>& arg
   config.quiet = options.quiet;
   config.defaults = options.defaults;
   config.answers = options.answersFile ? &answers : nullptr;
-  config.interactive = isatty(STDIN_FILENO) && isatty(STDERR_FILENO);
-  config.progressTerminal = isatty(STDERR_FILENO);
+  config.interactive = IsTerminal(0) && IsTerminal(2);
+  config.progressTerminal = IsTerminal(2);
   TerminalUi ui(text, config);
   const std::unique_ptr<SettingsStore> settings = OpenUserSettings();
-  TcpLink link;
   SystemClock clock;
-  Session s(FileLocations::In(folder), link, ui, clock, *settings);
+  Session s(FileLocations::In(folder), *link, ui, clock, *settings);
   ui.Attach(s.run, s.log);
   InstallInterruptHandler();
 
@@ -187,10 +215,9 @@ int RunInstaller(const std::string& program, const std::vector<std::string>& arg
   // The protocol is written whatever happened, as the wizard does at exit.
   const LogFileResult written = WriteLogFile(s.log, s.files.LogPath, s.files.FallbackFolder);
   if (written.written) {
-    std::fprintf(stdout, "%s\n", written.path.string().c_str());
+    PutText(stdout, PathText(written.path) + "\n");
   } else {
-    std::fprintf(stderr, "%s: %s%s\n", program.c_str(), text.Show(Ru("Протокол установки не записан: ")).c_str(),
-                 written.path.string().c_str());
+    PutText(stderr, program + ": " + text.Show(Ru("Протокол установки не записан: ")) + PathText(written.path) + "\n");
   }
   std::fflush(stdout);
   return status;
