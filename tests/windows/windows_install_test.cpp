@@ -12,6 +12,7 @@
 #include <regex>
 #include <sstream>
 
+#include "cutting_relay.h"
 #include "distribution/codepage.h"
 #include "distribution/funcs.h"
 #include "link/tcp_link.h"
@@ -45,13 +46,12 @@ std::string ReadFile(const fs::path& file) {
 
 // The install log as UTF-8 lines, with the dates, the times and the port
 // masked; every line must end in CR LF.
-std::vector<std::string> MaskedLog(const fs::path& file, int port) {
+std::vector<std::string> MaskedLog(const fs::path& file, const std::vector<int>& ports) {
   const std::string bytes = ReadFile(file);
   std::vector<std::string> lines;
   EXPECT_TRUE(bytes.size() >= 2 && bytes.substr(bytes.size() - 2) == "\r\n") << file;
   std::size_t at = 0;
   const std::regex date(R"(\d{2}\.\d{2}\.\d{4})"), time(R"(\d{1,2}:\d{2}:\d{2})");
-  const std::string portText = std::to_string(port);
   while (at < bytes.size()) {
     const auto end = bytes.find('\n', at);
     std::string line = bytes.substr(at, end == std::string::npos ? std::string::npos : end - at);
@@ -60,7 +60,12 @@ std::vector<std::string> MaskedLog(const fs::path& file, int port) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     line = std::regex_replace(Cp1251ToUtf8(line), date, "DD.MM.YYYY");
     line = std::regex_replace(line, time, "HH:MM:SS");
-    for (auto p = line.find(portText); p != std::string::npos; p = line.find(portText, p)) line.replace(p, portText.size(), "PORT");
+    for (const int port : ports) {
+      const std::string portText = std::to_string(port);
+      for (auto p = line.find(portText); p != std::string::npos; p = line.find(portText, p)) {
+        line.replace(p, portText.size(), "PORT");
+      }
+    }
     lines.push_back(line);
   }
   return lines;
@@ -118,16 +123,15 @@ class WindowsInstallTest : public ::testing::Test {
     fs::remove_all(root_, ec);
   }
 
-  ProgramResult Linux(const MServerProcess& server, std::vector<std::string> args) {
-    args.insert(args.begin(), {"--server", server.Address()});
+  ProgramResult Linux(const std::string& server, std::vector<std::string> args) {
+    args.insert(args.begin(), {"--server", server});
     return RunProgram(DORVIK_CLI_BINARY, args, root_ / "linux",
                       {"LC_ALL=C.UTF-8", "XDG_CONFIG_HOME=" + (root_ / "config").string()});
   }
 
   // dorvik-cli.exe under Wine with the VisM control, its default link.
-  ProgramResult Windows(const MServerProcess& server, std::vector<std::string> args) {
-    args.insert(args.begin(), {(fs::path(Env("VELMORA_WINDOWS_BIN")) / "dorvik-cli.exe").string(), "--server",
-                               server.Address()});
+  ProgramResult Windows(const std::string& server, std::vector<std::string> args) {
+    args.insert(args.begin(), {(fs::path(Env("VELMORA_WINDOWS_BIN")) / "dorvik-cli.exe").string(), "--server", server});
     return RunProgram(Env("VELMORA_WINE_RUN"), args, root_ / "windows");
   }
 
@@ -151,9 +155,10 @@ class WindowsInstallTest : public ::testing::Test {
     return link.Evaluate(expression);
   }
 
-  void ExpectSameLogs(int linuxPort, int windowsPort, const std::string& logName = "dorvik.txt") {
-    const auto linux = MaskedLog(root_ / "linux" / logName, linuxPort);
-    const auto windows = MaskedLog(root_ / "windows" / logName, windowsPort);
+  void ExpectSameLogs(std::vector<int> linuxPorts, std::vector<int> windowsPorts,
+                      const std::string& logName = "dorvik.txt") {
+    const auto linux = MaskedLog(root_ / "linux" / logName, linuxPorts);
+    const auto windows = MaskedLog(root_ / "windows" / logName, windowsPorts);
     for (std::size_t i = 0; i < std::max(linux.size(), windows.size()); ++i) {
       const std::string l = i < linux.size() ? linux[i] : "<none>";
       const std::string w = i < windows.size() ? windows[i] : "<none>";
@@ -168,11 +173,11 @@ TEST_F(WindowsInstallTest, AFullRunWithCheckLabelRoutinesAndAnsweredPostActionsM
   MServerProcess linuxServer(MSERVER_BINARY), windowsServer(MSERVER_BINARY);
   for (const char* d : {"linux", "windows"}) WriteFile(root_ / d / "answers.txt", "Склад \"Юг\"\nДа\n");
   const std::vector<std::string> args{"--namespace", "USER", "--answers", "answers.txt"};
-  const auto onLinux = Linux(linuxServer, args);
+  const auto onLinux = Linux(linuxServer.Address(), args);
   ASSERT_EQ(onLinux.status, 0) << onLinux.err;
-  const auto onWindows = Windows(windowsServer, args);
+  const auto onWindows = Windows(windowsServer.Address(), args);
   ASSERT_EQ(onWindows.status, 0) << onWindows.err;
-  ExpectSameLogs(linuxServer.Port(), windowsServer.Port());
+  ExpectSameLogs({linuxServer.Port()}, {windowsServer.Port()});
 
   // Progress and the questions reach the (redirected, so UTF-8) output.
   for (const auto* run : {&onLinux, &onWindows}) {
@@ -200,32 +205,55 @@ TEST_F(WindowsInstallTest, KeepingTheSourcesWithThePasswordMatchesLinux) {
   MServerProcess linuxServer(MSERVER_BINARY), windowsServer(MSERVER_BINARY);
   const std::vector<std::string> args{"--namespace", "USER", "--keep-sources", "--password", "Секрет",
                                       "--no-post-actions", "--quiet"};
-  const auto onLinux = Linux(linuxServer, args);
+  const auto onLinux = Linux(linuxServer.Address(), args);
   ASSERT_EQ(onLinux.status, 0) << onLinux.err;
-  const auto onWindows = Windows(windowsServer, args);
+  const auto onWindows = Windows(windowsServer.Address(), args);
   ASSERT_EQ(onWindows.status, 0) << onWindows.err;
-  ExpectSameLogs(linuxServer.Port(), windowsServer.Port());
+  ExpectSameLogs({linuxServer.Port()}, {windowsServer.Port()});
   EXPECT_EQ(Routines(windowsServer), Routines(linuxServer));
 
   // A wrong password is refused the same way, before the server is reached.
   const std::vector<std::string> wrong{"--keep-sources", "--password", "секрет", "--quiet"};
-  EXPECT_EQ(Linux(linuxServer, wrong).status, 2);
-  EXPECT_EQ(Windows(windowsServer, wrong).status, 2);
-  ExpectSameLogs(linuxServer.Port(), windowsServer.Port(), "dorvik1.txt");
+  EXPECT_EQ(Linux(linuxServer.Address(), wrong).status, 2);
+  EXPECT_EQ(Windows(windowsServer.Address(), wrong).status, 2);
+  ExpectSameLogs({linuxServer.Port()}, {windowsServer.Port()}, "dorvik1.txt");
+}
+
+TEST_F(WindowsInstallTest, AServerStoppedInTheMiddleOfTheRestoreEndsBothRunsAlike) {
+  MServerProcess linuxServer(MSERVER_BINARY), windowsServer(MSERVER_BINARY);
+  std::vector<int> relayPorts;
+  for (MServerProcess* server : {&linuxServer, &windowsServer}) {
+    // The server stops as the fifteenth routine of the restore is sent.
+    testing::CuttingRelay relay(server->Port(), "VMR15 ;", [server] { server->Kill(); });
+    const std::vector<std::string> args{"--namespace", "USER", "--quiet", "--defaults"};
+    const auto run = server == &linuxServer ? Linux(relay.Address(), args) : Windows(relay.Address(), args);
+    EXPECT_TRUE(relay.Cut());
+    EXPECT_EQ(run.status, 1) << run.err;
+    relayPorts.push_back(relay.Port());
+    server->Restart();
+  }
+  ExpectSameLogs({linuxServer.Port(), relayPorts[0]}, {windowsServer.Port(), relayPorts[1]});
+  // The saved routines; which source nodes of the routine in flight the
+  // killed server had written out depends on its timing, not on the client.
+  const auto saved = [](const std::string& names) { return names.substr(0, names.find('|')); };
+  const std::string routines = saved(Routines(linuxServer));
+  EXPECT_NE(routines.find("VMR14,"), std::string::npos) << routines;
+  EXPECT_EQ(routines.find("VMR15,"), std::string::npos) << routines;
+  EXPECT_EQ(saved(Routines(windowsServer)), routines);
 }
 
 TEST_F(WindowsInstallTest, WithoutTheControlRegisteredNothingIsDone) {
   MServerProcess server(MSERVER_BINARY);
   const std::string dll = (fs::path(Env("VELMORA_WINDOWS_BIN")) / "vism-test-control.dll").string();
   ASSERT_EQ(RunProgram(Env("VELMORA_WINE_RUN"), {"regsvr32", "/u", "/s", dll}, root_ / "windows").status, 0);
-  const auto run = Windows(server, {"--quiet"});
+  const auto run = Windows(server.Address(), {"--quiet"});
   ASSERT_EQ(RunProgram(Env("VELMORA_WINE_RUN"), {"regsvr32", "/s", dll}, root_ / "windows").status, 0);
   EXPECT_EQ(run.status, 5) << run.err;
   EXPECT_NE(run.err.find("Cache-клиент не обнаружен. Установите сначала cache-клиент"), std::string::npos) << run.err;
   EXPECT_FALSE(fs::exists(root_ / "windows" / "dorvik.txt"));
 
   // The TCP link needs no control.
-  const auto tcp = Windows(server, {"--link", "tcp", "--quiet", "--no-post-actions"});
+  const auto tcp = Windows(server.Address(), {"--link", "tcp", "--quiet", "--no-post-actions"});
   EXPECT_EQ(tcp.status, 0) << tcp.err;
   EXPECT_EQ(Value(server, "$$ok^VMR01"), "VMR01");
 }
