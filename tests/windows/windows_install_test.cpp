@@ -256,6 +256,12 @@ TEST_F(WindowsInstallTest, WithoutTheControlRegisteredNothingIsDone) {
   const auto tcp = Windows(server.Address(), {"--link", "tcp", "--quiet", "--no-post-actions"});
   EXPECT_EQ(tcp.status, 0) << tcp.err;
   EXPECT_EQ(Value(server, "$$ok^VMR01"), "VMR01");
+
+  // Only Windows has the control; a link of another name is no link.
+  const auto linuxVism = Linux(server.Address(), {"--link", "vism"});
+  EXPECT_EQ(linuxVism.status, 2);
+  EXPECT_NE(linuxVism.err.find("only on Windows"), std::string::npos) << linuxVism.err;
+  EXPECT_EQ(Windows(server.Address(), {"--link", "com"}).status, 2);
 }
 
 }  // namespace
