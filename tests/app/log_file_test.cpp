@@ -65,7 +65,12 @@ TEST_F(LogFileTest, NumberingNeverReplacesAnEarlierProtocol) {
 }
 
 TEST_F(LogFileTest, UnwritableProgramFolderFallsBackWithNumbering) {
-  if (::geteuid() == 0) {
+#ifdef _WIN32
+  const bool everythingWritable = true;  // a read-only attribute does not stop writes into a folder
+#else
+  const bool everythingWritable = ::geteuid() == 0;
+#endif
+  if (everythingWritable) {
     // Root writes into a read-only folder anyway; a missing folder fails for everyone.
     fs::remove_all(root_ / "program");
   } else {
@@ -90,7 +95,10 @@ TEST_F(LogFileTest, FallbackTakesTheNameChosenBesideTheProgram) {
   // dorvik.txt is taken beside the program, so dorvik1.txt is chosen there;
   // a dangling link of that name makes the write fail, also for root.
   std::ofstream(root_ / "program" / "dorvik.txt") << "first";
-  fs::create_symlink(root_ / "nowhere" / "x", root_ / "program" / "dorvik1.txt");
+  std::error_code linked;
+  fs::create_symlink(root_ / "nowhere" / "x", root_ / "program" / "dorvik1.txt", linked);
+  // Wine has no symbolic links; the Linux run covers this case.
+  if (linked) GTEST_SKIP() << "no symbolic links here: " << linked.message();
   InstallLog log;
   log.Add("line");
   auto r = WriteLogFile(log, root_ / "program" / "dorvik.txt", root_ / "fallback");

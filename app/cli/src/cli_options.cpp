@@ -73,7 +73,19 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
       if (inlineValue) throw UsageError(name + " takes no value");
       field = true;
     };
-    if (name == "--server") {
+    if (name == "--link") {
+      const std::string kind = value();
+      if (kind == "tcp") {
+        o.link = LinkKind::kTcp;
+      } else if (kind == "vism") {
+#ifndef _WIN32
+        throw UsageError("--link vism: the VisM control exists only on Windows");
+#endif
+        o.link = LinkKind::kVism;
+      } else {
+        throw UsageError("--link needs vism or tcp, not \"" + kind + "\"");
+      }
+    } else if (name == "--server") {
       o.server = value();
     } else if (name == "--namespace") {
       o.ns = value();
@@ -182,6 +194,10 @@ Commands (they connect as an installation does and write no install log):
                         removes one
 Post-actions change application data: a rollback does not undo them.
 
+Options:
+  --link vism|tcp       the path to the server: the Cache client's VisM control
+                        (Windows only, and the default there) or the TCP link
+                        to mserver (the default elsewhere)
   --server IP[:PORT]    the server (default: the saved settings, else 127.0.0.1:1972)
   --namespace NS        the target namespace (default: the saved one if the server
                         lists it, else the first listed; a library distribution
@@ -221,7 +237,8 @@ three times in a row it ends the program at once.
 Exit status: 0 installed; 1 the installation failed (or, with verify, a
 routine does not match; with rollback and backups, the set is missing or the
 server refused); 2 usage error, licence not accepted or wrong password; 3 no
-connection to the server or no namespace; 4 the distribution cannot be read.
+connection to the server or no namespace; 4 the distribution cannot be read;
+5 the VisM control (the Cache client) is not registered.
 )";
 }
 

@@ -1,7 +1,5 @@
 #include "cli/install_command.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <optional>
@@ -14,6 +12,7 @@
 #include "distribution/funcs.h"
 #include "cli/cli_options.h"
 #include "cli/password_input.h"
+#include "console.h"
 #include "distribution/codepage.h"
 #include "interrupt.h"
 #include "locale_text.h"
@@ -21,6 +20,9 @@
 #include "link/tcp_link.h"
 #include "safety_commands.h"
 #include "terminal_ui.h"
+#ifdef _WIN32
+#include "link/vism_link.h"
+#endif
 
 namespace dorvik::cli {
 
@@ -176,6 +178,31 @@ class Installation {
   Session& s_;
 };
 
+// The link the options ask for. The VisM control is tested first of all, as
+// the wizard does at its start: without it nothing is done and no log is
+// written.
+std::unique_ptr<ServerLink> OpenLink(const CliOptions& options, const LocaleText& text) {
+#ifdef _WIN32
+  if (options.link == LinkKind::kVism) {
+    std::string failure;
+    if (VismLink::IsRegistered()) {
+      try {
+        return std::make_unique<VismLink>();
+      } catch (const std::exception& e) {
+        failure = e.what();
+      }
+    }
+    PutText(stderr, text.Show(Ru("Cache-клиент не обнаружен. Установите сначала cache-клиент")) + "\n");
+    if (!failure.empty()) PutText(stderr, failure + "\n");
+    return nullptr;
+  }
+#else
+  (void)text;
+#endif
+  (void)options;
+  return std::make_unique<TcpLink>();
+}
+
 }  // namespace
 
 int RunInstaller(const std::string& program, const std::vector<std::string>& args) {
@@ -191,6 +218,8 @@ int RunInstaller(const std::string& program, const std::vector<std::string>& arg
   }
 
   const LocaleText text;
+  const std::unique_ptr<ServerLink> link = OpenLink(options, text);
+  if (!link) return kNoClient;
   std::string password, ns;
   try {
     std::optional<std::string> typed = options.password;
@@ -198,9 +227,7 @@ int RunInstaller(const std::string& program, const std::vector<std::string>& arg
       typed = ReadPasswordFile(*options.passwordFile);
     } else if (options.keepSources && !typed) {
       // Asked on the terminal, so that it never stands on the command line.
-      const int terminal = OpenControllingTerminal();
-      typed = ReadPasswordFromTerminal(terminal, text.Show(Ru("Пароль на исходные тексты: ")));
-      if (terminal >= 0) close(terminal);
+      typed = AskPasswordOnTerminal(text.Show(Ru("Пароль на исходные тексты: ")));
       if (!typed) return Usage(program, "--keep-sources needs the source password: give --password-file FILE, or run on a terminal");
     }
     if (typed) password = text.Take(*typed);
@@ -228,13 +255,12 @@ int RunInstaller(const std::string& program, const std::vector<std::string>& arg
   config.quiet = options.quiet;
   config.defaults = options.defaults;
   config.answers = options.answersFile ? &answers : nullptr;
-  config.interactive = isatty(STDIN_FILENO) && isatty(STDERR_FILENO);
-  config.progressTerminal = isatty(STDERR_FILENO);
+  config.interactive = IsTerminal(0) && IsTerminal(2);
+  config.progressTerminal = IsTerminal(2);
   TerminalUi ui(text, config);
   const std::unique_ptr<SettingsStore> settings = OpenUserSettings();
-  TcpLink link;
   SystemClock clock;
-  Session s(FileLocations::In(folder), link, ui, clock, *settings);
+  Session s(FileLocations::In(folder), *link, ui, clock, *settings);
   ui.Attach(s.run, s.log);
   InstallInterruptHandler();
 
@@ -253,10 +279,9 @@ int RunInstaller(const std::string& program, const std::vector<std::string>& arg
   // The protocol is written whatever happened, as the wizard does at exit.
   const LogFileResult written = WriteLogFile(s.log, s.files.LogPath, s.files.FallbackFolder);
   if (written.written) {
-    std::fprintf(stdout, "%s\n", written.path.string().c_str());
+    PutText(stdout, PathText(written.path) + "\n");
   } else {
-    std::fprintf(stderr, "%s: %s%s\n", program.c_str(), text.Show(Ru("Протокол установки не записан: ")).c_str(),
-                 written.path.string().c_str());
+    PutText(stderr, program + ": " + text.Show(Ru("Протокол установки не записан: ")) + PathText(written.path) + "\n");
   }
   std::fflush(stdout);
   return status;

@@ -1,15 +1,11 @@
 #include "locale_text.h"
 
-#include <langinfo.h>
-
+#include "console.h"
 #include "distribution/codepage.h"
 
 namespace dorvik::cli {
 
-LocaleText::LocaleText() {
-  const char* codeset = nl_langinfo(CODESET);
-  codeset_ = codeset != nullptr && *codeset != '\0' ? codeset : "ANSI_X3.4-1968";
-}
+LocaleText::LocaleText() : codeset_(LocaleCodeset()) {}
 
 std::string LocaleText::Show(std::string_view cp1251) const {
   try {

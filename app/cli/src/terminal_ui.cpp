@@ -1,12 +1,9 @@
 #include "terminal_ui.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <iostream>
 
+#include "console.h"
 #include "distribution/codepage.h"
 #include "distribution/funcs.h"
 #include "interrupt.h"
@@ -47,12 +44,6 @@ int ButtonOf(const std::string& answer, const std::vector<std::string>& buttons)
   return 0;
 }
 
-int TerminalColumns() {
-  winsize size{};
-  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-  return 80;
-}
-
 // CR LF and lone CR inside a message become line feeds.
 std::string Lines(const std::string& text) {
   std::string out;
@@ -80,8 +71,7 @@ void TerminalUi::Attach(RunState& run, InstallLog& log) {
 
 void TerminalUi::Write(const std::string& localText) {
   ClearLine();
-  std::fputs(localText.c_str(), stderr);
-  std::fputc('\n', stderr);
+  PutText(stderr, localText + "\n");
   std::fflush(stderr);
   Render();
 }
@@ -90,7 +80,7 @@ void TerminalUi::Say(const std::string& text) { Write(text_.Show(Lines(text))); 
 
 void TerminalUi::ClearLine() {
   if (drawn_.empty()) return;
-  std::fputs("\r\x1b[K", stderr);
+  PutText(stderr, "\r\x1b[K");
   std::fflush(stderr);
   drawn_.clear();
 }
@@ -110,18 +100,18 @@ void TerminalUi::Render() {
     const auto columns = static_cast<std::size_t>(std::max(TerminalColumns() - 1, 10));
     if (line.size() > columns) line.resize(columns);  // one byte is one character in 1251
     if (line == drawn_) return;
-    std::fputs(("\r" + text_.Show(line) + "\x1b[K").c_str(), stderr);
+    PutText(stderr, "\r" + text_.Show(line) + "\x1b[K");
     std::fflush(stderr);
     drawn_ = line.empty() ? " " : line;
     return;
   }
   if (!stage_.empty() && stage_ != printedStage_) {
     printedStage_ = stage_;
-    std::fputs((text_.Show(stage_) + "\n").c_str(), stderr);
+    PutText(stderr, text_.Show(stage_) + "\n");
   }
   if (!postMode_ && !element_.empty() && element_ != printedElement_) {
     printedElement_ = element_;
-    std::fputs(("  " + text_.Show(element_) + "\n").c_str(), stderr);
+    PutText(stderr, "  " + text_.Show(element_) + "\n");
   }
   std::fflush(stderr);
 }
@@ -174,20 +164,18 @@ void TerminalUi::ProcessMessages() {
 void TerminalUi::OpenFile(const std::filesystem::path& file, const std::filesystem::path&) {
   std::error_code ec;
   if (config_.quiet || !std::filesystem::is_regular_file(file, ec)) return;
-  Write(text_.Show(Ru("Прочтите: ")) + file.string());
+  Write(text_.Show(Ru("Прочтите: ")) + PathText(file));
 }
 
 bool TerminalUi::ReadAnswer(const std::string& prompt, std::string& answer) {
   ClearLine();
-  std::fputs(text_.Show(prompt).c_str(), stderr);
+  PutText(stderr, text_.Show(prompt));
   std::fflush(stderr);
   std::string line;
-  if (!std::getline(std::cin, line)) {
-    std::cin.clear();
+  if (!ReadLine(line)) {
     std::fputc('\n', stderr);
     return false;
   }
-  if (!line.empty() && line.back() == '\r') line.pop_back();
   try {
     answer = text_.Take(line);
   } catch (const TextConversionError&) {

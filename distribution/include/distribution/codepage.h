@@ -1,6 +1,7 @@
 // Conversion between the installer's single-byte code pages and UTF-8, for
 // the edges of the program (windows, terminal, JSON, source literals).
-// Uses the C library's iconv; the core itself never holds UTF-8.
+// Uses the C library's iconv, on Windows the system's code page tables; the
+// core itself never holds UTF-8.
 #pragma once
 
 #include <stdexcept>

@@ -8,7 +8,18 @@
 
 namespace dorvik::cli {
 
+// The server link: the VisM control (Windows only, the default there) or
+// the project's own TCP link to mserver (the default elsewhere).
+enum class LinkKind { kVism, kTcp };
+
+#ifdef _WIN32
+constexpr LinkKind kDefaultLink = LinkKind::kVism;
+#else
+constexpr LinkKind kDefaultLink = LinkKind::kTcp;
+#endif
+
 struct CliOptions {
+  LinkKind link = kDefaultLink;
   std::optional<std::string> server;  // "IP" or "IP:PORT"
   std::optional<std::string> ns;
   bool keepSources = false;

@@ -13,6 +13,7 @@ enum ExitStatus {
   kUsageError = 2,  // also: licence not accepted, wrong source password
   kNoServer = 3,    // no connection or no namespace to install into
   kBadDistribution = 4,
+  kNoClient = 5,  // the VisM control is not registered (Windows)
 };
 
 // Runs with the arguments after the program name; answers the exit status.

@@ -21,6 +21,12 @@ class PasswordFileError : public std::runtime_error {
 // or its first line is empty.
 std::string ReadPasswordFile(const std::filesystem::path& file);
 
+// Asks for the password on the process's terminal (the controlling terminal,
+// or the console on Windows) with echo off. Nothing when there is none or
+// the input ends before a line.
+std::optional<std::string> AskPasswordOnTerminal(const std::string& prompt);
+
+#ifndef _WIN32
 // Asks for the password on the terminal `fd` (read and written), with echo
 // off while it is typed and restored after; the line without its end.
 // Nothing when `fd` is not a terminal or the input ends before a line.
@@ -28,5 +34,6 @@ std::optional<std::string> ReadPasswordFromTerminal(int fd, const std::string& p
 
 // The process's controlling terminal (/dev/tty), or -1 when it has none.
 int OpenControllingTerminal();
+#endif
 
 }  // namespace dorvik::cli
