@@ -7,8 +7,7 @@
 
 namespace dorvik {
 
-void WriteLogHeader(InstallLog& log, const CalendarDate& today, double startTime,
-                    const std::string& installerVersion) {
+void WriteLogHeader(InstallLog& log, const CalendarDate& today, double startTime, const std::string& installerVersion) {
   log.Add(Ru("Протокол установки дистрибутива. ") + FormatShortDate(today) + " " + FormatLongTime(startTime));
   log.Add(Ru("Версия установщика: ") + installerVersion);
   log.Add("");

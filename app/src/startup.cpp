@@ -105,10 +105,11 @@ std::string DescribeHeaderFailure(const std::filesystem::path& dataFile, const D
   for (const char* field : fields) {
     std::string text;
     if (!std::getline(in, text, '\r')) {
-      return damaged + Ru("файл кончается на смещении ") + std::to_string(size) +
-             Ru(", поле «") + Ru(field) + Ru("» не дописано.");
+      return damaged + Ru("файл кончается на смещении ") + std::to_string(size) + Ru(", поле «") + Ru(field) +
+             Ru("» не дописано.");
     }
-    if (text.empty()) return damaged + Ru("пустое поле «") + Ru(field) + Ru("» на смещении ") + std::to_string(offset) + ".";
+    if (text.empty())
+      return damaged + Ru("пустое поле «") + Ru(field) + Ru("» на смещении ") + std::to_string(offset) + ".";
     if (in.eof()) {
       return damaged + Ru("файл кончается на смещении ") + std::to_string(size) + Ru(", поле «") + Ru(field) +
              Ru("» не дописано.");

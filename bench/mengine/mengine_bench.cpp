@@ -28,13 +28,12 @@ struct Program {
 
 const Program kPrograms[] = {
     {"local_loop", "", "s s=0 f i=1:1:1000000 s s=s+i,x(i#100)=s"},
-    {"piece_parse",
-     "s r=\"\" f j=1:1:100 s r=r_\"field\"_j_\"^\"",
+    {"piece_parse", "s r=\"\" f j=1:1:100 s r=r_\"field\"_j_\"^\"",
      "s n=0 f k=1:1:2000 f j=1:1:100 s f=$p(r,\"^\",j),n=n+$l(f)"},
     {"string_build", "", "s s=\"\" f i=1:1:200000 s s=s_\"ab\"_(i#10) s l=$l(s)"},
-    {"global_set_order",
-     "k ^B",
-     "k ^B x \"f i=1:1:200000 s ^B(i#1000,i)=i\" s t=0,a=\"\" f  s a=$o(^B(a)) q:a=\"\"  s b=\"\" f  s b=$o(^B(a,b)) q:b=\"\"  s t=t+^B(a,b)"},
+    {"global_set_order", "k ^B",
+     "k ^B x \"f i=1:1:200000 s ^B(i#1000,i)=i\" s t=0,a=\"\" f  s a=$o(^B(a)) q:a=\"\"  s b=\"\" f  s b=$o(^B(a,b)) "
+     "q:b=\"\"  s t=t+^B(a,b)"},
 };
 
 // GT.M, set up once: a routine with a timing label per program and a global
@@ -60,11 +59,11 @@ class Gtm {
       m << "B" << n << " " << p.line << "\n q\n";
     }
     m.close();
-    env_ = "cd " + dir_.string() + " && export gtm_dist=" + dist + " gtmroutines='" + dir_.string() + " " +
-           dist + "/libgtmutil.so' gtmgbldir=" + (dir_ / "g.gld").string() + " && ";
-    const std::string setup = env_ + "rm -f g.gld g.dat && printf 'change -segment DEFAULT -file_name=" +
-                              (dir_ / "g.dat").string() +
-                              "\\nexit\\n' | $gtm_dist/mumps -run GDE >/dev/null 2>&1 && $gtm_dist/mupip create >/dev/null 2>&1";
+    env_ = "cd " + dir_.string() + " && export gtm_dist=" + dist + " gtmroutines='" + dir_.string() + " " + dist +
+           "/libgtmutil.so' gtmgbldir=" + (dir_ / "g.gld").string() + " && ";
+    const std::string setup =
+        env_ + "rm -f g.gld g.dat && printf 'change -segment DEFAULT -file_name=" + (dir_ / "g.dat").string() +
+        "\\nexit\\n' | $gtm_dist/mumps -run GDE >/dev/null 2>&1 && $gtm_dist/mupip create >/dev/null 2>&1";
     if (std::system(setup.c_str()) != 0) env_.clear();
   }
   ~Gtm() {
@@ -109,8 +108,8 @@ void RunProgram(benchmark::State& state, const Program& program) {
   }
   if (const double gtm = TheGtm().Time(program); gtm > 0) {
     state.counters["gtm_ms"] = gtm * 1000;
-    state.counters["ratio"] = benchmark::Counter(
-        gtm, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    state.counters["ratio"] =
+        benchmark::Counter(gtm, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
   }
 }
 

@@ -67,8 +67,7 @@ class Server {
     dir_ = fs::temp_directory_path() / ("mserver-hostile-" + std::to_string(rd()));
     fs::create_directories(dir_);
     const fs::path log = dir_ / "server.log";
-    std::vector<std::string> args = {binary, "serve", "--data", (dir_ / "data").string(), "--listen",
-                                     "127.0.0.1:0"};
+    std::vector<std::string> args = {binary, "serve", "--data", (dir_ / "data").string(), "--listen", "127.0.0.1:0"};
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -126,8 +125,8 @@ int RawConnect(std::uint16_t port) {
 }
 
 void Report(const char* name, const Server& server, std::size_t baseKiB, const std::string& note) {
-  std::printf("%-7s peak %7.1f MiB (at start %5.1f MiB)  %s\n", name, server.PeakKiB() / 1024.0,
-              baseKiB / 1024.0, note.c_str());
+  std::printf("%-7s peak %7.1f MiB (at start %5.1f MiB)  %s\n", name, server.PeakKiB() / 1024.0, baseKiB / 1024.0,
+              note.c_str());
 }
 
 void Frames(const std::string& binary) {
@@ -145,8 +144,8 @@ void Frames(const std::string& binary) {
   std::this_thread::sleep_for(1s);
   auto c = server.Connect();
   const bool served = c->Call({"USER", "", "", "$J"}).error == 0;
-  Report("frames", server, base, std::to_string(fds.size()) + " connections; another client " +
-                                     (served ? "served" : "not served"));
+  Report("frames", server, base,
+         std::to_string(fds.size()) + " connections; another client " + (served ? "served" : "not served"));
   for (int fd : fds) ::close(fd);
 }
 

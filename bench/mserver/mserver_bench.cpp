@@ -75,8 +75,8 @@ std::vector<std::string> MakeRoutine(int n) {
   lines.push_back(name);
   lines.push_back(name + " ;benchmark routine " + std::to_string(n));
   for (int i = 2; i <= kLines; ++i) {
-    lines.push_back("l" + std::to_string(i) + "(a,b) s x=a+b_\"" + std::string(20, 'x') +
-                    "\" q x ; line " + std::to_string(i));
+    lines.push_back("l" + std::to_string(i) + "(a,b) s x=a+b_\"" + std::string(20, 'x') + "\" q x ; line " +
+                    std::to_string(i));
   }
   return lines;
 }

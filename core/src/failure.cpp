@@ -24,7 +24,8 @@ void StopAfterServerError(Session& s, const std::string& shown, const std::strin
 
 void StopAfterServerError(Session& s, const std::string& headline) {
   const std::string error = s.link.ErrorText();
-  StopAfterServerError(s, WithErrorCode(headline, error), error, [&s](std::string line) { s.log.Add(std::move(line)); });
+  StopAfterServerError(s, WithErrorCode(headline, error), error,
+                       [&s](std::string line) { s.log.Add(std::move(line)); });
 }
 
 }  // namespace dorvik

@@ -26,8 +26,6 @@ std::filesystem::path FileLocations::ImagePath(int number) const {
   return ImagesFolder / (ImagePrefix + std::to_string(number) + ".jpg");
 }
 
-std::string Session::TitlePrefix() const {
-  return Ru("Установка ") + dist.ProductName + " " + dist.Version + ". ";
-}
+std::string Session::TitlePrefix() const { return Ru("Установка ") + dist.ProductName + " " + dist.Version + ". "; }
 
 }  // namespace dorvik

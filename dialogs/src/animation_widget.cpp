@@ -30,8 +30,8 @@ void DrawComputer(QPainter& p, QRectF r) {
   p.setBrush(QColor(0, 90, 160));
   p.drawRect(screen.adjusted(3, 3, -3, -3));
   p.setBrush(QColor(170, 170, 170));
-  p.drawRect(QRectF(r.center().x() - r.width() * 0.25, r.bottom() - r.height() * 0.16, r.width() * 0.5,
-                    r.height() * 0.16));
+  p.drawRect(
+      QRectF(r.center().x() - r.width() * 0.25, r.bottom() - r.height() * 0.16, r.width() * 0.5, r.height() * 0.16));
 }
 
 void DrawMagnifier(QPainter& p, QPointF centre, double radius) {
@@ -49,7 +49,8 @@ void DrawSheet(QPainter& p, QPointF centre) {
   const QRectF sheet(centre.x() - 6, centre.y() - 8, 12, 16);
   p.drawRect(sheet);
   p.setPen(QPen(QColor(150, 150, 150), 1));
-  for (int i = 1; i <= 3; ++i) p.drawLine(QPointF(sheet.left() + 2, sheet.top() + 4 * i), QPointF(sheet.right() - 2, sheet.top() + 4 * i));
+  for (int i = 1; i <= 3; ++i)
+    p.drawLine(QPointF(sheet.left() + 2, sheet.top() + 4 * i), QPointF(sheet.right() - 2, sheet.top() + 4 * i));
 }
 
 }  // namespace
@@ -83,11 +84,17 @@ void AnimationWidget::paintEvent(QPaintEvent*) {
   switch (kind_) {
     case Animation::FindFolder:
       DrawFolder(p, centreBox);
-      DrawMagnifier(p, QPointF(centreBox.center().x() + std::cos(phase) * h * 0.35, centreBox.center().y() + std::sin(phase) * h * 0.15), h * 0.18);
+      DrawMagnifier(p,
+                    QPointF(centreBox.center().x() + std::cos(phase) * h * 0.35,
+                            centreBox.center().y() + std::sin(phase) * h * 0.15),
+                    h * 0.18);
       break;
     case Animation::FindComputer:
       DrawComputer(p, centreBox);
-      DrawMagnifier(p, QPointF(centreBox.center().x() + std::cos(phase) * h * 0.45, centreBox.center().y() - h * 0.05 + std::sin(phase) * h * 0.12), h * 0.18);
+      DrawMagnifier(p,
+                    QPointF(centreBox.center().x() + std::cos(phase) * h * 0.45,
+                            centreBox.center().y() - h * 0.05 + std::sin(phase) * h * 0.12),
+                    h * 0.18);
       break;
     case Animation::CopyFiles: {
       const QRectF from(width() * 0.12, h * 0.35, h * 0.8, h * 0.55);

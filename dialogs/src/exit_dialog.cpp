@@ -14,12 +14,12 @@ TfmExit::TfmExit(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::MSWindowsFi
   text->setObjectName("mmExit");
   text->setTextFormat(Qt::PlainText);
   text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  text->setText(QString::fromUtf8(
-      "Установка не была завершена. Если вы выйдете \n"
-      "сейчас, дистрибутив не будет установлен.\n"
-      "\n"
-      "Для продолжения установки нажмите Продолжить\n"
-      "Для выхода нажмите Выход."));
+  text->setText(
+      QString::fromUtf8("Установка не была завершена. Если вы выйдете \n"
+                        "сейчас, дистрибутив не будет установлен.\n"
+                        "\n"
+                        "Для продолжения установки нажмите Продолжить\n"
+                        "Для выхода нажмите Выход."));
   // The designed size, widened when the font's text needs more room.
   text->adjustSize();
   const int width = std::max(305, text->width() + 32);

@@ -51,8 +51,8 @@ bool Decode(std::FILE* in, QImage& image, ErrorManager& errors) {
   image = QImage(static_cast<int>(info.output_width), static_cast<int>(info.output_height), QImage::Format_RGB888);
   if (image.isNull()) {
     jpeg_destroy_decompress(&info);
-    std::snprintf(errors.message, sizeof errors.message, "the picture is too large (%u x %u)",
-                  info.output_width, info.output_height);
+    std::snprintf(errors.message, sizeof errors.message, "the picture is too large (%u x %u)", info.output_width,
+                  info.output_height);
     return false;
   }
   while (info.output_scanline < info.output_height) {

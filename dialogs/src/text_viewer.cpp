@@ -56,7 +56,8 @@ TfmViewer::TfmViewer(const std::filesystem::path& file, const QString& text, QWi
   btCopy = new QPushButton(QString::fromUtf8("Копировать"), this);
   btCopy->setObjectName("btCopy");
   btCopy->setAutoDefault(false);
-  connect(btCopy, &QPushButton::clicked, this, [this] { QGuiApplication::clipboard()->setText(mmText->toPlainText()); });
+  connect(btCopy, &QPushButton::clicked, this,
+          [this] { QGuiApplication::clipboard()->setText(mmText->toPlainText()); });
   btClose = new QPushButton(QString::fromUtf8("Закрыть"), this);
   btClose->setObjectName("btClose");
   btClose->setDefault(true);

@@ -71,8 +71,8 @@ void DistributionReader::VerifyIntegrity() {
   const std::int64_t sealedFrom = Offset(chunk);
 
   const auto lastItem = postActions.rfind(static_cast<char>(itemSep_));
-  const std::string_view tail =
-      lastItem == std::string::npos ? std::string_view(postActions) : std::string_view(postActions).substr(lastItem + 1);
+  const std::string_view tail = lastItem == std::string::npos ? std::string_view(postActions)
+                                                              : std::string_view(postActions).substr(lastItem + 1);
   std::optional<IntegrityMarker> marker;
   try {
     marker = ParseIntegrityMarker(ShiftText(tail, key_));
@@ -107,8 +107,7 @@ void DistributionReader::VerifyIntegrity() {
 
   const std::int64_t sealedBytes = fileSize_ - sealedFrom;
   const std::string counts = CountText(counter.routines, marker->routines, "routines") + " and " +
-                             CountText(counter.checkRoutines, marker->checkRoutines, "check routines") +
-                             " are whole";
+                             CountText(counter.checkRoutines, marker->checkRoutines, "check routines") + " are whole";
   if (sealedBytes < marker->sealedBytes) {
     Damaged("the file is cut at offset " + std::to_string(fileSize_) + " of " +
             std::to_string(sealedFrom + marker->sealedBytes) + " bytes: " + counts + " (" + path_.string() + ")");
@@ -123,8 +122,8 @@ void DistributionReader::VerifyIntegrity() {
             " bytes more than were packed (" + path_.string() + ")");
   }
   if (hash.Final() != marker->digest) {
-    Damaged("the content changed after packing: its SHA-256 differs from the integrity marker's (" +
-            path_.string() + ")");
+    Damaged("the content changed after packing: its SHA-256 differs from the integrity marker's (" + path_.string() +
+            ")");
   }
   integrity_ = marker;
 }

@@ -22,8 +22,7 @@ constexpr int kVersion = 1;
 
 bool Holds(const Spelling& s, std::uint8_t b) {
   const char c = static_cast<char>(b);
-  return c == s.separator || s.magic.find(c) != std::string_view::npos ||
-         s.digits.find(c) != std::string_view::npos;
+  return c == s.separator || s.magic.find(c) != std::string_view::npos || s.digits.find(c) != std::string_view::npos;
 }
 
 std::string Number(const Spelling& s, std::uint64_t value) {
@@ -58,9 +57,9 @@ std::string FormatIntegrityMarker(const IntegrityMarker& marker, std::uint8_t ke
   // byte, so one of them always fits.
   const Spelling& s = Holds(kSpellings[0], key) ? kSpellings[1] : kSpellings[0];
   std::string out(s.magic);
-  for (const std::uint64_t n : {static_cast<std::uint64_t>(kVersion), static_cast<std::uint64_t>(marker.checkRoutines),
-                                static_cast<std::uint64_t>(marker.routines),
-                                static_cast<std::uint64_t>(marker.sealedBytes)}) {
+  for (const std::uint64_t n :
+       {static_cast<std::uint64_t>(kVersion), static_cast<std::uint64_t>(marker.checkRoutines),
+        static_cast<std::uint64_t>(marker.routines), static_cast<std::uint64_t>(marker.sealedBytes)}) {
     out += s.separator;
     out += Number(s, n);
   }

@@ -28,8 +28,7 @@ std::int64_t TellFile(std::FILE* f) {
 }
 
 [[noreturn]] void ThrowIo(const std::filesystem::path& path, const char* what) {
-  throw std::system_error(errno, std::generic_category(),
-                          std::string(what) + " " + path.string());
+  throw std::system_error(errno, std::generic_category(), std::string(what) + " " + path.string());
 }
 
 }  // namespace
@@ -97,8 +96,8 @@ void DistributionReader::ThrowOversize() const {
 }
 
 void DistributionReader::ThrowCut() const {
-  Damaged("the file is cut at offset " + std::to_string(fileSize_) +
-          ": its last field or record has no separator (" + path_.string() + ")");
+  Damaged("the file is cut at offset " + std::to_string(fileSize_) + ": its last field or record has no separator (" +
+          path_.string() + ")");
 }
 
 void DistributionReader::Append(std::string& out, const char* from, std::size_t n) const {
@@ -123,8 +122,8 @@ DistributionReader::ScanEnd DistributionReader::Scan(Chunk& chunk, std::uint8_t 
       const std::size_t span = hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - begin) : left;
       // A zero byte cannot be part of the format: the file is damaged.
       if (const void* zero = std::memchr(begin, '\0', span)) {
-        const auto offset = Tell() - static_cast<std::int64_t>(chunk.size) +
-                            (static_cast<const char*>(zero) - chunk.bytes.data());
+        const auto offset =
+            Tell() - static_cast<std::int64_t>(chunk.size) + (static_cast<const char*>(zero) - chunk.bytes.data());
         Damaged("a zero byte at offset " + std::to_string(offset) + " of " + path_.string());
       }
       if (hit == nullptr && AtEnd()) {
@@ -272,7 +271,8 @@ void DistributionReader::DecodeRoutineLines(std::string_view record, std::vector
     std::string& line = lines[count++];
     line.resize(end);
     // ShiftText in place, without a temporary per line.
-    for (std::size_t i = 0; i < end; ++i) line[i] = static_cast<char>(ShiftByte(static_cast<std::uint8_t>(record[i]), k));
+    for (std::size_t i = 0; i < end; ++i)
+      line[i] = static_cast<char>(ShiftByte(static_cast<std::uint8_t>(record[i]), k));
     record.remove_prefix(end + 1);
   }
   lines.resize(count);

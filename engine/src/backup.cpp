@@ -78,8 +78,8 @@ bool IsBackupId(const std::string& id) {
 }
 
 std::string BeginBackupSet(ServerLink& link, const Distribution& dist) {
-  link.SetParam(2, Cp1251ToCp866(dist.ProductName) + "\t" + Cp1251ToCp866(dist.Version) + "\t" +
-                       Cp1251ToCp866(dist.BuildDate));
+  link.SetParam(
+      2, Cp1251ToCp866(dist.ProductName) + "\t" + Cp1251ToCp866(dist.Version) + "\t" + Cp1251ToCp866(dist.BuildDate));
   RunServerLine(link, kBeginLine);
   const std::string id = link.GetParam(1);
   if (!IsBackupId(id)) throw ServerCallError("the server gave no backup set number (\"" + id + "\")");

@@ -217,7 +217,8 @@ std::vector<std::string> FillSettingsSummary(const Session& s) {
   lines.push_back("");
   lines.push_back(Ru("Область Cache:"));
   lines.push_back(indent + s.connection.Namespace);
-  lines.push_back(indent + (s.options.KeepSources ? Ru("С исходными текстами программ") : Ru("Без исходных текстов программ")));
+  lines.push_back(indent +
+                  (s.options.KeepSources ? Ru("С исходными текстами программ") : Ru("Без исходных текстов программ")));
   if (s.options.RunPreActions) {
     lines.push_back(indent + Ru("выполнять метки преддействия"));
     lines.push_back(indent + (s.options.HardPreAction ? Ru("установка с \"жестким\" преддействием")
@@ -225,8 +226,10 @@ std::vector<std::string> FillSettingsSummary(const Session& s) {
   } else {
     lines.push_back(indent + Ru("преддействия не выполнять"));
   }
-  lines.push_back(indent + (s.options.RestoreRoutines ? Ru("восстанавливать программы") : Ru("не восстанавливать программы")));
-  lines.push_back(indent + (s.options.RunPostActions ? Ru("выполнять метки последействия") : Ru("последействия НЕ ВЫПОЛНЯТЬ")));
+  lines.push_back(indent +
+                  (s.options.RestoreRoutines ? Ru("восстанавливать программы") : Ru("не восстанавливать программы")));
+  lines.push_back(indent +
+                  (s.options.RunPostActions ? Ru("выполнять метки последействия") : Ru("последействия НЕ ВЫПОЛНЯТЬ")));
   lines.push_back("");
   lines.push_back(Ru("Параметры сервера Cache:"));
   lines.push_back(indent + Ru("IP адрес : ") + s.connection.IP);

@@ -36,7 +36,8 @@ int InstallPlan::Count(RoutineState state) const {
 }
 
 int InstallPlan::Damaged() const {
-  return static_cast<int>(std::count_if(routines.begin(), routines.end(), [](const RoutineEntry& e) { return e.damaged; }));
+  return static_cast<int>(
+      std::count_if(routines.begin(), routines.end(), [](const RoutineEntry& e) { return e.damaged; }));
 }
 
 InstallPlan BuildPlan(Session& s) {
@@ -61,7 +62,8 @@ bool VerifyReport::Matches(const RoutineEntry& e) {
 }
 
 int VerifyReport::Mismatches() const {
-  return static_cast<int>(std::count_if(routines.begin(), routines.end(), [](const RoutineEntry& e) { return !Matches(e); }));
+  return static_cast<int>(
+      std::count_if(routines.begin(), routines.end(), [](const RoutineEntry& e) { return !Matches(e); }));
 }
 
 int VerifyReport::WithoutSource() const {

@@ -13,7 +13,7 @@ namespace dorvik {
 namespace {
 
 constexpr DISPID kP1 = 1, kP2 = 2, kCode = 14, kError = 15, kErrorName = 16, kNameSpace = 18, kValue = 20,
-                  kExecFlag = 21, kMServer = 25, kExecute = 26;
+                 kExecFlag = 21, kMServer = 25, kExecute = 26;
 constexpr UINT kCodePage = 1251;
 
 std::wstring Wide(const std::string& text) {
@@ -139,8 +139,8 @@ void VismLink::Execute(const std::string& code) {
   const std::wstring w = Wide(code);
   arg.v.bstrVal = SysAllocStringLen(w.data(), static_cast<UINT>(w.size()));
   DISPPARAMS params{&arg.v, nullptr, 1, 0};
-  const HRESULT hr =
-      c_->dispatch->Invoke(kExecute, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+  const HRESULT hr = c_->dispatch->Invoke(kExecute, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr,
+                                          nullptr, nullptr);
   if (FAILED(hr)) Fail("the VisM control could not run the code", hr);
 }
 

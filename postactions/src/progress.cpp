@@ -47,8 +47,8 @@ void PostActionProgress::ShowPostActionMessage(int percent, const std::string& t
   }
   s_.ui.SetProgress(percent);
   s_.ui.RefreshProgress();
-  s_.ui.SetAppTitle(Ru("Установка ") + s_.dist.ProductName + " " + s_.dist.Version + Ru("  Выполнение последействий: ") +
-                    std::to_string(s_.ui.ProgressPercent()) + "%");
+  s_.ui.SetAppTitle(Ru("Установка ") + s_.dist.ProductName + " " + s_.dist.Version +
+                    Ru("  Выполнение последействий: ") + std::to_string(s_.ui.ProgressPercent()) + "%");
   s_.ui.ProcessMessages();
 }
 

@@ -146,8 +146,8 @@ std::vector<std::string> BuildPostActionRoutine(const std::vector<std::string>& 
 }
 
 std::vector<std::string> BuildPostActionRoutine(const Session& s) {
-  return BuildPostActionRoutine(s.dist.PostActionLabels, s.dist.PostActionDescriptions,
-                                s.files.PostActionRoutineName, s.dist.ProductName, s.dist.Version);
+  return BuildPostActionRoutine(s.dist.PostActionLabels, s.dist.PostActionDescriptions, s.files.PostActionRoutineName,
+                                s.dist.ProductName, s.dist.Version);
 }
 
 }  // namespace dorvik

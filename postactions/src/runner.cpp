@@ -182,8 +182,7 @@ class Runner {
     s_.link.Execute("k ^R(\"dorvik\")");  // the result and the message list
     const double runEnd = Now();
     Log(Ru("Последействия упешно выполнены."));
-    Log(Ru("Продолжительность выполнения последействий ") +
-        FormatLongTime(TimeDiff(progress_->RunStart(), runEnd)));
+    Log(Ru("Продолжительность выполнения последействий ") + FormatLongTime(TimeDiff(progress_->RunStart(), runEnd)));
     Log("");
     return true;
   }

@@ -166,9 +166,11 @@ TEST_F(StartupTest, HeaderFailureIsDescribedInPlainWords) {
   };
   EXPECT_EQ(reason(nullptr), "Файл дистрибутива не найден.");
   const std::string twoBytes("\0\x05", 2);
-  EXPECT_EQ(reason(&twoBytes), "Файл дистрибутива повреждён: файл кончается на смещении 2, поле «название продукта» не дописано.");
+  EXPECT_EQ(reason(&twoBytes),
+            "Файл дистрибутива повреждён: файл кончается на смещении 2, поле «название продукта» не дописано.");
   const std::string noDate("\0\x05P\rV\rDa", 8);
-  EXPECT_EQ(reason(&noDate), "Файл дистрибутива повреждён: файл кончается на смещении 8, поле «дата сборки» не дописано.");
+  EXPECT_EQ(reason(&noDate),
+            "Файл дистрибутива повреждён: файл кончается на смещении 8, поле «дата сборки» не дописано.");
   // Header complete, the password record empty (13 encoded with key 5 is 8).
   const std::string noPassword("\0\x05P\rV\rD\r\x08", 9);
   EXPECT_EQ(reason(&noPassword), "Файл дистрибутива повреждён: нет пароля исходных текстов на смещении 8.");

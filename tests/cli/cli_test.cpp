@@ -46,7 +46,8 @@ std::vector<std::string> LogLines(const fs::path& file) {
 // `plain` as the data file `file` stores it (its key is byte 1).
 std::string Encode(const std::string& file, const std::string& plain) {
   std::string out;
-  for (const char c : plain) out += static_cast<char>(EncodeByte(static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(file[1])));
+  for (const char c : plain)
+    out += static_cast<char>(EncodeByte(static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(file[1])));
   return out;
 }
 
@@ -90,14 +91,13 @@ class CliTest : public ::testing::Test {
   // Packs the distribution into the install folder with this post-action
   // label, and with the check label chk^VMCHK when asked.
   void Pack(const std::string& label = "go^VMSETUP", bool check = false) {
-    const std::string checkFields =
-        check ? R"("check_label": "chk^VMCHK", "check_routines": ["VMCHK.int"],)" : "";
+    const std::string checkFields = check ? R"("check_label": "chk^VMCHK", "check_routines": ["VMCHK.int"],)" : "";
     WriteFile(root_ / "pack" / "manifest.json",
               R"({"product": "Склад", "version": "3.1", "build_date": "08.12.2026", "password": "Секрет",)" +
                   checkFields + R"("post_actions": [{"description": "Настройка", "label": ")" + label + R"("}],
                   "routines": ["VMMAIN.int", "VMSETUP.int"]})");
-    const auto packed = RunProgram(DORPACK_BINARY, {"build", "manifest.json", "-o", (Folder() / "dorpack.dat").string()},
-                                   root_ / "pack");
+    const auto packed = RunProgram(
+        DORPACK_BINARY, {"build", "manifest.json", "-o", (Folder() / "dorpack.dat").string()}, root_ / "pack");
     ASSERT_EQ(packed.status, 0) << packed.err;
   }
 
@@ -166,8 +166,7 @@ TEST_F(CliTest, InstallsWithAnswersAndDefaultsAndNumbersItsLogs) {
   run = Cli({"--quiet"});
   ASSERT_EQ(run.status, 0) << run.err;
   log = LogLines(Folder() / "dorvik2.txt");
-  EXPECT_EQ(std::count(log.begin(), log.end(),
-                       "  Ответ по умолчанию: вопрос задан без терминала и без файла ответов."),
+  EXPECT_EQ(std::count(log.begin(), log.end(), "  Ответ по умолчанию: вопрос задан без терминала и без файла ответов."),
             2);
 
   // An answer that names no button closes the yes/no question as Esc does.
@@ -218,10 +217,12 @@ TEST_F(CliTest, DamagedFilesAreRefusedWithStatusFour) {
   EXPECT_NE(run.err.find("Файл данных испорчен: the file is cut at offset " + std::to_string(sealed.size() - 5)),
             std::string::npos)
       << run.err;
-  EXPECT_TRUE(Has(LogLines(Folder() / "dorvik.txt"),
-                  "Ошибка GUI приложения: the file is cut at offset " + std::to_string(sealed.size() - 5) + " of " +
-                      std::to_string(sealed.size()) + " bytes: 1 of the 2 routines and 0 of the 0 check routines "
-                      "are whole (" + (Folder() / "dorpack.dat").string() + ")"));
+  EXPECT_TRUE(Has(LogLines(Folder() / "dorvik.txt"), "Ошибка GUI приложения: the file is cut at offset " +
+                                                         std::to_string(sealed.size() - 5) + " of " +
+                                                         std::to_string(sealed.size()) +
+                                                         " bytes: 1 of the 2 routines and 0 of the 0 check routines "
+                                                         "are whole (" +
+                                                         (Folder() / "dorpack.dat").string() + ")"));
 
   // The same file as another packer writes it (no marker): the restore
   // counts first and refuses the cut record before any routine is stored.
@@ -304,13 +305,14 @@ TEST_F(CliTest, SourcePasswordMustMatch) {
 
   // From a file, so that it is not on the command line; CR LF is no part of it.
   WriteFile(root_ / "pw.txt", "Секрет\r\nnext line\n");
-  run = Cli({"--server", Server(), "--quiet", "--defaults", "--keep-sources", "--password-file", (root_ / "pw.txt").string()});
+  run = Cli({"--server", Server(), "--quiet", "--defaults", "--keep-sources", "--password-file",
+             (root_ / "pw.txt").string()});
   EXPECT_EQ(run.status, 0) << run.err;
   WriteFile(root_ / "pw.txt", "секрет\n");
-  run = Cli({"--server", Server(), "--quiet", "--defaults", "--keep-sources", "--password-file=" + (root_ / "pw.txt").string()});
+  run = Cli({"--server", Server(), "--quiet", "--defaults", "--keep-sources",
+             "--password-file=" + (root_ / "pw.txt").string()});
   EXPECT_EQ(run.status, 2) << run.err;
-  for (const auto& [args, message] :
-       std::vector<std::pair<std::vector<std::string>, std::string>>{
+  for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
            {{"--keep-sources", "--password-file", (root_ / "none.txt").string()}, "cannot open the password file"},
            {{"--keep-sources", "--password-file", (root_ / "pack").string()}, "password file"},
            {{"--password-file", (root_ / "pw.txt").string()}, "--password-file is only used with --keep-sources"},
@@ -340,10 +342,10 @@ TEST_F(CliTest, LibraryDistributionGoesToTheLibraryNamespace) {
   WriteFile(root_ / "pack" / "%VMLIB.int", "%VMLIB ;\n Q\nok() q \"lib\"\n");
   WriteFile(root_ / "pack" / "manifest.json",
             R"({"product": "Lib", "version": "1", "build_date": "1", "password": "p", "routines": ["%VMLIB.int"]})");
-  ASSERT_EQ(RunProgram(DORPACK_BINARY, {"build", "manifest.json", "-o", (Folder() / "dorpack.dat").string()},
-                       root_ / "pack")
-                .status,
-            0);
+  ASSERT_EQ(
+      RunProgram(DORPACK_BINARY, {"build", "manifest.json", "-o", (Folder() / "dorpack.dat").string()}, root_ / "pack")
+          .status,
+      0);
   // Without the restore: which namespace the run goes to is what counts here.
   const auto run = Cli({"--server", Server(), "--namespace", "USER", "--no-restore"});
   ASSERT_EQ(run.status, 0) << run.err;
@@ -365,9 +367,12 @@ TEST_F(CliTest, UnreadableDistributionStillWritesTheLog) {
 }
 
 TEST_F(CliTest, UsageErrors) {
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"--chunk-limit", "abc"}, {"--soft", "--no-pre-actions"}, {"--keep-sources"},
-        {"--answers", "missing.txt"}, {"--server", "host:99999"}, {"extra"}}) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--chunk-limit", "abc"},
+                                               {"--soft", "--no-pre-actions"},
+                                               {"--keep-sources"},
+                                               {"--answers", "missing.txt"},
+                                               {"--server", "host:99999"},
+                                               {"extra"}}) {
     const auto run = Cli(args);
     EXPECT_EQ(run.status, 2) << ::testing::PrintToString(args);
     EXPECT_NE(run.err.find("--help"), std::string::npos);

@@ -30,8 +30,8 @@ using testing::MServerProcess;
 using testing::RunProgram;
 
 constexpr int kRoutines = 50;
-constexpr int kOldRoutines = 20;     // R1..R20 are on the server before
-constexpr int kOldWithSource = 10;   // R1..R10 keep their source
+constexpr int kOldRoutines = 20;    // R1..R20 are on the server before
+constexpr int kOldWithSource = 10;  // R1..R10 keep their source
 // With --chunk-limit 1 each line is one call: the restore lasts long enough
 // to stop the server, or press Ctrl-C, while it runs.
 constexpr int kLinesPerRoutine = 150;
@@ -75,7 +75,8 @@ class SafeInstallTest : public ::testing::Test {
     fs::create_directories(root_ / "install");
     fs::create_directories(root_ / "config");
     journal_ = root_ / "journal.txt";
-    server_ = std::make_unique<MServerProcess>(MSERVER_BINARY, std::vector<std::string>{"--journal", journal_.string()});
+    server_ =
+        std::make_unique<MServerProcess>(MSERVER_BINARY, std::vector<std::string>{"--journal", journal_.string()});
   }
   void TearDown() override {
     server_.reset();
@@ -93,10 +94,10 @@ class SafeInstallTest : public ::testing::Test {
     WriteFile(root_ / "pack" / "manifest.json",
               R"({"product": "Склад", "version": "4.0", "build_date": "08.12.2026", "password": "pw",
                   "check_label": "chk^VMCHK", "check_routines": ["VMCHK.int"],
-                  "post_actions": [{"description": "Настройка", "label": ")" + postAction + R"("}], "routines": [)" +
-                  routines + "]}");
-    const auto packed =
-        RunProgram(DORPACK_BINARY, {"build", "manifest.json", "-o", (Folder() / "dorpack.dat").string()}, root_ / "pack");
+                  "post_actions": [{"description": "Настройка", "label": ")" +
+                  postAction + R"("}], "routines": [)" + routines + "]}");
+    const auto packed = RunProgram(
+        DORPACK_BINARY, {"build", "manifest.json", "-o", (Folder() / "dorpack.dat").string()}, root_ / "pack");
     ASSERT_EQ(packed.status, 0) << packed.err;
   }
 
@@ -330,11 +331,13 @@ TEST_F(SafeInstallTest, RollbackAfterTheServerWasRestartedMidway) {
     return line.find("m ^DorvikBackup(P2,\"r\"") != std::string::npos;
   });
   ASSERT_NE(backup, transcript.end());
-  EXPECT_EQ(std::count_if(backup + 1, transcript.end(),
-                          [](const std::string& line) { return line.find("m ^DorvikBackup(P2,\"r\"") != std::string::npos; }),
-            0);
-  const auto firstSave = std::find_if(transcript.begin(), transcript.end(),
-                                      [](const std::string& line) { return line.find("ZS VMCHK") != std::string::npos; });
+  EXPECT_EQ(
+      std::count_if(backup + 1, transcript.end(),
+                    [](const std::string& line) { return line.find("m ^DorvikBackup(P2,\"r\"") != std::string::npos; }),
+      0);
+  const auto firstSave = std::find_if(transcript.begin(), transcript.end(), [](const std::string& line) {
+    return line.find("ZS VMCHK") != std::string::npos;
+  });
   EXPECT_LT(backup - transcript.begin(), firstSave - transcript.begin());
 
   auto rollback = Cli({"rollback"});

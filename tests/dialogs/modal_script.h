@@ -52,13 +52,13 @@ QStringList LabelsReadingMarkup(QWidget* window);
 
 // A QtTest main with the wizard's font, so that measured sizes match the
 // program's.
-#define DORVIK_QT_TEST_MAIN(TestClass)                          \
-  int main(int argc, char** argv) {                             \
-    QApplication app(argc, argv);                               \
-    QFont font;                                                 \
-    font.setFamilies({"DejaVu Sans", "sans-serif"});            \
-    font.setPixelSize(11);                                      \
-    app.setFont(font);                                          \
-    TestClass test;                                             \
-    return QTest::qExec(&test, argc, argv);                     \
+#define DORVIK_QT_TEST_MAIN(TestClass)               \
+  int main(int argc, char** argv) {                  \
+    QApplication app(argc, argv);                    \
+    QFont font;                                      \
+    font.setFamilies({"DejaVu Sans", "sans-serif"}); \
+    font.setPixelSize(11);                           \
+    app.setFont(font);                               \
+    TestClass test;                                  \
+    return QTest::qExec(&test, argc, argv);          \
   }

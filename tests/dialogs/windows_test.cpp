@@ -190,7 +190,8 @@ class WindowsTest : public QObject {
     QCOMPARE(ui.AskUser(Ru("Название организации?"), "", Ru("Велмора")), Ru("Велмора"));
     QVERIFY(script.Done());
     for (const QRect& dialog : placed) {
-      QVERIFY2(!dialog.intersects(progress.frameGeometry()), qPrintable(QString("%1,%2").arg(dialog.x()).arg(dialog.y())));
+      QVERIFY2(!dialog.intersects(progress.frameGeometry()),
+               qPrintable(QString("%1,%2").arg(dialog.x()).arg(dialog.y())));
       QVERIFY(dialog.bottom() < progress.y());
       // Across the progress window, give or take the frame drawn after placing.
       QVERIFY(qAbs(dialog.center().x() - progress.frameGeometry().center().x()) <= 4);

@@ -64,9 +64,9 @@ TEST(CodePages, LettersMoveAndEverythingElseStays) {
 
 TEST(ShiftText, WrapsBy255) {
   EXPECT_EQ(ShiftText("plain", 0), "plain");
-  EXPECT_EQ(ShiftText(Bytes({0xFF}), 1), Bytes({0x01}));    // 256 -> 1, never 0
-  EXPECT_EQ(ShiftText(Bytes({0xFE}), 1), Bytes({0xFF}));    // 255 stays
-  EXPECT_EQ(ShiftText(Bytes({0xFF}), 5), Bytes({0x05}));    // 260 -> 5
+  EXPECT_EQ(ShiftText(Bytes({0xFF}), 1), Bytes({0x01}));  // 256 -> 1, never 0
+  EXPECT_EQ(ShiftText(Bytes({0xFE}), 1), Bytes({0xFF}));  // 255 stays
+  EXPECT_EQ(ShiftText(Bytes({0xFF}), 5), Bytes({0x05}));  // 260 -> 5
   EXPECT_EQ(ShiftText("", 200).size(), 0u);
   // EncodeByte inverts the shift for every byte the format can carry.
   for (int key = 0; key < 256; ++key) {

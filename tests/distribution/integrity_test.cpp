@@ -71,9 +71,10 @@ TEST(IntegrityMarker, EveryKeyStoresItAndItReadsBack) {
   EXPECT_FALSE(ParseIntegrityMarker("VMSEAL").has_value());
   // Beginning like a marker but not one: damage, not silence.
   const std::string good = FormatIntegrityMarker(m, 1);
-  for (const std::string& bad : {good.substr(0, good.size() - 1), good + "0", good + ":1", std::string("VMSEAL:2:0:0:0:") + std::string(64, '0'),
-                                 std::string("VMSEAL:1:0:x:0:") + std::string(64, '0'),
-                                 std::string("VMSEAL:1:0:1000000000000000:0:") + std::string(64, '0')}) {
+  for (const std::string& bad :
+       {good.substr(0, good.size() - 1), good + "0", good + ":1", std::string("VMSEAL:2:0:0:0:") + std::string(64, '0'),
+        std::string("VMSEAL:1:0:x:0:") + std::string(64, '0'),
+        std::string("VMSEAL:1:0:1000000000000000:0:") + std::string(64, '0')}) {
     EXPECT_THROW(ParseIntegrityMarker(bad), DamagedFileError) << bad;
   }
 }
@@ -83,9 +84,8 @@ TEST(IntegrityMarker, EveryKeyStoresItAndItReadsBack) {
 class SealedFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("integrity-test-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = std::filesystem::temp_directory_path() / ("integrity-test-" + std::to_string(::getpid()) + "-" +
+                                                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(dir_);
     path_ = dir_ / "dorpack.dat";
   }
@@ -107,8 +107,11 @@ class SealedFileTest : public ::testing::Test {
     h.Update(sealedBytes);
     m.digest = h.Final();
     DataFileImage img(key);
-    img.Header("P", "v", "b").Record("pw").Record(checkLabel ? "c^CHK1" : "")
-        .Record("one#a^B@" + FormatIntegrityMarker(m, key)).Raw(sealedBytes);
+    img.Header("P", "v", "b")
+        .Record("pw")
+        .Record(checkLabel ? "c^CHK1" : "")
+        .Record("one#a^B@" + FormatIntegrityMarker(m, key))
+        .Raw(sealedBytes);
     sealedFrom_ = img.Bytes().size() - sealedBytes.size();
     return img.Bytes();
   }

@@ -133,7 +133,8 @@ TEST_F(ReaderTest, ReadsEverySectionForTypicalKeys) {
     EXPECT_EQ(d.PostActionDescriptions[1], Ru("Отчет"));
     EXPECT_EQ(d.PostActionLabels, (std::vector<std::string>{"ind^POST", "rep^POST"}));
     EXPECT_EQ(c.checkCount, 2);
-    EXPECT_EQ(c.checkRoutines, (std::vector<Routine>{{"CHK1", {"CHK1 ;check", "chk() q \"\""}}, {"CHK2", {"CHK2 ;", " q"}}}));
+    EXPECT_EQ(c.checkRoutines,
+              (std::vector<Routine>{{"CHK1", {"CHK1 ;check", "chk() q \"\""}}, {"CHK2", {"CHK2 ;", " q"}}}));
     EXPECT_EQ(c.routineCount, 3);
     ASSERT_EQ(c.routines.size(), 3u);
     EXPECT_EQ(c.routines[1], (Routine{"BIG", big}));
@@ -178,8 +179,15 @@ TEST_F(ReaderTest, LongHeaderAndSeparatorsAtChunkEdges) {
     // puts it at the first byte of the second chunk.
     const std::string product(productLen, 'P');
     const std::string password(9000, 'w');
-    DataFileImage(3).Header(product, "v", "b").Record(password).Record("").Record("")
-        .Record("").Record("").Routine("R", {"R", " q"}).Write(path_);
+    DataFileImage(3)
+        .Header(product, "v", "b")
+        .Record(password)
+        .Record("")
+        .Record("")
+        .Record("")
+        .Record("")
+        .Routine("R", {"R", " q"})
+        .Write(path_);
     DistributionReader r(path_);
     Distribution d;
     InstallLog log;
@@ -224,8 +232,14 @@ TEST_F(ReaderTest, FieldsAndRecordsCutByTheEndOfTheFileAreDamage) {
   for (std::size_t length : {std::size_t{20}, std::size_t{30000}}) {
     SCOPED_TRACE(length);
     DataFileImage img(3);
-    img.Header("P", "v", "b").Record("pw").Record("").Record("").Record("").Record("")
-        .Routine("A", {"ok"}).Encoded("B\n" + std::string(length, 'x') + "\n");
+    img.Header("P", "v", "b")
+        .Record("pw")
+        .Record("")
+        .Record("")
+        .Record("")
+        .Record("")
+        .Routine("A", {"ok"})
+        .Encoded("B\n" + std::string(length, 'x') + "\n");
     img.Write(path_);
     DistributionReader r(path_);
     Distribution d;
@@ -248,7 +262,11 @@ TEST_F(ReaderTest, FieldsAndRecordsCutByTheEndOfTheFileAreDamage) {
 TEST_F(ReaderTest, PostActionListEdges) {
   {
     DataFileImage img(200);
-    img.Header("P", "v", "b").Record("pw").Record("").Encoded("one#a^B@trailing without at").Raw(std::string(1, static_cast<char>(EncodeByte(13, 200))));
+    img.Header("P", "v", "b")
+        .Record("pw")
+        .Record("")
+        .Encoded("one#a^B@trailing without at")
+        .Raw(std::string(1, static_cast<char>(EncodeByte(13, 200))));
     img.Record("").Record("").Routine("R", {"R"});
     img.Write(path_);
     DistributionReader r(path_);
@@ -275,8 +293,14 @@ TEST_F(ReaderTest, PostActionListEdges) {
 
 TEST_F(ReaderTest, ExtraRecordAfterEmptyCheckSectionIsSkipped) {
   DataFileImage img(11);
-  img.Header("P", "v", "b").Record("pw").Record("").Record("").Record("")
-      .Routine("SKIPPED", {"x"}).Routine("FIRST", {"FIRST", " q"}).Routine("SECOND", {"SECOND ;% not in name"});
+  img.Header("P", "v", "b")
+      .Record("pw")
+      .Record("")
+      .Record("")
+      .Record("")
+      .Routine("SKIPPED", {"x"})
+      .Routine("FIRST", {"FIRST", " q"})
+      .Routine("SECOND", {"SECOND ;% not in name"});
   img.Write(path_);
   DistributionReader r(path_);
   Distribution d;
@@ -293,8 +317,15 @@ TEST_F(ReaderTest, ExtraRecordAfterEmptyCheckSectionIsSkipped) {
 TEST_F(ReaderTest, LibraryTestLooksAtTheFirstRoutineWithOrWithoutCheckSection) {
   // With a check label, the first distribution routine decides, even when it
   // is the only one and the post-action list is empty.
-  DataFileImage(11).Header("P", "v", "b").Record("pw").Record("c^CHK").Record("")
-      .Routine("CHK", {"c() q 1"}).Record("").Routine("%LIB", {"x"}).Write(path_);
+  DataFileImage(11)
+      .Header("P", "v", "b")
+      .Record("pw")
+      .Record("c^CHK")
+      .Record("")
+      .Routine("CHK", {"c() q 1"})
+      .Record("")
+      .Routine("%LIB", {"x"})
+      .Write(path_);
   DistributionReader r(path_);
   Distribution d;
   InstallLog log;
@@ -308,8 +339,15 @@ TEST_F(ReaderTest, LibraryTestLooksAtTheFirstRoutineWithOrWithoutCheckSection) {
   ASSERT_EQ(c.checkRoutines.size(), 1u);
 
   // A name line without its separator answers false.
-  DataFileImage(11).Header("P", "v", "b").Record("pw").Record("").Record("").Record("")
-      .Record("").Record("%NOSEP").Write(path_);
+  DataFileImage(11)
+      .Header("P", "v", "b")
+      .Record("pw")
+      .Record("")
+      .Record("")
+      .Record("")
+      .Record("")
+      .Record("%NOSEP")
+      .Write(path_);
   DistributionReader r2(path_);
   ASSERT_TRUE(r2.ReadHeader(d, log));
   EXPECT_FALSE(r2.IsLibraryDistribution(true));
@@ -317,8 +355,16 @@ TEST_F(ReaderTest, LibraryTestLooksAtTheFirstRoutineWithOrWithoutCheckSection) {
 
 TEST_F(ReaderTest, RoutineLinesAndCounting) {
   DataFileImage img(42);
-  img.Header("P", "v", "b").Record("pw").Record("").Record("").Record("")
-      .Record("").Routine("NAME", {"line one"}).Routine("B", {}).Record("").Routine("AFTER", {"never read"});
+  img.Header("P", "v", "b")
+      .Record("pw")
+      .Record("")
+      .Record("")
+      .Record("")
+      .Record("")
+      .Routine("NAME", {"line one"})
+      .Routine("B", {})
+      .Record("")
+      .Routine("AFTER", {"never read"});
   img.Write(path_);
   DistributionReader r(path_);
   Distribution d;
@@ -338,7 +384,8 @@ TEST_F(ReaderTest, RoutineLinesAndCounting) {
     r.DecodeRoutineLines(std::string("NAME") + lf + "line one" + lf + "no separator");
     FAIL() << "a cut line went unnoticed";
   } catch (const DamagedFileError& e) {
-    EXPECT_EQ(std::string(e.what()), "routine " + ShiftText("NAME", 42) + ": 12 bytes after its last line end (a line cut off)");
+    EXPECT_EQ(std::string(e.what()),
+              "routine " + ShiftText("NAME", 42) + ": 12 bytes after its last line end (a line cut off)");
   }
   EXPECT_NE(r.Damage().find("after its last line end"), std::string::npos);
 }
@@ -368,8 +415,15 @@ TEST_F(ReaderTest, CountingLeavesTheReaderWhereItWas) {
 TEST_F(ReaderTest, LongRecordsGrowAndOversizedOnesAreRefused) {
   // A 200 KB routine is more than a fixed record buffer of 153600 bytes holds.
   std::vector<std::string> lines(2000, std::string(99, 'z'));
-  DataFileImage(17).Header("P", "v", "b").Record("pw").Record("").Record("").Record("").Record("")
-      .Routine("HUGE", lines).Write(path_);
+  DataFileImage(17)
+      .Header("P", "v", "b")
+      .Record("pw")
+      .Record("")
+      .Record("")
+      .Record("")
+      .Record("")
+      .Routine("HUGE", lines)
+      .Write(path_);
   {
     DistributionReader r(path_);
     Distribution d;
@@ -395,8 +449,15 @@ TEST_F(ReaderTest, LongRecordsGrowAndOversizedOnesAreRefused) {
 
 TEST_F(ReaderTest, ZeroBytesMeanADamagedFile) {
   DataFileImage img(4);
-  img.Header("P", "v", "b").Record("pw").Record("").Record("").Record("").Record("")
-      .Routine("A", {"ok"}).Raw(std::string("\x10\x20\x00\x30", 4)).Routine("B", {"lost"});
+  img.Header("P", "v", "b")
+      .Record("pw")
+      .Record("")
+      .Record("")
+      .Record("")
+      .Record("")
+      .Routine("A", {"ok"})
+      .Raw(std::string("\x10\x20\x00\x30", 4))
+      .Routine("B", {"lost"});
   img.Write(path_);
   DistributionReader r(path_);
   Distribution d;

@@ -60,19 +60,20 @@ TEST_F(DorpackCommand, ListJsonGivesBackTheManifest) {
     EXPECT_EQ(got.at("integrity").at("sha256").get<std::string>().size(), 64u);
     EXPECT_GT(got.at("integrity").at("sealed_bytes").get<int>(), 0);
     got.erase("integrity");
-    const json want = {
-        {"product", "Велмора Склад"},
-        {"version", "2.9"},
-        {"build_date", "08.12.2026"},
-        {"key", key == "\"auto\"" ? got.at("key").get<int>() : std::stoi(key)},
-        {"password", "Секрет"},
-        {"check_label", "chk^VMCHK"},
-        {"post_actions", {{{"description", "Перестроение индексов"}, {"label", "idx^VMA"}},
-                          {{"description", "Отчет"}, {"label", "rep^VMA"}}}},
-        {"check_routines", {{{"name", "VMCHK"}, {"lines", {"VMCHK ; проверка", "chk() q 1"}}}}},
-        {"routines", {{{"name", "VMA"}, {"lines", {"VMA ; первая программа", " w \"Привет\",!", " q"}}},
-                      {{"name", "VMB"}, {"lines", {"VMB", " q"}}},
-                      {{"name", "%VMLIB"}, {"lines", {"%VMLIB", " q"}}}}}};
+    const json want = {{"product", "Велмора Склад"},
+                       {"version", "2.9"},
+                       {"build_date", "08.12.2026"},
+                       {"key", key == "\"auto\"" ? got.at("key").get<int>() : std::stoi(key)},
+                       {"password", "Секрет"},
+                       {"check_label", "chk^VMCHK"},
+                       {"post_actions",
+                        {{{"description", "Перестроение индексов"}, {"label", "idx^VMA"}},
+                         {{"description", "Отчет"}, {"label", "rep^VMA"}}}},
+                       {"check_routines", {{{"name", "VMCHK"}, {"lines", {"VMCHK ; проверка", "chk() q 1"}}}}},
+                       {"routines",
+                        {{{"name", "VMA"}, {"lines", {"VMA ; первая программа", " w \"Привет\",!", " q"}}},
+                         {{"name", "VMB"}, {"lines", {"VMB", " q"}}},
+                         {{"name", "%VMLIB"}, {"lines", {"%VMLIB", " q"}}}}}};
     EXPECT_EQ(got, want);
     std::filesystem::remove(Path("d.dat"));
   }
@@ -130,17 +131,17 @@ TEST_F(DorpackCommand, ListRefusesDamagedFiles) {
   oldNoLineEnd += "\r";
   std::string oldLineCut = unsealed;
   oldLineCut.erase(oldLineCut.size() - 2, 1);  // the last line end of VMB
-  for (const Damage& d : {Damage{good.substr(0, 2), "the header has no product name"},
-                          Damage{std::string("\0\0P\r\r", 5), "the header has no version"},
-                          Damage{std::string("\0\0P\r1\rD\r", 8), "the source password is empty or missing"},
-                          Damage{zero, "the content changed after packing"},
-                          Damage{noPair, "a post-action without \"#\""},
-                          Damage{noLineEnd, "the file is cut at offset " + std::to_string(noLineEnd.size())},
-                          Damage{good.substr(0, good.size() - 1), "1 of the 2 routines and 0 of the 0 check routines are whole"},
-                          Damage{zero.substr(0, zero.find('\0', 2)), "is cut at offset"},
-                          Damage{unsealed.substr(0, unsealed.size() - 1), "is cut at offset"},
-                          Damage{oldNoLineEnd, "routine record 2 has no line end"},
-                          Damage{oldLineCut, "routine VMB: 2 bytes after its last line end"}}) {
+  for (const Damage& d :
+       {Damage{good.substr(0, 2), "the header has no product name"},
+        Damage{std::string("\0\0P\r\r", 5), "the header has no version"},
+        Damage{std::string("\0\0P\r1\rD\r", 8), "the source password is empty or missing"},
+        Damage{zero, "the content changed after packing"}, Damage{noPair, "a post-action without \"#\""},
+        Damage{noLineEnd, "the file is cut at offset " + std::to_string(noLineEnd.size())},
+        Damage{good.substr(0, good.size() - 1), "1 of the 2 routines and 0 of the 0 check routines are whole"},
+        Damage{zero.substr(0, zero.find('\0', 2)), "is cut at offset"},
+        Damage{unsealed.substr(0, unsealed.size() - 1), "is cut at offset"},
+        Damage{oldNoLineEnd, "routine record 2 has no line end"},
+        Damage{oldLineCut, "routine VMB: 2 bytes after its last line end"}}) {
     folder_.Write("bad.dat", d.bytes);
     const auto listed = RunDorpack({"list", "--json", Path("bad.dat")});
     EXPECT_EQ(listed.exitCode, 1) << d.message;

@@ -91,7 +91,8 @@ TEST_F(ManifestTest, ReadsFieldsFilesAndPatternsInOrder) {
 }
 
 TEST_F(ManifestTest, ManifestInTheWorkingFolder) {
-  Manifest(R"({"product": "P", "version": "1", "build_date": "2", "password": "3", "routines": ["*.int", "src/VMA.int"]})");
+  Manifest(
+      R"({"product": "P", "version": "1", "build_date": "2", "password": "3", "routines": ["*.int", "src/VMA.int"]})");
   folder_.Write("VMTOP.int", "VMTOP\n q\n");
   const auto before = std::filesystem::current_path();
   std::filesystem::current_path(folder_.Path());
@@ -129,8 +130,9 @@ TEST_F(ManifestTest, RefusesBadFieldsAtTheirLine) {
   EXPECT_EQ(Refusal(With("\"08.12.2026\"", "\"\"")), m + ":4: the build date is empty");
   EXPECT_EQ(Refusal(With("\"тайна\"", "\"\"")), m + ":5: the password is empty");
   EXPECT_EQ(Refusal(With("\"тайна\"", "7")), m + ":5: the field \"password\" must be a text");
-  EXPECT_NE(Refusal(With("\"Индексы\"", "\"Индексы @ 2\"")).find(m + ":10: the description of post-action 1 holds \"@\""),
-            std::string::npos);
+  EXPECT_NE(
+      Refusal(With("\"Индексы\"", "\"Индексы @ 2\"")).find(m + ":10: the description of post-action 1 holds \"@\""),
+      std::string::npos);
   EXPECT_NE(Refusal(With("\"idx^VMS\"", "\"idx#VMS\"")).find(m + ":10: the label of post-action 1 holds \"#\""),
             std::string::npos);
   EXPECT_EQ(Refusal(With("\"key\": 42", "\"key\": 256")),
@@ -160,17 +162,22 @@ TEST_F(ManifestTest, RefusesBadRoutineFilesAtTheirLine) {
   EXPECT_NE(Refusal(kManifest).find(In("src/1VM.int") + ": \"1VM\" is not a valid routine name"), std::string::npos);
   std::filesystem::remove(folder_.Path() / "src/1VM.int");
 
-  EXPECT_NE(Refusal(With("\"lib/%*.m\"", "\"src/*\"")).find(m + ":12: " + In("src/notes.txt") + " is not a routine file"),
-            std::string::npos);
+  EXPECT_NE(
+      Refusal(With("\"lib/%*.m\"", "\"src/*\"")).find(m + ":12: " + In("src/notes.txt") + " is not a routine file"),
+      std::string::npos);
   EXPECT_EQ(Refusal(With("\"lib/%*.m\"", "\"lib/*.rtn\"")),
             m + ":12: the pattern \"lib/*.rtn\" matches no file in " + In("lib"));
   EXPECT_EQ(Refusal(With("\"src/VMB.int\"", "\"src/VMX.int\"")),
             m + ":12: the routine file " + In("src/VMX.int") + " does not exist");
-  EXPECT_NE(Refusal(With("\"lib/%*.m\"", "\"*/VMA.int\"")).find(m + ":12: \"*/VMA.int\": wildcards are allowed only in the file name"),
+  EXPECT_NE(Refusal(With("\"lib/%*.m\"", "\"*/VMA.int\""))
+                .find(m + ":12: \"*/VMA.int\": wildcards are allowed only in the file name"),
             std::string::npos);
   // Key 42 ("*") collides with a routine line.
   folder_.Write("src/VMA.int", "VMA\n s x=2*3\n");
-  EXPECT_EQ(Refusal(kManifest), In("src/VMA.int") + ":2: key 42 cannot encode the content: line 2 of routine VMA holds byte 42 (\"*\"), which would be stored as a zero byte (the key is set at " + m + ":6)");
+  EXPECT_EQ(Refusal(kManifest), In("src/VMA.int") +
+                                    ":2: key 42 cannot encode the content: line 2 of routine VMA holds byte 42 "
+                                    "(\"*\"), which would be stored as a zero byte (the key is set at " +
+                                    m + ":6)");
 }
 
 }  // namespace

@@ -167,14 +167,17 @@ TEST(PackageRefusal, LabelsTheInstallerWouldRefuse) {
                                    std::string("$$go^VMS"), std::string("go^"), std::string("g o^VMS")}) {
     Package p = ValidPackage();
     p.postActions[0].label.bytes = label;
-    EXPECT_EQ(Refusal(p).rfind("m.json:8: the label of post-action 1 \"" + label + "\" is not an entry reference", 0), 0u)
+    EXPECT_EQ(Refusal(p).rfind("m.json:8: the label of post-action 1 \"" + label + "\" is not an entry reference", 0),
+              0u)
         << label;
     p = ValidPackage();
     p.checkLabel = {label, {"m.json", 6}};
     p.checkRoutines.push_back({"VMCHK", {"VMCHK", " q"}, "src/VMCHK.int"});
-    EXPECT_EQ(Refusal(p).rfind("m.json:6: the check label \"" + label + "\" is not an entry reference", 0), 0u) << label;
+    EXPECT_EQ(Refusal(p).rfind("m.json:6: the check label \"" + label + "\" is not an entry reference", 0), 0u)
+        << label;
   }
-  for (const std::string& label : {std::string("go^VMS"), std::string("^VMS"), std::string("1^VMS"), std::string("%go^%VM.A")}) {
+  for (const std::string& label :
+       {std::string("go^VMS"), std::string("^VMS"), std::string("1^VMS"), std::string("%go^%VM.A")}) {
     Package p = ValidPackage();
     p.postActions[0].label.bytes = label;
     p.checkLabel = {label, {"m.json", 6}};
@@ -183,7 +186,8 @@ TEST(PackageRefusal, LabelsTheInstallerWouldRefuse) {
   }
   Package p = ValidPackage();
   p.postActions[0].description.bytes = "tab\there";
-  EXPECT_EQ(Refusal(p), "m.json:8: the description of post-action 1 holds a control character, which the installer refuses");
+  EXPECT_EQ(Refusal(p),
+            "m.json:8: the description of post-action 1 holds a control character, which the installer refuses");
 }
 
 }  // namespace

@@ -77,9 +77,9 @@ void ExpectSameContent(const Package& p, const dorpack::DistributionListing& rea
 
 TEST(RoundTrip, EveryKeyWithAndWithoutCheckLabel) {
   const ScratchFolder folder;
-  for (const std::optional<std::uint8_t> key : {std::optional<std::uint8_t>(0), std::optional<std::uint8_t>(1),
-                                                 std::optional<std::uint8_t>(254), std::optional<std::uint8_t>(255),
-                                                 std::optional<std::uint8_t>()}) {
+  for (const std::optional<std::uint8_t> key :
+       {std::optional<std::uint8_t>(0), std::optional<std::uint8_t>(1), std::optional<std::uint8_t>(254),
+        std::optional<std::uint8_t>(255), std::optional<std::uint8_t>()}) {
     for (const bool withCheckLabel : {true, false}) {
       SCOPED_TRACE("key " + (key ? std::to_string(*key) : std::string("auto")) +
                    (withCheckLabel ? ", check label" : ", no check label"));
@@ -103,27 +103,26 @@ TEST(RoundTrip, ExactBytesOfASmallFile) {
   // the extra record the installer skips. After the last "@" the integrity
   // marker: no check routines, one routine, the 8 bytes after the
   // post-action list record and their SHA-256 (as sha256sum gives it).
-  const std::string marker =
-      "VMSEAL:1:0:1:8:54099E680C88E528539790E0DE83469E73659FC2ABBD3AA2B8037E6FFBDA6237";
+  const std::string marker = "VMSEAL:1:0:1:8:54099E680C88E528539790E0DE83469E73659FC2ABBD3AA2B8037E6FFBDA6237";
   p.key = 0;
   EXPECT_EQ(dorpack::PackageBytes(p), Bytes("\0\0P\r1\rD\rA\r\rd#l^R@") + marker + "\r\r\rR\n q\n\r");
 
   // Key 200: plain p is stored as p - 200, plus 255 when negative.
   p.key = 200;
   // The digest is of the stored (encoded) bytes.
-  const std::string marker200 =
-      "VMSEAL:1:0:1:8:E184235F23FD8F33ED9E3B6CC8249A7F357AE12513A88CB78FE1683CCC82CAC5";
+  const std::string marker200 = "VMSEAL:1:0:1:8:E184235F23FD8F33ED9E3B6CC8249A7F357AE12513A88CB78FE1683CCC82CAC5";
   std::string encodedMarker;
-  for (const char c : marker200) encodedMarker += static_cast<char>(dorvik::EncodeByte(static_cast<std::uint8_t>(c), 200));
-  const std::string encoded = std::string{
-      '\x00', '\xC8', 'P', '\r', '1', '\r', 'D', '\r',  // the header stays plain
-      'x', 'D',                                          // "A", record end
-      'D',                                               // empty check label
-      '\x9B', 'Z', '\xA3', '\x95', '\x89', 'w'} +         // "d" "#" "l^R" "@"
-                              encodedMarker + std::string{
-      'D',                                               // record end
-      'D', 'D',                                          // end of check routines, extra record
-      '\x89', 'A', 'W', '\xA8', 'A', 'D'};                // "R" LF " q" LF, record end
+  for (const char c : marker200)
+    encodedMarker += static_cast<char>(dorvik::EncodeByte(static_cast<std::uint8_t>(c), 200));
+  const std::string encoded =
+      std::string{'\x00', '\xC8', 'P',    '\r',   '1',    '\r', 'D', '\r',  // the header stays plain
+                  'x',    'D',                                              // "A", record end
+                  'D',                                                      // empty check label
+                  '\x9B', 'Z',    '\xA3', '\x95', '\x89', 'w'} +            // "d" "#" "l^R" "@"
+      encodedMarker +
+      std::string{'D',                                  // record end
+                  'D',    'D',                          // end of check routines, extra record
+                  '\x89', 'A', 'W', '\xA8', 'A', 'D'};  // "R" LF " q" LF, record end
   EXPECT_EQ(dorpack::PackageBytes(p), encoded);
 }
 
@@ -138,7 +137,8 @@ TEST(RoundTrip, FieldsAndRecordsAcrossChunkBoundaries) {
     p.password.bytes = Dos(std::string(10150 + static_cast<std::size_t>(shift), 'x') + "Ж");
     for (int i = 0; i < 400; ++i) {
       const auto n = std::to_string(i);
-      p.routines.push_back(Routine("VMR" + n, {"VMR" + n + " ; строка " + n, " s x=" + std::string(static_cast<std::size_t>(i % 37), 'y'), " q"}));
+      p.routines.push_back(Routine("VMR" + n, {"VMR" + n + " ; строка " + n,
+                                               " s x=" + std::string(static_cast<std::size_t>(i % 37), 'y'), " q"}));
     }
     ExpectSameContent(p, PackAndList(p, folder));
   }
@@ -162,7 +162,8 @@ TEST(RoundTrip, TwoHundredKilobyteRoutines) {
   Package p = SamplePackage(true);
   RoutineSpec many = Routine("VMBIG", {"VMBIG ; большая программа"});
   while (many.lines.size() * 80 < 200 * 1024) {
-    many.lines.push_back(Dos(" s ^VM(" + std::to_string(many.lines.size()) + ")=\"Данные строки\"") + std::string(40, '.'));
+    many.lines.push_back(Dos(" s ^VM(" + std::to_string(many.lines.size()) + ")=\"Данные строки\"") +
+                         std::string(40, '.'));
   }
   p.routines.insert(p.routines.begin() + 1, many);
   // One line longer than the installer's nominal record buffer.

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-
 #include "app/log_file.h"
 #include "distribution/codepage.h"
 #include "distribution/timefmt.h"
@@ -12,8 +11,7 @@ namespace dorvik::testing {
 namespace {
 
 std::vector<TestRoutine> TwoRoutines() {
-  return {{"VLRA", {"VLRA ;first", "f() q \"ok\"", " q"}},
-          {"VLRB", {"VLRB ;second", "g(x) q x*2"}}};
+  return {{"VLRA", {"VLRA ;first", "f() q \"ok\"", " q"}}, {"VLRB", {"VLRB ;second", "g(x) q x*2"}}};
 }
 
 // Compares two logs line by line and names the first difference readably.
@@ -140,8 +138,8 @@ TEST_F(InstallTest, HardModeStopsOnAReasonAndSoftModeAsks) {
   const std::string message = Ru("Не выполнилось преддействие. ") + " " + Ru("Область занята");
   ASSERT_FALSE(ui.messages.empty());
   EXPECT_EQ(ui.messages.back(), message);
-  EXPECT_TRUE(LogHasInOrder({Ru("Выполнение метки проверки:"), Ru("Сбой программы. ") + message,
-                             Ru("Время окончания установки: 12:00:00")}));
+  EXPECT_TRUE(LogHasInOrder(
+      {Ru("Выполнение метки проверки:"), Ru("Сбой программы. ") + message, Ru("Время окончания установки: 12:00:00")}));
   EXPECT_EQ(Query("$D(^rOBJ(\"VLRA\"))"), "0");  // nothing restored
 }
 
@@ -150,8 +148,8 @@ TEST_F(InstallTest, SoftModeAnsweredNoGoesOn) {
   Prepare(MakePackage(TwoRoutines(), "chk^VLCHK", {CheckRoutine("q \"" + reason866 + "\"")}), {"q"});
   ui.yesNo = {false};
   ASSERT_TRUE(Install());
-  EXPECT_EQ(ui.questions.back(), Ru("Не выполнилось преддействие. ") + " " + Ru("Область занята") +
-                                     Ru(". Прервать установку?"));
+  EXPECT_EQ(ui.questions.back(),
+            Ru("Не выполнилось преддействие. ") + " " + Ru("Область занята") + Ru(". Прервать установку?"));
   EXPECT_TRUE(LogHasInOrder({Ru("Неуспех. ") + Ru("Область занята"), Ru("Успех."), "VLRA"}));
   EXPECT_EQ(Query("$$f^VLRA"), "ok");
 }
@@ -238,8 +236,8 @@ TEST_F(InstallTest, RestoreOffTouchesNoRoutineButStillCallsTheLabel) {
   // The check routine is only shown, not stored, so on this fresh server
   // the label's routine does not exist and the hard pre-action fails.
   EXPECT_FALSE(Install());
-  EXPECT_TRUE(LogHasInOrder({Ru("НЕ восстанавливать программы;"), Ru("Последействия не выполнять."),
-                             Ru("Выполнение метки проверки:")}));
+  EXPECT_TRUE(LogHasInOrder(
+      {Ru("НЕ восстанавливать программы;"), Ru("Последействия не выполнять."), Ru("Выполнение метки проверки:")}));
   EXPECT_FALSE(LogHasInOrder({"VLCHK"}));
   EXPECT_EQ(TranscriptWith("$$chk^VLCHK").size(), 1u);
   EXPECT_TRUE(TranscriptWith("s text(P1)=P2").empty());
@@ -258,7 +256,7 @@ TEST_F(InstallTest, ChunksStayUnderTheLimitAndTheRoutineComesBackWhole) {
   ASSERT_TRUE(Install());
   const auto fills = TranscriptWith("s text(P1)=P2");
   EXPECT_GT(fills.size(), 10u);
-  EXPECT_EQ(Query("$ZVERSION") .empty(), false);
+  EXPECT_EQ(Query("$ZVERSION").empty(), false);
   for (std::size_t i = 0; i < big.lines.size(); ++i) {
     EXPECT_EQ(Query("$T(+" + std::to_string(i + 1) + "^VLBIG)"), big.lines[i]) << i;
   }
@@ -413,8 +411,7 @@ TEST_F(InstallTest, ALibraryDistributionGoesIntoTheLibraryNamespaceAndServesEver
   ASSERT_TRUE(c.library);
   EXPECT_EQ(c.namespaces[static_cast<std::size_t>(c.selected)], "%CACHELIB");
   EXPECT_EQ(c.libraryNotice, Ru("Дистрибутив содержит библиотечные программы.") + "\r\n" +
-                                 Ru("Установка будет производиться в библиотечную") + "\r\n" +
-                                 Ru("область %CACHELIB"));
+                                 Ru("Установка будет производиться в библиотечную") + "\r\n" + Ru("область %CACHELIB"));
   std::vector<std::string> summary;
   ASSERT_TRUE(SwitchToNamespace(*session, {"%CACHELIB", false, false, false}, summary));
   ASSERT_TRUE(RunInstallation(*session)) << (ui.messages.empty() ? "" : Cp1251ToUtf8(ui.messages.back()));

@@ -73,9 +73,8 @@ TEST(TcpLink, ReadsWhatAnAnswerForEveryLineWouldGive) {
   tcp.SetServer(ServerOf(server));
   mengine::MemoryHost host;
   InProcessLink inProcess(host);
-  const std::vector<std::string> expected = {
-      "a1b2", "a1,b2", "1/", "caller", "caller", "mine", "2",
-      "<DIVIDE>", "ok", "ok", "ok after", "820"};
+  const std::vector<std::string> expected = {"a1b2", "a1,b2",    "1/", "caller", "caller",   "mine",
+                                             "2",    "<DIVIDE>", "ok", "ok",     "ok after", "820"};
   EXPECT_EQ(Observe(inProcess), expected);
   EXPECT_EQ(Observe(tcp), expected);
 }

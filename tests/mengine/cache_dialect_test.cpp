@@ -47,21 +47,11 @@ TEST_F(EngineTest, WizardLinesRunUnchanged) {
 }
 
 TEST_F(EngineTest, ErrorTrapUnwindsAcrossDoAndExtrinsicFrames) {
-  Save("t", {"t ; traps",
-             "top s $zt=\"trap\" d a w \"not here\" q",
-             "trap w \"trapped:\",$ze,\" st=\",$st,\" zt=\",$zt q",
-             "a d b q",
-             "b s x=$$c() q",
-             "c() w \"c\" w undef q 1",
-             "ext() s $zt=\"fe\" s y=1/0 q 1",
-             "fe q 2",
-             "inner s $zt=\"it\" q",
-             "it q",
-             "keep s $zt=\"trap\" d inner w $zt q",
-             "twice s $zt=\"h1\" d l1 w \"after\" q",
-             "h1 w \"outer:\",$p($ze,\">\") q",
-             "l1 s $zt=\"h2\" s x=1/0 q",
-             "h2 w \"inner;\" s y=undef2 q"});
+  Save("t",
+       {"t ; traps", "top s $zt=\"trap\" d a w \"not here\" q", "trap w \"trapped:\",$ze,\" st=\",$st,\" zt=\",$zt q",
+        "a d b q", "b s x=$$c() q", "c() w \"c\" w undef q 1", "ext() s $zt=\"fe\" s y=1/0 q 1", "fe q 2",
+        "inner s $zt=\"it\" q", "it q", "keep s $zt=\"trap\" d inner w $zt q", "twice s $zt=\"h1\" d l1 w \"after\" q",
+        "h1 w \"outer:\",$p($ze,\">\") q", "l1 s $zt=\"h2\" s x=1/0 q", "h2 w \"inner;\" s y=undef2 q"});
   EXPECT_EQ(Run("d top^t"), "ctrapped:<UNDEFINED>c^t *undef st=1 zt=");
   EXPECT_EQ(Run("w $$ext^t"), "2");
   EXPECT_EQ(Run("d keep^t"), "trap");
@@ -177,12 +167,8 @@ TEST_F(EngineTest, Lists) {
 }
 
 TEST_F(EngineTest, NewKillAndParameters) {
-  Save("n", {"n ; scoping",
-             "a n x s x=2 d b q",
-             "b w x q",
-             "ex n (keep) s other=5 w $d(keep),$d(gone) q",
-             "ref(v) s v(1)=\"r\",v=\"top\" q",
-             "fm(a,b) w $g(a,\"-\"),$g(b,\"-\") q"});
+  Save("n", {"n ; scoping", "a n x s x=2 d b q", "b w x q", "ex n (keep) s other=5 w $d(keep),$d(gone) q",
+             "ref(v) s v(1)=\"r\",v=\"top\" q", "fm(a,b) w $g(a,\"-\"),$g(b,\"-\") q"});
   EXPECT_EQ(Run("s x=1 d a^n w x"), "21");
   EXPECT_EQ(Run("s keep=1,gone=1 d ex^n w $d(other),$d(gone)"), "1001");
   EXPECT_EQ(Run("k r d ref^n(.r) w r,r(1)"), "topr");
@@ -227,15 +213,15 @@ TEST_F(EngineTest, LocksBetweenProcesses) {
     return p.GetLocal("%t").value_or("?");
   };
   EXPECT_EQ(test(process_, "l +^a(1):0"), "1");
-  EXPECT_EQ(test(other, "l +^a:0"), "0");         // ancestor of a held lock
-  EXPECT_EQ(test(other, "l +^a(1,2):0"), "0");    // descendant
-  EXPECT_EQ(test(other, "l +^a(2):0"), "1");      // sibling
-  EXPECT_EQ(test(process_, "l +^a(1):0"), "1");   // counted
+  EXPECT_EQ(test(other, "l +^a:0"), "0");        // ancestor of a held lock
+  EXPECT_EQ(test(other, "l +^a(1,2):0"), "0");   // descendant
+  EXPECT_EQ(test(other, "l +^a(2):0"), "1");     // sibling
+  EXPECT_EQ(test(process_, "l +^a(1):0"), "1");  // counted
   EXPECT_EQ(test(process_, "l -^a(1)"), "1");
   EXPECT_EQ(test(other, "l +^a(1):0"), "0");
   EXPECT_EQ(test(process_, "l -^a(1)"), "1");
   EXPECT_EQ(test(other, "l +^a(1):0"), "1");
-  EXPECT_EQ(test(other, "l ^b"), "1");             // plain LOCK drops the others
+  EXPECT_EQ(test(other, "l ^b"), "1");  // plain LOCK drops the others
   EXPECT_EQ(test(process_, "l +^a(1):0"), "1");
   EXPECT_EQ(test(process_, "l +(^b,^c):.1"), "0");  // all or nothing
   EXPECT_EQ(test(other, "l +^c:0"), "1");
@@ -332,8 +318,7 @@ namespace {
 
 TEST(CompileRoutine, ReportsTheFirstBrokenLineAndKeepsTheLabels) {
   std::string error;
-  std::string compiled =
-      mengine::CompileRoutine("x", {"x ; header", "a s y=(1", " w $zzz(2)", "b q"}, &error);
+  std::string compiled = mengine::CompileRoutine("x", {"x ; header", "a s y=(1", " w $zzz(2)", "b q"}, &error);
   EXPECT_EQ(error, "<SYNTAX>a^x");
   EXPECT_EQ(compiled.rfind("MENGINE1\n", 0), 0u);
   EXPECT_NE(compiled.find("b\t3\n"), std::string::npos);

@@ -1,6 +1,5 @@
 // Shared fixture: an in-memory host with one process whose output is kept.
-#ifndef TESTS_MENGINE_ENGINE_FIXTURE_H
-#define TESTS_MENGINE_ENGINE_FIXTURE_H
+#pragma once
 
 #include <gtest/gtest.h>
 
@@ -36,8 +35,7 @@ class EngineTest : public ::testing::Test {
     return r.value;
   }
 
-  void Save(const std::string& name, const std::vector<std::string>& lines,
-            const std::string& ns = "USER") {
+  void Save(const std::string& name, const std::vector<std::string>& lines, const std::string& ns = "USER") {
     host_.SaveRoutine(ns, name, lines);
   }
 
@@ -45,5 +43,3 @@ class EngineTest : public ::testing::Test {
   mengine::StringSink sink_;
   mengine::Process process_;
 };
-
-#endif

@@ -17,8 +17,9 @@ mengine::MemoryHost& Host() {
     job.max_steps = 20000;
     job.max_time = std::chrono::milliseconds(50);
     h->SetJobLimits(job);
-    h->SaveRoutine("USER", "r", {"r ; fuzz routine", "a(x) q $g(x)+1", "b s ^g($i(^g))=$h q",
-                                 "c s $zt=\"e\" s y=1/0 q", "e q", " d", " . w 1", "f() q $t(a)"});
+    h->SaveRoutine("USER", "r",
+                   {"r ; fuzz routine", "a(x) q $g(x)+1", "b s ^g($i(^g))=$h q", "c s $zt=\"e\" s y=1/0 q", "e q", " d",
+                    " . w 1", "f() q $t(a)"});
     return h;
   }();
   return *host;

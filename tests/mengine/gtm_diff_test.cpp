@@ -30,8 +30,8 @@ using dorvik::testing::FindGtm;
 
 struct Case {
   int line = 0;
-  std::string expression;             // expression case
-  std::vector<std::string> program;   // program case
+  std::string expression;            // expression case
+  std::vector<std::string> program;  // program case
   bool differs = false;
   std::string cache_output;
   std::string reason;
@@ -124,12 +124,10 @@ std::map<int, std::string> RunGtm(const std::string& dist, const std::vector<Cas
     // The case counter lives in a global: cases may kill every local.
     drv << "drv ; corpus driver\n"
         << " s ^zzdrv=0 s $etrap=\"w \"\"ERR\"\",! s $ecode=\"\"\"\" zg \"_$zl_\":nx^drv\"\n"
-        << "nx k  s ^zzdrv=^zzdrv+1 q:^zzdrv>" << cases.size()
-        << "  w $c(1),^zzdrv,! d @(\"^tc\"_^zzdrv) g nx\n";
+        << "nx k  s ^zzdrv=^zzdrv+1 q:^zzdrv>" << cases.size() << "  w $c(1),^zzdrv,! d @(\"^tc\"_^zzdrv) g nx\n";
   }
-  std::string env = "cd " + dir.string() + " && export gtm_dist=" + dist + " gtmroutines='" +
-                    dir.string() + " " + dist + "/libgtmutil.so' gtmgbldir=" + (dir / "g.gld").string() +
-                    " && ";
+  std::string env = "cd " + dir.string() + " && export gtm_dist=" + dist + " gtmroutines='" + dir.string() + " " +
+                    dist + "/libgtmutil.so' gtmgbldir=" + (dir / "g.gld").string() + " && ";
   Shell(env + "printf 'change -segment DEFAULT -file_name=" + (dir / "g.dat").string() +
         "\\nexit\\n' | $gtm_dist/mumps -run GDE >/dev/null 2>&1 && $gtm_dist/mupip create >/dev/null 2>&1");
   std::string output = Shell(env + "$gtm_dist/mumps -run drv 2>/dev/null");
@@ -201,8 +199,8 @@ TEST(GtmDifferential, CorpusAgreesWithGtm) {
     EXPECT_EQ(ours, theirs) << Describe(c);
     if (ours == theirs) ++agreed;
   }
-  std::printf("GT.M differential: %zu cases, %d agree, %d listed dialect differences\n", cases.size(),
-              agreed, differences);
+  std::printf("GT.M differential: %zu cases, %d agree, %d listed dialect differences\n", cases.size(), agreed,
+              differences);
 }
 
 }  // namespace

@@ -23,11 +23,37 @@ TEST(KeyCodec, CanonicalNumbers) {
 TEST(KeyCodec, SortsInMCollation) {
   // Expected order: numbers numerically (negatives and fractions included),
   // then strings in byte order (non-canonical numeric strings are strings).
-  std::vector<std::string> ordered = {"-1000", "-12.5", "-12", "-1", "-.5", "-.05", "0", ".001",
-                                      ".5", "1", "1.5", "2", "10", "99", "100", "1000.25",
-                                      "123456789012345678", " ", "!", "-0", "01", "1.0", "1E3",
-                                      "A", "AB", "B", "a", std::string("a\0", 2),
-                                      std::string("a\x01", 2), "a\x02", "\xE0\xFF"};
+  std::vector<std::string> ordered = {"-1000",
+                                      "-12.5",
+                                      "-12",
+                                      "-1",
+                                      "-.5",
+                                      "-.05",
+                                      "0",
+                                      ".001",
+                                      ".5",
+                                      "1",
+                                      "1.5",
+                                      "2",
+                                      "10",
+                                      "99",
+                                      "100",
+                                      "1000.25",
+                                      "123456789012345678",
+                                      " ",
+                                      "!",
+                                      "-0",
+                                      "01",
+                                      "1.0",
+                                      "1E3",
+                                      "A",
+                                      "AB",
+                                      "B",
+                                      "a",
+                                      std::string("a\0", 2),
+                                      std::string("a\x01", 2),
+                                      "a\x02",
+                                      "\xE0\xFF"};
   std::vector<std::string> keys;
   for (const auto& s : ordered) keys.push_back(Key({s}));
   for (std::size_t i = 1; i < keys.size(); ++i)

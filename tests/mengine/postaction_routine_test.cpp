@@ -11,7 +11,8 @@ using namespace std::chrono_literals;
 
 // Code page 866 texts: "Последействия не выполнены" and
 // "Уже выполняется установка" (shortened) and a comment word.
-const std::string kNotDone = "\x8F\xAE\xE1\xAB\xA5\xA4\xA5\xA9\xE1\xE2\xA2\xA8\xEF \xAD\xA5 \xA2\xEB\xAF\xAE\xAB\xAD\xA5\xAD\xEB";
+const std::string kNotDone =
+    "\x8F\xAE\xE1\xAB\xA5\xA4\xA5\xA9\xE1\xE2\xA2\xA8\xEF \xAD\xA5 \xA2\xEB\xAF\xAE\xAB\xAD\xA5\xAD\xEB";
 const std::string kBusy = "\x93\xA6\xA5 \xA2\xEB\xAF\xAE\xAB\xAD\xEF\xA5\xE2\xE1\xEF";
 const std::string kComment = "\x8C\xA5\xE2\xAA\xA0";
 
@@ -193,7 +194,9 @@ TEST_F(PostActionRoutineTest, JobRunsPostActionsAndReportsSuccess) {
   auto messages = Drain(process_);
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_EQ(messages[0], "lab^pa - first step");
-  EXPECT_EQ(messages[1], "half\x01" "50");
+  EXPECT_EQ(messages[1],
+            "half\x01"
+            "50");
   EXPECT_EQ(Value(process_, "$g(^R(\"dorvik\"))"), "");
   EXPECT_EQ(Value(process_, "$d(^R(\"dorvik\"))"), "11");
   EXPECT_FALSE(process_.Execute("k ^R(\"dorvik\")").error);
@@ -226,7 +229,9 @@ TEST_F(PostActionRoutineTest, QuestionIsRelayedAndAnswered) {
   EXPECT_EQ(Value(process_, "$$job^dorvik"), "1");
   auto messages = Drain(process_, "2");
   ASSERT_EQ(messages.size(), 2u);
-  EXPECT_EQ(messages[1], "\x02" "1#Go on?#1");
+  EXPECT_EQ(messages[1],
+            "\x02"
+            "1#Go on?#1");
   EXPECT_EQ(Value(process_, "$g(^R(\"dorvik\"))"), "declined");
   EXPECT_EQ(Value(process_, "$d(^R(\"dorvik_res\"))"), "0");
 }

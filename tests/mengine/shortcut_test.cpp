@@ -26,11 +26,8 @@ TEST_F(EngineTest, AppendInPlaceSeesTheOldValue) {
 }
 
 TEST_F(EngineTest, AppendWithSideEffectsKeepsLeftToRightOrder) {
-  Save("ap", {"ap ; appends with side effects",
-              "chg() s x=\"changed\" q \"b\"",
-              "grow() s x=x_\"i\" q \"j\"",
-              "ref(y) s y=y_\"b\",y=y_y q",
-              "new n x s x=\"q\" s x=x_\"r\" w x,\"-\" q"});
+  Save("ap", {"ap ; appends with side effects", "chg() s x=\"changed\" q \"b\"", "grow() s x=x_\"i\" q \"j\"",
+              "ref(y) s y=y_\"b\",y=y_y q", "new n x s x=\"q\" s x=x_\"r\" w x,\"-\" q"});
   // x is read before the extrinsic runs, whatever the extrinsic does to it.
   EXPECT_EQ(Run("s x=\"a\" s x=x_$$chg^ap() w x"), "ab");
   EXPECT_EQ(Run("s x=\"a\" s x=x_$$grow^ap()_x w x"), "ajai");
@@ -51,9 +48,7 @@ TEST_F(EngineTest, AppendInPlaceRespectsTheStringLimit) {
 }
 
 TEST_F(EngineTest, NumericOperandsAreTakenLeftToRight) {
-  Save("num", {"num ; side effects on an operand",
-               "set() s x=10 q 5",
-               "inc(v) s v=v+1 q 1"});
+  Save("num", {"num ; side effects on an operand", "set() s x=10 q 5", "inc(v) s v=v+1 q 1"});
   // The left number is taken before the right side changes the variable.
   EXPECT_EQ(Run("s x=1 w x+$$set^num()"), "6");
   EXPECT_EQ(Run("s x=1 w $$set^num()+x"), "15");
@@ -72,11 +67,8 @@ TEST_F(EngineTest, SetGivesEachTargetItsOwnValue) {
 }
 
 TEST_F(EngineTest, ForCountsFromTheVariableAsTheBodyLeftIt) {
-  Save("lp", {"lp ; loop bodies that touch the loop variable",
-              "hide n i s i=7 w \"n\" q",
-              "kill k i q",
-              "byref(v) f v=1:1:5 w v s:v=2 v=3",
-              " q"});
+  Save("lp", {"lp ; loop bodies that touch the loop variable", "hide n i s i=7 w \"n\" q", "kill k i q",
+              "byref(v) f v=1:1:5 w v s:v=2 v=3", " q"});
   EXPECT_EQ(Run("f i=1:1:5 w i s i=i+1"), "135");
   EXPECT_EQ(Run("f i=1:1:3 w i k i"), "ERR <UNDEFINED> *i");
   EXPECT_EQ(Run("f i=1:1:3 d kill^lp"), "ERR <UNDEFINED> *i");
@@ -90,8 +82,7 @@ TEST_F(EngineTest, ForCountsFromTheVariableAsTheBodyLeftIt) {
   // The counter replaces whatever the variable held, string and $PIECE
   // position included.
   EXPECT_EQ(Run("f i=1:1:3 s i=i_\"x\" w i"), "1x2x3x");
-  EXPECT_EQ(Run("s i=\"ab^cd\" w $p(i,\"^\",2) f i=12345:1:12345 w \"|\",$p(i,\"^\",2),\"|\",i"),
-            "cd||12345");
+  EXPECT_EQ(Run("s i=\"ab^cd\" w $p(i,\"^\",2) f i=12345:1:12345 w \"|\",$p(i,\"^\",2),\"|\",i"), "cd||12345");
 }
 
 TEST_F(EngineTest, CopiesOfComputedNumbersKeepBothForms) {
@@ -106,10 +97,8 @@ TEST_F(EngineTest, CopiesOfComputedNumbersKeepBothForms) {
 }
 
 TEST_F(EngineTest, PieceScansResumeOnlyOverTheSameValue) {
-  EXPECT_EQ(Run("s r=\"a\"_$c(0)_\"b\"_$c(0)_\"c\" w $p(r,$c(0),2),$p(r,$c(0),3),$p(r,$c(0),4),\"|\""),
-            "bc|");
-  EXPECT_EQ(Run("s r=\"a::b::c\" w $p(r,\"::\",2),$p(r,\":\",3),$p(r,\"::\",3),$p(r,\"::b\",2)"),
-            "bbc::c");
+  EXPECT_EQ(Run("s r=\"a\"_$c(0)_\"b\"_$c(0)_\"c\" w $p(r,$c(0),2),$p(r,$c(0),3),$p(r,$c(0),4),\"|\""), "bc|");
+  EXPECT_EQ(Run("s r=\"a::b::c\" w $p(r,\"::\",2),$p(r,\":\",3),$p(r,\"::\",3),$p(r,\"::b\",2)"), "bbc::c");
   // A copy of the value, and the value changed through another name.
   EXPECT_EQ(Run("s r=\"a^b^c\" w $p(r,\"^\",3) s q=r w $p(q,\"^\",2),$p(q,\"^\",3)"), "cbc");
   Save("pc", {"pc ; change a value behind its name", "chg(v) s v=\"x^y^z^w\" q"});

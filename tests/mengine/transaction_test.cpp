@@ -35,8 +35,7 @@ TEST_F(TransactionTest, RollbackUndoesGlobalUpdatesNewestFirst) {
   mengine::Process other = Other();
   EXPECT_EQ(other.Evaluate("^T_$d(^T(1))_$g(^T(3))_^T(5)_$d(^U(1,9))").value, "1103151");
   EXPECT_EQ(Run("s local=1 tro  w $tl"), "0");
-  EXPECT_EQ(Eval("^T_^T(1)_^T(1,2)_$d(^T(1,9))_$d(^T(3))_^T(5)_^U(1)_$d(^U(1,9))_$d(^U(5))"),
-            "0ab005100");
+  EXPECT_EQ(Eval("^T_^T(1)_^T(1,2)_$d(^T(1,9))_$d(^T(3))_^T(5)_^U(1)_$d(^U(1,9))_$d(^U(5))"), "0ab005100");
   EXPECT_EQ(Eval("local"), "1");  // locals are not part of a transaction
 }
 
@@ -101,13 +100,14 @@ TEST(TransactionJournal, RecordsAreKeptUntilCommitAndReplayUndoesThem) {
 // Input of a principal device: lines queued by the test.
 class QueuedInput : public mengine::InputSource {
  public:
-  Input Read(std::size_t max, bool line, std::chrono::milliseconds timeout,
-             const std::function<bool()>&) override {
+  Input Read(std::size_t max, bool line, std::chrono::milliseconds timeout, const std::function<bool()>&) override {
     Input in;
     while (in.text.size() < max) {
       if (bytes.empty()) {
-        if (timeout.count() >= 0 && !closed) in.timed_out = true;
-        else in.at_end = true;
+        if (timeout.count() >= 0 && !closed)
+          in.timed_out = true;
+        else
+          in.at_end = true;
         break;
       }
       char c = bytes.front();

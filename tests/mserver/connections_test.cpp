@@ -134,14 +134,12 @@ TEST(CommandLine, CallRunHelpAndCleanStop) {
   EXPECT_NE(err.find("--data"), std::string::npos);
 
   // run: locals last from line to line, WRITE goes to stdout, errors exit 1.
-  EXPECT_EQ(RunBinary({"run", "--data", data.path().string(), "--namespace", "USER", "s x=2",
-                       "s ^R=x*21 w ^R,!"},
-                      &out, &err),
-            0) << err;
+  EXPECT_EQ(RunBinary({"run", "--data", data.path().string(), "--namespace", "USER", "s x=2", "s ^R=x*21 w ^R,!"}, &out,
+                      &err),
+            0)
+      << err;
   EXPECT_EQ(out, "42\r\n");  // WRITE ! is CR LF, as on a terminal
-  EXPECT_EQ(RunBinary({"run", "--data", data.path().string(), "--namespace", "USER", "w 1 w y"},
-                      &out, &err),
-            1);
+  EXPECT_EQ(RunBinary({"run", "--data", data.path().string(), "--namespace", "USER", "w 1 w y"}, &out, &err), 1);
   EXPECT_EQ(out, "1");
   EXPECT_NE(err.find("<UNDEFINED>"), std::string::npos) << err;
 
@@ -151,11 +149,13 @@ TEST(CommandLine, CallRunHelpAndCleanStop) {
   EXPECT_EQ(RunBinary({"run", "--data", data.path().string(), "w 1"}, &out, &err), 1);
   EXPECT_NE(err.find("in use by another mserver process"), std::string::npos) << err;
   // call: the value's bytes unchanged, no newline added.
-  EXPECT_EQ(RunBinary({"call", "--connect", where, "--namespace", "USER", "--p1", "\x8f\xe0",
-                       "$c(0,255)_P1_^R"},
-                      &out, &err),
-            0) << err;
-  EXPECT_EQ(out, std::string("\0\xff\x8f\xe0" "42", 6));
+  EXPECT_EQ(
+      RunBinary({"call", "--connect", where, "--namespace", "USER", "--p1", "\x8f\xe0", "$c(0,255)_P1_^R"}, &out, &err),
+      0)
+      << err;
+  EXPECT_EQ(out, std::string("\0\xff\x8f\xe0"
+                             "42",
+                             6));
   EXPECT_EQ(RunBinary({"call", "--connect", where, "--namespace", "USER", "$x+nope"}, &out, &err), 1);
   EXPECT_NE(err.find("<UNDEFINED>"), std::string::npos);
   EXPECT_EQ(RunBinary({"call", "--connect", "127.0.0.1:1", "$J"}, &out, &err), 1);

@@ -14,8 +14,8 @@ namespace {
 namespace fs = std::filesystem;
 namespace kc = mengine::keycodec;
 
-const std::vector<std::string> kSubscripts = {"-10", "-2.5", "-1", "-.5", "0", ".25", "1", "2",
-                                              "10", "1E3", "01", "a", "ab", "b", "",  "\xff"};
+const std::vector<std::string> kSubscripts = {"-10", "-2.5", "-1", "-.5", "0",  ".25", "1", "2",
+                                              "10",  "1E3",  "01", "a",   "ab", "b",   "",  "\xff"};
 
 std::string RandomKey(std::mt19937& rng, std::size_t maxDepth) {
   std::uniform_int_distribution<std::size_t> depth(0, maxDepth);
@@ -74,8 +74,7 @@ TEST(GlobalStore, AgreesWithTheInMemoryStoreOnRandomWork) {
           const std::string_view parent = kc::Parent(at);
           if (parent.size() < at.size()) {
             const std::string after(at.substr(parent.size()));
-            ASSERT_EQ(lmdb->Order(parent, after, reverse), memory.Order(parent, after, reverse))
-                << "step " << step;
+            ASSERT_EQ(lmdb->Order(parent, after, reverse), memory.Order(parent, after, reverse)) << "step " << step;
           }
         }
       }

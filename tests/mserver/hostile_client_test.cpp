@@ -160,7 +160,8 @@ TEST(HostileClient, AJobsOutputToTheLogIsBounded) {
   EXPECT_NE(log.find(": 230000 bytes of output dropped (limit 10000 bytes)"), std::string::npos) << log;
   EXPECT_NE(log.find("output beyond 10000 bytes is dropped"), std::string::npos);
   std::size_t lines = 0;
-  for (std::size_t at = log.find(": 0123456789"); at != std::string::npos; at = log.find(": 0123456789", at + 1)) ++lines;
+  for (std::size_t at = log.find(": 0123456789"); at != std::string::npos; at = log.find(": 0123456789", at + 1))
+    ++lines;
   EXPECT_GE(lines, 830u);  // 10000 / 12
   EXPECT_LE(lines, 834u);
 }

@@ -250,8 +250,7 @@ TEST(LinkClient, ReportsRefusedSilentAndBrokenServersClearly) {
     peer.join();
   }
   // A close in the middle of an answer, and an oversized frame.
-  for (const std::string& answer :
-       {std::string("\0\0\0\x40\x04\0\0", 7), std::string("\x7f\0\0\0", 4)}) {
+  for (const std::string& answer : {std::string("\0\0\0\x40\x04\0\0", 7), std::string("\x7f\0\0\0", 4)}) {
     mlink::Client c(options);
     std::thread peer([&] {
       int fd = server.Accept();

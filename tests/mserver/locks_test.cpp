@@ -26,9 +26,9 @@ TEST(Locks, ConflictsCountsTimeoutsAndLists) {
   mlink::Client b = server.Connect();
 
   EXPECT_EQ(Try(a, "+^X(1)"), "1");
-  EXPECT_EQ(Try(b, "+^X"), "0");      // an ancestor of a held node
-  EXPECT_EQ(Try(b, "+^X(1,2)"), "0"); // a descendant
-  EXPECT_EQ(Try(b, "+^X(2)"), "1");   // a sibling is free
+  EXPECT_EQ(Try(b, "+^X"), "0");       // an ancestor of a held node
+  EXPECT_EQ(Try(b, "+^X(1,2)"), "0");  // a descendant
+  EXPECT_EQ(Try(b, "+^X(2)"), "1");    // a sibling is free
   EXPECT_EQ(Try(b, "+^X(1)"), "0");
   // Same name in lower case namespace spelling is the same resource.
   EXPECT_EQ(Call(b, "l +^X(1):0 s P1=$T", "user").p1, "0");

@@ -59,8 +59,7 @@ TEST(Namespaces, ConfiguredSetAlwaysHasSys) {
   ServerProcess server(data.path(), {"--namespace", "prod", "--namespace", "Test"});
   mlink::Client c = server.Connect();
   EXPECT_EQ(Call(c, "$zu(90,0)", "%SYS").value, "3");
-  EXPECT_EQ(Call(c, "$zu(90,2,0,1)_\",\"_$zu(90,2,0,2)_\",\"_$zu(90,2,0,3)", "%SYS").value,
-            "%SYS,PROD,TEST");
+  EXPECT_EQ(Call(c, "$zu(90,2,0,1)_\",\"_$zu(90,2,0,2)_\",\"_$zu(90,2,0,3)", "%SYS").value, "%SYS,PROD,TEST");
   EXPECT_NE(Call(c, "$ZNSPACE", "USER").error, 0);
 }
 
@@ -90,12 +89,12 @@ TEST(Journaling, SwitchedPerProcessAndRecordedInTheTranscript) {
   std::vector<std::string> lines;
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   ASSERT_GE(lines.size(), 5u);
-  EXPECT_NE(lines[1].find("journal=off\tP1=\tP2=\tcode=s ^J(1)=1,^J(2)=2\tok value=\tupdates=0/2"),
-            std::string::npos) << lines[1];
-  EXPECT_NE(lines[2].find("journal=on\tP1=\tP2=\tcode=s ^J(3)=3\tok value=\tupdates=1/0"),
-            std::string::npos) << lines[2];
-  EXPECT_NE(lines[4].find("journal=on\tP1=\tP2=\tcode=s ^J(4)=4\tok value=\tupdates=1/0"),
-            std::string::npos) << lines[4];
+  EXPECT_NE(lines[1].find("journal=off\tP1=\tP2=\tcode=s ^J(1)=1,^J(2)=2\tok value=\tupdates=0/2"), std::string::npos)
+      << lines[1];
+  EXPECT_NE(lines[2].find("journal=on\tP1=\tP2=\tcode=s ^J(3)=3\tok value=\tupdates=1/0"), std::string::npos)
+      << lines[2];
+  EXPECT_NE(lines[4].find("journal=on\tP1=\tP2=\tcode=s ^J(4)=4\tok value=\tupdates=1/0"), std::string::npos)
+      << lines[4];
 
   // The journal holds exactly the updates made with journaling on, in order.
   std::ifstream journal(journalFile);

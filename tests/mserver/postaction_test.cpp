@@ -42,8 +42,7 @@ std::string WaitForMessage(mlink::Client& c, int n) {
   return "";
 }
 
-void Install(mlink::Client& c, const std::vector<std::string>& labels,
-             const std::vector<std::string>& descriptions) {
+void Install(mlink::Client& c, const std::vector<std::string>& labels, const std::vector<std::string>& descriptions) {
   ASSERT_EQ(UploadRoutine(c, "USER", kPostActions, false), "");
   auto routine = PostActionRoutine(labels, descriptions);
   ASSERT_EQ(routine.size(), 75 + 2 * labels.size());
@@ -59,13 +58,19 @@ TEST(PostActions, JobRunsAsksAndReportsAcrossTwoConnections) {
 
   ASSERT_EQ(Value(wizard, "$$job^dorvik"), "1");
   EXPECT_EQ(WaitForMessage(wizard, 1), "go^PAT - " + Cp866("Первый шаг"));
-  EXPECT_EQ(WaitForMessage(wizard, 2), "half\x01" "50");
-  EXPECT_EQ(WaitForMessage(wizard, 3), "\x02" "1#Go on?#1");
+  EXPECT_EQ(WaitForMessage(wizard, 2),
+            "half\x01"
+            "50");
+  EXPECT_EQ(WaitForMessage(wizard, 3),
+            "\x02"
+            "1#Go on?#1");
   // The run is in progress: both processes see ^dorvik held by the job.
   EXPECT_EQ(Value(other, "$$jalive^dorvik"), "1");
   EXPECT_EQ(Value(wizard, "$$jalive^dorvik"), "1");
   EXPECT_EQ(Value(wizard, "$$SetAnswer^dorvik(\"2\")"), "");
-  EXPECT_EQ(WaitForMessage(wizard, 4), "\x02" "2#Name?#anon");
+  EXPECT_EQ(WaitForMessage(wizard, 4),
+            "\x02"
+            "2#Name?#anon");
   EXPECT_EQ(Value(wizard, "$$SetAnswer^dorvik(\"Ann\")"), "");
 
   std::string alive = "1";
@@ -80,8 +85,7 @@ TEST(PostActions, JobRunsAsksAndReportsAcrossTwoConnections) {
 
   // The wizard's process now holds ^dorvik: a run from the other connection
   // reports that an installation is in progress.
-  EXPECT_EQ(Value(other, "$$stf^dorvik"),
-            Cp866("Уже выполняется установка продукта в данный момент"));
+  EXPECT_EQ(Value(other, "$$stf^dorvik"), Cp866("Уже выполняется установка продукта в данный момент"));
   EXPECT_EQ(Value(other, "$$jalive^dorvik"), "1");
   // Once the wizard disconnects its locks go with its process.
   wizard.Close();

@@ -30,16 +30,15 @@ std::string SaveLine(const std::string& name) {
 
 namespace {
 
-mlink::Answer Run(mlink::Client& c, const std::string& ns, const std::string& code,
-                  const std::string& p1 = "", const std::string& p2 = "") {
+mlink::Answer Run(mlink::Client& c, const std::string& ns, const std::string& code, const std::string& p1 = "",
+                  const std::string& p2 = "") {
   return c.Call({ns, p1, p2, code});
 }
 
 }  // namespace
 
-std::string UploadRoutine(mlink::Client& client, const std::string& ns,
-                          const std::vector<std::string>& lines, bool keepSources,
-                          std::size_t chunkLimit, int* chunksSent) {
+std::string UploadRoutine(mlink::Client& client, const std::string& ns, const std::vector<std::string>& lines,
+                          bool keepSources, std::size_t chunkLimit, int* chunksSent) {
   const std::string& name = lines.at(0);
   auto a = Run(client, ns, "n text,i,k,q");
   if (a.error) return a.errorName;

@@ -21,9 +21,8 @@ std::string SaveLine(const std::string& name);
 // "n text,i,k,q", one "s text(P1)=P2" per chunk of at most `chunkLimit`
 // bytes (plus one line), the save line, "k text", and "k ^ROUTINE(P1)"
 // unless sources are kept. Answers the first error text, "" when none.
-std::string UploadRoutine(mlink::Client& client, const std::string& ns,
-                          const std::vector<std::string>& lines, bool keepSources,
-                          std::size_t chunkLimit = 32700, int* chunksSent = nullptr);
+std::string UploadRoutine(mlink::Client& client, const std::string& ns, const std::vector<std::string>& lines,
+                          bool keepSources, std::size_t chunkLimit = 32700, int* chunksSent = nullptr);
 
 // The post-action routine "dorvik" for the given labels and descriptions
 // (element 0 is the routine name).

@@ -154,8 +154,8 @@ mlink::Client ServerProcess::Connect(std::chrono::milliseconds callTimeout) cons
   return client;
 }
 
-mlink::Answer Call(mlink::Client& client, const std::string& code, const std::string& ns,
-                   const std::string& p1, const std::string& p2) {
+mlink::Answer Call(mlink::Client& client, const std::string& code, const std::string& ns, const std::string& p1,
+                   const std::string& p2) {
   mlink::Request r;
   r.nameSpace = ns;
   r.p1 = p1;

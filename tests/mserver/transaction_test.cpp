@@ -83,8 +83,8 @@ TEST(Transactions, RunEndsWithItsTransactionRolledBackAndReadsStandardInput) {
 
 TEST(Transactions, ReadTimesOutOnStandardInput) {
   TempDir data;
-  const std::string command = "(sleep 2; echo late) | '" + ServerBinary() + "' run --data '" +
-                              data.path().string() + "' --namespace USER 'r x:0.2 w $t,\"[\",x,\"]\"'";
+  const std::string command = "(sleep 2; echo late) | '" + ServerBinary() + "' run --data '" + data.path().string() +
+                              "' --namespace USER 'r x:0.2 w $t,\"[\",x,\"]\"'";
   std::string out;
   const auto start = std::chrono::steady_clock::now();
   FILE* pipe = ::popen(command.c_str(), "r");

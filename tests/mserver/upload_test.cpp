@@ -12,11 +12,7 @@ namespace mserver_test {
 namespace {
 
 std::vector<std::string> SampleRoutine() {
-  return {"UPLT",
-          "UPLT ;sample routine",
-          " q",
-          "add(a,b) q a+b",
-          "greet(n) q \"" + Cp866("Привет, ") + "\"_n"};
+  return {"UPLT", "UPLT ;sample routine", " q", "add(a,b) q a+b", "greet(n) q \"" + Cp866("Привет, ") + "\"_n"};
 }
 
 TEST(Upload, SavedRoutineRunsWithAndWithoutItsSource) {

@@ -32,7 +32,8 @@ TEST(PostActionRoutine, LayoutWithOnePostAction) {
   EXPECT_EQ(lines[57], " L +^dorvik:0 e  q 1");
   EXPECT_EQ(lines[62], "st");
   EXPECT_EQ(lines[66], " s @ad=\"" + Dos("Последействия не выполнены") + "\"");
-  EXPECT_EQ(lines[67], " L +^dorvik:1 e  s @ad=\"" + Dos("Уже выполняется установка продукта в данный момент") + "\" Q");
+  EXPECT_EQ(lines[67],
+            " L +^dorvik:1 e  s @ad=\"" + Dos("Уже выполняется установка продукта в данный момент") + "\" Q");
   EXPECT_EQ(lines[68], " s $zt=\"er^dorvik\"");
   EXPECT_EQ(lines[69], " n res s res=\"\"");
   EXPECT_EQ(lines[70], " d w(\"go^INST - " + Dos("Настройка") + "\")");

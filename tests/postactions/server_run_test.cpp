@@ -148,7 +148,6 @@ TEST_F(PostActionServerTest, FailureTextEndsTheRun) {
   EXPECT_EQ(log.back(), Ru("Ошибка GUI приложения: Operation aborted"));
   // The post-action after the failed one did not run.
   EXPECT_EQ(std::count(log.begin(), log.end(), Ru("Шаг 2")), 0);
-
 }
 
 TEST_F(PostActionServerTest, ErrorInsideAPostActionEndsTheRun) {
@@ -219,7 +218,8 @@ TEST_F(PostActionServerTest, NothingToRunDoesNoServerWork) {
   s->options.RunPostActions = true;
   PostActions({});
   EXPECT_TRUE(RunPostActionPhase(*s));
-  EXPECT_EQ(Masked(s->log.Lines()), (std::vector<std::string>{"", Ru("Выполнение меток последействия."), Ru("Начало: T")}));
+  EXPECT_EQ(Masked(s->log.Lines()),
+            (std::vector<std::string>{"", Ru("Выполнение меток последействия."), Ru("Начало: T")}));
   EXPECT_EQ(ui.Count("ShowProgress"), 0);
   EXPECT_EQ(ui.Count("EnterPostActionMode"), 1);
   EXPECT_EQ(LinesRun(), before);

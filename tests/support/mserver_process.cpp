@@ -53,7 +53,10 @@ int FreeLoopbackPort() {
 
 MServerProcess::MServerProcess(std::filesystem::path binary, std::vector<std::string> extraArgs,
                                std::filesystem::path dataFolder, bool transcript)
-    : binary_(std::move(binary)), extra_(std::move(extraArgs)), data_(std::move(dataFolder)), transcriptOn_(transcript) {
+    : binary_(std::move(binary)),
+      extra_(std::move(extraArgs)),
+      data_(std::move(dataFolder)),
+      transcriptOn_(transcript) {
   if (data_.empty()) {
     std::random_device rd;
     data_ = std::filesystem::temp_directory_path() /

@@ -63,8 +63,7 @@ TEST_F(RegistrySettings, SavedValuesAreStringsReadBackByTheNextRun) {
 
 TEST_F(RegistrySettings, OneMissingValueTakesItsDefaultAndAWrongTypeIsMissing) {
   HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr), ERROR_SUCCESS);
   RegSetValueExA(key, "IP", 0, REG_SZ, reinterpret_cast<const BYTE*>("192.168.1.9"), 12);
   const DWORD number = 1972;
   RegSetValueExA(key, "Port", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);

@@ -46,8 +46,7 @@ TEST(ShellOpen, StartsTheRegisteredProgramOnTheFileInTheWorkingFolder) {
   std::ofstream(root / "program" / "dorvik.vtest") << "log";
 
   SetDefault(L".vtest", L"VelmoraTest.Log");
-  SetDefault(L"VelmoraTest.Log\\shell\\open\\command",
-             L"C:\\windows\\system32\\cmd.exe /c cd > \"%1.opened\"");
+  SetDefault(L"VelmoraTest.Log\\shell\\open\\command", L"C:\\windows\\system32\\cmd.exe /c cd > \"%1.opened\"");
 
   ASSERT_TRUE(OpenInShell(root / "program" / "dorvik.vtest", root / "fallback"));
   std::string folder = WaitForFile(root / "program" / "dorvik.vtest.opened");

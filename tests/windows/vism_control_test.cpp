@@ -43,8 +43,8 @@ class VismControlTest : public ::testing::Test {
 };
 
 TEST_F(VismControlTest, NamesMapToTheControlsDispatchIdentifiers) {
-  const wchar_t* names[] = {L"MServer", L"NameSpace", L"Code", L"ExecFlag", L"Error",
-                            L"ErrorName", L"P1",       L"P2",   L"Value",    L"Execute"};
+  const wchar_t* names[] = {L"MServer",   L"NameSpace", L"Code", L"ExecFlag", L"Error",
+                            L"ErrorName", L"P1",        L"P2",   L"Value",    L"Execute"};
   const DISPID expected[] = {25, 18, 14, 21, 15, 16, 1, 2, 20, 26};
   for (std::size_t i = 0; i < std::size(names); ++i) {
     DISPID id = 0;
@@ -83,7 +83,7 @@ TEST_F(VismControlTest, PropertiesTakeTheVariantTypesTheInstallerPasses) {
   error.lVal = 0;
   EXPECT_EQ(Put(15, error), S_OK);
   error.lVal = 3;
-  EXPECT_EQ(Put(15, error), DISP_E_OVERFLOW);  // only clearing is meaningful
+  EXPECT_EQ(Put(15, error), DISP_E_OVERFLOW);        // only clearing is meaningful
   EXPECT_EQ(Put(16, error), DISP_E_MEMBERNOTFOUND);  // ErrorName is read-only
 }
 

@@ -203,7 +203,7 @@ TEST_F(WindowsInstallTest, AFullRunWithCheckLabelRoutinesAndAnsweredPostActionsM
 
 TEST_F(WindowsInstallTest, KeepingTheSourcesWithThePasswordMatchesLinux) {
   MServerProcess linuxServer(MSERVER_BINARY), windowsServer(MSERVER_BINARY);
-  const std::vector<std::string> args{"--namespace", "USER", "--keep-sources", "--password", "Секрет",
+  const std::vector<std::string> args{"--namespace",       "USER",   "--keep-sources", "--password", "Секрет",
                                       "--no-post-actions", "--quiet"};
   const auto onLinux = Linux(linuxServer.Address(), args);
   ASSERT_EQ(onLinux.status, 0) << onLinux.err;

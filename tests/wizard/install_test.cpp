@@ -174,8 +174,9 @@ class InstallTest : public QObject {
     dorvik_test::ScratchFolder folder;
     dorvik_test::MakeSampleDistribution(folder.Path(), false, 0);
     const std::pair<std::vector<std::string>, QStringList> cases[] = {
-        {{"q"}, {QString::fromUtf8("          выполнять метки преддействия"),
-                 QString::fromUtf8("          установка с \"мягким\" преддействием")}},
+        {{"q"},
+         {QString::fromUtf8("          выполнять метки преддействия"),
+          QString::fromUtf8("          установка с \"мягким\" преддействием")}},
         {{"no"}, {QString::fromUtf8("          преддействия не выполнять")}},
     };
     for (const auto& [args, expected] : cases) {

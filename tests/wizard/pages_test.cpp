@@ -185,7 +185,7 @@ class PagesTest : public QObject {
     };
     tickWith(QString::fromUtf8("Пароль7"), false);  // cancelled
     QVERIFY(!w.chSPass->isChecked());
-    tickWith(QString::fromUtf8("пароль7"), true);   // other letter case
+    tickWith(QString::fromUtf8("пароль7"), true);  // other letter case
     QVERIFY(!w.chSPass->isChecked());
     tickWith(QString(), true);
     QVERIFY(!w.chSPass->isChecked());
@@ -299,8 +299,10 @@ class PagesTest : public QObject {
     };
     const Case cases[] = {
         {"", "Файл дистрибутива не найден."},
-        {std::string("\0\x05", 2), "Файл дистрибутива повреждён: файл кончается на смещении 2, поле «название продукта» не дописано."},
-        {std::string("\0\x05Sklad\r\r08.12.2026\r", 20), "Файл дистрибутива повреждён: пустое поле «версия» на смещении 8."},
+        {std::string("\0\x05", 2),
+         "Файл дистрибутива повреждён: файл кончается на смещении 2, поле «название продукта» не дописано."},
+        {std::string("\0\x05Sklad\r\r08.12.2026\r", 20),
+         "Файл дистрибутива повреждён: пустое поле «версия» на смещении 8."},
     };
     for (const Case& c : cases) {
       dorvik_test::ScratchFolder folder;
@@ -317,7 +319,8 @@ class PagesTest : public QObject {
         program->Create({"q"});
         QVERIFY(script.Done());
         const QString path = QString::fromStdString((folder.Path() / "dorpack.dat").string());
-        QCOMPARE(shown, QString::fromUtf8("Ошибка инициализации установщика\n\n") + QString::fromUtf8(c.reason) + "\n" + path);
+        QCOMPARE(shown,
+                 QString::fromUtf8("Ошибка инициализации установщика\n\n") + QString::fromUtf8(c.reason) + "\n" + path);
         QCOMPARE(probe.terminations, 1);
         QVERIFY(!program->fmSetup->HeaderRead());
       }
@@ -352,16 +355,16 @@ class PagesTest : public QObject {
       const char* action;  // "" : nothing
     };
     const Case cases[] = {
-        {w.tsMain, w.bt0go, "act0go"},          {w.tsMain, w.bt0Cancel, "actExit"},
-        {w.tsLicence, w.Button1, "act1Back"},   {w.tsLicence, w.bt1Yes, "act1Yes"},
-        {w.tsLicence, w.Bt1No, "actExit"},      {w.tsLicence, w.mmLicence, ""},
-        {w.tsParams, w.bt2Back, "act2Back"},    {w.tsParams, w.bt2Go, "act2go"},
-        {w.tsParams, w.bt2Cancel, "actExit"},   {w.tsParams, w.edIP, "act2go"},
-        {w.tsParams, w.mePort, "act2go"},       {w.tsNS, w.Button4, "act25back"},
-        {w.tsNS, w.Button2, "act25go"},         {w.tsNS, w.Button3, "actExit"},
-        {w.tsNS, w.llNS, "act25go"},            {w.tsNS, w.chNoAfter, "act25go"},
-        {w.tsInstall, w.bt3Back, "act3back"},   {w.tsInstall, w.bt3Install, "act3Install"},
-        {w.tsInstall, w.bt3Cancel, "actExit"},  {w.tsInstall, w.mmSettings, "act3Install"},
+        {w.tsMain, w.bt0go, "act0go"},         {w.tsMain, w.bt0Cancel, "actExit"},
+        {w.tsLicence, w.Button1, "act1Back"},  {w.tsLicence, w.bt1Yes, "act1Yes"},
+        {w.tsLicence, w.Bt1No, "actExit"},     {w.tsLicence, w.mmLicence, ""},
+        {w.tsParams, w.bt2Back, "act2Back"},   {w.tsParams, w.bt2Go, "act2go"},
+        {w.tsParams, w.bt2Cancel, "actExit"},  {w.tsParams, w.edIP, "act2go"},
+        {w.tsParams, w.mePort, "act2go"},      {w.tsNS, w.Button4, "act25back"},
+        {w.tsNS, w.Button2, "act25go"},        {w.tsNS, w.Button3, "actExit"},
+        {w.tsNS, w.llNS, "act25go"},           {w.tsNS, w.chNoAfter, "act25go"},
+        {w.tsInstall, w.bt3Back, "act3back"},  {w.tsInstall, w.bt3Install, "act3Install"},
+        {w.tsInstall, w.bt3Cancel, "actExit"}, {w.tsInstall, w.mmSettings, "act3Install"},
         {w.tsFinal, w.btFin, "actFin"},
     };
     w.llNS->addItem("USER");

@@ -85,8 +85,9 @@ int main(int argc, char** argv) {
     w.llNS->hide();
     w.llNS->setEnabled(false);
     w.Label6->hide();
-    w.lbCachelib->setText(QString::fromUtf8("Дистрибутив содержит библиотечные программы.\n"
-                                            "Установка будет производиться в библиотечную\nобласть %CACHELIB"));
+    w.lbCachelib->setText(
+        QString::fromUtf8("Дистрибутив содержит библиотечные программы.\n"
+                          "Установка будет производиться в библиотечную\nобласть %CACHELIB"));
     w.lbCachelib->show();
     Save(&w, "page4_tsNS_library");
     w.lbCachelib->hide();
@@ -134,9 +135,9 @@ int main(int argc, char** argv) {
     p.SetProgressMax(100);
     p.SetProgress(75);
     p.SetTimeText(QString::fromUtf8("Прошло: 0:00:07"));
-    for (const char* line : {"  index^VMPOST - Перестроение индексов", "  Шаг 1", "  Шаг 2", "  Шаг 3",
-                             "  askyn^VMPOST - Справочники", "  askname^VMPOST - Организация",
-                             "  Организация: Склад и Ко", "  Шаг 4", "  Готово"}) {
+    for (const char* line :
+         {"  index^VMPOST - Перестроение индексов", "  Шаг 1", "  Шаг 2", "  Шаг 3", "  askyn^VMPOST - Справочники",
+          "  askname^VMPOST - Организация", "  Организация: Склад и Ко", "  Шаг 4", "  Готово"}) {
       p.AppendAfterLine(QString::fromUtf8(line));
     }
     Save(&p, "progress3_postactions");

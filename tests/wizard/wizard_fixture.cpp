@@ -75,8 +75,8 @@ int FreeFourDigitPort() {
 
 void RunDorpack(const fs::path& manifest, const fs::path& output) {
   QProcess dorpack;
-  dorpack.start(DORPACK_EXECUTABLE, {"build", QString::fromStdString(manifest.string()), "-o",
-                                     QString::fromStdString(output.string())});
+  dorpack.start(DORPACK_EXECUTABLE,
+                {"build", QString::fromStdString(manifest.string()), "-o", QString::fromStdString(output.string())});
   if (!dorpack.waitForFinished(30000) || dorpack.exitStatus() != QProcess::NormalExit || dorpack.exitCode() != 0) {
     throw std::runtime_error("dorpack failed: " + dorpack.readAllStandardError().toStdString());
   }
@@ -91,10 +91,10 @@ void MakeSampleDistribution(const fs::path& folder, bool withLicence, int pictur
             " q \"\"\n");
   for (int n = 1; n <= routines; ++n) {
     const std::string name = "VMR" + std::to_string(n);
-    WriteText(source / "src" / (name + ".int"),
-              name + " ; программа " + std::to_string(n) + "\n"
-              " q\n"
-              "sum(a,b) q a+b\n");
+    WriteText(source / "src" / (name + ".int"), name + " ; программа " + std::to_string(n) +
+                                                    "\n"
+                                                    " q\n"
+                                                    "sum(a,b) q a+b\n");
   }
   WriteText(source / "src" / "VMPOST.int",
             "VMPOST ; последействия\n"
@@ -126,7 +126,8 @@ void MakeSampleDistribution(const fs::path& folder, bool withLicence, int pictur
   }
   WriteText(folder / "readme.txt", "readme\r\n");
   fs::create_directories(folder / "IMAGES");
-  for (int n = 1; n <= pictures; ++n) WriteSampleJpeg(folder / "IMAGES" / ("p" + std::to_string(n) + ".jpg"), 320, 200, n);
+  for (int n = 1; n <= pictures; ++n)
+    WriteSampleJpeg(folder / "IMAGES" / ("p" + std::to_string(n) + ".jpg"), 320, 200, n);
 }
 
 MServer::MServer() {

@@ -28,9 +28,8 @@ bool IsCommand(const std::string& word) {
 void CheckCommandOptions(const CliOptions& o, const std::vector<std::string>& args) {
   const bool install = o.command.empty();
   const auto given = [&](const char* option) {
-    return std::any_of(args.begin(), args.end(), [&](const std::string& a) {
-      return a == option || a.rfind(std::string(option) + "=", 0) == 0;
-    });
+    return std::any_of(args.begin(), args.end(),
+                       [&](const std::string& a) { return a == option || a.rfind(std::string(option) + "=", 0) == 0; });
   };
   const auto onlyFor = [&](const char* option, bool allowed, const char* where) {
     if (given(option) && !allowed) throw UsageError(std::string(option) + " is only used " + where);
@@ -42,7 +41,8 @@ void CheckCommandOptions(const CliOptions& o, const std::vector<std::string>& ar
   onlyFor("--rollback-on-failure", install, "with an installation");
   onlyFor("--backup", install || o.command == "rollback", "with an installation or rollback");
   if (o.rollbackOnFailure && !o.backup) throw UsageError("--rollback-on-failure needs the backup: drop --no-backup");
-  if (o.backupId && !IsDigits(*o.backupId)) throw UsageError("--backup needs a backup number, not \"" + *o.backupId + "\"");
+  if (o.backupId && !IsDigits(*o.backupId))
+    throw UsageError("--backup needs a backup number, not \"" + *o.backupId + "\"");
   if (o.dropId && !IsDigits(*o.dropId)) throw UsageError("--drop needs a backup number, not \"" + *o.dropId + "\"");
 }
 
@@ -171,10 +171,14 @@ void SplitServer(const std::string& server, std::string& ip, std::string& port) 
 
 std::string UsageText(const std::string& program) {
   return "Usage: " + program + R"( [OPTION]...
-       )" + program + R"( plan [--json] [OPTION]...
-       )" + program + R"( verify [OPTION]...
-       )" + program + R"( rollback [--backup ID] [OPTION]...
-       )" + program + R"( backups [--drop ID] [OPTION]...
+       )" +
+         program + R"( plan [--json] [OPTION]...
+       )" +
+         program + R"( verify [OPTION]...
+       )" +
+         program + R"( rollback [--backup ID] [OPTION]...
+       )" +
+         program + R"( backups [--drop ID] [OPTION]...
 Installs the distribution in the current folder (dorpack.dat) into a server
 namespace without the wizard, and writes the install log (dorvik.txt).
 

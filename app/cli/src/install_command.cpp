@@ -159,8 +159,9 @@ class Installation {
 
   bool AcceptLicence(const std::vector<std::string>& lines) {
     if (!ui_.Interactive()) {
-      ui_.ShowMessage(Ru("Дистрибутив поставляется с лицензионным соглашением (licence.txt): "
-                         "примите его с --accept-licence"));
+      ui_.ShowMessage(
+          Ru("Дистрибутив поставляется с лицензионным соглашением (licence.txt): "
+             "примите его с --accept-licence"));
       return false;
     }
     ui_.Say(Ru("Прочитайте это Лицензионное Соглашение"));
@@ -228,7 +229,9 @@ int RunInstaller(const std::string& program, const std::vector<std::string>& arg
     } else if (options.keepSources && !typed) {
       // Asked on the terminal, so that it never stands on the command line.
       typed = AskPasswordOnTerminal(text.Show(Ru("Пароль на исходные тексты: ")));
-      if (!typed) return Usage(program, "--keep-sources needs the source password: give --password-file FILE, or run on a terminal");
+      if (!typed)
+        return Usage(program,
+                     "--keep-sources needs the source password: give --password-file FILE, or run on a terminal");
     }
     if (typed) password = text.Take(*typed);
     if (options.ns) ns = text.Take(*options.ns);

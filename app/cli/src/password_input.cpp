@@ -34,8 +34,10 @@ std::string ReadPasswordFile(const std::filesystem::path& file) {
   std::getline(in, line);
   if (in.bad()) throw PasswordFileError("cannot read the password file " + file.string());
   DropLineEnd(line);
-  if (line.empty()) throw PasswordFileError("the password file " + file.string() + " holds no password on its first line");
-  if (line.size() > kMaxPassword) throw PasswordFileError("the first line of " + file.string() + " is too long for a password");
+  if (line.empty())
+    throw PasswordFileError("the password file " + file.string() + " holds no password on its first line");
+  if (line.size() > kMaxPassword)
+    throw PasswordFileError("the first line of " + file.string() + " is too long for a password");
   return line;
 }
 

@@ -30,12 +30,16 @@ std::string NameText(const std::string& name) { return Cp866ToCp1251(name); }
 std::string StateText(const RoutineEntry& e) {
   if (e.damaged) return Ru("запись испорчена");
   switch (e.comparison.state) {
-    case RoutineState::New: return Ru("новая");
-    case RoutineState::Unchanged: return Ru("без изменений");
+    case RoutineState::New:
+      return Ru("новая");
+    case RoutineState::Unchanged:
+      return Ru("без изменений");
     case RoutineState::Changed:
       return Ru("изменена: +") + std::to_string(e.comparison.added) + " -" + std::to_string(e.comparison.removed);
-    case RoutineState::WithoutSource: return Ru("есть без исходника");
-    case RoutineState::DoesNotLoad: return Ru("есть без исходника, не загружается");
+    case RoutineState::WithoutSource:
+      return Ru("есть без исходника");
+    case RoutineState::DoesNotLoad:
+      return Ru("есть без исходника, не загружается");
   }
   return {};
 }
@@ -43,11 +47,16 @@ std::string StateText(const RoutineEntry& e) {
 const char* StateKey(const RoutineEntry& e) {
   if (e.damaged) return "damaged";
   switch (e.comparison.state) {
-    case RoutineState::New: return "new";
-    case RoutineState::Unchanged: return "unchanged";
-    case RoutineState::Changed: return "changed";
-    case RoutineState::WithoutSource: return "without_source";
-    case RoutineState::DoesNotLoad: return "does_not_load";
+    case RoutineState::New:
+      return "new";
+    case RoutineState::Unchanged:
+      return "unchanged";
+    case RoutineState::Changed:
+      return "changed";
+    case RoutineState::WithoutSource:
+      return "without_source";
+    case RoutineState::DoesNotLoad:
+      return "does_not_load";
   }
   return "";
 }
@@ -63,8 +72,8 @@ void PrintPlanText(Session& s, const InstallPlan& plan, const LocaleText& text) 
   if (plan.checkLabel.empty()) {
     Print(text, Ru("Метки проверки нет."));
   } else {
-    Print(text, Ru("Метка проверки: ") + plan.checkLabel +
-                    (plan.runPreActions ? std::string() : Ru(" (не будет вызвана)")));
+    Print(text,
+          Ru("Метка проверки: ") + plan.checkLabel + (plan.runPreActions ? std::string() : Ru(" (не будет вызвана)")));
   }
   bool checkHeader = false, routineHeader = false;
   for (const auto& e : plan.routines) {
@@ -104,7 +113,8 @@ void PrintPlanJson(Session& s, const InstallPlan& plan) {
   doc["version"] = u(s.dist.Version);
   doc["build_date"] = u(s.dist.BuildDate);
   doc["namespace"] = u(plan.ns);
-  doc["check_label"] = plan.checkLabel.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(plan.checkLabel);
+  doc["check_label"] =
+      plan.checkLabel.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(plan.checkLabel);
   doc["run_pre_actions"] = plan.runPreActions;
   doc["restore_routines"] = plan.restoreRoutines;
   doc["run_post_actions"] = plan.runPostActions;
@@ -192,8 +202,9 @@ int RunVerify(Session& s, TerminalUi& ui, const LocaleText& text) {
     }
     const int checked = static_cast<int>(report.routines.size());
     Print(text, Ru("Проверено программ: ") + std::to_string(checked) + Ru("; совпадают ") +
-                    std::to_string(checked - report.Mismatches()) + Ru(" (из них без исходника, проверено только "
-                                                                          "наличие и загрузка: ") +
+                    std::to_string(checked - report.Mismatches()) +
+                    Ru(" (из них без исходника, проверено только "
+                       "наличие и загрузка: ") +
                     std::to_string(report.WithoutSource()) + Ru("), не совпадают ") +
                     std::to_string(report.Mismatches()) + ".");
     std::fflush(stdout);
@@ -219,8 +230,7 @@ int RunRollback(Session& s, TerminalUi& ui, const LocaleText& text, const std::o
     Print(text, PostActionsWarning());
     const int done = RollBack(s.link, set->id);
     Print(text, Ru("Программы возвращены: ") + std::to_string(done) + Ru(" (восстановлено ") +
-                    std::to_string(set->existed) + Ru(", удалено новых ") + std::to_string(done - set->existed) +
-                    ").");
+                    std::to_string(set->existed) + Ru(", удалено новых ") + std::to_string(done - set->existed) + ").");
     std::fflush(stdout);
     return kInstalled;
   } catch (const std::exception& e) {
@@ -253,7 +263,8 @@ std::optional<std::string> TakeBackup(Session& s, TerminalUi& ui) {
   try {
     std::vector<std::string> names = RoutineNames(s.reader.DataFile());
     // The post-action runner stores its generated routine under this name.
-    if (s.options.RunPostActions && std::find(names.begin(), names.end(), s.files.PostActionRoutineName) == names.end()) {
+    if (s.options.RunPostActions &&
+        std::find(names.begin(), names.end(), s.files.PostActionRoutineName) == names.end()) {
       names.push_back(s.files.PostActionRoutineName);
     }
     const std::string id = BeginBackupSet(s.link, s.dist);

@@ -185,9 +185,8 @@ bool TerminalUi::ReadAnswer(const std::string& prompt, std::string& answer) {
 }
 
 std::string TerminalUi::NoAnswerReason() const {
-  return config_.answers != nullptr
-             ? Ru("Ответ по умолчанию: ответы файла ответов кончились, терминала нет.")
-             : Ru("Ответ по умолчанию: вопрос задан без терминала и без файла ответов.");
+  return config_.answers != nullptr ? Ru("Ответ по умолчанию: ответы файла ответов кончились, терминала нет.")
+                                    : Ru("Ответ по умолчанию: вопрос задан без терминала и без файла ответов.");
 }
 
 void TerminalUi::NoteDefault(const std::string& why) {

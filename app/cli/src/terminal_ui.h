@@ -17,9 +17,9 @@ namespace dorvik::cli {
 
 struct TerminalUiConfig {
   bool quiet = false;
-  bool defaults = false;       // every question takes its default
+  bool defaults = false;          // every question takes its default
   AnswerFile* answers = nullptr;  // answers to the post-actions' questions
-  bool interactive = false;    // questions may be asked on the terminal
+  bool interactive = false;       // questions may be asked on the terminal
   bool progressTerminal = false;  // standard error is a terminal
 };
 

@@ -11,8 +11,7 @@ namespace dorvik {
 
 // The protocol's opening lines: "Протокол установки дистрибутива. " with the
 // date and start time, the installer's version, and an empty line.
-void WriteLogHeader(InstallLog& log, const CalendarDate& today, double startTime,
-                    const std::string& installerVersion);
+void WriteLogHeader(InstallLog& log, const CalendarDate& today, double startTime, const std::string& installerVersion);
 
 // The first free name of the series dorvik.txt, dorvik1.txt, dorvik2.txt, ...
 // in `folder` for the base name "dorvik" of `logPath`, counting from number

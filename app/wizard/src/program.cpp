@@ -24,7 +24,8 @@ const char* const kNoClientText = "Cache-клиент не обнаружен. �
 
 WizardProgram::WizardProgram(const std::filesystem::path& folder, ProgramParts parts, std::function<void()> terminate)
     : parts_(std::move(parts)),
-      session_(std::make_unique<Session>(FileLocations::In(folder), *parts_.link, ui_, *parts_.clock, *parts_.settings)),
+      session_(
+          std::make_unique<Session>(FileLocations::In(folder), *parts_.link, ui_, *parts_.clock, *parts_.settings)),
       terminate_(std::move(terminate)) {
   if (!terminate_) {
     // exit() rather than quit(): quit() would first ask every window to

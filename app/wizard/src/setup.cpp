@@ -62,10 +62,9 @@ TfmSetup::TfmSetup(Session& session, QtInstallerUi& ui, std::function<void()> te
   actNoAfter = MakeAction("actNoAfter", chNoAfter->text(), &TfmSetup::actNoAfterExecute);
 
   const std::pair<QPushButton*, QAction*> bindings[] = {
-      {bt0go, act0go},         {bt0Cancel, actExit}, {Button1, act1Back},   {bt1Yes, act1Yes},
-      {Bt1No, actExit},        {bt2Back, act2Back},  {bt2Go, act2go},       {bt2Cancel, actExit},
-      {Button4, act25back},    {Button2, act25go},   {Button3, actExit},    {bt3Back, act3back},
-      {bt3Install, act3Install}, {bt3Cancel, actExit}, {btFin, actFin},
+      {bt0go, act0go},     {bt0Cancel, actExit}, {Button1, act1Back},       {bt1Yes, act1Yes},    {Bt1No, actExit},
+      {bt2Back, act2Back}, {bt2Go, act2go},      {bt2Cancel, actExit},      {Button4, act25back}, {Button2, act25go},
+      {Button3, actExit},  {bt3Back, act3back},  {bt3Install, act3Install}, {bt3Cancel, actExit}, {btFin, actFin},
   };
   for (const auto& [button, action] : bindings) {
     connect(button, &QPushButton::clicked, action, &QAction::trigger);
@@ -73,9 +72,15 @@ TfmSetup::TfmSetup(Session& session, QtInstallerUi& ui, std::function<void()> te
   // Drawn as default buttons; Enter presses them (keyPressEvent).
   for (QPushButton* button : {bt0go, bt2Go, Button2, bt3Install, btFin}) button->setDefault(true);
   // The checks run only when the user has just ticked a box.
-  connect(chSPass, &QCheckBox::clicked, this, [this](bool on) { if (on) actSoPass->trigger(); });
-  connect(chNoRestore, &QCheckBox::clicked, this, [this](bool on) { if (on) actNoRes->trigger(); });
-  connect(chNoAfter, &QCheckBox::clicked, this, [this](bool on) { if (on) actNoAfter->trigger(); });
+  connect(chSPass, &QCheckBox::clicked, this, [this](bool on) {
+    if (on) actSoPass->trigger();
+  });
+  connect(chNoRestore, &QCheckBox::clicked, this, [this](bool on) {
+    if (on) actNoRes->trigger();
+  });
+  connect(chNoAfter, &QCheckBox::clicked, this, [this](bool on) {
+    if (on) actNoAfter->trigger();
+  });
 }
 
 TfmSetup::~TfmSetup() { FormDestroy(); }
@@ -325,7 +330,8 @@ bool TfmSetup::ConfirmTwice(const char* question, const char* confirmation) {
 }
 
 void TfmSetup::actNoResExecute() {
-  if (!ConfirmTwice("Не восстанавливать программы дистрибутива?", "Вы уверены, что не нужно восстанавливать программы?")) {
+  if (!ConfirmTwice("Не восстанавливать программы дистрибутива?",
+                    "Вы уверены, что не нужно восстанавливать программы?")) {
     chNoRestore->setChecked(false);
   }
 }

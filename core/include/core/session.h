@@ -64,7 +64,11 @@ struct RunState {
 
 struct Session {
   Session(FileLocations files, ServerLink& link, InstallerUi& ui, Clock& clock, SettingsStore& settings)
-      : files(std::move(files)), reader(this->files.DataFilePath), link(link), ui(ui), clock(clock),
+      : files(std::move(files)),
+        reader(this->files.DataFilePath),
+        link(link),
+        ui(ui),
+        clock(clock),
         settings(settings) {}
 
   FileLocations files;

@@ -39,12 +39,12 @@
 namespace dorvik {
 
 struct Distribution {
-  std::string ProductName;     // code page 1251
+  std::string ProductName;  // code page 1251
   std::string Version;
   std::string BuildDate;
   std::uint8_t KeyByte = 0;
-  std::string SourcePassword;  // code page 1251
-  std::string CheckLabel;      // an M label reference, as stored
+  std::string SourcePassword;                       // code page 1251
+  std::string CheckLabel;                           // an M label reference, as stored
   std::vector<std::string> PostActionDescriptions;  // code page 1251
   std::vector<std::string> PostActionLabels;
 };

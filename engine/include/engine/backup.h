@@ -41,7 +41,7 @@ inline constexpr const char* kBackupGlobal = "^DorvikBackup";
 
 struct BackupSetInfo {
   std::string id;
-  std::string time;  // on the server's clock, "YYYY-MM-DD hh:mm:ss"
+  std::string time;                         // on the server's clock, "YYYY-MM-DD hh:mm:ss"
   std::string product, version, build, ns;  // code page 1251
   std::string state;
   int count = 0;    // routines in the set

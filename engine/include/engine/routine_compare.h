@@ -27,11 +27,11 @@ class ServerCallError : public std::runtime_error {
 };
 
 enum class RoutineState {
-  New,             // not on the server
-  Unchanged,       // its source equals the distribution's text
-  Changed,         // its source differs (see added/removed)
-  WithoutSource,   // on the server and loads, but keeps no source to compare with
-  DoesNotLoad,     // an object without source that cannot be loaded
+  New,            // not on the server
+  Unchanged,      // its source equals the distribution's text
+  Changed,        // its source differs (see added/removed)
+  WithoutSource,  // on the server and loads, but keeps no source to compare with
+  DoesNotLoad,    // an object without source that cannot be loaded
 };
 
 struct RoutineComparison {

@@ -1,6 +1,5 @@
 // The parsed form of M lines: expressions, commands, lines and routines.
-#ifndef MENGINE_AST_H
-#define MENGINE_AST_H
+#pragma once
 
 #include <atomic>
 #include <cstdint>
@@ -33,13 +32,34 @@ enum class ExprKind : std::uint8_t {
 };
 
 enum class Op : std::uint8_t {
-  Add, Sub, Mul, Div, IntDiv, Mod, Pow, Concat, Equal, Less, Greater, LessEq, GreaterEq,
-  Follows, SortsAfter, Contains, And, Or, AndThen, OrElse, Plus, Minus, Not
+  Add,
+  Sub,
+  Mul,
+  Div,
+  IntDiv,
+  Mod,
+  Pow,
+  Concat,
+  Equal,
+  Less,
+  Greater,
+  LessEq,
+  GreaterEq,
+  Follows,
+  SortsAfter,
+  Contains,
+  And,
+  Or,
+  AndThen,
+  OrElse,
+  Plus,
+  Minus,
+  Not
 };
 
 struct Actual {
-  ExprPtr expr;        // value argument
-  std::string ref;     // .name by reference
+  ExprPtr expr;          // value argument
+  std::string ref;       // .name by reference
   ExprPtr ref_indirect;  // .@expr by reference: the name is the value
   bool by_ref = false;
   bool omitted = false;  // f(,x)
@@ -73,9 +93,40 @@ struct Expr {
 };
 
 enum class Cmd : std::uint8_t {
-  Break, Close, Do, Else, For, Goto, Halt, Hang, If, Job, Kill, Lock, Merge, New, Open, Quit,
-  Read, Set, TStart, TCommit, TRollback, Use, View, Write, Xecute, ZNspace, ZWrite, ZLoad,
-  ZRemove, ZInsert, ZSave, ZPrint, ZTrap, ZBreak
+  Break,
+  Close,
+  Do,
+  Else,
+  For,
+  Goto,
+  Halt,
+  Hang,
+  If,
+  Job,
+  Kill,
+  Lock,
+  Merge,
+  New,
+  Open,
+  Quit,
+  Read,
+  Set,
+  TStart,
+  TCommit,
+  TRollback,
+  Use,
+  View,
+  Write,
+  Xecute,
+  ZNspace,
+  ZWrite,
+  ZLoad,
+  ZRemove,
+  ZInsert,
+  ZSave,
+  ZPrint,
+  ZTrap,
+  ZBreak
 };
 
 struct ForRange {
@@ -83,16 +134,16 @@ struct ForRange {
 };
 
 struct CmdArg {
-  ExprPtr postcond;                // per-argument :condition (DO, GOTO, XECUTE, JOB)
-  ExprPtr indirect;                // argument indirection @expr
-  ExprPtr expr;                    // the argument's expression
-  std::vector<ExprPtr> targets;    // SET/MERGE targets, KILL/NEW/LOCK/ZWRITE names
-  char format = 0;                 // WRITE: '?', '*' or 0 for an expression
-  std::string formats;             // WRITE: a run of '!' and '#' before it
-  char lock_mode = 0;              // LOCK: '+', '-' or 0
-  bool exclusive = false;          // KILL/NEW (a,b)
-  ExprPtr timeout;                 // LOCK/JOB/READ :timeout
-  ExprPtr length;                  // READ x#n
+  ExprPtr postcond;                 // per-argument :condition (DO, GOTO, XECUTE, JOB)
+  ExprPtr indirect;                 // argument indirection @expr
+  ExprPtr expr;                     // the argument's expression
+  std::vector<ExprPtr> targets;     // SET/MERGE targets, KILL/NEW/LOCK/ZWRITE names
+  char format = 0;                  // WRITE: '?', '*' or 0 for an expression
+  std::string formats;              // WRITE: a run of '!' and '#' before it
+  char lock_mode = 0;               // LOCK: '+', '-' or 0
+  bool exclusive = false;           // KILL/NEW (a,b)
+  ExprPtr timeout;                  // LOCK/JOB/READ :timeout
+  ExprPtr length;                   // READ x#n
   std::unique_ptr<EntryRef> entry;  // DO, GOTO, JOB, ZINSERT position
   ExprPtr for_var;
   std::vector<ForRange> ranges;
@@ -124,5 +175,3 @@ struct Routine {
 };
 
 }  // namespace mengine
-
-#endif

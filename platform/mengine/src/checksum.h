@@ -5,8 +5,7 @@
 // zip and cksum -a crc32b (polynomial 0xEDB88320, reflected, inverted). The
 // seed continues an earlier checksum: checksum(b, mode, checksum(a, mode))
 // equals checksum(a_b, mode). Other modes are not provided.
-#ifndef MENGINE_CHECKSUM_H
-#define MENGINE_CHECKSUM_H
+#pragma once
 
 #include <cstdint>
 #include <optional>
@@ -18,5 +17,3 @@ namespace mengine {
 std::optional<std::int64_t> ZCrc(std::string_view bytes, std::int64_t mode, std::int64_t seed);
 
 }  // namespace mengine
-
-#endif

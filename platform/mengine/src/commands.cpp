@@ -12,8 +12,8 @@
 namespace mengine {
 namespace {
 
-std::string SetPiece(const std::string& s, const std::string& d, std::int64_t from,
-                     std::int64_t to, const std::string& v) {
+std::string SetPiece(const std::string& s, const std::string& d, std::int64_t from, std::int64_t to,
+                     const std::string& v) {
   if (to < from || to < 1) return s;
   if (from < 1) from = 1;
   std::vector<std::string> pieces;
@@ -68,10 +68,8 @@ IndirectList Interpreter::IndirectArgs(Cmd kind, const Expr& e) {
   std::string text = Eval(e).str();
   std::string key = std::to_string(static_cast<int>(kind)) + ":" + text;
   auto it = args_cache_.find(key);
-  if (it != args_cache_.end())
-    return IndirectList(it->second, argument_indirection_depth_, limits_.max_indirection);
-  auto args =
-      std::make_shared<const std::vector<CmdArg>>(ParseArgumentText(kind, text, limits_.max_nesting));
+  if (it != args_cache_.end()) return IndirectList(it->second, argument_indirection_depth_, limits_.max_indirection);
+  auto args = std::make_shared<const std::vector<CmdArg>>(ParseArgumentText(kind, text, limits_.max_nesting));
   if (args_cache_.size() > 256) args_cache_.clear();
   args_cache_.emplace(key, args);
   return IndirectList(args, argument_indirection_depth_, limits_.max_indirection);
@@ -186,9 +184,7 @@ void Interpreter::ExecSet(const CmdArg& arg) {
   const Expr& e = *arg.expr;
   auto rhs = [&] {
     // Function calls and operators, the usual values, skip Eval's dispatch.
-    return e.kind == ExprKind::Function ? CallFunction(e)
-           : e.kind == ExprKind::Binary ? EvalBinary(e)
-                                        : Eval(e);
+    return e.kind == ExprKind::Function ? CallFunction(e) : e.kind == ExprKind::Binary ? EvalBinary(e) : Eval(e);
   };
   if (arg.targets.size() == 1) {
     const Expr& t = *arg.targets.front();
@@ -604,7 +600,8 @@ void Interpreter::Hang(const Number& seconds) {
     if (Cancelled()) throw MError{"INTERRUPT", {}, true, false};
     auto now = std::chrono::steady_clock::now();
     if (now >= end) return;
-    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(end - now, std::chrono::milliseconds(20)));
+    std::this_thread::sleep_for(
+        std::min<std::chrono::steady_clock::duration>(end - now, std::chrono::milliseconds(20)));
   }
 }
 

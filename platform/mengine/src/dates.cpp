@@ -6,8 +6,7 @@
 namespace mengine::dates {
 namespace {
 
-const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 // Days since 1970-01-01 of a civil date, and back (H. Hinnant's algorithms).
 std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
@@ -51,13 +50,26 @@ std::optional<std::string> FormatDate(std::int64_t day, int format) {
   CivilFromDays(day - 47117, y, m, d);
   char buf[32];
   switch (format) {
-    case 1: std::snprintf(buf, sizeof buf, "%02u/%02u/%04lld", m, d, static_cast<long long>(y)); break;
-    case 2: std::snprintf(buf, sizeof buf, "%02u %s %04lld", d, kMonths[m - 1], static_cast<long long>(y)); break;
-    case 3: std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u", static_cast<long long>(y), m, d); break;
-    case 4: std::snprintf(buf, sizeof buf, "%02u/%02u/%04lld", d, m, static_cast<long long>(y)); break;
-    case 5: std::snprintf(buf, sizeof buf, "%s %u, %04lld", kMonths[m - 1], d, static_cast<long long>(y)); break;
-    case 8: std::snprintf(buf, sizeof buf, "%04lld%02u%02u", static_cast<long long>(y), m, d); break;
-    default: return std::nullopt;
+    case 1:
+      std::snprintf(buf, sizeof buf, "%02u/%02u/%04lld", m, d, static_cast<long long>(y));
+      break;
+    case 2:
+      std::snprintf(buf, sizeof buf, "%02u %s %04lld", d, kMonths[m - 1], static_cast<long long>(y));
+      break;
+    case 3:
+      std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u", static_cast<long long>(y), m, d);
+      break;
+    case 4:
+      std::snprintf(buf, sizeof buf, "%02u/%02u/%04lld", d, m, static_cast<long long>(y));
+      break;
+    case 5:
+      std::snprintf(buf, sizeof buf, "%s %u, %04lld", kMonths[m - 1], d, static_cast<long long>(y));
+      break;
+    case 8:
+      std::snprintf(buf, sizeof buf, "%04lld%02u%02u", static_cast<long long>(y), m, d);
+      break;
+    default:
+      return std::nullopt;
   }
   return std::string(buf);
 }
@@ -66,11 +78,23 @@ std::optional<std::int64_t> ParseDate(std::string_view s, int format) {
   int y = 0, m = 0, d = 0;
   bool ok = false;
   switch (format) {
-    case 1: ok = s.size() == 10 && Digits(s, 0, 2, m) && s[2] == '/' && Digits(s, 3, 2, d) && s[5] == '/' && Digits(s, 6, 4, y); break;
-    case 3: ok = s.size() == 10 && Digits(s, 0, 4, y) && s[4] == '-' && Digits(s, 5, 2, m) && s[7] == '-' && Digits(s, 8, 2, d); break;
-    case 4: ok = s.size() == 10 && Digits(s, 0, 2, d) && s[2] == '/' && Digits(s, 3, 2, m) && s[5] == '/' && Digits(s, 6, 4, y); break;
-    case 8: ok = s.size() == 8 && Digits(s, 0, 4, y) && Digits(s, 4, 2, m) && Digits(s, 6, 2, d); break;
-    default: return std::nullopt;
+    case 1:
+      ok = s.size() == 10 && Digits(s, 0, 2, m) && s[2] == '/' && Digits(s, 3, 2, d) && s[5] == '/' &&
+           Digits(s, 6, 4, y);
+      break;
+    case 3:
+      ok = s.size() == 10 && Digits(s, 0, 4, y) && s[4] == '-' && Digits(s, 5, 2, m) && s[7] == '-' &&
+           Digits(s, 8, 2, d);
+      break;
+    case 4:
+      ok = s.size() == 10 && Digits(s, 0, 2, d) && s[2] == '/' && Digits(s, 3, 2, m) && s[5] == '/' &&
+           Digits(s, 6, 4, y);
+      break;
+    case 8:
+      ok = s.size() == 8 && Digits(s, 0, 4, y) && Digits(s, 4, 2, m) && Digits(s, 6, 2, d);
+      break;
+    default:
+      return std::nullopt;
   }
   if (!ok || m < 1 || m > 12 || d < 1 || d > 31) return std::nullopt;
   std::int64_t day = DaysFromCivil(y, static_cast<unsigned>(m), static_cast<unsigned>(d)) + 47117;
@@ -87,7 +111,8 @@ std::optional<std::string> FormatTime(std::int64_t seconds, int format) {
   char buf[16];
   auto h = seconds / 3600, mi = seconds / 60 % 60, se = seconds % 60;
   if (format == 1)
-    std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld", static_cast<long long>(h), static_cast<long long>(mi), static_cast<long long>(se));
+    std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld", static_cast<long long>(h), static_cast<long long>(mi),
+                  static_cast<long long>(se));
   else if (format == 2)
     std::snprintf(buf, sizeof buf, "%02lld:%02lld", static_cast<long long>(h), static_cast<long long>(mi));
   else

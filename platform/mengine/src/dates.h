@@ -1,7 +1,6 @@
 // $HOROLOG day numbers (day 0 = 31 Dec 1840) and the common $ZDATE,
 // $ZDATEH, $ZTIME and $ZTIMEH formats.
-#ifndef MENGINE_DATES_H
-#define MENGINE_DATES_H
+#pragma once
 
 #include <cstdint>
 #include <optional>
@@ -22,5 +21,3 @@ std::optional<std::int64_t> ParseTime(std::string_view text);
 inline std::int64_t HorologDay(std::int64_t unix_day) { return unix_day + 47117; }
 
 }  // namespace mengine::dates
-
-#endif

@@ -3,8 +3,7 @@
 // indirection each count their depth in a counter of their own and use this
 // guard to raise an M error past their limit (see Limits), instead of
 // exhausting the native stack.
-#ifndef MENGINE_DEPTH_H
-#define MENGINE_DEPTH_H
+#pragma once
 
 #include "errors.h"
 
@@ -33,5 +32,3 @@ class DepthGuard {
 };
 
 }  // namespace mengine
-
-#endif

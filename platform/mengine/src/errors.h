@@ -1,7 +1,6 @@
 // M errors as the engine raises them: an error name ("UNDEFINED") and an
 // optional detail ("*x"); the interpreter adds where it happened.
-#ifndef MENGINE_ERRORS_H
-#define MENGINE_ERRORS_H
+#pragma once
 
 #include <string>
 #include <utility>
@@ -9,8 +8,8 @@
 namespace mengine {
 
 struct MError {
-  std::string name;    // without the angle brackets
-  std::string detail;  // e.g. "*x", may be empty
+  std::string name;          // without the angle brackets
+  std::string detail;        // e.g. "*x", may be empty
   bool untrappable = false;  // budget exhaustion: no $ZTRAP catches it
   bool located = false;      // $ZE already set where it happened
 };
@@ -20,5 +19,3 @@ struct MError {
 }
 
 }  // namespace mengine
-
-#endif

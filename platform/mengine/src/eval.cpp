@@ -29,8 +29,10 @@ const std::string kRootKey(1, '\0');
 std::string Quote(const std::string& s) {
   std::string out = "\"";
   for (char c : s) {
-    if (c == '"') out += "\"\"";
-    else out.push_back(c);
+    if (c == '"')
+      out += "\"\"";
+    else
+      out.push_back(c);
   }
   out.push_back('"');
   return out;
@@ -341,8 +343,10 @@ std::string Interpreter::ZWriteValue(const Value& v) const {
   bool in_quote = false;
   for (unsigned char c : s) {
     if (c < 32 || c == 127) {
-      if (in_quote) out += "\"_";
-      else if (!out.empty()) out += "_";
+      if (in_quote)
+        out += "\"_";
+      else if (!out.empty())
+        out += "_";
       in_quote = false;
       out += "$c(" + std::to_string(c) + ")";
     } else {
@@ -351,8 +355,10 @@ std::string Interpreter::ZWriteValue(const Value& v) const {
         out += "\"";
         in_quote = true;
       }
-      if (c == '"') out += "\"\"";
-      else out.push_back(static_cast<char>(c));
+      if (c == '"')
+        out += "\"\"";
+      else
+        out.push_back(static_cast<char>(c));
     }
   }
   if (in_quote) out += "\"";
@@ -440,9 +446,12 @@ Value Interpreter::EvalExtrinsic(const Expr& e) {
 Value Interpreter::EvalUnary(const Expr& e) {
   Value v = Eval(*e.args[0]);
   switch (static_cast<Op>(e.op)) {
-    case Op::Plus: return Value::Num(v.num());
-    case Op::Minus: return Value::Num(Negate(v.num()));
-    default: return Value::Bool(!v.truth());
+    case Op::Plus:
+      return Value::Num(v.num());
+    case Op::Minus:
+      return Value::Num(Negate(v.num()));
+    default:
+      return Value::Bool(!v.truth());
   }
 }
 
@@ -467,8 +476,7 @@ Value Interpreter::EvalBinary(const Expr& e) {
     if (op == Op::AndThen ? !left : left) return Value::Bool(left);
     return Value::Bool(Eval(*e.args[1]).truth());
   }
-  if ((op == Op::Concat || op == Op::Equal || op == Op::Contains || op == Op::Follows) &&
-      Pure(*e.args[1])) {
+  if ((op == Op::Concat || op == Op::Equal || op == Op::Contains || op == Op::Follows) && Pure(*e.args[1])) {
     // String operators read a plain variable in place rather than copying it.
     Value sa, sb;
     const Value& a = EvalRef(*e.args[0], sa);
@@ -484,31 +492,57 @@ Value Interpreter::EvalBinary(const Expr& e) {
         s.append(x).append(y);
         return Value::Str(std::move(s));
       }
-      case Op::Equal: r = x == y; break;
-      case Op::Contains: r = x.find(y) != std::string::npos; break;
-      default: r = x > y; break;
+      case Op::Equal:
+        r = x == y;
+        break;
+      case Op::Contains:
+        r = x.find(y) != std::string::npos;
+        break;
+      default:
+        r = x > y;
+        break;
     }
     return Value::Bool(r != e.negated);
   }
   switch (op) {
-    case Op::Add: case Op::Sub: case Op::Mul: case Op::Div: case Op::IntDiv: case Op::Mod:
-    case Op::Pow: case Op::Less: case Op::Greater: case Op::LessEq: case Op::GreaterEq: {
+    case Op::Add:
+    case Op::Sub:
+    case Op::Mul:
+    case Op::Div:
+    case Op::IntDiv:
+    case Op::Mod:
+    case Op::Pow:
+    case Op::Less:
+    case Op::Greater:
+    case Op::LessEq:
+    case Op::GreaterEq: {
       // Numeric operators need only the numbers: variables are read in place,
       // the left number taken before the right side runs (it may change it).
       const Number x = EvalNum(*e.args[0]);
       const Number y = EvalNum(*e.args[1]);
       switch (op) {
-        case Op::Add: return Value::Num(Add(x, y));
-        case Op::Sub: return Value::Num(Sub(x, y));
-        case Op::Mul: return Value::Num(Mul(x, y));
-        case Op::Div: return Value::Num(Div(x, y));
-        case Op::IntDiv: return Value::Num(IntDiv(x, y));
-        case Op::Mod: return Value::Num(Mod(x, y));
-        case Op::Pow: return Value::Num(Pow(x, y));
-        case Op::Less: return Value::Bool((Compare(x, y) < 0) != e.negated);
-        case Op::Greater: return Value::Bool((Compare(x, y) > 0) != e.negated);
-        case Op::LessEq: return Value::Bool((Compare(x, y) <= 0) != e.negated);
-        default: return Value::Bool((Compare(x, y) >= 0) != e.negated);
+        case Op::Add:
+          return Value::Num(Add(x, y));
+        case Op::Sub:
+          return Value::Num(Sub(x, y));
+        case Op::Mul:
+          return Value::Num(Mul(x, y));
+        case Op::Div:
+          return Value::Num(Div(x, y));
+        case Op::IntDiv:
+          return Value::Num(IntDiv(x, y));
+        case Op::Mod:
+          return Value::Num(Mod(x, y));
+        case Op::Pow:
+          return Value::Num(Pow(x, y));
+        case Op::Less:
+          return Value::Bool((Compare(x, y) < 0) != e.negated);
+        case Op::Greater:
+          return Value::Bool((Compare(x, y) > 0) != e.negated);
+        case Op::LessEq:
+          return Value::Bool((Compare(x, y) <= 0) != e.negated);
+        default:
+          return Value::Bool((Compare(x, y) >= 0) != e.negated);
       }
     }
     default:
@@ -525,13 +559,26 @@ Value Interpreter::EvalBinary(const Expr& e) {
       s += t;
       return Value::Str(std::move(s));
     }
-    case Op::Equal: r = a.str() == b.str(); break;
-    case Op::Follows: r = a.str() > b.str(); break;
-    case Op::SortsAfter: r = Collate(a, b) > 0; break;
-    case Op::Contains: r = a.str().find(b.str()) != std::string::npos; break;
-    case Op::And: r = a.truth() && b.truth(); break;
-    case Op::Or: r = a.truth() || b.truth(); break;
-    default: Throw("SYNTAX");
+    case Op::Equal:
+      r = a.str() == b.str();
+      break;
+    case Op::Follows:
+      r = a.str() > b.str();
+      break;
+    case Op::SortsAfter:
+      r = Collate(a, b) > 0;
+      break;
+    case Op::Contains:
+      r = a.str().find(b.str()) != std::string::npos;
+      break;
+    case Op::And:
+      r = a.truth() && b.truth();
+      break;
+    case Op::Or:
+      r = a.truth() || b.truth();
+      break;
+    default:
+      Throw("SYNTAX");
   }
   return Value::Bool(r != e.negated);
 }
@@ -596,8 +643,7 @@ bool Interpreter::AppendInPlace(const CmdArg& arg) {
     tails[count++] = e->args[1].get();
     e = e->args[0].get();
   }
-  if (count == 0 || e->kind != ExprKind::Local || !e->args.empty() || e->sym != target.sym)
-    return false;
+  if (count == 0 || e->kind != ExprKind::Local || !e->args.empty() || e->sym != target.sym) return false;
   Var* v = FastVar(target.sym, target.name);
   if (!v || !v->root) return false;
   // The parts are evaluated before x changes, so that one reading x (x_x)

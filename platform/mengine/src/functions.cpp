@@ -645,15 +645,31 @@ Value Interpreter::CallFunction(const Expr& e) {
         if (extra_remove.find(static_cast<char>(c)) != std::string::npos) return true;
         for (char k : classes) {
           switch (Upper(static_cast<unsigned char>(k))) {
-            case 'W': if (c == ' ' || c == '\t') return true; break;
-            case 'C': if (c < 32 || c == 127) return true; break;
-            case 'P': if (c >= 32 && c < 127 && !std::isalnum(c)) return true; break;
-            case 'A': if (std::isalpha(c)) return true; break;
-            case 'N': if (std::isdigit(c)) return true; break;
-            case 'L': if (std::islower(c)) return true; break;
-            case 'U': if (std::isupper(c)) return true; break;
-            case 'E': return true;
-            default: break;
+            case 'W':
+              if (c == ' ' || c == '\t') return true;
+              break;
+            case 'C':
+              if (c < 32 || c == 127) return true;
+              break;
+            case 'P':
+              if (c >= 32 && c < 127 && !std::isalnum(c)) return true;
+              break;
+            case 'A':
+              if (std::isalpha(c)) return true;
+              break;
+            case 'N':
+              if (std::isdigit(c)) return true;
+              break;
+            case 'L':
+              if (std::islower(c)) return true;
+              break;
+            case 'U':
+              if (std::isupper(c)) return true;
+              break;
+            case 'E':
+              return true;
+            default:
+              break;
           }
         }
         return false;
@@ -662,7 +678,8 @@ Value Interpreter::CallFunction(const Expr& e) {
       bool right = action == '>' || mask.find('>') != std::string::npos;
       bool all = action == '*';
       if (left || right) {
-        classes.erase(std::remove_if(classes.begin(), classes.end(), [](char c) { return c == '<' || c == '>'; }), classes.end());
+        classes.erase(std::remove_if(classes.begin(), classes.end(), [](char c) { return c == '<' || c == '>'; }),
+                      classes.end());
       }
       if (all) {
         std::string out;
@@ -684,27 +701,40 @@ Value Interpreter::CallFunction(const Expr& e) {
 
 Value Interpreter::Special(const Expr& e) {
   switch (static_cast<Sv>(e.op)) {
-    case Sv::Horolog: return Value::Str(Horolog(false));
-    case Sv::ZTimestamp: return Value::Str(Horolog(true));
+    case Sv::Horolog:
+      return Value::Str(Horolog(false));
+    case Sv::ZTimestamp:
+      return Value::Str(Horolog(true));
     case Sv::ZHorolog: {
-      auto us = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - kStart).count();
+      auto us =
+          std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - kStart).count();
       Number n;
       n.mant = us;
       n.exp = -6;
       return Value::Num(Add(n, Number{}));
     }
     case Sv::IO:
-    case Sv::Principal: return Value::Str("0");
-    case Sv::Job: return Value::Int(static_cast<std::int64_t>(job_));
-    case Sv::Test: return Value::Bool(test_);
-    case Sv::X: return Value::Int(x_);
-    case Sv::Y: return Value::Int(y_);
+    case Sv::Principal:
+      return Value::Str("0");
+    case Sv::Job:
+      return Value::Int(static_cast<std::int64_t>(job_));
+    case Sv::Test:
+      return Value::Bool(test_);
+    case Sv::X:
+      return Value::Int(x_);
+    case Sv::Y:
+      return Value::Int(y_);
     case Sv::Stack:
-    case Sv::EStack: return Value::Int(static_cast<std::int64_t>(frames_.size()) - 1);
-    case Sv::ZError: return Value::Str(zerror_);
-    case Sv::ZTrap: return Value::Str(Top().ztrap);
-    case Sv::ZNspace: return Value::Str(ns_);
-    case Sv::ZVersion: return Value::Str(host_.ZVersion());
+    case Sv::EStack:
+      return Value::Int(static_cast<std::int64_t>(frames_.size()) - 1);
+    case Sv::ZError:
+      return Value::Str(zerror_);
+    case Sv::ZTrap:
+      return Value::Str(Top().ztrap);
+    case Sv::ZNspace:
+      return Value::Str(ns_);
+    case Sv::ZVersion:
+      return Value::Str(host_.ZVersion());
     case Sv::ZName: {
       for (auto it = frames_.rbegin(); it != frames_.rend(); ++it)
         if ((*it)->routine) return Value::Str((*it)->routine->name);
@@ -715,10 +745,14 @@ Value Interpreter::Special(const Expr& e) {
         if (!(*it)->xecute) return Value::Bool((*it)->extrinsic);
       return Value::Int(0);
     }
-    case Sv::Storage: return Value::Int(2147483647);
-    case Sv::ZStorage: return Value::Int(262144);
-    case Sv::ZChild: return Value::Int(static_cast<std::int64_t>(last_child_));
-    case Sv::ZParent: return Value::Int(static_cast<std::int64_t>(parent_job_));
+    case Sv::Storage:
+      return Value::Int(2147483647);
+    case Sv::ZStorage:
+      return Value::Int(262144);
+    case Sv::ZChild:
+      return Value::Int(static_cast<std::int64_t>(last_child_));
+    case Sv::ZParent:
+      return Value::Int(static_cast<std::int64_t>(parent_job_));
     case Sv::ZReference:
       if (!naked_valid_) return Value();
       {
@@ -728,15 +762,22 @@ Value Interpreter::Special(const Expr& e) {
         r.subs = naked_subs_;
         return Value::Str(FormatName(r));
       }
-    case Sv::ECode: return Value::Str(ecode_);
-    case Sv::ETrap: return Value::Str(etrap_);
-    case Sv::ZTimezone: return Value::Int(-host_.UtcOffsetSeconds(host_.Now()) / 60);
-    case Sv::TLevel: return Value::Int(tlevel_);
-    case Sv::TRestart: return Value::Int(0);  // transactions are never restarted here
+    case Sv::ECode:
+      return Value::Str(ecode_);
+    case Sv::ETrap:
+      return Value::Str(etrap_);
+    case Sv::ZTimezone:
+      return Value::Int(-host_.UtcOffsetSeconds(host_.Now()) / 60);
+    case Sv::TLevel:
+      return Value::Int(tlevel_);
+    case Sv::TRestart:
+      return Value::Int(0);  // transactions are never restarted here
     // The standard form: implementation number, a comma, the system's name
     // (0: no number assigned to this implementation).
-    case Sv::System: return Value::Str("0,VELMORA:MENGINE");
-    default: return Value();
+    case Sv::System:
+      return Value::Str("0,VELMORA:MENGINE");
+    default:
+      return Value();
   }
 }
 
@@ -757,12 +798,24 @@ void Interpreter::SetSpecial(const Expr& e, const Value& v) {
       for (auto it = frames_.rbegin(); it != frames_.rend() && it->get() != target; ++it) (*it)->ztrap = v.str();
       return;
     }
-    case Sv::ZError: zerror_ = v.str(); return;
-    case Sv::ECode: ecode_ = v.str(); return;
-    case Sv::ETrap: etrap_ = v.str(); return;
-    case Sv::X: x_ = v.Int64(); return;
-    case Sv::Y: y_ = v.Int64(); return;
-    case Sv::Test: test_ = v.truth(); return;
+    case Sv::ZError:
+      zerror_ = v.str();
+      return;
+    case Sv::ECode:
+      ecode_ = v.str();
+      return;
+    case Sv::ETrap:
+      etrap_ = v.str();
+      return;
+    case Sv::X:
+      x_ = v.Int64();
+      return;
+    case Sv::Y:
+      y_ = v.Int64();
+      return;
+    case Sv::Test:
+      test_ = v.truth();
+      return;
     case Sv::ZNspace:
       if (!SetNamespace(v.str())) Throw("NAMESPACE", "*" + v.str());
       return;

@@ -24,8 +24,7 @@ ZuResult Host::ZU(const ZuCall& call) {
       } catch (...) {
         return {true, ""};
       }
-      if (n >= 1 && static_cast<std::size_t>(n) <= names.size())
-        return {true, names[static_cast<std::size_t>(n - 1)]};
+      if (n >= 1 && static_cast<std::size_t>(n) <= names.size()) return {true, names[static_cast<std::size_t>(n - 1)]};
       return {true, ""};
     }
   }

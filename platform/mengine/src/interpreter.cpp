@@ -17,9 +17,7 @@ struct ParsedRoutine {
 
 }  // namespace
 
-FrameScope::FrameScope(Interpreter& in, std::unique_ptr<Frame> f) : in_(in) {
-  in_.frames_.push_back(std::move(f));
-}
+FrameScope::FrameScope(Interpreter& in, std::unique_ptr<Frame> f) : in_(in) { in_.frames_.push_back(std::move(f)); }
 
 FrameScope::~FrameScope() {
   ++in_.epoch_;
@@ -47,11 +45,12 @@ Interpreter::Interpreter(Host& host, ProcessOptions options)
   ns_ = options.ns;
   if (ns_.empty()) {
     auto names = host_.Namespaces();
-    ns_ = names.empty() ? "USER" : (std::find(names.begin(), names.end(), "USER") != names.end() ? "USER" : names.front());
+    ns_ = names.empty() ? "USER"
+                        : (std::find(names.begin(), names.end(), "USER") != names.end() ? "USER" : names.front());
   }
   job_ = options.job ? options.job : host_.NewJobId();
-  random_.seed(job_ * 2654435761u + static_cast<std::uint64_t>(
-                                        std::chrono::steady_clock::now().time_since_epoch().count()));
+  random_.seed(job_ * 2654435761u +
+               static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
   frames_.push_back(std::make_unique<Frame>());
 }
 
@@ -202,8 +201,7 @@ Interpreter::Target Interpreter::ResolveEntry(const Frame& f, const EntryRef& e)
     if (off < 0 && label.empty()) Throw("NOLINE", "*+" + std::to_string(off + 1) + "^" + routine_name);
     line += static_cast<int>(std::clamp<std::int64_t>(off, -1000000, 1000000));
   }
-  if (line < 0 || line >= static_cast<int>(t.routine->lines.size()))
-    Throw("NOLINE", "*" + label + "^" + routine_name);
+  if (line < 0 || line >= static_cast<int>(t.routine->lines.size())) Throw("NOLINE", "*" + label + "^" + routine_name);
   t.line = line;
   return t;
 }
@@ -488,8 +486,7 @@ Result Interpreter::HaltedResult() {
 
 // ---- Process ----
 
-Process::Process(Host& host, ProcessOptions options)
-    : impl_(std::make_unique<Interpreter>(host, std::move(options))) {}
+Process::Process(Host& host, ProcessOptions options) : impl_(std::make_unique<Interpreter>(host, std::move(options))) {}
 Process::~Process() = default;
 Result Process::Execute(std::string_view line) { return impl_->Execute(line); }
 Result Process::Evaluate(std::string_view expression) { return impl_->Evaluate(expression); }
@@ -503,8 +500,7 @@ std::uint64_t Process::Job() const { return impl_->Job(); }
 bool Process::Halted() const { return impl_->Halted(); }
 void Process::RequestStop() { impl_->RequestStop(); }
 
-std::string CompileRoutine(std::string_view name, const std::vector<std::string>& lines,
-                           std::string* error) {
+std::string CompileRoutine(std::string_view name, const std::vector<std::string>& lines, std::string* error) {
   // The compiled form records the format and the label table; the engine
   // builds its tree from the source once per stored version.
   auto routine = ParseRoutine(name, lines, Limits{}.max_nesting);
@@ -523,8 +519,8 @@ std::string CompileRoutine(std::string_view name, const std::vector<std::string>
     }
     if (l.syntax_error && error && !reported) {
       reported = true;
-      std::string where = last_label.empty() ? "+" + std::to_string(i + 1)
-                                             : last_label + (since ? "+" + std::to_string(since) : "");
+      std::string where =
+          last_label.empty() ? "+" + std::to_string(i + 1) : last_label + (since ? "+" + std::to_string(since) : "");
       *error = "<" + l.syntax_error->name + ">" + where + "^" + std::string(name);
     }
   }

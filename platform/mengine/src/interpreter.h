@@ -3,8 +3,7 @@
 // Process API), commands.cpp (the commands), eval.cpp (expressions and
 // variable access), functions.cpp (intrinsic functions and special
 // variables).
-#ifndef MENGINE_INTERPRETER_H
-#define MENGINE_INTERPRETER_H
+#pragma once
 
 #include <atomic>
 #include <chrono>
@@ -58,8 +57,8 @@ struct Frame {
   std::string ztrap;
   bool ztrap_here = false;
   std::vector<std::pair<std::string, VarPtr>> saved;  // NEW: previous bindings
-  bool exclusive = false;                              // exclusive NEW done here
-  std::vector<std::string> keep;                       // its kept names
+  bool exclusive = false;                             // exclusive NEW done here
+  std::vector<std::string> keep;                      // its kept names
 };
 
 // Variable names are short: FNV-1a over their bytes is cheaper than the
@@ -124,7 +123,7 @@ class Interpreter {
   // Transactions (transactions.cpp).
   void TStart();
   void TCommit();
-  void TRollback(bool one_level);
+  void TRollback(bool oneLevel);
   void RollbackOpenTransaction();
   // Notes what an update of a global is about to change, while a
   // transaction is open: the node's value only, or the node and everything
@@ -373,5 +372,3 @@ class FrameScope {
 };
 
 }  // namespace mengine
-
-#endif

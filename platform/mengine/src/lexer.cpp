@@ -74,8 +74,12 @@ std::optional<std::pair<Op, bool>> Lexer::BinaryOperator() {
   char c = Peek();
   std::optional<Op> op;
   switch (c) {
-    case '+': op = Op::Add; break;
-    case '-': op = Op::Sub; break;
+    case '+':
+      op = Op::Add;
+      break;
+    case '-':
+      op = Op::Sub;
+      break;
     case '*':
       if (Peek(1) == '*') {
         ++pos_;
@@ -84,11 +88,21 @@ std::optional<std::pair<Op, bool>> Lexer::BinaryOperator() {
         op = Op::Mul;
       }
       break;
-    case '/': op = Op::Div; break;
-    case '\\': op = Op::IntDiv; break;
-    case '#': op = Op::Mod; break;
-    case '_': op = Op::Concat; break;
-    case '=': op = Op::Equal; break;
+    case '/':
+      op = Op::Div;
+      break;
+    case '\\':
+      op = Op::IntDiv;
+      break;
+    case '#':
+      op = Op::Mod;
+      break;
+    case '_':
+      op = Op::Concat;
+      break;
+    case '=':
+      op = Op::Equal;
+      break;
     case '<':
       if (Peek(1) == '=') {
         ++pos_;
@@ -113,7 +127,9 @@ std::optional<std::pair<Op, bool>> Lexer::BinaryOperator() {
         op = Op::Follows;
       }
       break;
-    case '[': op = Op::Contains; break;
+    case '[':
+      op = Op::Contains;
+      break;
     case '&':
       if (Peek(1) == '&' && !negated) {
         ++pos_;
@@ -122,22 +138,25 @@ std::optional<std::pair<Op, bool>> Lexer::BinaryOperator() {
         op = Op::And;
       }
       break;
-    case '!': op = Op::Or; break;
+    case '!':
+      op = Op::Or;
+      break;
     case '|':
       if (Peek(1) == '|' && !negated) {
         ++pos_;
         op = Op::OrElse;
       }
       break;
-    default: break;
+    default:
+      break;
   }
   if (!op) {
     pos_ = save;
     return std::nullopt;
   }
   ++pos_;
-  bool arithmetic = *op == Op::Add || *op == Op::Sub || *op == Op::Mul || *op == Op::Div ||
-                    *op == Op::IntDiv || *op == Op::Mod || *op == Op::Pow || *op == Op::Concat;
+  bool arithmetic = *op == Op::Add || *op == Op::Sub || *op == Op::Mul || *op == Op::Div || *op == Op::IntDiv ||
+                    *op == Op::Mod || *op == Op::Pow || *op == Op::Concat;
   if (negated && arithmetic) {
     pos_ = save;
     return std::nullopt;

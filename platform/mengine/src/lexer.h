@@ -1,8 +1,7 @@
 // Character-level scanning of one M line: names, numbers, string literals
 // and operators. M's grammar depends on position (a blank ends a command
 // argument), so the parser drives the scanner token by token.
-#ifndef MENGINE_LEXER_H
-#define MENGINE_LEXER_H
+#pragma once
 
 #include <cstddef>
 #include <optional>
@@ -18,9 +17,7 @@ class Lexer {
   explicit Lexer(std::string_view text) : text_(text) {}
 
   bool AtEnd() const { return pos_ >= text_.size(); }
-  char Peek(std::size_t ahead = 0) const {
-    return pos_ + ahead < text_.size() ? text_[pos_ + ahead] : '\0';
-  }
+  char Peek(std::size_t ahead = 0) const { return pos_ + ahead < text_.size() ? text_[pos_ + ahead] : '\0'; }
   char Next() { return AtEnd() ? '\0' : text_[pos_++]; }
   bool Accept(char c) {
     if (Peek() == c && !AtEnd()) {
@@ -61,5 +58,3 @@ class Lexer {
 };
 
 }  // namespace mengine
-
-#endif

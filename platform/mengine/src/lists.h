@@ -1,7 +1,6 @@
 // Cache lists ($LISTBUILD and friends): a byte string of elements, each
 // a length, a type byte and the data.
-#ifndef MENGINE_LISTS_H
-#define MENGINE_LISTS_H
+#pragma once
 
 #include <optional>
 #include <string>
@@ -20,5 +19,3 @@ void Append(std::string& list, const Value* element);
 std::vector<std::optional<Value>> Split(std::string_view list);
 
 }  // namespace mengine::lists
-
-#endif

@@ -31,8 +31,7 @@ int MemoryGlobalStore::Data(std::string_view key) {
   return tree::Data(nodes_, key);
 }
 
-std::optional<std::string> MemoryGlobalStore::Order(std::string_view parent,
-                                                    std::string_view after, bool reverse) {
+std::optional<std::string> MemoryGlobalStore::Order(std::string_view parent, std::string_view after, bool reverse) {
   std::lock_guard lock(mutex_);
   return tree::Order(nodes_, parent, after, reverse);
 }
@@ -47,9 +46,8 @@ void MemoryGlobalStore::Merge(std::string_view target, std::string_view source) 
   tree::Merge(nodes_, target, source);
 }
 
-std::string MemoryGlobalStore::Update(
-    std::string_view key,
-    const std::function<std::string(const std::optional<std::string>&)>& update) {
+std::string MemoryGlobalStore::Update(std::string_view key,
+                                      const std::function<std::string(const std::optional<std::string>&)>& update) {
   std::lock_guard lock(mutex_);
   auto it = nodes_.find(key);
   std::optional<std::string> old;
@@ -67,8 +65,7 @@ std::shared_ptr<const RoutineImage> MemoryRoutineStore::Load(std::string_view na
   return it == routines_.end() ? nullptr : it->second;
 }
 
-void MemoryRoutineStore::Save(std::string_view name, std::vector<std::string> source,
-                              std::string compiled) {
+void MemoryRoutineStore::Save(std::string_view name, std::vector<std::string> source, std::string compiled) {
   auto image = std::make_shared<RoutineImage>();
   image->name = std::string(name);
   image->source = std::move(source);
@@ -98,25 +95,21 @@ std::vector<std::string> MemoryRoutineStore::List() {
 bool MemoryLockTable::Free(std::uint64_t owner, std::string_view resource) const {
   for (const auto& h : held_) {
     if (h.owner == owner) continue;
-    if (tree::StartsWith(h.resource, resource) || tree::StartsWith(resource, h.resource))
-      return false;
+    if (tree::StartsWith(h.resource, resource) || tree::StartsWith(resource, h.resource)) return false;
   }
   return true;
 }
 
 bool MemoryLockTable::Acquire(std::uint64_t owner, std::span<const std::string> resources,
-                              std::chrono::milliseconds timeout,
-                              const std::function<bool()>& cancelled) {
+                              std::chrono::milliseconds timeout, const std::function<bool()>& cancelled) {
   std::unique_lock lock(mutex_);
   auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
-    bool all = std::all_of(resources.begin(), resources.end(),
-                           [&](const std::string& r) { return Free(owner, r); });
+    bool all = std::all_of(resources.begin(), resources.end(), [&](const std::string& r) { return Free(owner, r); });
     if (all) {
       for (const auto& r : resources) {
-        auto it = std::find_if(held_.begin(), held_.end(), [&](const Held& h) {
-          return h.owner == owner && h.resource == r;
-        });
+        auto it = std::find_if(held_.begin(), held_.end(),
+                               [&](const Held& h) { return h.owner == owner && h.resource == r; });
         if (it != held_.end())
           ++it->count;
         else
@@ -129,17 +122,16 @@ bool MemoryLockTable::Acquire(std::uint64_t owner, std::span<const std::string> 
     if (cancelled && cancelled()) return false;
     auto slice = std::chrono::milliseconds(50);
     if (timeout.count() >= 0)
-      slice = std::min(slice, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now) +
-                                  std::chrono::milliseconds(1));
+      slice = std::min(
+          slice, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now) + std::chrono::milliseconds(1));
     changed_.wait_for(lock, slice);
   }
 }
 
 void MemoryLockTable::Release(std::uint64_t owner, std::string_view resource) {
   std::lock_guard lock(mutex_);
-  auto it = std::find_if(held_.begin(), held_.end(), [&](const Held& h) {
-    return h.owner == owner && h.resource == resource;
-  });
+  auto it = std::find_if(held_.begin(), held_.end(),
+                         [&](const Held& h) { return h.owner == owner && h.resource == resource; });
   if (it == held_.end()) return;
   if (--it->count <= 0) held_.erase(it);
   changed_.notify_all();
@@ -241,8 +233,7 @@ bool MemoryHost::StartJob(const JobRequest& request, std::chrono::milliseconds) 
 
 int MemoryHost::RunningJobs() {
   std::lock_guard lock(jobs_mutex_);
-  return static_cast<int>(
-      std::count_if(jobs_.begin(), jobs_.end(), [](const auto& j) { return !*j->done; }));
+  return static_cast<int>(std::count_if(jobs_.begin(), jobs_.end(), [](const auto& j) { return !*j->done; }));
 }
 
 bool MemoryHost::WaitForJobs(std::chrono::milliseconds timeout) {
@@ -252,8 +243,7 @@ bool MemoryHost::WaitForJobs(std::chrono::milliseconds timeout) {
   });
 }
 
-void MemoryHost::SaveRoutine(const std::string& ns, const std::string& name,
-                             const std::vector<std::string>& lines) {
+void MemoryHost::SaveRoutine(const std::string& ns, const std::string& name, const std::vector<std::string>& lines) {
   RoutineStore* store = Routines(ns);
   if (!store) return;
   store->Save(name, lines, CompileRoutine(name, lines));
@@ -262,8 +252,7 @@ void MemoryHost::SaveRoutine(const std::string& ns, const std::string& name,
 void InstallSystemRoutines(RoutineStore& store) {
   // Journaling does not exist in this engine: ENABLE and DISABLE succeed
   // without effect, so code that switches it around its work runs unchanged.
-  std::vector<std::string> nojrn = {"%NOJRN ; journaling switch", " Q", "ENABLE Q",
-                                    "DISABLE Q"};
+  std::vector<std::string> nojrn = {"%NOJRN ; journaling switch", " Q", "ENABLE Q", "DISABLE Q"};
   store.Save("%NOJRN", nojrn, CompileRoutine("%NOJRN", nojrn));
 }
 

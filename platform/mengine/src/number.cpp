@@ -35,11 +35,26 @@ int DigitCount(Wide v) {
   if (v <= static_cast<Wide>(UINT64_MAX)) {
     auto u = static_cast<std::uint64_t>(v);
     int n = 0;
-    static constexpr std::uint64_t kLimits[] = {
-        1ULL, 10ULL, 100ULL, 1000ULL, 10000ULL, 100000ULL, 1000000ULL, 10000000ULL, 100000000ULL,
-        1000000000ULL, 10000000000ULL, 100000000000ULL, 1000000000000ULL, 10000000000000ULL,
-        100000000000000ULL, 1000000000000000ULL, 10000000000000000ULL, 100000000000000000ULL,
-        1000000000000000000ULL, 10000000000000000000ULL};
+    static constexpr std::uint64_t kLimits[] = {1ULL,
+                                                10ULL,
+                                                100ULL,
+                                                1000ULL,
+                                                10000ULL,
+                                                100000ULL,
+                                                1000000ULL,
+                                                10000000ULL,
+                                                100000000ULL,
+                                                1000000000ULL,
+                                                10000000000ULL,
+                                                100000000000ULL,
+                                                1000000000000ULL,
+                                                10000000000000ULL,
+                                                100000000000000ULL,
+                                                1000000000000000ULL,
+                                                10000000000000000ULL,
+                                                100000000000000000ULL,
+                                                1000000000000000000ULL,
+                                                10000000000000000000ULL};
     while (n < 20 && u >= kLimits[n]) ++n;
     return n;
   }
@@ -271,8 +286,7 @@ Number Sub(const Number& a, const Number& b) { return Add(a, Negate(b)); }
 Number Mul(const Number& a, const Number& b) {
   if (a.mant == 0 || b.mant == 0) return Number{};
   constexpr std::int64_t kSmall = 1000000000LL;
-  if (a.exp == 0 && b.exp == 0 && a.mant > -kSmall && a.mant < kSmall && b.mant > -kSmall &&
-      b.mant < kSmall)
+  if (a.exp == 0 && b.exp == 0 && a.mant > -kSmall && a.mant < kSmall && b.mant > -kSmall && b.mant < kSmall)
     return Number{a.mant * b.mant, 0};
   return Normalize(static_cast<Wide>(a.mant) * b.mant, static_cast<long>(a.exp) + b.exp);
 }

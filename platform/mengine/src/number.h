@@ -1,7 +1,6 @@
 // M numbers: a decimal significand of at most 18 digits and a power of ten.
 // Never binary floating point, so 0.1+0.2 is exactly .3.
-#ifndef MENGINE_NUMBER_H
-#define MENGINE_NUMBER_H
+#pragma once
 
 #include <cstdint>
 #include <string>
@@ -61,5 +60,3 @@ inline int Compare(const Number& a, const Number& b) {
 }
 
 }  // namespace mengine
-
-#endif

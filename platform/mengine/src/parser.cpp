@@ -329,9 +329,20 @@ class Parser {
 
   static bool ArglessAllowed(Cmd c) {
     switch (c) {
-      case Cmd::Set: case Cmd::Hang: case Cmd::Merge: case Cmd::Xecute: case Cmd::Job:
-      case Cmd::Goto: case Cmd::ZInsert: case Cmd::ZNspace: case Cmd::Read: case Cmd::ZLoad:
-      case Cmd::Write: case Cmd::Open: case Cmd::Use: case Cmd::Close:
+      case Cmd::Set:
+      case Cmd::Hang:
+      case Cmd::Merge:
+      case Cmd::Xecute:
+      case Cmd::Job:
+      case Cmd::Goto:
+      case Cmd::ZInsert:
+      case Cmd::ZNspace:
+      case Cmd::Read:
+      case Cmd::ZLoad:
+      case Cmd::Write:
+      case Cmd::Open:
+      case Cmd::Use:
+      case Cmd::Close:
         return false;
       default:
         return true;
@@ -364,7 +375,7 @@ class Parser {
   void SkipDeviceParameters() {
     // :params[:timeout] of OPEN/USE/CLOSE; the values are evaluated and ignored.
     while (lex_.Accept(':')) {
-      if (lex_.Peek() == ':' ) continue;
+      if (lex_.Peek() == ':') continue;
       if (lex_.Peek() == '(') {
         lex_.Next();
         int depth = 1;
@@ -398,8 +409,7 @@ class Parser {
         ExprPtr e = Dollar();
         if (e->args.empty()) Throw("SYNTAX");
         Expr& var = *e->args[0];
-        if (var.kind != ExprKind::Local && var.kind != ExprKind::Global &&
-            var.kind != ExprKind::Indirect)
+        if (var.kind != ExprKind::Local && var.kind != ExprKind::Global && var.kind != ExprKind::Indirect)
           Throw("SYNTAX");
         return e;
       }
@@ -526,8 +536,7 @@ class Parser {
       }
       case Cmd::For: {
         a.for_var = Glvn();
-        if (a.for_var->kind != ExprKind::Local && a.for_var->kind != ExprKind::Indirect)
-          Throw("SYNTAX");
+        if (a.for_var->kind != ExprKind::Local && a.for_var->kind != ExprKind::Indirect) Throw("SYNTAX");
         lex_.Expect('=');
         do {
           ForRange r;
@@ -657,8 +666,7 @@ Line ParseRoutineLine(std::string_view text, int max_nesting) {
       line.label = lex.Label();
       if (line.label.empty()) Throw("SYNTAX");
       if (lex.Peek() == '(') p.Formals(line);
-      if (!lex.AtEnd() && lex.Peek() != ' ' && lex.Peek() != '\t' && lex.Peek() != ';')
-        Throw("SYNTAX");
+      if (!lex.AtEnd() && lex.Peek() != ' ' && lex.Peek() != '\t' && lex.Peek() != ';') Throw("SYNTAX");
     }
     while (lex.Peek() == ' ' || lex.Peek() == '\t') lex.Next();
     while (lex.Peek() == '.') {
@@ -715,8 +723,7 @@ std::unique_ptr<EntryRef> ParseEntryText(std::string_view text, int max_nesting,
   return e;
 }
 
-std::shared_ptr<Routine> ParseRoutine(std::string_view name, const std::vector<std::string>& lines,
-                                      int max_nesting) {
+std::shared_ptr<Routine> ParseRoutine(std::string_view name, const std::vector<std::string>& lines, int max_nesting) {
   auto r = std::make_shared<Routine>();
   r->name = std::string(name);
   r->lines.reserve(lines.size());

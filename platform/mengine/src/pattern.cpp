@@ -31,8 +31,10 @@ bool MatchesAtomChar(const PatternAtom& atom, unsigned char c) {
 int ReadInt(Lexer& lex) {
   int v = 0;
   while (Lexer::IsDigit(lex.Peek())) {
-    if (v < 100000000) v = v * 10 + (lex.Next() - '0');
-    else lex.Next();
+    if (v < 100000000)
+      v = v * 10 + (lex.Next() - '0');
+    else
+      lex.Next();
   }
   return v;
 }
@@ -76,14 +78,36 @@ PatternAtom ParseAtom(PatternParser& pp) {
     char c = lex.Peek();
     unsigned code = 0;
     switch (c) {
-      case 'A': case 'a': code = kA; break;
-      case 'C': case 'c': code = kC; break;
-      case 'E': case 'e': code = kE; break;
-      case 'L': case 'l': code = kL; break;
-      case 'N': case 'n': code = kN; break;
-      case 'P': case 'p': code = kP; break;
-      case 'U': case 'u': code = kU; break;
-      default: break;
+      case 'A':
+      case 'a':
+        code = kA;
+        break;
+      case 'C':
+      case 'c':
+        code = kC;
+        break;
+      case 'E':
+      case 'e':
+        code = kE;
+        break;
+      case 'L':
+      case 'l':
+        code = kL;
+        break;
+      case 'N':
+      case 'n':
+        code = kN;
+        break;
+      case 'P':
+      case 'p':
+        code = kP;
+        break;
+      case 'U':
+      case 'u':
+        code = kU;
+        break;
+      default:
+        break;
     }
     if (!code) break;
     atom.codes |= code;
@@ -148,8 +172,7 @@ class Matcher {
 
   void AtomEnds(const PatternAtom& a, const Set& from, Set& to) {
     to.clear();
-    const std::size_t max =
-        a.max < 0 ? std::numeric_limits<std::size_t>::max() : static_cast<std::size_t>(a.max);
+    const std::size_t max = a.max < 0 ? std::numeric_limits<std::size_t>::max() : static_cast<std::size_t>(a.max);
     const auto min = static_cast<std::size_t>(a.min);
     if (!a.alternatives.empty()) {
       AlternationEnds(a, from, to);

@@ -1,7 +1,6 @@
 // M pattern match (the ? operator): counts, the standard codes
 // A C E L N P U, string literals and alternation.
-#ifndef MENGINE_PATTERN_H
-#define MENGINE_PATTERN_H
+#pragma once
 
 #include <cstdint>
 #include <memory>
@@ -17,7 +16,7 @@ struct Pattern;
 
 struct PatternAtom {
   int min = 0;
-  int max = 0;  // -1: no upper bound
+  int max = 0;         // -1: no upper bound
   unsigned codes = 0;  // bit set of code classes
   bool is_literal = false;
   std::string literal;
@@ -31,9 +30,9 @@ struct Pattern {
 // Parses a pattern at the lexer's position (up to a blank, ',', ')' or ':'
 // that is not inside it). Nested alternation counts in `depth` toward
 // `max_nesting`, as the parser's own nesting does. Throws <SYNTAX>.
-std::shared_ptr<Pattern> ParsePattern(Lexer& lex, int& depth, int max_nesting);
+std::shared_ptr<Pattern> ParsePattern(Lexer& lex, int& depth, int maxNesting);
 // Parses a whole pattern text (for ?@expr).
-std::shared_ptr<Pattern> ParsePatternText(std::string_view text, int max_nesting);
+std::shared_ptr<Pattern> ParsePatternText(std::string_view text, int maxNesting);
 
 // Whole-subject match. Time and memory grow with the subject's length times
 // the pattern's size, and for alternation with the square of the length;
@@ -42,5 +41,3 @@ std::shared_ptr<Pattern> ParsePatternText(std::string_view text, int max_nesting
 bool MatchPattern(const Pattern& pattern, std::string_view subject, std::uint64_t budget);
 
 }  // namespace mengine
-
-#endif

@@ -1,7 +1,6 @@
 // The routine buffer of one process: the lines that ZLOAD, ZINSERT,
 // ZREMOVE, ZPRINT and ZSAVE work on, with the edit pointer.
-#ifndef MENGINE_ROUTINE_BUFFER_H
-#define MENGINE_ROUTINE_BUFFER_H
+#pragma once
 
 #include <string>
 #include <vector>
@@ -36,5 +35,3 @@ class RoutineBuffer {
 };
 
 }  // namespace mengine
-
-#endif

@@ -1,7 +1,6 @@
 // M tree operations over a sorted map of encoded keys (keycodec layout).
 // Shared by local variables and the in-memory global store.
-#ifndef MENGINE_SORTED_TREE_H
-#define MENGINE_SORTED_TREE_H
+#pragma once
 
 #include <map>
 #include <optional>
@@ -46,14 +45,12 @@ void Kill(Map<V>& m, std::string_view key) {
 
 // Encoded subscript of the next/previous child of parent after `after`.
 template <class V>
-std::optional<std::string> Order(const Map<V>& m, std::string_view parent, std::string_view after,
-                                 bool reverse) {
+std::optional<std::string> Order(const Map<V>& m, std::string_view parent, std::string_view after, bool reverse) {
   if (!reverse) {
     std::string from(parent);
     if (after.empty()) {
       auto it = m.upper_bound(from);
-      if (it == m.end() || !StartsWith(it->first, parent) || it->first.size() <= parent.size())
-        return std::nullopt;
+      if (it == m.end() || !StartsWith(it->first, parent) || it->first.size() <= parent.size()) return std::nullopt;
       auto child = keycodec::ChildOnPath(parent, it->first);
       return std::string(child.substr(parent.size()));
     }
@@ -106,5 +103,3 @@ void Merge(Map<V>& m, std::string_view target, std::string_view source) {
 }
 
 }  // namespace mengine::tree
-
-#endif

@@ -1,7 +1,6 @@
 // An M value: a byte string that also knows its number, each form made from
 // the other on first use.
-#ifndef MENGINE_VALUE_H
-#define MENGINE_VALUE_H
+#pragma once
 
 #include <algorithm>
 #include <cstddef>
@@ -136,5 +135,3 @@ class Value {
 };
 
 }  // namespace mengine
-
-#endif

@@ -15,7 +15,6 @@ void FillIn(std::string& value, bool unchanged, std::optional<std::string>& sent
 
 }  // namespace
 
-
 void Client::Close() {
   socket_.Close();
   sent_.clear();
@@ -63,8 +62,8 @@ void Client::Connect(const Endpoint& endpoint) {
   auto* welcome = std::get_if<Welcome>(&m);
   if (!welcome) Fail("server " + endpoint.ToString() + " did not answer the handshake");
   if (welcome->version != kProtocolVersion) {
-    Fail("server " + endpoint.ToString() + " speaks protocol version " +
-         std::to_string(welcome->version) + ", this client " + std::to_string(kProtocolVersion));
+    Fail("server " + endpoint.ToString() + " speaks protocol version " + std::to_string(welcome->version) +
+         ", this client " + std::to_string(kProtocolVersion));
   }
   welcome_ = std::move(*welcome);
 }
@@ -80,8 +79,8 @@ void Client::Send(const Request& request) {
   const std::string frame = EncodeFrame(request);
   if (frame.size() - 4 > options_.maxFrame) {
     // Refuse before sending: the server would drop the connection.
-    throw LinkError("request of " + std::to_string(frame.size() - 4) +
-                    " bytes exceeds the frame limit of " + std::to_string(options_.maxFrame));
+    throw LinkError("request of " + std::to_string(frame.size() - 4) + " bytes exceeds the frame limit of " +
+                    std::to_string(options_.maxFrame));
   }
   try {
     // Answers to earlier requests are taken in while the server does not

@@ -19,12 +19,11 @@ void WriteParameters(wire::Writer& w, const std::string& p1, bool omitP1, const 
   w.String(omitP2 ? std::string_view() : std::string_view(p2));
 }
 
-void ReadParameters(wire::Reader& r, const char* what, std::string& p1, bool& omitP1, std::string& p2,
-                    bool& omitP2) {
+void ReadParameters(wire::Reader& r, const char* what, std::string& p1, bool& omitP1, std::string& p2, bool& omitP2) {
   const std::uint8_t omitted = r.U8(what);
   if (omitted & ~(kOmitP1 | kOmitP2)) {
-    throw ProtocolError(std::string("malformed message: unknown bits in the ") + what + " byte: " +
-                        std::to_string(omitted));
+    throw ProtocolError(std::string("malformed message: unknown bits in the ") + what +
+                        " byte: " + std::to_string(omitted));
   }
   omitP1 = omitted & kOmitP1;
   omitP2 = omitted & kOmitP2;
@@ -101,8 +100,7 @@ std::string EncodeFrame(const Message& message) {
   w.U32(0);
   std::visit(Encoder{w}, message);
   std::string frame = w.Take();
-  wire::StoreU32(static_cast<std::uint32_t>(frame.size() - 4),
-                 reinterpret_cast<unsigned char*>(frame.data()));
+  wire::StoreU32(static_cast<std::uint32_t>(frame.size() - 4), reinterpret_cast<unsigned char*>(frame.data()));
   return frame;
 }
 

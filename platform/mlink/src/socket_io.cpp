@@ -63,8 +63,7 @@ constexpr std::size_t kReadChunk = 64 * 1024;
 
 // Receives at least one byte, waiting until the deadline; 0 when the peer
 // closed. Polls without sleeping for `spin` before it blocks.
-std::size_t Receive(const Socket& socket, char* out, std::size_t n, Deadline deadline,
-                    std::chrono::microseconds spin) {
+std::size_t Receive(const Socket& socket, char* out, std::size_t n, Deadline deadline, std::chrono::microseconds spin) {
   ssize_t got = ReceiveNow(socket.fd(), out, n);
   if (got < 0 && spin.count() > 0) {
     const auto spinEnd = Clock::now() + spin;
@@ -138,8 +137,7 @@ Socket ConnectTcp(const Endpoint& endpoint, std::chrono::milliseconds timeout) {
     if (err == EINPROGRESS) {
       if (!WaitReady(s.fd(), POLLOUT, deadline)) {
         ::freeaddrinfo(found);
-        throw TimeoutError("connection to " + where + " timed out after " +
-                        std::to_string(timeout.count()) + " ms");
+        throw TimeoutError("connection to " + where + " timed out after " + std::to_string(timeout.count()) + " ms");
       }
       socklen_t len = sizeof err;
       ::getsockopt(s.fd(), SOL_SOCKET, SO_ERROR, &err, &len);
@@ -162,8 +160,7 @@ void WriteAll(const Socket& socket, std::string_view bytes, Deadline deadline, F
   // Send at once; wait only when the socket's buffer is full.
   std::size_t done = 0;
   while (done < bytes.size()) {
-    ssize_t sent = ::send(socket.fd(), bytes.data() + done, bytes.size() - done,
-                          MSG_NOSIGNAL | MSG_DONTWAIT);
+    ssize_t sent = ::send(socket.fd(), bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (sent >= 0) {
       done += static_cast<std::size_t>(sent);
     } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
@@ -218,8 +215,7 @@ std::optional<std::string> FrameReader::Next(const Socket& socket, Deadline dead
       throw LinkError("connection closed by the peer in the middle of a frame");
     }
   }
-  const std::uint32_t length =
-      wire::LoadU32(reinterpret_cast<const unsigned char*>(buffer_.data() + begin_));
+  const std::uint32_t length = wire::LoadU32(reinterpret_cast<const unsigned char*>(buffer_.data() + begin_));
   if (length == 0) throw ProtocolError("malformed frame: empty body");
   if (length > maxFrame_) {
     throw ProtocolError("frame of " + std::to_string(length) + " bytes exceeds the limit of " +

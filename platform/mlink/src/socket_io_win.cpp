@@ -36,10 +36,9 @@ void StartWinsock() {
 
 std::string ErrorText(int err) {
   char* text = nullptr;
-  const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, static_cast<DWORD>(err), MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT),
-                                   reinterpret_cast<char*>(&text), 0, nullptr);
+  const DWORD n = ::FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      static_cast<DWORD>(err), MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0, nullptr);
   std::string out = n > 0 && text != nullptr ? std::string(text, n) : "error " + std::to_string(err);
   if (text != nullptr) ::LocalFree(text);
   while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ' || out.back() == '.')) {
@@ -93,8 +92,7 @@ constexpr std::size_t kReadChunk = 64 * 1024;
 
 // Receives at least one byte, waiting until the deadline; 0 when the peer
 // closed. Polls without sleeping for `spin` before it blocks.
-std::size_t Receive(const Socket& socket, char* out, std::size_t n, Deadline deadline,
-                    std::chrono::microseconds spin) {
+std::size_t Receive(const Socket& socket, char* out, std::size_t n, Deadline deadline, std::chrono::microseconds spin) {
   int got = ReceiveNow(socket.fd(), out, n);
   if (got < 0 && spin.count() > 0) {
     const auto spinEnd = Clock::now() + spin;

@@ -22,23 +22,19 @@ void Writer::String(std::string_view s) {
 
 std::string_view Reader::Bytes(std::size_t n, const char* field) {
   if (in_.size() - pos_ < n) {
-    throw ProtocolError(std::string("truncated message: field '") + field + "' needs " +
-                        std::to_string(n) + " bytes, " + std::to_string(in_.size() - pos_) +
-                        " left");
+    throw ProtocolError(std::string("truncated message: field '") + field + "' needs " + std::to_string(n) +
+                        " bytes, " + std::to_string(in_.size() - pos_) + " left");
   }
   std::string_view out = in_.substr(pos_, n);
   pos_ += n;
   return out;
 }
 
-std::uint8_t Reader::U8(const char* field) {
-  return static_cast<std::uint8_t>(Bytes(1, field)[0]);
-}
+std::uint8_t Reader::U8(const char* field) { return static_cast<std::uint8_t>(Bytes(1, field)[0]); }
 
 std::uint16_t Reader::U16(const char* field) {
   auto b = Bytes(2, field);
-  return static_cast<std::uint16_t>((static_cast<unsigned char>(b[0]) << 8) |
-                                    static_cast<unsigned char>(b[1]));
+  return static_cast<std::uint16_t>((static_cast<unsigned char>(b[0]) << 8) | static_cast<unsigned char>(b[1]));
 }
 
 std::uint32_t Reader::U32(const char* field) {
@@ -59,8 +55,7 @@ void Reader::ExpectEnd() {
 }
 
 std::uint32_t LoadU32(const unsigned char* p) {
-  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
-         std::uint32_t{p[3]};
+  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | std::uint32_t{p[3]};
 }
 
 void StoreU32(std::uint32_t v, unsigned char* p) {

@@ -10,8 +10,8 @@ long Number(const std::string& option, const std::string& text, long min, long m
   errno = 0;
   long v = std::strtol(text.c_str(), &end, 10);
   if (text.empty() || *end != '\0' || errno != 0 || v < min || v > max) {
-    throw UsageError("option " + option + ": '" + text + "' is not a number from " +
-                     std::to_string(min) + " to " + std::to_string(max));
+    throw UsageError("option " + option + ": '" + text + "' is not a number from " + std::to_string(min) + " to " +
+                     std::to_string(max));
   }
   return v;
 }

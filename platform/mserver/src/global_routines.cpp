@@ -78,8 +78,7 @@ std::shared_ptr<const mengine::RoutineImage> GlobalRoutineStore::Load(std::strin
   return image;
 }
 
-void GlobalRoutineStore::Save(std::string_view name, std::vector<std::string> source,
-                              std::string compiled) {
+void GlobalRoutineStore::Save(std::string_view name, std::vector<std::string> source, std::string compiled) {
   const std::string n(name);
   const std::string sourceKey = SourceKey(name);
   std::vector<WriteOp> ops;

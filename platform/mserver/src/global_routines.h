@@ -19,8 +19,7 @@ class GlobalRoutineStore final : public mengine::RoutineStore {
   explicit GlobalRoutineStore(LmdbGlobalStore& globals) : globals_(globals) {}
 
   std::shared_ptr<const mengine::RoutineImage> Load(std::string_view name) override;
-  void Save(std::string_view name, std::vector<std::string> source,
-            std::string compiled) override;
+  void Save(std::string_view name, std::vector<std::string> source, std::string compiled) override;
   bool Remove(std::string_view name) override;
   std::vector<std::string> List() override;
 

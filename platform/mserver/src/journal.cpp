@@ -40,8 +40,7 @@ Journal::Journal(const std::filesystem::path& file) {
   if (!out_) throw std::runtime_error("cannot open the journal file " + file.string());
 }
 
-void Journal::Set(std::uint64_t job, std::string_view ns, std::string_view key,
-                  std::string_view value) {
+void Journal::Set(std::uint64_t job, std::string_view ns, std::string_view key, std::string_view value) {
   std::string line = UtcTimestamp();
   line += "\tjob=";
   line += std::to_string(job);

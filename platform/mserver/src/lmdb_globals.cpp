@@ -57,8 +57,7 @@ int LmdbGlobalStore::Data(std::string_view key) {
   return (value ? 1 : 0) + (below ? 10 : 0);
 }
 
-std::optional<std::string> LmdbGlobalStore::Order(std::string_view parent, std::string_view after,
-                                                  bool reverse) {
+std::optional<std::string> LmdbGlobalStore::Order(std::string_view parent, std::string_view after, bool reverse) {
   std::string probe(parent);
   std::optional<KeyValue> found;
   if (!reverse) {
@@ -107,9 +106,8 @@ void LmdbGlobalStore::Merge(std::string_view target, std::string_view source) {
   for (const WriteOp& op : ops) Touched(op.a, op.b);
 }
 
-std::string LmdbGlobalStore::Update(
-    std::string_view key,
-    const std::function<std::string(const std::optional<std::string>&)>& update) {
+std::string LmdbGlobalStore::Update(std::string_view key,
+                                    const std::function<std::string(const std::optional<std::string>&)>& update) {
   std::string value = store_.Update(key, update);
   Touched(key, value);
   return value;

@@ -25,13 +25,11 @@ class LmdbGlobalStore final : public mengine::GlobalStore {
   void Set(std::string_view key, std::string_view value) override;
   void Kill(std::string_view key) override;
   int Data(std::string_view key) override;
-  std::optional<std::string> Order(std::string_view parent, std::string_view after,
-                                   bool reverse) override;
+  std::optional<std::string> Order(std::string_view parent, std::string_view after, bool reverse) override;
   std::optional<std::string> Query(std::string_view key, bool reverse) override;
   void Merge(std::string_view target, std::string_view source) override;
   std::string Update(std::string_view key,
-                     const std::function<std::string(const std::optional<std::string>&)>& update)
-      override;
+                     const std::function<std::string(const std::optional<std::string>&)>& update) override;
 
   // Applies several updates atomically (used for routine saves).
   void Write(const std::vector<WriteOp>& ops);

@@ -12,13 +12,9 @@ void Check(int rc, const char* what) {
   if (rc != MDB_SUCCESS) throw StoreError(std::string(what) + ": " + mdb_strerror(rc));
 }
 
-MDB_val Val(std::string_view s) {
-  return MDB_val{s.size(), const_cast<char*>(s.data())};
-}
+MDB_val Val(std::string_view s) { return MDB_val{s.size(), const_cast<char*>(s.data())}; }
 
-std::string_view View(const MDB_val& v) {
-  return std::string_view(static_cast<const char*>(v.mv_data), v.mv_size);
-}
+std::string_view View(const MDB_val& v) { return std::string_view(static_cast<const char*>(v.mv_data), v.mv_size); }
 
 // A transaction that aborts unless committed.
 class Txn {
@@ -88,9 +84,7 @@ class LmdbStore final : public ByteStore {
     mdb_env_close(env_);
   }
 
-  std::size_t MaxKeySize() const override {
-    return static_cast<std::size_t>(mdb_env_get_maxkeysize(env_));
-  }
+  std::size_t MaxKeySize() const override { return static_cast<std::size_t>(mdb_env_get_maxkeysize(env_)); }
 
   std::optional<std::string> Get(std::string_view key) const override {
     CheckKey(key);
@@ -135,8 +129,7 @@ class LmdbStore final : public ByteStore {
   }
 
   std::string Update(std::string_view key,
-                     const std::function<std::string(const std::optional<std::string>&)>& update)
-      override {
+                     const std::function<std::string(const std::optional<std::string>&)>& update) override {
     CheckKey(key);
     Txn txn(env_, true);
     MDB_val k = Val(key), v;
@@ -171,7 +164,6 @@ class LmdbStore final : public ByteStore {
   }
 
  public:
-
   std::optional<KeyValue> Ceiling(std::string_view key) const override {
     Txn txn(env_, false);
     Cursor c(txn, dbi_);
@@ -236,8 +228,7 @@ class LmdbStore final : public ByteStore {
 
 }  // namespace
 
-std::unique_ptr<ByteStore> ByteStore::Open(const std::filesystem::path& folder,
-                                           std::size_t mapSize) {
+std::unique_ptr<ByteStore> ByteStore::Open(const std::filesystem::path& folder, std::size_t mapSize) {
   return std::make_unique<LmdbStore>(folder, mapSize);
 }
 

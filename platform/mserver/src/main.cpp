@@ -36,8 +36,7 @@ int main(int argc, char** argv) {
     std::cerr << "mserver: unknown command '" << command << "'\n\n" << kMainHelp;
     return kExitUsage;
   } catch (const UsageError& e) {
-    std::cerr << "mserver " << command << ": " << e.what() << "\n(see 'mserver " << command
-              << " --help')\n";
+    std::cerr << "mserver " << command << ": " << e.what() << "\n(see 'mserver " << command << " --help')\n";
     return kExitUsage;
   } catch (const std::exception& e) {
     std::cerr << "mserver " << command << ": " << e.what() << '\n';

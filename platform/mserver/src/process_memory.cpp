@@ -125,9 +125,7 @@ ProcessMemory::~ProcessMemory() {
 std::size_t ProcessMemory::InUse() const { return account_->Held(); }
 std::size_t ProcessMemory::limit() const { return account_->limit; }
 
-std::atomic<bool>* ProcessMemory::ExceededSignal() {
-  return account_->limit == 0 ? nullptr : &account_->exceeded;
-}
+std::atomic<bool>* ProcessMemory::ExceededSignal() { return account_->limit == 0 ? nullptr : &account_->exceeded; }
 
 ProcessMemory::Scope::Scope(ProcessMemory& memory) : previous_(current) { current = memory.account_; }
 ProcessMemory::Scope::~Scope() { current = static_cast<Account*>(previous_); }

@@ -46,8 +46,8 @@ class StdinSource final : public mengine::InputSource {
       // Wait in slices of at most 100 ms, looking at `cancelled` between them.
       int wait_ms = 100;
       if (timeout.count() >= 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
           in.timed_out = true;
           break;

@@ -42,8 +42,7 @@ class JobOutput final : public mengine::OutputSink {
  public:
   static constexpr std::size_t kLongestLine = 64 * 1024;
 
-  JobOutput(Log& log, std::string prefix, std::size_t limit)
-      : log_(log), prefix_(std::move(prefix)), limit_(limit) {}
+  JobOutput(Log& log, std::string prefix, std::size_t limit) : log_(log), prefix_(std::move(prefix)), limit_(limit) {}
   ~JobOutput() override { Finish(); }
   void Write(std::string_view bytes) override {
     const std::size_t room = limit_ - std::min(limit_, taken_);
@@ -73,8 +72,8 @@ class JobOutput final : public mengine::OutputSink {
   void Finish() {
     Flush();
     if (dropped_ != 0) {
-      log_.Line(prefix_ + std::to_string(dropped_) + " bytes of output dropped (limit " +
-                std::to_string(limit_) + " bytes)");
+      log_.Line(prefix_ + std::to_string(dropped_) + " bytes of output dropped (limit " + std::to_string(limit_) +
+                " bytes)");
     }
     dropped_ = 0;
   }
@@ -144,8 +143,7 @@ ServerHost::ServerHost(HostConfig config, Log& log)
       log_(log),
       locks_(std::make_unique<ServerLockTable>()),
       folderLock_(LockDataFolder(config_.data)) {
-  std::vector<std::string> names =
-      config_.namespaces.empty() ? DefaultNamespaces() : config_.namespaces;
+  std::vector<std::string> names = config_.namespaces.empty() ? DefaultNamespaces() : config_.namespaces;
   if (!config_.journal.empty()) journal_ = std::make_unique<Journal>(config_.journal);
   names.push_back(kSystemNamespace);
   for (std::string& n : names) n = NamespaceName(n);
@@ -174,8 +172,7 @@ ServerHost::ServerHost(HostConfig config, Log& log)
     log_.Line("rolled back the open transaction of process " + std::to_string(job) + " (" +
               std::to_string(records.size()) + " update(s))");
   }
-  Routines(kSystemNamespace)
-      ->Save("%NOJRN", kNojrnRoutine, mengine::CompileRoutine("%NOJRN", kNojrnRoutine));
+  Routines(kSystemNamespace)->Save("%NOJRN", kNojrnRoutine, mengine::CompileRoutine("%NOJRN", kNojrnRoutine));
   setup.SyncAll();
 
   if (!config_.flushEachLine) {
@@ -259,9 +256,7 @@ mengine::ZuResult ServerHost::ZU(const mengine::ZuCall& call) {
   return Host::ZU(call);
 }
 
-bool ServerHost::HoldsLocks(std::uint64_t job) {
-  return static_cast<ServerLockTable&>(*locks_).HoldsAny(job);
-}
+bool ServerHost::HoldsLocks(std::uint64_t job) { return static_cast<ServerLockTable&>(*locks_).HoldsAny(job); }
 
 int ServerHost::RunningJobs() {
   std::lock_guard lock(jobsMutex_);
@@ -334,9 +329,9 @@ void ServerHost::RunJob(Job& job, mengine::JobRequest request) {
       log_.Line("job " + std::to_string(id) + ": sync failed: " + e.what());
     }
     log_.Line("job " + std::to_string(id) + " ended" +
-              (result.error ? " with error " + result.error_text : std::string()) +
-              " (updates journaled " + std::to_string(activity.journaledUpdates) +
-              ", unjournaled " + std::to_string(activity.unjournaledUpdates) + ")");
+              (result.error ? " with error " + result.error_text : std::string()) + " (updates journaled " +
+              std::to_string(activity.journaledUpdates) + ", unjournaled " +
+              std::to_string(activity.unjournaledUpdates) + ")");
     std::lock_guard lock(jobsMutex_);
     job.process = nullptr;
   }  // the process ends here and releases its locks

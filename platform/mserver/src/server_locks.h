@@ -9,8 +9,8 @@ namespace mserver {
 
 class ServerLockTable final : public mengine::LockTable {
  public:
-  bool Acquire(std::uint64_t owner, std::span<const std::string> resources,
-               std::chrono::milliseconds timeout, const std::function<bool()>& cancelled) override;
+  bool Acquire(std::uint64_t owner, std::span<const std::string> resources, std::chrono::milliseconds timeout,
+               const std::function<bool()>& cancelled) override;
   void Release(std::uint64_t owner, std::string_view resource) override;
   void ReleaseAll(std::uint64_t owner) override { table_.ReleaseAll(owner); }
   bool HoldsAny(std::uint64_t owner) { return table_.HoldsAny(owner); }

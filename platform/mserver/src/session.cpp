@@ -4,8 +4,8 @@
 
 namespace mserver {
 
-Session::Session(ServerHost& host, std::string nameSpace, mengine::OutputSink* output,
-                 mengine::Limits limits, std::size_t maxMemory, mengine::InputSource* input)
+Session::Session(ServerHost& host, std::string nameSpace, mengine::OutputSink* output, mengine::Limits limits,
+                 std::size_t maxMemory, mengine::InputSource* input)
     : host_(host), memory_(maxMemory), activity_(std::make_unique<ProcessActivity>()) {
   mengine::ProcessOptions options;
   options.ns = NamespaceName(nameSpace);

@@ -106,7 +106,7 @@ struct TcpServer::Connection {
   mlink::Socket socket;
   std::thread thread;
   std::atomic<bool> finished{false};
-  std::atomic<bool> busy{false};  // running a line or writing its answer
+  std::atomic<bool> busy{false};      // running a line or writing its answer
   std::atomic<std::uint64_t> job{0};  // the process's $JOB once the handshake is done
   // When the last answer went out (or the connection was accepted).
   std::atomic<mlink::Clock::time_point> lastActive{mlink::Clock::now()};
@@ -155,8 +155,9 @@ void TcpServer::Listen() {
   std::string failure = "no usable address";
   for (addrinfo* a = found; a; a = a->ai_next) {
     if (!options_.allowRemote && !IsLoopback(a->ai_addr)) {
-      failure = "not a loopback address; the server has no authentication, so listening for "
-                "other machines must be allowed explicitly (--allow-remote)";
+      failure =
+          "not a loopback address; the server has no authentication, so listening for "
+          "other machines must be allowed explicitly (--allow-remote)";
       continue;
     }
     mlink::Socket s(::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol));
@@ -210,8 +211,7 @@ void TcpServer::WatchBusyConnections() {
     if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR))) {
       std::lock_guard sessionLock(c->sessionMutex);
       if (c->session) {
-        host_.log().Line("connection " + std::to_string(c->id) +
-                         ": client gone while a line runs; stopping it");
+        host_.log().Line("connection " + std::to_string(c->id) + ": client gone while a line runs; stopping it");
         c->session->RequestStop();
       }
     }
@@ -276,8 +276,7 @@ void TcpServer::Run() {
     if (connectionCount() >= options_.maxConnections && !MakeRoom()) {
       host_.log().Line("connection from " + connection->peer + " refused: limit of " +
                        std::to_string(options_.maxConnections) + " connections reached");
-      TrySendFault(connection->socket, "too many connections (limit " +
-                                           std::to_string(options_.maxConnections) + ")");
+      TrySendFault(connection->socket, "too many connections (limit " + std::to_string(options_.maxConnections) + ")");
       continue;
     }
     Connection& ref = *connection;
@@ -329,8 +328,9 @@ void TcpServer::Serve(Connection& c) {
   }
   if (c.evicted) {
     reason = "closed: made room for a new connection";
-    TrySendFault(c.socket, "closed to make room for a new connection (the server's connection limit is "
-                           "reached and this connection was idle longest)");
+    TrySendFault(c.socket,
+                 "closed to make room for a new connection (the server's connection limit is "
+                 "reached and this connection was idle longest)");
   }
   if (stopping_) reason = "closed: the server is stopping";
   host_.log().Line(name + " " + reason);
@@ -347,8 +347,7 @@ void TcpServer::Converse(Connection& c) {
   auto* h = std::get_if<mlink::Hello>(&first);
   if (!h) throw mlink::ProtocolError("the first message must be a hello");
   if (h->version != mlink::kProtocolVersion) {
-    throw mlink::ProtocolError("unsupported protocol version " + std::to_string(h->version) +
-                               " (this server speaks " +
+    throw mlink::ProtocolError("unsupported protocol version " + std::to_string(h->version) + " (this server speaks " +
                                std::to_string(mlink::kProtocolVersion) + ")");
   }
 
@@ -371,14 +370,12 @@ void TcpServer::Converse(Connection& c) {
   } detach{c};
 
   mlink::Welcome welcome;
-  welcome.serverAddress =
-      options_.advertise ? options_.advertise->ToString() : LocalEndpoint(c.socket.fd()).ToString();
+  welcome.serverAddress = options_.advertise ? options_.advertise->ToString() : LocalEndpoint(c.socket.fd()).ToString();
   welcome.serverVersion = host_.ZVersion();
   welcome.process = std::to_string(session.job());
-  mlink::WriteAll(c.socket, mlink::EncodeFrame(welcome),
-                  mlink::DeadlineAfter(options_.handshakeTimeout));
-  host_.log().Line("connection " + std::to_string(c.id) + " (" + c.peer + ", client '" +
-                   h->clientName + "') served by process " + welcome.process);
+  mlink::WriteAll(c.socket, mlink::EncodeFrame(welcome), mlink::DeadlineAfter(options_.handshakeTimeout));
+  host_.log().Line("connection " + std::to_string(c.id) + " (" + c.peer + ", client '" + h->clientName +
+                   "') served by process " + welcome.process);
 
   ParametersHeld params;
   while (!stopping_) {
@@ -386,8 +383,7 @@ void TcpServer::Converse(Connection& c) {
     try {
       body = reader.Next(c.socket, mlink::DeadlineAfter(options_.idleTimeout));
     } catch (const mlink::TimeoutError&) {
-      const std::string idle =
-          "idle for longer than " + std::to_string(options_.idleTimeout.count() / 1000) + " s";
+      const std::string idle = "idle for longer than " + std::to_string(options_.idleTimeout.count() / 1000) + " s";
       TrySendFault(c.socket, idle);
       throw mlink::LinkError(idle);
     }

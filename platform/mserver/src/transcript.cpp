@@ -13,10 +13,18 @@ std::string EscapeField(std::string_view bytes) {
   for (char c : bytes) {
     const auto u = static_cast<unsigned char>(c);
     switch (c) {
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      case '\\': out += "\\\\"; break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
       default:
         if (u < 0x20 || u == 0x7f) {
           char hex[5];
@@ -35,8 +43,8 @@ Transcript::Transcript(const std::filesystem::path& file) {
   if (!out_) throw std::runtime_error("cannot open the transcript file " + file.string());
 }
 
-void Transcript::Record(std::uint64_t job, const RequestReport& report,
-                        const mlink::Request& request, const mlink::Answer& answer) {
+void Transcript::Record(std::uint64_t job, const RequestReport& report, const mlink::Request& request,
+                        const mlink::Answer& answer) {
   std::string line = UtcTimestamp();
   line += "\tjob=" + std::to_string(job);
   line += "\tns=" + EscapeField(report.nameSpace);

@@ -60,11 +60,16 @@ struct Member {
   DISPID id;
 };
 
-constexpr Member kMembers[] = {{L"P1", kP1},           {L"P2", kP2},
-                               {L"Code", kCode},       {L"Error", kError},
-                               {L"ErrorName", kErrorName}, {L"NameSpace", kNameSpace},
-                               {L"Value", kValue},     {L"ExecFlag", kExecFlag},
-                               {L"MServer", kMServer}, {L"Execute", kExecute}};
+constexpr Member kMembers[] = {{L"P1", kP1},
+                               {L"P2", kP2},
+                               {L"Code", kCode},
+                               {L"Error", kError},
+                               {L"ErrorName", kErrorName},
+                               {L"NameSpace", kNameSpace},
+                               {L"Value", kValue},
+                               {L"ExecFlag", kExecFlag},
+                               {L"MServer", kMServer},
+                               {L"Execute", kExecute}};
 
 }  // namespace
 

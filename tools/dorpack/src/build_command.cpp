@@ -99,8 +99,8 @@ int RunBuild(const std::vector<std::string>& args) {
     package.key = key;
     WriteAtomically(package, output);
     std::cout << output << ": " << package.routines.size() << " routines, " << package.checkRoutines.size()
-              << " check routines, " << package.postActions.size() << " post-actions, key "
-              << static_cast<int>(key) << ", " << fs::file_size(output) << " bytes\n";
+              << " check routines, " << package.postActions.size() << " post-actions, key " << static_cast<int>(key)
+              << ", " << fs::file_size(output) << " bytes\n";
     return kExitOk;
   } catch (const PackError& e) {
     std::cerr << "dorpack build: " << e.what() << "\n";

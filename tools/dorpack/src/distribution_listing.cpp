@@ -37,7 +37,8 @@ std::string HeaderFault(const dorvik::Distribution& dist, const dorvik::InstallL
 
 DistributionListing ReadDistributionListing(const std::filesystem::path& dataFile) {
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(dataFile, ec)) throw ListError(dataFile.string() + " does not exist or is not a file");
+  if (!std::filesystem::is_regular_file(dataFile, ec))
+    throw ListError(dataFile.string() + " does not exist or is not a file");
 
   DistributionListing listing;
   dorvik::Distribution& dist = listing.header;

@@ -93,7 +93,8 @@ void ReadKey(ManifestObject& root, Package& package) {
       return;
     }
   }
-  ManifestObject::Refuse(package.keyOrigin, "the key must be a whole number from 0 to 255 or \"auto\", not " + key->dump());
+  ManifestObject::Refuse(package.keyOrigin,
+                         "the key must be a whole number from 0 to 255 or \"auto\", not " + key->dump());
 }
 
 RoutineEncoding ReadEncoding(ManifestObject& root) {
@@ -124,22 +125,24 @@ std::vector<PostActionSpec> ReadPostActions(const LocatedJson& doc, ManifestObje
   return actions;
 }
 
-std::vector<RoutineSpec> ReadRoutineList(ManifestObject& root, const std::string& field,
-                                         bool required, const fs::path& folder, RoutineEncoding encoding) {
+std::vector<RoutineSpec> ReadRoutineList(ManifestObject& root, const std::string& field, bool required,
+                                         const fs::path& folder, RoutineEncoding encoding) {
   std::vector<RoutineSpec> routines;
   const json* list = root.Find(field);
   if (list == nullptr) {
     if (required) ManifestObject::Refuse(root.At(root.Pointer()), "the field \"" + field + "\" is missing");
     return routines;
   }
-  if (!list->is_array()) ManifestObject::Refuse(root.FieldAt(field), "\"" + field + "\" must be a list of file names or patterns");
+  if (!list->is_array())
+    ManifestObject::Refuse(root.FieldAt(field), "\"" + field + "\" must be a list of file names or patterns");
   const std::string listPointer = MemberPointer(root.Pointer(), field);
   // A file named again (by a later pattern, say) keeps its first place.
   std::set<fs::path> taken;
   for (std::size_t i = 0; i < list->size(); ++i) {
     const Origin origin = root.At(listPointer + "/" + std::to_string(i));
     const json& entry = (*list)[i];
-    if (!entry.is_string()) ManifestObject::Refuse(origin, "an entry of \"" + field + "\" must be a file name or pattern");
+    if (!entry.is_string())
+      ManifestObject::Refuse(origin, "an entry of \"" + field + "\" must be a file name or pattern");
     for (const auto& path : ExpandRoutineEntry(folder, entry.get<std::string>(), origin)) {
       std::error_code ec;
       fs::path identity = fs::weakly_canonical(path, ec);

@@ -23,9 +23,7 @@ std::string DescribeByte(std::uint8_t b) {
   return text;
 }
 
-[[noreturn]] void Refuse(const Origin& origin, const std::string& message) {
-  throw PackError(Where(origin) + message);
-}
+[[noreturn]] void Refuse(const Origin& origin, const std::string& message) { throw PackError(Where(origin) + message); }
 
 void RequireNonEmpty(const PackText& text, const char* what) {
   if (text.bytes.empty()) Refuse(text.origin, std::string(what) + " is empty");
@@ -107,7 +105,8 @@ void CheckRoutines(const std::vector<RoutineSpec>& routines, const char* section
 }
 
 // Every text of the body in file order with where it came from.
-void ForEachBodyText(const Package& p, const std::function<void(std::string_view, const Origin&, const std::string&)>& fn) {
+void ForEachBodyText(const Package& p,
+                     const std::function<void(std::string_view, const Origin&, const std::string&)>& fn) {
   fn(p.password.bytes, p.password.origin, "the password");
   fn(p.checkLabel.bytes, p.checkLabel.origin, "the check label");
   for (std::size_t i = 0; i < p.postActions.size(); ++i) {
@@ -155,8 +154,8 @@ void CheckPackage(const Package& p) {
     if (action.label.bytes.empty()) Refuse(action.label.origin, "the label of post-action " + n + " is empty");
     RequireEntryReference(action.label, "the label of post-action " + n);
     if (dorvik::HasControlCharacter(action.description.bytes)) {
-      Refuse(action.description.origin, "the description of post-action " + n +
-                                            " holds a control character, which the installer refuses");
+      Refuse(action.description.origin,
+             "the description of post-action " + n + " holds a control character, which the installer refuses");
     }
   }
   if (!p.checkLabel.bytes.empty()) RequireEntryReference(p.checkLabel, "the check label");

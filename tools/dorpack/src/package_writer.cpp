@@ -21,7 +21,8 @@ using ByteSink = std::function<void(std::string_view)>;
 class BodyWriter {
  public:
   BodyWriter(ByteSink out, std::uint8_t key) : out_(std::move(out)) {
-    for (int b = 0; b < 256; ++b) table_[static_cast<std::size_t>(b)] = static_cast<char>(dorvik::EncodeByte(static_cast<std::uint8_t>(b), key));
+    for (int b = 0; b < 256; ++b)
+      table_[static_cast<std::size_t>(b)] = static_cast<char>(dorvik::EncodeByte(static_cast<std::uint8_t>(b), key));
     buffer_.reserve(kFlushSize + 4096);
   }
 

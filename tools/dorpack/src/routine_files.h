@@ -13,8 +13,8 @@ namespace dorpack {
 // its file name part every regular file of that folder whose name matches, in
 // byte order of the names. Throws PackError (at `origin`) when a file is
 // missing, a pattern matches nothing or a folder part holds a wildcard.
-std::vector<std::filesystem::path> ExpandRoutineEntry(const std::filesystem::path& baseFolder,
-                                                      const std::string& entry, const Origin& origin);
+std::vector<std::filesystem::path> ExpandRoutineEntry(const std::filesystem::path& baseFolder, const std::string& entry,
+                                                      const Origin& origin);
 
 enum class RoutineEncoding { kUtf8, kCp866 };
 

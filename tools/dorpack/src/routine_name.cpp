@@ -8,7 +8,6 @@ namespace dorpack {
 
 namespace {
 
-
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool EndsWithNoCase(std::string_view text, std::string_view suffix) {

@@ -40,10 +40,10 @@ struct CliOptions {
   // The command: empty for an installation, else "plan", "verify",
   // "rollback" or "backups" (only as the first argument).
   std::string command;
-  bool json = false;               // plan: one JSON document
-  bool verify = false;             // installation: verify at the end
-  bool backup = true;              // installation: keep the replaced routines
-  bool rollbackOnFailure = false;  // installation: roll back when it fails
+  bool json = false;                    // plan: one JSON document
+  bool verify = false;                  // installation: verify at the end
+  bool backup = true;                   // installation: keep the replaced routines
+  bool rollbackOnFailure = false;       // installation: roll back when it fails
   std::optional<std::string> backupId;  // rollback --backup ID
   std::optional<std::string> dropId;    // backups --drop ID
 };

@@ -7,8 +7,7 @@
 // once; implementations must be thread-safe.
 //
 // Text is bytes throughout (no code page conversion anywhere in the engine).
-#ifndef MENGINE_HOST_H
-#define MENGINE_HOST_H
+#pragma once
 
 #include <chrono>
 #include <cstdint>
@@ -47,8 +46,7 @@ class GlobalStore {
   // the first (reverse: last) child. Answers the encoded subscript of that
   // child (as keycodec::SubscriptLength measures it), or nothing at the end.
   // A child counts when it has a value or descendants.
-  virtual std::optional<std::string> Order(std::string_view parent, std::string_view after,
-                                           bool reverse) = 0;
+  virtual std::optional<std::string> Order(std::string_view parent, std::string_view after, bool reverse) = 0;
 
   // Next (reverse: previous) key in collation order that has a value, of the
   // same variable as `key` (same name part), excluding `key` itself; nothing
@@ -63,9 +61,8 @@ class GlobalStore {
 
   // Atomic read-modify-write of one node ($INCREMENT): `update` gets the
   // current value (nothing when undefined) and returns the new one.
-  virtual std::string Update(
-      std::string_view key,
-      const std::function<std::string(const std::optional<std::string>&)>& update) = 0;
+  virtual std::string Update(std::string_view key,
+                             const std::function<std::string(const std::optional<std::string>&)>& update) = 0;
 };
 
 // One stored routine. The store keeps the source lines and the compiled form
@@ -96,8 +93,7 @@ class RoutineStore {
   virtual std::shared_ptr<const RoutineImage> Load(std::string_view name) = 0;
 
   // Stores (or replaces) a routine; the store assigns a new version.
-  virtual void Save(std::string_view name, std::vector<std::string> source,
-                    std::string compiled) = 0;
+  virtual void Save(std::string_view name, std::vector<std::string> source, std::string compiled) = 0;
 
   // Removes a routine; false when there was none.
   virtual bool Remove(std::string_view name) = 0;
@@ -118,8 +114,7 @@ class LockTable {
   // Takes all `resources` for `owner` at once, or none. timeout < 0 waits
   // without limit. While waiting, `cancelled` is polled (at least every 100 ms)
   // and ends the wait with false when it answers true.
-  virtual bool Acquire(std::uint64_t owner, std::span<const std::string> resources,
-                       std::chrono::milliseconds timeout,
+  virtual bool Acquire(std::uint64_t owner, std::span<const std::string> resources, std::chrono::milliseconds timeout,
                        const std::function<bool()>& cancelled) = 0;
 
   // Drops one count of `resource` held by `owner` (no effect when not held).
@@ -215,9 +210,7 @@ class Host {
   virtual std::uint64_t NewJobId() = 0;
 
   // $ZVERSION.
-  virtual std::string ZVersion() {
-    return "Cache for Velmora M engine 1.0 (x86-64) " __DATE__;
-  }
+  virtual std::string ZVersion() { return "Cache for Velmora M engine 1.0 (x86-64) " __DATE__; }
 
   // $ZU(...). The default answers 90,0 (number of namespaces) and 90,2,0,n
   // (name of namespace n, from 1) from Namespaces(), and fails otherwise.
@@ -258,5 +251,3 @@ class InputSource {
 };
 
 }  // namespace mengine
-
-#endif

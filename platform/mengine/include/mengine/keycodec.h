@@ -27,8 +27,7 @@
 //    the next sibling, so "the next sibling of key" is the first stored key
 //    greater than key + kPastDescendants;
 //  * keys of different names never share a prefix relation.
-#ifndef MENGINE_KEYCODEC_H
-#define MENGINE_KEYCODEC_H
+#pragma once
 
 #include <cstddef>
 #include <optional>
@@ -86,5 +85,3 @@ std::string_view Parent(std::string_view key);
 std::string_view ChildOnPath(std::string_view parent, std::string_view descendant);
 
 }  // namespace mengine::keycodec
-
-#endif

@@ -2,8 +2,7 @@
 // over encoded keys, routines in a map, one lock table shared by all threads,
 // jobs as threads running their own Process. Enough to run several M
 // processes in one program (tests, demos); nothing is kept on disk.
-#ifndef MENGINE_MEMORY_HOST_H
-#define MENGINE_MEMORY_HOST_H
+#pragma once
 
 #include <atomic>
 #include <condition_variable>
@@ -25,13 +24,11 @@ class MemoryGlobalStore final : public GlobalStore {
   void Set(std::string_view key, std::string_view value) override;
   void Kill(std::string_view key) override;
   int Data(std::string_view key) override;
-  std::optional<std::string> Order(std::string_view parent, std::string_view after,
-                                   bool reverse) override;
+  std::optional<std::string> Order(std::string_view parent, std::string_view after, bool reverse) override;
   std::optional<std::string> Query(std::string_view key, bool reverse) override;
   void Merge(std::string_view target, std::string_view source) override;
   std::string Update(std::string_view key,
-                     const std::function<std::string(const std::optional<std::string>&)>& update)
-      override;
+                     const std::function<std::string(const std::optional<std::string>&)>& update) override;
 
  private:
   std::mutex mutex_;
@@ -53,8 +50,8 @@ class MemoryRoutineStore final : public RoutineStore {
 
 class MemoryLockTable final : public LockTable {
  public:
-  bool Acquire(std::uint64_t owner, std::span<const std::string> resources,
-               std::chrono::milliseconds timeout, const std::function<bool()>& cancelled) override;
+  bool Acquire(std::uint64_t owner, std::span<const std::string> resources, std::chrono::milliseconds timeout,
+               const std::function<bool()>& cancelled) override;
   void Release(std::uint64_t owner, std::string_view resource) override;
   void ReleaseAll(std::uint64_t owner) override;
   // Whether the owner holds any lock.
@@ -98,8 +95,7 @@ class MemoryHost : public Host {
   bool WaitForJobs(std::chrono::milliseconds timeout);
 
   // Saves a routine from its lines (compiles it as ZSAVE would).
-  void SaveRoutine(const std::string& ns, const std::string& name,
-                   const std::vector<std::string>& lines);
+  void SaveRoutine(const std::string& ns, const std::string& name, const std::vector<std::string>& lines);
 
  private:
   struct Space {
@@ -148,5 +144,3 @@ class StringSink final : public OutputSink {
 };
 
 }  // namespace mengine
-
-#endif

@@ -9,8 +9,7 @@
 //
 // A Process is used by one thread at a time; different processes may run in
 // different threads against the same Host.
-#ifndef MENGINE_PROCESS_H
-#define MENGINE_PROCESS_H
+#pragma once
 
 #include <atomic>
 #include <chrono>
@@ -55,11 +54,11 @@ struct Limits {
 };
 
 struct ProcessOptions {
-  std::string ns;                  // empty: the host's first namespace
-  OutputSink* output = nullptr;    // WRITE goes nowhere when null
-  InputSource* input = nullptr;    // READ's principal device; null: <NOTOPEN>
+  std::string ns;                // empty: the host's first namespace
+  OutputSink* output = nullptr;  // WRITE goes nowhere when null
+  InputSource* input = nullptr;  // READ's principal device; null: <NOTOPEN>
   Limits limits;
-  std::uint64_t job = 0;           // 0: ask the host for a new $JOB
+  std::uint64_t job = 0;  // 0: ask the host for a new $JOB
 };
 
 // Outcome of Execute/Evaluate.
@@ -68,7 +67,7 @@ struct Result {
   std::string error_text;  // $ZE form: "<NAME>label+offset^routine detail"
   std::string value;       // value of an expression (Evaluate, or QUIT value)
   bool has_value = false;
-  bool halted = false;     // the line ran HALT: the process has ended
+  bool halted = false;  // the line ran HALT: the process has ended
 };
 
 class Interpreter;
@@ -118,9 +117,6 @@ void UndoUpdates(Host& host, const std::vector<UndoRecord>& records);
 // source. `error` (when not null) receives the first syntax error, as
 // "<SYNTAX>label+offset^name" text; a routine with syntax errors still
 // compiles (the faulty lines raise <SYNTAX> when they run), as in Cache.
-std::string CompileRoutine(std::string_view name, const std::vector<std::string>& lines,
-                           std::string* error = nullptr);
+std::string CompileRoutine(std::string_view name, const std::vector<std::string>& lines, std::string* error = nullptr);
 
 }  // namespace mengine
-
-#endif

@@ -50,12 +50,12 @@ struct Request {
 };
 
 struct Answer {
-  std::int32_t error = 0;   // 0: the code ran without error
-  std::string errorName;    // the $ZE-style error text when error != 0
-  std::string value;        // value of an expression, "" for a command line
-  std::string p1;           // P1 and P2 after the call
+  std::int32_t error = 0;  // 0: the code ran without error
+  std::string errorName;   // the $ZE-style error text when error != 0
+  std::string value;       // value of an expression, "" for a command line
+  std::string p1;          // P1 and P2 after the call
   std::string p2;
-  std::string nameSpace;    // the namespace the process is in after the call
+  std::string nameSpace;  // the namespace the process is in after the call
   // On the wire only: a parameter the call left as the request set it (or
   // kept it) is not sent back. mlink::Client fills it in before a caller
   // sees the answer.

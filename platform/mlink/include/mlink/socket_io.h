@@ -49,8 +49,7 @@ class FrameReader;
 // Writes all bytes before the deadline. While the peer takes no more, what
 // it sends meanwhile is taken into `incoming` when one is given, so that two
 // peers that both write cannot end up waiting on each other.
-void WriteAll(const Socket& socket, std::string_view bytes, Deadline deadline,
-              FrameReader* incoming = nullptr);
+void WriteAll(const Socket& socket, std::string_view bytes, Deadline deadline, FrameReader* incoming = nullptr);
 
 // Reads the frames of one connection. Bytes are taken from the socket in
 // large reads, so a whole small frame usually costs one recv; bytes past the

@@ -54,9 +54,8 @@ class ByteStore {
   virtual void Write(const std::vector<WriteOp>& ops) = 0;
   // Atomic read-modify-write of one key: `update` gets the current value
   // (nothing when absent) and answers the new one, which is stored and returned.
-  virtual std::string Update(
-      std::string_view key,
-      const std::function<std::string(const std::optional<std::string>&)>& update) = 0;
+  virtual std::string Update(std::string_view key,
+                             const std::function<std::string(const std::optional<std::string>&)>& update) = 0;
   // First entry with key >= key (Ceiling) or > key (Next).
   virtual std::optional<KeyValue> Ceiling(std::string_view key) const = 0;
   virtual std::optional<KeyValue> Next(std::string_view key) const = 0;

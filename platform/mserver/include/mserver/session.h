@@ -18,8 +18,8 @@ struct ProcessActivity;
 
 // What one request did, for the transcript.
 struct RequestReport {
-  std::string nameSpace;  // where the code ran
-  bool journaling = true; // journaling state when the code started
+  std::string nameSpace;   // where the code ran
+  bool journaling = true;  // journaling state when the code started
   std::uint64_t journaled = 0;
   std::uint64_t unjournaled = 0;
 };
@@ -29,8 +29,8 @@ class Session {
   // `maxMemory`: what the process may hold (ProcessMemory); 0 for no limit.
   // `input` is the process's principal device for READ (null: none, READ is
   // <NOTOPEN>, as for every connection).
-  Session(ServerHost& host, std::string nameSpace, mengine::OutputSink* output,
-          mengine::Limits limits = {}, std::size_t maxMemory = 0, mengine::InputSource* input = nullptr);
+  Session(ServerHost& host, std::string nameSpace, mengine::OutputSink* output, mengine::Limits limits = {},
+          std::size_t maxMemory = 0, mengine::InputSource* input = nullptr);
   ~Session();  // ends the process: its locks are released
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
