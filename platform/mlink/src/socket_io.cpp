@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "mlink/errors.h"
+#include "receive.h"
 #include "wire.h"
 
 namespace mlink {
@@ -30,6 +31,12 @@ int PollTimeout(Deadline deadline) {
 }
 
 // Waits until the socket is ready for `events`; false when the deadline passed.
+
+std::string TransportText(int err) {
+  if (err == ECONNRESET || err == EPIPE) return "connection reset by the peer";
+  return "connection failed: " + ErrnoText(err);
+}
+
 bool WaitReady(int fd, short events, Deadline deadline) {
   for (;;) {
     pollfd p{fd, events, 0};
@@ -43,14 +50,11 @@ bool WaitReady(int fd, short events, Deadline deadline) {
   }
 }
 
-std::string TransportText(int err) {
-  if (err == ECONNRESET || err == EPIPE) return "connection reset by the peer";
-  return "connection failed: " + ErrnoText(err);
-}
+}  // namespace
 
-// Receives what the socket holds without waiting: the byte count, 0 when
-// the peer closed, -1 when nothing has arrived yet.
-ssize_t ReceiveNow(int fd, char* out, std::size_t n) {
+bool WaitReadable(int fd, Deadline deadline) { return WaitReady(fd, POLLIN, deadline); }
+
+std::ptrdiff_t ReceiveNow(int fd, char* out, std::size_t n) {
   for (;;) {
     ssize_t got = ::recv(fd, out, n, MSG_DONTWAIT);
     if (got >= 0) return got;
@@ -58,29 +62,6 @@ ssize_t ReceiveNow(int fd, char* out, std::size_t n) {
     if (errno != EINTR) throw LinkError(TransportText(errno));
   }
 }
-
-constexpr std::size_t kReadChunk = 64 * 1024;
-
-// Receives at least one byte, waiting until the deadline; 0 when the peer
-// closed. Polls without sleeping for `spin` before it blocks.
-std::size_t Receive(const Socket& socket, char* out, std::size_t n, Deadline deadline, std::chrono::microseconds spin) {
-  ssize_t got = ReceiveNow(socket.fd(), out, n);
-  if (got < 0 && spin.count() > 0) {
-    const auto spinEnd = Clock::now() + spin;
-    do {
-      // Yielding hands the processor to the peer when both share one.
-      std::this_thread::yield();
-      got = ReceiveNow(socket.fd(), out, n);
-    } while (got < 0 && Clock::now() < spinEnd);
-  }
-  while (got < 0) {
-    if (!WaitReady(socket.fd(), POLLIN, deadline)) throw TimeoutError("no data from the peer before the time limit");
-    got = ReceiveNow(socket.fd(), out, n);
-  }
-  return static_cast<std::size_t>(got);
-}
-
-}  // namespace
 
 Socket& Socket::operator=(Socket&& other) noexcept {
   if (this != &other) {
@@ -175,73 +156,6 @@ void WriteAll(const Socket& socket, std::string_view bytes, Deadline deadline, F
       throw LinkError(TransportText(errno));
     }
   }
-}
-
-bool FrameReader::TakeAvailable(const Socket& socket) {
-  if (end_ == buffer_.size()) {
-    if (begin_ > 0) {
-      std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
-      end_ -= begin_;
-      begin_ = 0;
-    } else {
-      buffer_.resize(std::max(kReadChunk, buffer_.size() * 2));
-    }
-  }
-  const ssize_t got = ReceiveNow(socket.fd(), buffer_.data() + end_, buffer_.size() - end_);
-  if (got > 0) end_ += static_cast<std::size_t>(got);
-  return got != 0;
-}
-
-bool FrameReader::Fill(const Socket& socket, Deadline deadline) {
-  const bool frameStart = begin_ == end_;
-  if (frameStart) {
-    begin_ = end_ = 0;
-  } else if (end_ == buffer_.size() && begin_ > 0) {
-    std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
-    end_ -= begin_;
-    begin_ = 0;
-  }
-  if (end_ == buffer_.size()) buffer_.resize(std::max(kReadChunk, buffer_.size() * 2));
-  const std::size_t got = Receive(socket, buffer_.data() + end_, buffer_.size() - end_, deadline,
-                                  frameStart ? spin_ : std::chrono::microseconds(0));
-  end_ += got;
-  return got > 0;
-}
-
-std::optional<std::string> FrameReader::Next(const Socket& socket, Deadline deadline) {
-  while (Buffered() < 4) {
-    if (!Fill(socket, deadline)) {
-      if (Buffered() == 0) return std::nullopt;
-      throw LinkError("connection closed by the peer in the middle of a frame");
-    }
-  }
-  const std::uint32_t length = wire::LoadU32(reinterpret_cast<const unsigned char*>(buffer_.data() + begin_));
-  if (length == 0) throw ProtocolError("malformed frame: empty body");
-  if (length > maxFrame_) {
-    throw ProtocolError("frame of " + std::to_string(length) + " bytes exceeds the limit of " +
-                        std::to_string(maxFrame_) + " bytes");
-  }
-  begin_ += 4;
-  if (Buffered() >= length) {
-    std::string body(buffer_.data() + begin_, length);
-    begin_ += length;
-    return body;
-  }
-  // A frame larger than what has arrived: read the rest straight into it.
-  // The body doubles as bytes arrive, from one read's worth, so that its
-  // size follows what the peer has sent and not what it announced.
-  std::size_t done = Buffered();
-  std::string body(std::min<std::size_t>(length, std::max(done, kReadChunk)), '\0');
-  std::copy(buffer_.data() + begin_, buffer_.data() + end_, body.data());
-  begin_ = end_ = 0;
-  while (done < length) {
-    if (done == body.size()) body.resize(std::min<std::size_t>(length, body.size() * 2));
-    const std::size_t got =
-        Receive(socket, body.data() + done, body.size() - done, deadline, std::chrono::microseconds(0));
-    if (got == 0) throw LinkError("connection closed by the peer in the middle of a frame");
-    done += got;
-  }
-  return body;
 }
 
 }  // namespace mlink

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "mlink/errors.h"
+#include "receive.h"
 #include "wire.h"
 
 static_assert(sizeof(SOCKET) == sizeof(int), "a SOCKET is kept in an int: the Windows build is 32-bit");
@@ -56,6 +57,12 @@ int PollTimeout(Deadline deadline) {
 }
 
 // Waits until the socket is ready for `events`; false when the deadline passed.
+
+std::string TransportText(int err) {
+  if (err == WSAECONNRESET || err == WSAECONNABORTED || err == WSAESHUTDOWN) return "connection reset by the peer";
+  return "connection failed: " + ErrorText(err);
+}
+
 bool WaitReady(int fd, short events, Deadline deadline) {
   for (;;) {
     WSAPOLLFD p{Handle(fd), events, 0};
@@ -70,14 +77,11 @@ bool WaitReady(int fd, short events, Deadline deadline) {
   }
 }
 
-std::string TransportText(int err) {
-  if (err == WSAECONNRESET || err == WSAECONNABORTED || err == WSAESHUTDOWN) return "connection reset by the peer";
-  return "connection failed: " + ErrorText(err);
-}
+}  // namespace
 
-// Receives what the socket holds without waiting: the byte count, 0 when
-// the peer closed, -1 when nothing has arrived yet.
-int ReceiveNow(int fd, char* out, std::size_t n) {
+bool WaitReadable(int fd, Deadline deadline) { return WaitReady(fd, POLLIN, deadline); }
+
+std::ptrdiff_t ReceiveNow(int fd, char* out, std::size_t n) {
   const int want = static_cast<int>(std::min<std::size_t>(n, 1 << 30));
   for (;;) {
     const int got = ::recv(Handle(fd), out, want, 0);
@@ -87,28 +91,6 @@ int ReceiveNow(int fd, char* out, std::size_t n) {
     if (err != WSAEINTR) throw LinkError(TransportText(err));
   }
 }
-
-constexpr std::size_t kReadChunk = 64 * 1024;
-
-// Receives at least one byte, waiting until the deadline; 0 when the peer
-// closed. Polls without sleeping for `spin` before it blocks.
-std::size_t Receive(const Socket& socket, char* out, std::size_t n, Deadline deadline, std::chrono::microseconds spin) {
-  int got = ReceiveNow(socket.fd(), out, n);
-  if (got < 0 && spin.count() > 0) {
-    const auto spinEnd = Clock::now() + spin;
-    do {
-      std::this_thread::yield();
-      got = ReceiveNow(socket.fd(), out, n);
-    } while (got < 0 && Clock::now() < spinEnd);
-  }
-  while (got < 0) {
-    if (!WaitReady(socket.fd(), POLLIN, deadline)) throw LinkError("no data from the peer before the time limit");
-    got = ReceiveNow(socket.fd(), out, n);
-  }
-  return static_cast<std::size_t>(got);
-}
-
-}  // namespace
 
 Socket& Socket::operator=(Socket&& other) noexcept {
   if (this != &other) {
@@ -209,69 +191,6 @@ void WriteAll(const Socket& socket, std::string_view bytes, Deadline deadline, F
       throw LinkError(TransportText(err));
     }
   }
-}
-
-// The frame reader is the same as in socket_io.cpp.
-bool FrameReader::TakeAvailable(const Socket& socket) {
-  if (end_ == buffer_.size()) {
-    if (begin_ > 0) {
-      std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
-      end_ -= begin_;
-      begin_ = 0;
-    } else {
-      buffer_.resize(std::max(kReadChunk, buffer_.size() * 2));
-    }
-  }
-  const int got = ReceiveNow(socket.fd(), buffer_.data() + end_, buffer_.size() - end_);
-  if (got > 0) end_ += static_cast<std::size_t>(got);
-  return got != 0;
-}
-
-bool FrameReader::Fill(const Socket& socket, Deadline deadline) {
-  const bool frameStart = begin_ == end_;
-  if (frameStart) {
-    begin_ = end_ = 0;
-  } else if (end_ == buffer_.size() && begin_ > 0) {
-    std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
-    end_ -= begin_;
-    begin_ = 0;
-  }
-  if (end_ == buffer_.size()) buffer_.resize(std::max(kReadChunk, buffer_.size() * 2));
-  const std::size_t got = Receive(socket, buffer_.data() + end_, buffer_.size() - end_, deadline,
-                                  frameStart ? spin_ : std::chrono::microseconds(0));
-  end_ += got;
-  return got > 0;
-}
-
-std::optional<std::string> FrameReader::Next(const Socket& socket, Deadline deadline) {
-  while (Buffered() < 4) {
-    if (!Fill(socket, deadline)) {
-      if (Buffered() == 0) return std::nullopt;
-      throw LinkError("connection closed by the peer in the middle of a frame");
-    }
-  }
-  const std::uint32_t length = wire::LoadU32(reinterpret_cast<const unsigned char*>(buffer_.data() + begin_));
-  if (length == 0) throw ProtocolError("malformed frame: empty body");
-  if (length > maxFrame_) {
-    throw ProtocolError("frame of " + std::to_string(length) + " bytes exceeds the limit of " +
-                        std::to_string(maxFrame_) + " bytes");
-  }
-  begin_ += 4;
-  if (Buffered() >= length) {
-    std::string body(buffer_.data() + begin_, length);
-    begin_ += length;
-    return body;
-  }
-  std::string body(length, '\0');
-  std::size_t done = Buffered();
-  std::copy(buffer_.data() + begin_, buffer_.data() + end_, body.data());
-  begin_ = end_ = 0;
-  while (done < length) {
-    const std::size_t got = Receive(socket, body.data() + done, length - done, deadline, std::chrono::microseconds(0));
-    if (got == 0) throw LinkError("connection closed by the peer in the middle of a frame");
-    done += got;
-  }
-  return body;
 }
 
 }  // namespace mlink
