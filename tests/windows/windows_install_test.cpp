@@ -4,6 +4,7 @@
 // TCP link: the install logs must be equal line by line (dates, times and
 // the server's port masked) and the servers must hold the same routines.
 // Run by the Windows build's ctest, in its Wine prefix.
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -123,15 +124,22 @@ class WindowsInstallTest : public ::testing::Test {
     fs::remove_all(root_, ec);
   }
 
+  // 1 when the arguments start with a command (plan, verify...), which must
+  // stay first, else 0.
+  static std::ptrdiff_t Command(const std::vector<std::string>& args) {
+    return !args.empty() && !args[0].empty() && args[0][0] != '-' ? 1 : 0;
+  }
+
   ProgramResult Linux(const std::string& server, std::vector<std::string> args) {
-    args.insert(args.begin(), {"--server", server});
+    args.insert(args.begin() + Command(args), {"--server", server});
     return RunProgram(DORVIK_CLI_BINARY, args, root_ / "linux",
                       {"LC_ALL=C.UTF-8", "XDG_CONFIG_HOME=" + (root_ / "config").string()});
   }
 
   // dorvik-cli.exe under Wine with the VisM control, its default link.
   ProgramResult Windows(const std::string& server, std::vector<std::string> args) {
-    args.insert(args.begin(), {(fs::path(Env("VELMORA_WINDOWS_BIN")) / "dorvik-cli.exe").string(), "--server", server});
+    args.insert(args.begin() + Command(args), {"--server", server});
+    args.insert(args.begin(), (fs::path(Env("VELMORA_WINDOWS_BIN")) / "dorvik-cli.exe").string());
     return RunProgram(Env("VELMORA_WINE_RUN"), args, root_ / "windows");
   }
 
@@ -217,6 +225,55 @@ TEST_F(WindowsInstallTest, KeepingTheSourcesWithThePasswordMatchesLinux) {
   EXPECT_EQ(Linux(linuxServer.Address(), wrong).status, 2);
   EXPECT_EQ(Windows(windowsServer.Address(), wrong).status, 2);
   ExpectSameLogs({linuxServer.Port()}, {windowsServer.Port()}, "dorvik1.txt");
+}
+
+// What a command says, whichever stream it went to, with Windows' CR LF
+// line ends read as LF.
+std::string Said(const ProgramResult& run) {
+  std::string text = run.out + run.err;
+  text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+  return text;
+}
+
+TEST_F(WindowsInstallTest, PlanVerifyAndRollbackThroughTheControlMatchLinux) {
+  MServerProcess linuxServer(MSERVER_BINARY), windowsServer(MSERVER_BINARY);
+  const std::string empty = Routines(linuxServer);
+  const std::vector<std::string> where{"--namespace", "USER"};
+
+  auto both = [&](std::vector<std::string> args, int status) {
+    args.insert(args.end(), where.begin(), where.end());
+    const auto onLinux = Linux(linuxServer.Address(), args);
+    const auto onWindows = Windows(windowsServer.Address(), args);
+    EXPECT_EQ(onLinux.status, status) << Said(onLinux);
+    EXPECT_EQ(onWindows.status, status) << Said(onWindows);
+    return std::make_pair(Said(onLinux), Said(onWindows));
+  };
+
+  // The plan changes nothing and reads the same through the control.
+  const auto plan = both({"plan"}, 0);
+  EXPECT_EQ(plan.second, plan.first);
+  EXPECT_EQ(Routines(windowsServer), empty);
+
+  both({"--keep-sources", "--password", "Секрет", "--no-post-actions", "--quiet"}, 0);
+  const auto verify = both({"verify"}, 0);
+  EXPECT_EQ(verify.second, verify.first);
+
+  // A routine changed behind the installer's back is found on both.
+  for (const MServerProcess* server : {&linuxServer, &windowsServer}) {
+    TcpLink link;
+    link.SetServer(BuildServerString("127.0.0.1", std::to_string(server->Port())));
+    link.SetNamespace("USER");
+    link.RunCode("ZR  ZI \"VMR05 ;changed\" ZI \" Q\" ZS VMR05");
+    ASSERT_EQ(link.ErrorCode(), 0) << link.ErrorText();
+  }
+  const auto changed = both({"verify"}, 1);
+  EXPECT_EQ(changed.second, changed.first);
+  EXPECT_NE(changed.first.find("VMR05"), std::string::npos) << changed.first;
+
+  // The rollback through the control puts the namespace back as it was.
+  both({"rollback"}, 0);
+  EXPECT_EQ(Routines(windowsServer), empty);
+  EXPECT_EQ(Routines(linuxServer), empty);
 }
 
 TEST_F(WindowsInstallTest, AServerStoppedInTheMiddleOfTheRestoreEndsBothRunsAlike) {
