@@ -2,8 +2,8 @@
 
 # Folders that are not built for Windows (velmora_subdirectories skips them
 # at every level): the M engine and mserver with their tests, the Qt windows
-# and the wizard's tests; dorpack (its file handling is POSIX so far).
-set(VELMORA_SKIP mengine mserver dialogs wizard dorpack)
+# and the wizard's tests.
+set(VELMORA_SKIP mengine mserver dialogs wizard)
 
 add_compile_definitions(NOMINMAX _WIN32_WINNT=0x0601)
 

@@ -227,6 +227,32 @@ TEST_F(WindowsInstallTest, KeepingTheSourcesWithThePasswordMatchesLinux) {
   ExpectSameLogs({linuxServer.Port()}, {windowsServer.Port()}, "dorvik1.txt");
 }
 
+// dorpack.exe under Wine packs the same manifest into the same bytes as the
+// Linux dorpack (routine files found by a wildcard included), and lists it.
+TEST_F(WindowsInstallTest, DorpackPacksTheSameBytesAsOnLinux) {
+  std::string manifest = ReadFile(root_ / "pack" / "manifest.json");
+  const std::string listed = "\"VMR01.int\"";
+  const auto at = manifest.find(listed);
+  ASSERT_NE(at, std::string::npos);
+  manifest.replace(at, listed.size(), "\"VMR0?.int\"");
+  for (int i = 2; i <= 9; ++i) {
+    const std::string one = ", \"VMR0" + std::to_string(i) + ".int\"";
+    manifest.erase(manifest.find(one), one.size());
+  }
+  WriteFile(root_ / "pack" / "wild.json", manifest);
+  const auto onLinux =
+      RunProgram(DORPACK_BINARY, {"build", "wild.json", "-o", (root_ / "linux.dat").string()}, root_ / "pack");
+  ASSERT_EQ(onLinux.status, 0) << onLinux.err;
+  const std::string exe = (fs::path(Env("VELMORA_WINDOWS_BIN")) / "dorpack.exe").string();
+  const auto onWindows =
+      RunProgram(Env("VELMORA_WINE_RUN"), {exe, "build", "wild.json", "-o", "windows.dat"}, root_ / "pack");
+  ASSERT_EQ(onWindows.status, 0) << onWindows.err;
+  EXPECT_EQ(ReadFile(root_ / "pack" / "windows.dat"), ReadFile(root_ / "linux.dat"));
+  const auto list = RunProgram(Env("VELMORA_WINE_RUN"), {exe, "list", "windows.dat"}, root_ / "pack");
+  EXPECT_EQ(list.status, 0) << list.err;
+  EXPECT_NE(list.out.find("VMR09"), std::string::npos) << list.out;
+}
+
 // What a command says, whichever stream it went to, with Windows' CR LF
 // line ends read as LF.
 std::string Said(const ProgramResult& run) {

@@ -1,5 +1,9 @@
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -35,14 +39,37 @@ constexpr const char* kBuildHelp =
 
 // Writes the package next to `target` under a temporary name and renames it
 // into place, so a failed build leaves an earlier file untouched.
-void WriteAtomically(const Package& package, const fs::path& target) {
+// Creates an empty file of a new name next to `target` and answers its name.
+std::string CreateTemporaryBeside(const fs::path& target) {
+#ifdef _WIN32
+  // CREATE_NEW fails when the name exists, so no other file is taken over.
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    const fs::path temp =
+        target.string() + "." + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount() + attempt);
+    HANDLE file =
+        CreateFileW(temp.wstring().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      CloseHandle(file);
+      return temp.string();
+    }
+    if (GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  throw PackError(target.string() + ": cannot create a file next to it");
+#else
   std::string temp = target.string() + ".XXXXXX";
   const int fd = mkstemp(temp.data());
   if (fd < 0) throw PackError(target.string() + ": cannot create a file next to it: " + std::strerror(errno));
+  // mkstemp makes the file private; the data file gets the usual permissions.
   const mode_t mask = umask(0);
   umask(mask);
   fchmod(fd, 0666 & ~mask);
   close(fd);
+  return temp;
+#endif
+}
+
+void WriteAtomically(const Package& package, const fs::path& target) {
+  const std::string temp = CreateTemporaryBeside(target);
   try {
     {
       std::ofstream out(temp, std::ios::binary | std::ios::trunc);

@@ -1,6 +1,11 @@
 #include "routine_files.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#include <shlwapi.h>
+#else
 #include <fnmatch.h>
+#endif
 
 #include <algorithm>
 #include <fstream>
@@ -15,6 +20,18 @@ namespace dorpack {
 namespace fs = std::filesystem;
 
 namespace {
+
+// Whether a file name matches a wildcard pattern: as the shell matches on
+// POSIX (a leading dot only by a dot), as the system matches on Windows
+// (letter case aside, as Windows names go).
+bool NameMatches(const std::string& pattern, const fs::path& name) {
+#ifdef _WIN32
+  const std::wstring widePattern = fs::path(pattern).wstring();
+  return PathMatchSpecW(name.wstring().c_str(), widePattern.c_str()) != FALSE;
+#else
+  return fnmatch(pattern.c_str(), name.string().c_str(), FNM_PERIOD) == 0;
+#endif
+}
 
 bool HasWildcard(std::string_view text) { return text.find_first_of("*?[") != std::string_view::npos; }
 
@@ -43,7 +60,7 @@ std::vector<fs::path> ExpandRoutineEntry(const fs::path& baseFolder, const std::
   if (ec) Refuse(origin, "cannot list the folder " + folder.string() + ": " + ec.message());
   for (const auto& item : it) {
     const std::string name = item.path().filename().string();
-    if (item.is_regular_file(ec) && fnmatch(namePattern.c_str(), name.c_str(), FNM_PERIOD) == 0) {
+    if (item.is_regular_file(ec) && NameMatches(namePattern, item.path().filename())) {
       names.push_back(name);
     }
   }
