@@ -20,17 +20,8 @@ namespace fs = std::filesystem;
 using testing::MServerProcess;
 using testing::RunProgram;
 
-void WriteFile(const fs::path& file, const std::string& text) {
-  std::ofstream out(file, std::ios::binary);
-  out << text;
-}
-
-std::string ReadFile(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
+using testing::ReadFile;
+using testing::WriteFile;
 
 // The install log's lines, in UTF-8.
 std::vector<std::string> LogLines(const fs::path& file) {

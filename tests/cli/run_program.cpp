@@ -73,4 +73,16 @@ ProgramResult RunProgram(const std::filesystem::path& binary, const std::vector<
   return result;
 }
 
+std::string ReadFile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void WriteFile(const std::filesystem::path& file, const std::string& text) {
+  std::ofstream out(file, std::ios::binary);
+  out << text;
+}
+
 }  // namespace dorvik::testing

@@ -17,6 +17,12 @@ struct ProgramResult {
 
 // With interruptAfterMs > 0 the program gets SIGINT (as from Ctrl-C) that
 // many milliseconds after its start.
+// A file's bytes, whole; "" when it cannot be read.
+std::string ReadFile(const std::filesystem::path& file);
+
+// Writes `text` as the file's whole content.
+void WriteFile(const std::filesystem::path& file, const std::string& text);
+
 ProgramResult RunProgram(const std::filesystem::path& binary, const std::vector<std::string>& args,
                          const std::filesystem::path& folder, const std::vector<std::string>& environment = {},
                          int interruptAfterMs = 0);

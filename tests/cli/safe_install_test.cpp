@@ -36,17 +36,8 @@ constexpr int kOldWithSource = 10;  // R1..R10 keep their source
 // to stop the server, or press Ctrl-C, while it runs.
 constexpr int kLinesPerRoutine = 150;
 
-void WriteFile(const fs::path& file, const std::string& text) {
-  std::ofstream out(file, std::ios::binary);
-  out << text;
-}
-
-std::string ReadFile(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
+using testing::ReadFile;
+using testing::WriteFile;
 
 std::string Name(int i) { return "R" + std::to_string(i); }
 

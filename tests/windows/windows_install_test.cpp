@@ -33,17 +33,8 @@ std::string Env(const char* name) {
   return value != nullptr ? value : "";
 }
 
-void WriteFile(const fs::path& file, const std::string& text) {
-  std::ofstream out(file, std::ios::binary);
-  out << text;
-}
-
-std::string ReadFile(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
+using testing::ReadFile;
+using testing::WriteFile;
 
 // The install log as UTF-8 lines, with the dates, the times and the port
 // masked; every line must end in CR LF.

@@ -63,22 +63,6 @@ std::ptrdiff_t ReceiveNow(int fd, char* out, std::size_t n) {
   }
 }
 
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = other.Release();
-  }
-  return *this;
-}
-
-Socket::~Socket() { Close(); }
-
-int Socket::Release() {
-  int fd = fd_;
-  fd_ = -1;
-  return fd;
-}
-
 void Socket::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
