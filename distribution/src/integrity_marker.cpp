@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "distribution/damage_texts.h"
 #include "distribution/reader.h"
 
 namespace dorvik {
@@ -18,7 +19,6 @@ constexpr std::array<Spelling, 2> kSpellings{{
     {"VMSEAL", ':', "0123456789ABCDEF"},
     {"vmseal", ';', "ghijklmnopqrstuv"},
 }};
-constexpr int kVersion = 1;
 
 bool Holds(const Spelling& s, std::uint8_t b) {
   const char c = static_cast<char>(b);
@@ -34,17 +34,15 @@ std::string Number(const Spelling& s, std::uint64_t value) {
   return out;
 }
 
-[[noreturn]] void Unreadable(const std::string& why) {
-  throw DamagedFileError("the integrity marker is unreadable (" + why + ")");
-}
+[[noreturn]] void Unreadable(std::string_view why) { throw DamagedFileError(damage::MarkerUnreadable(why)); }
 
 std::uint64_t ParseNumber(const Spelling& s, std::string_view text, const char* what) {
   // At most 15 digits: every value stays below 2^60.
-  if (text.empty() || text.size() > 15) Unreadable(std::string("bad ") + what);
+  if (text.empty() || text.size() > 15) Unreadable(std::string("неверное поле: ") + what);
   std::uint64_t value = 0;
   for (const char c : text) {
     const auto digit = s.digits.find(c);
-    if (digit == std::string_view::npos) Unreadable(std::string("bad ") + what);
+    if (digit == std::string_view::npos) Unreadable(std::string("неверное поле: ") + what);
     value = value * 16 + digit;
   }
   return value;
@@ -58,7 +56,7 @@ std::string FormatIntegrityMarker(const IntegrityMarker& marker, std::uint8_t ke
   const Spelling& s = Holds(kSpellings[0], key) ? kSpellings[1] : kSpellings[0];
   std::string out(s.magic);
   for (const std::uint64_t n :
-       {static_cast<std::uint64_t>(kVersion), static_cast<std::uint64_t>(marker.checkRoutines),
+       {static_cast<std::uint64_t>(marker.version), static_cast<std::uint64_t>(marker.checkRoutines),
         static_cast<std::uint64_t>(marker.routines), static_cast<std::uint64_t>(marker.sealedBytes)}) {
     out += s.separator;
     out += Number(s, n);
@@ -81,20 +79,22 @@ std::optional<IntegrityMarker> ParseIntegrityMarker(std::string_view plain) {
     std::array<std::string_view, 5> fields;
     for (std::size_t i = 0; i < fields.size(); ++i) {
       const auto end = rest.find(s.separator);
-      if ((end == std::string_view::npos) != (i + 1 == fields.size())) Unreadable("wrong number of fields");
+      if ((end == std::string_view::npos) != (i + 1 == fields.size())) Unreadable("неверное число полей");
       fields[i] = rest.substr(0, end);
       rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
     }
-    if (ParseNumber(s, fields[0], "version") != kVersion) Unreadable("unknown version");
     IntegrityMarker marker;
-    marker.checkRoutines = static_cast<std::int64_t>(ParseNumber(s, fields[1], "check routine count"));
-    marker.routines = static_cast<std::int64_t>(ParseNumber(s, fields[2], "routine count"));
-    marker.sealedBytes = static_cast<std::int64_t>(ParseNumber(s, fields[3], "length"));
-    if (fields[4].size() != 64) Unreadable("bad SHA-256");
+    const std::uint64_t version = ParseNumber(s, fields[0], "версия");
+    if (version != kSealsRoutinesOnly && version != kSealsWholeFile) Unreadable("неизвестная версия");
+    marker.version = static_cast<int>(version);
+    marker.checkRoutines = static_cast<std::int64_t>(ParseNumber(s, fields[1], "число программ проверки"));
+    marker.routines = static_cast<std::int64_t>(ParseNumber(s, fields[2], "число программ"));
+    marker.sealedBytes = static_cast<std::int64_t>(ParseNumber(s, fields[3], "длина"));
+    if (fields[4].size() != 64) Unreadable("неверная сумма SHA-256");
     for (std::size_t i = 0; i < 32; ++i) {
       const auto high = s.digits.find(fields[4][2 * i]);
       const auto low = s.digits.find(fields[4][2 * i + 1]);
-      if (high == std::string_view::npos || low == std::string_view::npos) Unreadable("bad SHA-256");
+      if (high == std::string_view::npos || low == std::string_view::npos) Unreadable("неверная сумма SHA-256");
       marker.digest[i] = static_cast<std::uint8_t>(high * 16 + low);
     }
     return marker;

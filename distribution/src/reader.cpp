@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "distribution/codepage.h"
+#include "distribution/damage_texts.h"
 #include "distribution/funcs.h"
 
 namespace dorvik {
@@ -91,14 +92,9 @@ void DistributionReader::Damaged(const std::string& why) const {
   throw DamagedFileError(why);
 }
 
-void DistributionReader::ThrowOversize() const {
-  Damaged("a record of more than " + std::to_string(kMaxRecordSize) + " bytes in " + path_.string());
-}
+void DistributionReader::ThrowOversize() const { Damaged(damage::Oversize(kMaxRecordSize)); }
 
-void DistributionReader::ThrowCut() const {
-  Damaged("the file is cut at offset " + std::to_string(fileSize_) + ": its last field or record has no separator (" +
-          path_.string() + ")");
-}
+void DistributionReader::ThrowCut() const { Damaged(damage::Cut(fileSize_)); }
 
 void DistributionReader::Append(std::string& out, const char* from, std::size_t n) const {
   if (out.size() + n > kMaxRecordSize) ThrowOversize();
@@ -124,7 +120,7 @@ DistributionReader::ScanEnd DistributionReader::Scan(Chunk& chunk, std::uint8_t 
       if (const void* zero = std::memchr(begin, '\0', span)) {
         const auto offset =
             Tell() - static_cast<std::int64_t>(chunk.size) + (static_cast<const char*>(zero) - chunk.bytes.data());
-        Damaged("a zero byte at offset " + std::to_string(offset) + " of " + path_.string());
+        Damaged(damage::ZeroByte(offset));
       }
       if (hit == nullptr && AtEnd()) {
         // The end of the file inside the field: nothing of the last chunk
@@ -160,6 +156,13 @@ std::string DistributionReader::ReadField(std::uint8_t separator) {
 const std::string& DistributionReader::ReadRecord() {
   record_.clear();
   ScanWhole(chunk_, recordSep_, &record_, nullptr);
+  return record_;
+}
+
+const std::string& DistributionReader::ReadRequiredRecord(std::string_view what) {
+  record_.clear();
+  const std::int64_t at = Offset(chunk_);
+  if (!ScanWhole(chunk_, recordSep_, &record_, nullptr)) Damaged(damage::EndsBefore(at, what));
   return record_;
 }
 
@@ -222,18 +225,29 @@ bool DistributionReader::ReadHeader(Distribution& dist, InstallLog& log) {
     log.Add(kBuildDate + dist.BuildDate);
     log.Add("");
     if (cut) ThrowCut();
-    if (dist.ProductName.empty() || dist.Version.empty() || dist.BuildDate.empty()) return false;
+    // Each field's offset: byte 0 unused, byte 1 the key, then the fields.
+    const std::int64_t fieldOffsets[] = {2, 3 + static_cast<std::int64_t>(product.size()),
+                                         4 + static_cast<std::int64_t>(product.size() + dist.Version.size())};
+    const std::string_view fieldNames[] = {"название продукта", "версия", "дата сборки"};
+    const std::string* fields[] = {&dist.ProductName, &dist.Version, &dist.BuildDate};
+    for (std::size_t i = 0; i < 3; ++i) {
+      if (fields[i]->empty()) Damaged(damage::EmptyHeaderField(fieldNames[i], fieldOffsets[i]));
+    }
 
     recordSep_ = EncodeByte(13, key_);
     lineSep_ = EncodeByte(10, key_);
     itemSep_ = EncodeByte(64, key_);
     pairSep_ = EncodeByte(35, key_);
 
-    dist.SourcePassword = Cp866ToCp1251(ShiftText(ReadField(recordSep_), key_));
-    if (dist.SourcePassword.empty()) return false;
+    const std::int64_t passwordAt = Offset(chunk_);
+    bodyStart_ = passwordAt;
+    std::string password;
+    if (!ScanWhole(chunk_, recordSep_, &password, nullptr)) Damaged(damage::EndsBefore(passwordAt, damage::kPassword));
+    dist.SourcePassword = Cp866ToCp1251(ShiftText(password, key_));
+    if (dist.SourcePassword.empty()) Damaged(damage::EmptyHeaderField(damage::kPassword, passwordAt));
     resume_ = Tell();
     // Reads on from a copy of the chunk; the next stage seeks back to resume_.
-    VerifyIntegrity();
+    if (const std::string unchecked = VerifyIntegrity(); !unchecked.empty()) log.Add(unchecked);
     return true;
   } catch (const std::exception& e) {
     log.Add(AppFailureLine(e.what()));
@@ -277,8 +291,7 @@ void DistributionReader::DecodeRoutineLines(std::string_view record, std::vector
   }
   lines.resize(count);
   if (count > 0 && !record.empty()) {
-    Damaged("routine " + lines.front() + ": " + std::to_string(record.size()) +
-            " bytes after its last line end (a line cut off)");
+    Damaged(damage::LineCutOff(lines.front(), record.size()));
   }
 }
 

@@ -1,4 +1,5 @@
 #include "distribution/codepage.h"
+#include "distribution/damage_texts.h"
 #include "distribution/funcs.h"
 #include "distribution/routine_name.h"
 #include "engine/stages.h"
@@ -32,10 +33,10 @@ bool RunCheckStage(Session& s) {
     DistributionReader& r = s.reader;
     Distribution& d = s.dist;
 
-    d.CheckLabel = r.ReadField(r.RecordSeparator());
-    r.ReadRecord();
+    d.CheckLabel = r.ReadRequiredRecord(damage::kCheckLabel);
+    r.ReadRequiredRecord(damage::kPostActionList);
     if (!r.ParsePostActionList(d)) {
-      r.NoteDamage("a post-action without \"#\"");
+      r.NoteDamage(damage::PostActionWithoutPair());
       s.ui.ShowMessage(Ru("Ошибка в структуре дистрибутива"));
       return false;
     }
@@ -45,7 +46,7 @@ bool RunCheckStage(Session& s) {
     // A label that will not be called cannot harm and is not refused.
     const std::string structureError = Ru("Ошибка в структуре дистрибутива");
     if (const int unfit = s.options.RunPostActions ? FindUnfitPostAction(d) : -1; unfit >= 0) {
-      r.NoteDamage("post-action " + std::to_string(unfit + 1) + " is unfit to run (the install log says why)");
+      r.NoteDamage(damage::PostActionUnfit(unfit + 1));
       s.ui.ShowMessage(structureError);
       const auto k = static_cast<std::size_t>(unfit);
       s.log.Add(structureError + Ru(": последействие ") + std::to_string(unfit + 1) + " (" +
@@ -53,7 +54,7 @@ bool RunCheckStage(Session& s) {
       return false;
     }
     if (s.options.RunPreActions && !d.CheckLabel.empty() && !IsValidEntryReference(d.CheckLabel)) {
-      r.NoteDamage("the check label is not an entry reference");
+      r.NoteDamage(damage::CheckLabelNotEntry());
       s.ui.ShowMessage(structureError);
       s.log.Add(structureError + Ru(": метка проверки ") + d.CheckLabel);
       return false;
@@ -61,23 +62,19 @@ bool RunCheckStage(Session& s) {
     s.log.Add("");
     s.log.Add(d.CheckLabel.empty() ? Ru("Метки проверки нет.") : Ru("Метка проверки: ") + d.CheckLabel);
 
-    r.ReadRecord();
-    if (d.CheckLabel.empty() && !r.Record().empty()) {
-      r.NoteDamage("check routines without a check label");
+    r.ReadRequiredRecord(damage::kCheckRoutine);
+    if (d.CheckLabel.empty() != r.Record().empty()) {
+      const std::string why = d.CheckLabel.empty() ? Ru("Ошибка! Есть программы проверки и нет метки проверки.")
+                                                   : Ru("Ошибка! Есть метка проверки и нет программ проверки.");
+      r.NoteDamage(why);
       s.ui.ShowMessage(Ru("Файл данных испорчен"));
-      s.log.Add(Ru("Ошибка! Есть программы проверки и нет метки проверки."));
-      return false;
-    }
-    if (!d.CheckLabel.empty() && r.Record().empty()) {
-      r.NoteDamage("a check label without check routines");
-      s.ui.ShowMessage(Ru("Файл данных испорчен"));
-      s.log.Add(Ru("Ошибка! Есть метка проверки и нет программ проверки."));
+      s.log.Add(why);
       return false;
     }
     s.log.Add("");
 
     if (d.CheckLabel.empty()) {
-      r.ReadRecord();  // the record after the empty check section is not used
+      r.ReadRequiredRecord(damage::kIgnoredRecord);  // the record after the empty check section is not used
       section.Finish();
       return true;
     }
@@ -98,7 +95,7 @@ bool RunCheckStage(Session& s) {
       ShowRestorePercent(s);
       s.ui.ProcessMessages();
       if (UserWantsToStop(s)) return false;
-      r.ReadRecord();
+      r.ReadRequiredRecord(damage::kCheckRoutine);
     }
     s.ui.HideProgress();
 
@@ -162,6 +159,13 @@ bool RunCheckStage(Session& s) {
       return false;
     }
     section.Finish();
+  } catch (const DamagedFileError& e) {
+    // Found while reading (a file that ends before a record it must hold):
+    // the reader has noted it.
+    s.ui.SetAnimation(Animation::None);
+    s.ui.ShowMessage(Ru("Файл данных испорчен"));
+    LogAppFailure(s, e.what());
+    return false;
   } catch (const std::exception& e) {
     LogAppFailure(s, e.what());
     return false;

@@ -2,6 +2,8 @@
 
 #include <unordered_set>
 
+#include "distribution/codepage.h"
+#include "distribution/damage_texts.h"
 #include "distribution/funcs.h"
 #include "distribution/reader.h"
 #include "distribution/routine_name.h"
@@ -12,30 +14,30 @@ DistributionOutline ScanDistribution(const std::filesystem::path& dataFile, cons
   DistributionReader r(dataFile);
   Distribution d;
   InstallLog scratch;  // the header lines belong to the installation's log, not here
-  if (!r.ReadHeader(d, scratch)) throw DamagedFileError("the header of " + dataFile.string() + " cannot be read");
+  if (!r.ReadHeader(d, scratch)) throw DamagedFileError(r.Damage().empty() ? damage::HeaderUnreadable() : r.Damage());
 
   DistributionReader::Section section(r);
   DistributionOutline outline;
-  const std::string storedLabel = r.ReadField(r.RecordSeparator());
-  r.ReadRecord();
-  if (!r.ParsePostActionList(d)) throw DamagedFileError("a post-action of the distribution has no \"#\"");
+  const std::string storedLabel = r.ReadRequiredRecord(damage::kCheckLabel);
+  r.ReadRequiredRecord(damage::kPostActionList);
+  if (!r.ParsePostActionList(d)) throw DamagedFileError(damage::PostActionWithoutPair());
   outline.checkLabel = ShiftText(storedLabel, d.KeyByte);
   outline.postActionDescriptions = d.PostActionDescriptions;
   outline.postActionLabels = d.PostActionLabels;
 
   std::vector<std::string> lines;
-  r.ReadRecord();
+  r.ReadRequiredRecord(damage::kCheckRoutine);
   if (outline.checkLabel.empty() != r.Record().empty()) {
-    throw DamagedFileError(outline.checkLabel.empty() ? "check routines without a check label"
-                                                      : "a check label without check routines");
+    throw DamagedFileError(outline.checkLabel.empty() ? Ru("Ошибка! Есть программы проверки и нет метки проверки.")
+                                                      : Ru("Ошибка! Есть метка проверки и нет программ проверки."));
   }
   if (outline.checkLabel.empty()) {
-    r.ReadRecord();  // the record after the empty check section is not used
+    r.ReadRequiredRecord(damage::kIgnoredRecord);  // the record after the empty check section is not used
   } else {
     while (!r.Record().empty()) {
       r.DecodeRoutineLines(r.Record(), lines);
       visit(RoutineSection::Check, lines);
-      r.ReadRecord();
+      r.ReadRequiredRecord(damage::kCheckRoutine);
     }
   }
   r.ReadRecord();

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "distribution/codepage.h"
+#include "distribution/damage_texts.h"
 #include "engine/upload.h"
 #include "core/session.h"
 
@@ -51,7 +52,7 @@ inline bool StoreRecord(Session& s, const std::string& record, bool logDamaged) 
     case UploadResult::Stored:
       return true;
     case UploadResult::Damaged:
-      s.reader.NoteDamage("a routine record that names no valid routine (the install log says which)");
+      s.reader.NoteDamage(damage::RoutineWithoutName());
       s.ui.SetAnimation(Animation::None);
       s.ui.ShowMessage(Ru("Файл данных испорчен"));
       if (logDamaged) s.log.Add(Ru("Файл данных испорчен"));

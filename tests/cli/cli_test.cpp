@@ -188,11 +188,20 @@ TEST_F(CliTest, FailedPostActionFailsTheInstallationAndAnUnfitLabelIsDamage) {
   std::string bytes = ReadFile(Folder() / "dorpack.dat");
   const std::string good = Encode(bytes, "go^VMSETUP@");
   bytes.replace(bytes.find(good), good.size(), Encode(bytes, "bad^VMSETUP\") k ^VMSETUP w(\"@"));
+  // The integrity marker covers the post-action list: the edit is refused
+  // before anything reaches the server.
+  WriteFile(Folder() / "dorpack.dat", bytes);
+  run = Cli({"--server", Server(), "--quiet"});
+  EXPECT_EQ(run.status, 4) << run.err;
+  EXPECT_NE(run.err.find("Файл данных испорчен: содержимое изменено после упаковки"), std::string::npos) << run.err;
+  // Without the marker (a file of another packer) the check stage refuses it.
+  const auto marker = bytes.find(Encode(bytes, "VMSEAL:"));
+  bytes.erase(marker, bytes.find(Encode(bytes, "\r"), marker) - marker);
   WriteFile(Folder() / "dorpack.dat", bytes);
   run = Cli({"--server", Server(), "--quiet"});
   EXPECT_EQ(run.status, 4) << run.err;
   EXPECT_NE(run.err.find("Ошибка в структуре дистрибутива"), std::string::npos) << run.err;
-  EXPECT_NE(run.err.find("Файл данных испорчен: post-action 1 is unfit to run"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("Файл данных испорчен: последействие 1 нельзя выполнить"), std::string::npos) << run.err;
 }
 
 // A damaged data file is exit status 4 wherever the damage is found, with
@@ -205,15 +214,25 @@ TEST_F(CliTest, DamagedFilesAreRefusedWithStatusFour) {
   auto run = Cli({"--server", Server(), "--quiet", "--defaults"});
   EXPECT_EQ(run.status, 4) << run.err;
   EXPECT_NE(run.err.find("Ошибка инициализации установщика"), std::string::npos) << run.err;
-  EXPECT_NE(run.err.find("Файл данных испорчен: the file is cut at offset " + std::to_string(sealed.size() - 5)),
-            std::string::npos)
-      << run.err;
-  EXPECT_TRUE(Has(LogLines(Folder() / "dorvik.txt"), "Ошибка GUI приложения: the file is cut at offset " +
-                                                         std::to_string(sealed.size() - 5) + " of " +
-                                                         std::to_string(sealed.size()) +
-                                                         " bytes: 1 of the 2 routines and 0 of the 0 check routines "
-                                                         "are whole (" +
-                                                         (Folder() / "dorpack.dat").string() + ")"));
+  // The message and the install log give the same reason.
+  const std::string why = "файл обрывается на смещении " + std::to_string(sealed.size() - 5) + " из " +
+                          std::to_string(sealed.size()) + " байт: целы программ 1 из 2 и программ проверки 0 из 0";
+  EXPECT_NE(run.err.find("Файл данных испорчен: " + why), std::string::npos) << run.err;
+  EXPECT_TRUE(Has(LogLines(Folder() / "dorvik.txt"), "Ошибка GUI приложения: " + why));
+
+  // Cut right after the source password: damaged, never an empty
+  // distribution installed.
+  std::size_t bodyAt = 2;
+  for (int field = 0; field < 3; ++field) bodyAt = sealed.find('\r', bodyAt) + 1;  // the plain header
+  const std::size_t afterPassword = sealed.find(Encode(sealed, "\r"), bodyAt) + 1;
+  WriteFile(Folder() / "dorpack.dat", sealed.substr(0, afterPassword));
+  run = Cli({"--server", Server(), "--quiet", "--defaults"});
+  EXPECT_EQ(run.status, 4) << run.err;
+  EXPECT_NE(run.err.find("где должна начинаться запись: метка проверки"), std::string::npos) << run.err;
+  WriteFile(Folder() / "dorpack.dat", sealed);
+  EXPECT_EQ(RunProgram(DORPACK_BINARY, {"list", "dorpack.dat"}, Folder()).status, 0);
+  WriteFile(Folder() / "dorpack.dat", sealed.substr(0, afterPassword));
+  EXPECT_EQ(RunProgram(DORPACK_BINARY, {"list", "dorpack.dat"}, Folder()).status, 1);
 
   // The same file as another packer writes it (no marker): the restore
   // counts first and refuses the cut record before any routine is stored.
@@ -225,7 +244,7 @@ TEST_F(CliTest, DamagedFilesAreRefusedWithStatusFour) {
   WriteFile(Folder() / "dorpack.dat", unsealed.substr(0, unsealed.size() - 5));
   run = Cli({"--server", Server(), "--quiet", "--defaults"});
   EXPECT_EQ(run.status, 4) << run.err;
-  EXPECT_NE(run.err.find("Файл данных испорчен: the file is cut at offset"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("Файл данных испорчен: файл обрывается на смещении"), std::string::npos) << run.err;
   EXPECT_EQ(ServerValue("$t(^VMMAIN)"), "") << "a routine of the cut section was stored";
 
   // A routine whose last line lost its line end.
@@ -234,7 +253,7 @@ TEST_F(CliTest, DamagedFilesAreRefusedWithStatusFour) {
   WriteFile(Folder() / "dorpack.dat", lineCut);
   run = Cli({"--server", Server(), "--quiet", "--defaults"});
   EXPECT_EQ(run.status, 4) << run.err;
-  EXPECT_NE(run.err.find("after its last line end"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("байт после конца её последней строки"), std::string::npos) << run.err;
 
   // A zero byte found by the library test (it was status 3, "no server").
   std::string zero = unsealed;
@@ -242,7 +261,7 @@ TEST_F(CliTest, DamagedFilesAreRefusedWithStatusFour) {
   WriteFile(Folder() / "dorpack.dat", zero);
   run = Cli({"--server", Server(), "--quiet", "--defaults"});
   EXPECT_EQ(run.status, 4) << run.err;
-  EXPECT_NE(run.err.find("Файл данных испорчен: a zero byte at offset"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("Файл данных испорчен: нулевой байт на смещении"), std::string::npos) << run.err;
 
   // The unsealed file whole installs as before.
   WriteFile(Folder() / "dorpack.dat", unsealed);

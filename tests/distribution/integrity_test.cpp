@@ -62,8 +62,8 @@ TEST(IntegrityMarker, EveryKeyStoresItAndItReadsBack) {
     EXPECT_EQ(back->sealedBytes, 0xABCDEF0123);
     EXPECT_EQ(back->digest, m.digest);
   }
-  EXPECT_EQ(FormatIntegrityMarker(m, 1).substr(0, 20), "VMSEAL:1:3:1234567:A");
-  EXPECT_EQ(FormatIntegrityMarker(m, 'A').substr(0, 20), "vmseal;h;j;hijklmn;q");
+  EXPECT_EQ(FormatIntegrityMarker(m, 1).substr(0, 20), "VMSEAL:2:3:1234567:A");
+  EXPECT_EQ(FormatIntegrityMarker(m, 'A').substr(0, 20), "vmseal;i;j;hijklmn;q");
 
   // Other bytes after the last "@" are another packer's: ignored as ever.
   EXPECT_FALSE(ParseIntegrityMarker("").has_value());
@@ -72,15 +72,15 @@ TEST(IntegrityMarker, EveryKeyStoresItAndItReadsBack) {
   // Beginning like a marker but not one: damage, not silence.
   const std::string good = FormatIntegrityMarker(m, 1);
   for (const std::string& bad :
-       {good.substr(0, good.size() - 1), good + "0", good + ":1", std::string("VMSEAL:2:0:0:0:") + std::string(64, '0'),
+       {good.substr(0, good.size() - 1), good + "0", good + ":1", std::string("VMSEAL:3:0:0:0:") + std::string(64, '0'),
         std::string("VMSEAL:1:0:x:0:") + std::string(64, '0'),
         std::string("VMSEAL:1:0:1000000000000000:0:") + std::string(64, '0')}) {
     EXPECT_THROW(ParseIntegrityMarker(bad), DamagedFileError) << bad;
   }
 }
 
-// A sealed data file built by hand: the marker over the bytes after the
-// post-action list record.
+// A sealed data file built by hand: the marker over every byte but its own
+// (version 2), or over the bytes after the post-action list record (1).
 class SealedFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -92,28 +92,31 @@ class SealedFileTest : public ::testing::Test {
   void TearDown() override { std::filesystem::remove_all(dir_); }
 
   // With a check label: 2 check routines and `routines` routines.
-  std::string Build(std::uint8_t key, int routines, bool checkLabel = true) {
+  std::string Build(std::uint8_t key, int routines, bool checkLabel = true, int version = kSealsWholeFile) {
     DataFileImage sealed(key);
     if (checkLabel) sealed.Routine("CHK1", {"c() q \"\""}).Routine("CHK2", {" q"});
     sealed.Record("");
     if (!checkLabel) sealed.Record("");
     for (int i = 0; i < routines; ++i) sealed.Routine("R" + std::to_string(i), {std::string(700, 'x'), " q"});
     const std::string sealedBytes = sealed.Bytes().substr(2);
+    DataFileImage head(key);
+    head.Header("P", "v", "b").Record("pw").Record(checkLabel ? "c^CHK1" : "").Encoded("one#a^B@");
+    const std::string prefix = head.Bytes();
+    const std::string rest = std::string(1, static_cast<char>(EncodeByte(13, key))) + sealedBytes;
     IntegrityMarker m;
+    m.version = version;
     m.checkRoutines = checkLabel ? 2 : 0;
     m.routines = routines;
-    m.sealedBytes = static_cast<std::int64_t>(sealedBytes.size());
+    const std::string covered = version == kSealsWholeFile ? prefix + rest : sealedBytes;
+    m.sealedBytes = static_cast<std::int64_t>(covered.size());
     Sha256 h;
-    h.Update(sealedBytes);
+    h.Update(covered);
     m.digest = h.Final();
-    DataFileImage img(key);
-    img.Header("P", "v", "b")
-        .Record("pw")
-        .Record(checkLabel ? "c^CHK1" : "")
-        .Record("one#a^B@" + FormatIntegrityMarker(m, key))
-        .Raw(sealedBytes);
-    sealedFrom_ = img.Bytes().size() - sealedBytes.size();
-    return img.Bytes();
+    std::string marker = FormatIntegrityMarker(m, key);
+    for (char& c : marker) c = static_cast<char>(EncodeByte(static_cast<std::uint8_t>(c), key));
+    markerAt_ = prefix.size();
+    sealedFrom_ = prefix.size() + marker.size() + 1;
+    return prefix + marker + rest;
   }
 
   void Write(const std::string& bytes) {
@@ -133,7 +136,7 @@ class SealedFileTest : public ::testing::Test {
   }
 
   std::filesystem::path dir_, path_;
-  std::size_t sealedFrom_ = 0;
+  std::size_t sealedFrom_ = 0, markerAt_ = 0;
   bool sealed_ = false;
 };
 
@@ -176,8 +179,8 @@ TEST_F(SealedFileTest, ACutFileIsRefusedAtEveryOffset) {
   for (std::size_t size = sealedFrom_; size < whole.size(); size += 97) {
     Write(whole.substr(0, size));
     ASSERT_FALSE(Header(why)) << size;
-    EXPECT_NE(why.find("Ошибка GUI приложения: the file is cut at offset " + std::to_string(size) + " of " +
-                       std::to_string(whole.size()) + " bytes"),
+    EXPECT_NE(why.find("Ошибка GUI приложения: файл обрывается на смещении " + std::to_string(size) + " из " +
+                       std::to_string(whole.size()) + " байт"),
               std::string::npos)
         << why;
   }
@@ -187,7 +190,7 @@ TEST_F(SealedFileTest, ACutFileIsRefusedAtEveryOffset) {
   for (int separators = 0; separators < 8; ++at) separators += whole[at] == static_cast<char>(EncodeByte(13, 7));
   Write(whole.substr(0, at));
   ASSERT_FALSE(Header(why));
-  EXPECT_NE(why.find("5 of the 12 routines and 2 of the 2 check routines are whole"), std::string::npos) << why;
+  EXPECT_NE(why.find("целы программ 5 из 12 и программ проверки 2 из 2"), std::string::npos) << why;
   Write(whole);
   ASSERT_TRUE(Header(why)) << why;
   EXPECT_TRUE(sealed_);
@@ -200,11 +203,11 @@ TEST_F(SealedFileTest, AChangedFileIsRefused) {
   changed[changed.size() - 100] = static_cast<char>(changed[changed.size() - 100] + 1);
   Write(changed);
   ASSERT_FALSE(Header(why));
-  EXPECT_NE(why.find("the content changed after packing: its SHA-256 differs"), std::string::npos) << why;
+  EXPECT_NE(why.find("содержимое изменено после упаковки: его сумма SHA-256 не совпадает"), std::string::npos) << why;
 
   Write(whole + "more");
   ASSERT_FALSE(Header(why));
-  EXPECT_NE(why.find("4 bytes more than were packed"), std::string::npos) << why;
+  EXPECT_NE(why.find("на 4 байт больше упакованного"), std::string::npos) << why;
 
   // A routine's record separator turned into a line end: one routine fewer.
   changed = whole;
@@ -212,14 +215,58 @@ TEST_F(SealedFileTest, AChangedFileIsRefused) {
   changed[sep] = static_cast<char>(EncodeByte(10, 7));
   Write(changed);
   ASSERT_FALSE(Header(why));
-  EXPECT_NE(why.find("routine count 11 of 12, check routine count 2 of 2"), std::string::npos) << why;
+  EXPECT_NE(why.find("программ 11 из 12, программ проверки 2 из 2"), std::string::npos) << why;
 
   // A marker damaged in its digest cannot be read.
   changed = whole;
   changed[sealedFrom_ - 3] = static_cast<char>(EncodeByte('z', 7));
   Write(changed);
   ASSERT_FALSE(Header(why));
-  EXPECT_NE(why.find("the integrity marker is unreadable (bad SHA-256)"), std::string::npos) << why;
+  EXPECT_NE(why.find("отметка целостности не читается (неверная сумма SHA-256)"), std::string::npos) << why;
+}
+
+// The marker covers every byte but its own: the key byte, the header, the
+// password, the check label and the post-action list are sealed too.
+TEST_F(SealedFileTest, EveryByteOutsideTheMarkerIsSealed) {
+  const std::string whole = Build(7, 3);
+  struct Change {
+    const char* what;
+    std::size_t offset;
+    int delta;
+  };
+  const std::size_t label = whole.find(static_cast<char>(EncodeByte('C', 7)));
+  const std::size_t postAction = whole.find(static_cast<char>(EncodeByte('B', 7)), markerAt_ - 4);
+  for (const Change& c : {Change{"key byte", 1, 1}, Change{"product", 2, 1}, Change{"build date", 6, 1},
+                          Change{"password", 8, 1}, Change{"check label", label, 1},
+                          Change{"post-action label", postAction, 7}}) {
+    std::string changed = whole;
+    changed[c.offset] = static_cast<char>(changed[c.offset] + c.delta);
+    Write(changed);
+    std::string why;
+    EXPECT_FALSE(Header(why)) << c.what;
+    EXPECT_NE(why.find("Ошибка GUI приложения: "), std::string::npos) << c.what << ": " << why;
+  }
+  Write(whole);
+  std::string why;
+  ASSERT_TRUE(Header(why)) << why;
+}
+
+// Files of earlier packers: a version 1 marker is still verified, and a file
+// without a marker is read; the log says what was not checked.
+TEST_F(SealedFileTest, OlderMarkersAndNoMarkerAreReadAndSaySo) {
+  std::string why;
+  Write(Build(7, 3, true, kSealsRoutinesOnly));
+  ASSERT_TRUE(Header(why)) << why;
+  EXPECT_TRUE(sealed_);
+  EXPECT_EQ(why, "Отметка целостности файла данных старой версии: проверены только программы проверки и программы, "
+                 "но не заголовок, пароль, метка проверки и список последействий.");
+
+  DataFileImage plain(7);
+  plain.Header("P", "v", "b").Record("pw").Record("").Record("one#a^B@").Record("").Record("").Routine("R", {" q"});
+  Write(plain.Bytes());
+  ASSERT_TRUE(Header(why)) << why;
+  EXPECT_FALSE(sealed_);
+  EXPECT_EQ(why, "Целостность файла данных не проверена: в нём нет отметки целостности.");
 }
 
 }  // namespace

@@ -150,7 +150,9 @@ TEST_F(ReaderTest, HeaderFailuresStillLogTheirLines) {
 
   DataFileImage(5).Write(path_);  // two bytes only
   EXPECT_FALSE(DistributionReader(path_).ReadHeader(d, log));
-  EXPECT_EQ(log.Lines(), (std::vector<std::string>{Ru("Продукт: "), Ru("Версия: "), Ru("Дата сборки: "), ""}));
+  EXPECT_EQ(log.Lines(), (std::vector<std::string>{Ru("Продукт: "), Ru("Версия: "), Ru("Дата сборки: "), "",
+                                                   Ru("Ошибка GUI приложения: пустое поле «название продукта» на "
+                                                      "смещении 2")}));
 
   InstallLog log2;
   DataFileImage(5).Field("P").Field("").Field("d").Record("pw").Write(path_);
@@ -158,13 +160,16 @@ TEST_F(ReaderTest, HeaderFailuresStillLogTheirLines) {
   EXPECT_EQ(log2.Lines()[1], Ru("Версия: "));
   EXPECT_EQ(log2.Lines()[2], Ru("Дата сборки: ") + "d");
 
+  EXPECT_EQ(log2.Lines().back(), Ru("Ошибка GUI приложения: пустое поле «версия» на смещении 4"));
+
   InstallLog log3;
   DataFileImage(5).Header("P", "1", "d").Record("").Write(path_);
   EXPECT_FALSE(DistributionReader(path_).ReadHeader(d, log3));
+  EXPECT_EQ(log3.Lines().back(), Ru("Ошибка GUI приложения: пустое поле «пароль исходных текстов» на смещении 8"));
 }
 
 TEST_F(ReaderTest, FieldsEndedByCrLfKeepTheLineFeed) {
-  DataFileImage(9).Field("P").Raw("\n1\r\nD\r").Record("pw").Write(path_);
+  DataFileImage(9).Field("P").Raw("\n1\r\nD\r").Record("pw").Record("").Record("").Record("").Record("").Write(path_);
   Distribution d;
   InstallLog log;
   ASSERT_TRUE(DistributionReader(path_).ReadHeader(d, log));
@@ -211,7 +216,7 @@ TEST_F(ReaderTest, FieldsAndRecordsCutByTheEndOfTheFileAreDamage) {
     EXPECT_FALSE(r.ReadHeader(d, log));
     ASSERT_EQ(log.Lines().size(), 5u);
     EXPECT_EQ(log.Lines()[1], Ru("Версия: v"));
-    const std::string cut = "the file is cut at offset " + std::to_string(6 + date.size());
+    const std::string cut = Ru("файл обрывается на смещении ") + std::to_string(6 + date.size());
     EXPECT_EQ(log.Lines()[4].rfind(Ru("Ошибка GUI приложения: ") + cut, 0), 0u) << log.Lines()[4];
     EXPECT_EQ(r.Damage().rfind(cut, 0), 0u);
   }
@@ -223,7 +228,7 @@ TEST_F(ReaderTest, FieldsAndRecordsCutByTheEndOfTheFileAreDamage) {
     InstallLog log;
     DistributionReader r(path_);
     EXPECT_FALSE(r.ReadHeader(d, log));
-    EXPECT_NE(r.Damage().find("is cut at offset"), std::string::npos);
+    EXPECT_NE(r.Damage().find(Ru("файл обрывается на смещении")), std::string::npos);
   }
 
   // The last routine without its record separator, short (all in the last
@@ -246,17 +251,37 @@ TEST_F(ReaderTest, FieldsAndRecordsCutByTheEndOfTheFileAreDamage) {
     InstallLog log;
     ASSERT_TRUE(r.ReadHeader(d, log));
     EXPECT_THROW(ReadBody(r, d), DamagedFileError);
-    EXPECT_NE(r.Damage().find("is cut at offset"), std::string::npos) << r.Damage();
+    EXPECT_NE(r.Damage().find(Ru("файл обрывается на смещении")), std::string::npos) << r.Damage();
   }
 
-  // An empty file end where a section may end is no damage: no routines.
-  DataFileImage(3).Header("P", "v", "b").Record("pw").Write(path_);
-  DistributionReader r(path_);
-  Distribution d;
-  InstallLog log;
-  ASSERT_TRUE(r.ReadHeader(d, log));
-  EXPECT_TRUE(ReadBody(r, d).routines.empty());
-  EXPECT_EQ(r.Damage(), "");
+  // A file that ends where a record every installation reads must begin is
+  // cut, and names that record: it never counts as an empty distribution.
+  // Only the routine section may end with the file.
+  struct Case {
+    int records;  // after the password: label "", post-actions "", then empty records
+    const char* missing;
+  };
+  for (const Case& c : {Case{0, "метка проверки"}, Case{1, "список последействий"},
+                        Case{2, "программа проверки или пустая запись после них"},
+                        Case{3, "запись после пустой записи программ проверки"}, Case{4, nullptr}}) {
+    DataFileImage img(3);
+    img.Header("P", "v", "b").Record("pw");
+    for (int i = 0; i < c.records; ++i) img.Record("");
+    img.Write(path_);
+    DistributionReader r(path_);
+    Distribution d;
+    InstallLog log;
+    if (c.missing == nullptr) {
+      ASSERT_TRUE(r.ReadHeader(d, log)) << r.Damage();
+      EXPECT_TRUE(ReadBody(r, d).routines.empty());
+      EXPECT_EQ(r.Damage(), "");
+      continue;
+    }
+    EXPECT_FALSE(r.ReadHeader(d, log)) << c.records;
+    EXPECT_EQ(r.Damage(), Ru("файл обрывается на смещении ") + std::to_string(std::filesystem::file_size(path_)) +
+                              Ru(", где должна начинаться запись: ") + Ru(c.missing));
+    EXPECT_EQ(log.Lines().back(), Ru("Ошибка GUI приложения: ") + r.Damage());
+  }
 }
 
 TEST_F(ReaderTest, PostActionListEdges) {
@@ -280,7 +305,14 @@ TEST_F(ReaderTest, PostActionListEdges) {
     EXPECT_EQ(c.routines.size(), 1u);
   }
   {
-    DataFileImage(200).Header("P", "v", "b").Record("pw").Record("").Record("one#a^B@two without pair@").Write(path_);
+    DataFileImage(200)
+        .Header("P", "v", "b")
+        .Record("pw")
+        .Record("")
+        .Record("one#a^B@two without pair@")
+        .Record("")
+        .Record("")
+        .Write(path_);
     DistributionReader r(path_);
     Distribution d;
     InstallLog log;
@@ -384,10 +416,11 @@ TEST_F(ReaderTest, RoutineLinesAndCounting) {
     r.DecodeRoutineLines(std::string("NAME") + lf + "line one" + lf + "no separator");
     FAIL() << "a cut line went unnoticed";
   } catch (const DamagedFileError& e) {
-    EXPECT_EQ(std::string(e.what()),
-              "routine " + ShiftText("NAME", 42) + ": 12 bytes after its last line end (a line cut off)");
+    EXPECT_EQ(std::string(e.what()), Ru("программа ") + ShiftText("NAME", 42) +
+                                         Ru(": 12 байт после конца её последней строки (строка оборвана)"));
   }
-  EXPECT_NE(r.Damage().find("after its last line end"), std::string::npos);
+  EXPECT_EQ(r.Damage(), Ru("программа ") + ShiftText("NAME", 42) +
+                            Ru(": 12 байт после конца её последней строки (строка оборвана)"));
 }
 
 TEST_F(ReaderTest, CountingLeavesTheReaderWhereItWas) {
@@ -467,7 +500,7 @@ TEST_F(ReaderTest, ZeroBytesMeanADamagedFile) {
     ReadBody(r, d);
     FAIL() << "a zero byte went unnoticed";
   } catch (const DamagedFileError& e) {
-    EXPECT_NE(std::string(e.what()).find("zero byte at offset"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find(Ru("нулевой байт на смещении")), std::string::npos) << e.what();
   }
 
   InstallLog log2;

@@ -132,20 +132,24 @@ TEST_F(DorpackCommand, ListRefusesDamagedFiles) {
   std::string oldLineCut = unsealed;
   oldLineCut.erase(oldLineCut.size() - 2, 1);  // the last line end of VMB
   for (const Damage& d :
-       {Damage{good.substr(0, 2), "the header has no product name"},
-        Damage{std::string("\0\0P\r\r", 5), "the header has no version"},
-        Damage{std::string("\0\0P\r1\rD\r", 8), "the source password is empty or missing"},
-        Damage{zero, "the content changed after packing"}, Damage{noPair, "a post-action without \"#\""},
-        Damage{noLineEnd, "the file is cut at offset " + std::to_string(noLineEnd.size())},
-        Damage{good.substr(0, good.size() - 1), "1 of the 2 routines and 0 of the 0 check routines are whole"},
-        Damage{zero.substr(0, zero.find('\0', 2)), "is cut at offset"},
-        Damage{unsealed.substr(0, unsealed.size() - 1), "is cut at offset"},
+       {Damage{good.substr(0, 2), "пустое поле «название продукта» на смещении 2"},
+        Damage{std::string("\0\0P\r\r", 5), "пустое поле «версия» на смещении 4"},
+        Damage{std::string("\0\0P\r1\rD\r", 8),
+               "файл обрывается на смещении 8, где должна начинаться запись: пароль исходных текстов"},
+        Damage{zero, "содержимое изменено после упаковки"}, Damage{noPair, "содержимое изменено после упаковки: на 1 байт меньше упакованного"},
+        Damage{noLineEnd, "содержимое изменено после упаковки: на 8 байт меньше упакованного"},
+        Damage{good.substr(0, good.size() - 1), "целы программ 1 из 2 и программ проверки 0 из 0"},
+        Damage{zero.substr(0, zero.find('\0', 2)), "файл обрывается на смещении"},
+        Damage{unsealed.substr(0, unsealed.size() - 1), "файл обрывается на смещении"},
         Damage{oldNoLineEnd, "routine record 2 has no line end"},
-        Damage{oldLineCut, "routine VMB: 2 bytes after its last line end"}}) {
+        Damage{oldLineCut, "программа VMB: 2 байт после конца её последней строки"},
+        // Cut right after the password: never an empty distribution.
+        Damage{good.substr(0, good.find('\r', 8) + 1),
+               "где должна начинаться запись: метка проверки"}}) {
     folder_.Write("bad.dat", d.bytes);
     const auto listed = RunDorpack({"list", "--json", Path("bad.dat")});
     EXPECT_EQ(listed.exitCode, 1) << d.message;
-    EXPECT_NE(listed.err.find(d.message), std::string::npos) << listed.err;
+    EXPECT_NE(listed.err.find(d.message), std::string::npos) << d.message << ": " << listed.err;
     EXPECT_TRUE(listed.out.empty());
   }
   const auto missing = RunDorpack({"list", Path("none.dat")});

@@ -101,16 +101,17 @@ TEST(RoundTrip, ExactBytesOfASmallFile) {
 
   // Key 0 stores the body as it is; the empty check section is followed by
   // the extra record the installer skips. After the last "@" the integrity
-  // marker: no check routines, one routine, the 8 bytes after the
-  // post-action list record and their SHA-256 (as sha256sum gives it).
-  const std::string marker = "VMSEAL:1:0:1:8:54099E680C88E528539790E0DE83469E73659FC2ABBD3AA2B8037E6FFBDA6237";
+  // marker: no check routines, one routine, the 26 bytes of the file outside
+  // the marker and their SHA-256 (as sha256sum gives it for the file with
+  // the marker left out).
+  const std::string marker = "VMSEAL:2:0:1:1A:C18D6CF4E2CD987643B15E19D7A894B79E2A566164DF689BCE4022EF3CD704DF";
   p.key = 0;
   EXPECT_EQ(dorpack::PackageBytes(p), Bytes("\0\0P\r1\rD\rA\r\rd#l^R@") + marker + "\r\r\rR\n q\n\r");
 
   // Key 200: plain p is stored as p - 200, plus 255 when negative.
   p.key = 200;
   // The digest is of the stored (encoded) bytes.
-  const std::string marker200 = "VMSEAL:1:0:1:8:E184235F23FD8F33ED9E3B6CC8249A7F357AE12513A88CB78FE1683CCC82CAC5";
+  const std::string marker200 = "VMSEAL:2:0:1:1A:5EB48DE75755AD03236748740DEB31193D4813EA280CB8DC61882900D4F2E211";
   std::string encodedMarker;
   for (const char c : marker200)
     encodedMarker += static_cast<char>(dorvik::EncodeByte(static_cast<std::uint8_t>(c), 200));

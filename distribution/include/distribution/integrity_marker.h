@@ -7,10 +7,13 @@
 // and a file cut anywhere after the marker still carries it.
 //
 // Layout of the plain text, fields separated by ":":
-//   VMSEAL:1:<check routines>:<routine records>:<sealed bytes>:<SHA-256>
+//   VMSEAL:<version>:<check routines>:<routine records>:<sealed bytes>:<SHA-256>
 // The numbers are upper-case hexadecimal; <sealed bytes> and the SHA-256
-// (64 digits) cover every byte of the file after the post-action list
-// record, up to the end of the file. A key that would store a byte of this
+// (64 digits) cover
+//   version 2: every byte of the file but the marker's own (the key byte,
+//     the header, the password, the check label and the post-actions too);
+//   version 1 (files of earlier packers): only the bytes after the
+//     post-action list record, that is the check routines and the routines. A key that would store a byte of this
 // spelling as zero selects the second spelling, which has no byte in common
 // with the first: lower case "vmseal", ";" between fields and the digits
 // written as "ghijklmnopqrstuv" (g = 0 ... v = 15). Neither spelling holds
@@ -26,7 +29,12 @@
 
 namespace dorvik {
 
+// The versions of the marker: what its digest covers.
+inline constexpr int kSealsRoutinesOnly = 1;
+inline constexpr int kSealsWholeFile = 2;
+
 struct IntegrityMarker {
+  int version = kSealsWholeFile;
   std::int64_t checkRoutines = 0;
   std::int64_t routines = 0;
   std::int64_t sealedBytes = 0;

@@ -70,11 +70,14 @@ class DistributionReader {
 
   // Reads the header fields and the source password into `dist`, logging the
   // product, version and build date lines, then reads ahead (leaving the
-  // reader as it was) to the post-action list and, when the file carries an
-  // integrity marker, checks the counts and the SHA-256 of the rest of the
-  // file against it. False when the file is missing, a field is empty, the
-  // file is cut or changed or cannot be read (the reason is logged as
-  // "Ошибка GUI приложения: " + message).
+  // reader as it was) over the records every installation reads: the check
+  // label, the post-action list and the check section. A file with an
+  // integrity marker is checked against it (its counts and SHA-256); a file
+  // whose marker covers less than the whole file, or that has none, says so
+  // in the log. False when the file is missing, a field is empty, the file
+  // ends before a record it must hold, is changed or cannot be read (the
+  // reason, also in Damage(), is logged as "Ошибка GUI приложения: " +
+  // message).
   bool ReadHeader(Distribution& dist, InstallLog& log);
 
   // The marker ReadHeader verified; nothing for a file without one.
@@ -105,6 +108,9 @@ class DistributionReader {
   // failure) when the file cannot be read as a distribution.
   std::string ReadField(std::uint8_t separator);
   const std::string& ReadRecord();
+  // ReadRecord for a record the file must hold: the end of the file where it
+  // must begin is damage naming `what` (damage_texts.h, UTF-8).
+  const std::string& ReadRequiredRecord(std::string_view what);
   const std::string& Record() const { return record_; }
   // Non-empty records from the one in Record() up to the next empty record or
   // the end of the file. Moves the file position but not the reader state:
@@ -131,8 +137,6 @@ class DistributionReader {
   std::uint8_t KeyByte() const { return key_; }
   std::uint8_t RecordSeparator() const { return recordSep_; }
   std::uint8_t LineSeparator() const { return lineSep_; }
-  std::uint8_t ItemSeparator() const { return itemSep_; }
-  std::uint8_t PairSeparator() const { return pairSep_; }
   std::int64_t ResumePosition() const { return resume_; }
 
  private:
@@ -168,9 +172,14 @@ class DistributionReader {
   [[noreturn]] void ThrowCut() const;
   // Notes the damage and throws it.
   [[noreturn]] void Damaged(const std::string& why) const;
-  // The read-ahead of ReadHeader: the marker, if any, checked against the
-  // file (integrity_check.cpp).
-  void VerifyIntegrity();
+  // The read-ahead of ReadHeader: the records every installation reads, and
+  // the marker, if any, checked against the file (integrity_check.cpp).
+  // Answers the log line that says what was not checked, if anything.
+  std::string VerifyIntegrity();
+  // Hashes [from, end of file) but the bytes in [skipFrom, skipTo), counting
+  // the records after `countFrom` (integrity_check.cpp).
+  void HashAndCount(std::int64_t from, std::int64_t skipFrom, std::int64_t skipTo, std::int64_t countFrom,
+                    bool hasCheckLabel, const IntegrityMarker& marker);
 
   std::filesystem::path path_;
   std::FILE* file_ = nullptr;
@@ -178,6 +187,7 @@ class DistributionReader {
   std::uint8_t key_ = 0;
   std::uint8_t recordSep_ = 13, lineSep_ = 10, itemSep_ = 64, pairSep_ = 35;
   std::int64_t resume_ = 0;
+  std::int64_t bodyStart_ = 0;  // the first byte after the header fields
   Chunk chunk_;
   std::string record_;
   std::optional<IntegrityMarker> integrity_;

@@ -1,6 +1,7 @@
 #include "dorpack/distribution_listing.h"
 
 #include "distribution/codepage.h"
+#include "distribution/damage_texts.h"
 #include "distribution/funcs.h"
 
 namespace dorpack {
@@ -21,16 +22,15 @@ ListedRoutine DecodeRoutine(const dorvik::DistributionReader& reader, const std:
   return routine;
 }
 
-// Why ReadHeader said no: the log holds a reader failure, if there was one.
-std::string HeaderFault(const dorvik::Distribution& dist, const dorvik::InstallLog& log) {
+// Why ReadHeader said no: the reader's reason (in code page 1251), or the
+// reading failure it logged.
+std::string HeaderFault(const dorvik::DistributionReader& reader, const dorvik::InstallLog& log) {
+  if (!reader.Damage().empty()) return dorvik::Cp1251ToUtf8(reader.Damage());
   static const std::string kFailure = dorvik::AppFailureLine("");
   for (const auto& line : log.Lines()) {
     if (line.rfind(kFailure, 0) == 0) return dorvik::Cp1251ToUtf8(line.substr(kFailure.size()));
   }
-  if (dist.ProductName.empty()) return "the header has no product name";
-  if (dist.Version.empty()) return "the header has no version";
-  if (dist.BuildDate.empty()) return "the header has no build date";
-  return "the source password is empty or missing";
+  return "the header cannot be read";
 }
 
 }  // namespace
@@ -44,18 +44,18 @@ DistributionListing ReadDistributionListing(const std::filesystem::path& dataFil
   dorvik::Distribution& dist = listing.header;
   dorvik::DistributionReader reader(dataFile);
   dorvik::InstallLog log;
-  if (!reader.ReadHeader(dist, log)) throw ListError("not a readable distribution: " + HeaderFault(dist, log));
+  if (!reader.ReadHeader(dist, log)) throw ListError("not a readable distribution: " + HeaderFault(reader, log));
   listing.integrity = reader.Integrity();
 
   try {
     {
       // The check section: label, post-action list, check routines.
       dorvik::DistributionReader::Section section(reader);
-      const std::string label = reader.ReadField(reader.RecordSeparator());
-      reader.ReadRecord();
+      const std::string label = reader.ReadRequiredRecord(dorvik::damage::kCheckLabel);
+      reader.ReadRequiredRecord(dorvik::damage::kPostActionList);
       if (!reader.ParsePostActionList(dist)) throw ListError("damaged file: a post-action without \"#\"");
       dist.CheckLabel = dorvik::ShiftText(label, reader.KeyByte());
-      reader.ReadRecord();
+      reader.ReadRequiredRecord(dorvik::damage::kCheckRoutine);
       if (dist.CheckLabel.empty() && !reader.Record().empty()) {
         throw ListError("damaged file: check routines without a check label");
       }
@@ -63,12 +63,12 @@ DistributionListing ReadDistributionListing(const std::filesystem::path& dataFil
         throw ListError("damaged file: a check label without check routines");
       }
       if (dist.CheckLabel.empty()) {
-        reader.ReadRecord();  // the record that follows the empty one is not used
+        reader.ReadRequiredRecord(dorvik::damage::kIgnoredRecord);  // the record that follows the empty one is not used
       } else {
         while (!reader.Record().empty()) {
           listing.checkRoutines.push_back(
               DecodeRoutine(reader, reader.Record(), "check routine", listing.checkRoutines.size() + 1));
-          reader.ReadRecord();
+          reader.ReadRequiredRecord(dorvik::damage::kCheckRoutine);
         }
       }
       section.Finish();
@@ -83,7 +83,7 @@ DistributionListing ReadDistributionListing(const std::filesystem::path& dataFil
       section.Finish();
     }
   } catch (const dorvik::DamagedFileError& e) {
-    throw ListError(std::string("damaged file: ") + e.what());
+    throw ListError(std::string("damaged file: ") + dorvik::Cp1251ToUtf8(e.what()));
   } catch (const std::system_error& e) {
     throw ListError(e.what());
   }

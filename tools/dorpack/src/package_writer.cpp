@@ -62,36 +62,10 @@ class BodyWriter {
   std::string buffer_;
 };
 
-// The part of the file after the post-action list record: the check
-// routines and the routines, which the integrity marker seals.
-void WriteSealedPart(const Package& p, BodyWriter& w) {
-  for (const auto& routine : p.checkRoutines) w.Routine(routine);
-  w.Separator('\r');
-  // Without a check label the installer reads one more record after the
-  // empty one that ends the check routines and ignores it.
-  if (p.checkLabel.bytes.empty()) w.Separator('\r');
-  for (const auto& routine : p.routines) w.Routine(routine);
-  w.Flush();
-}
-
-}  // namespace
-
-void WritePackage(const Package& p, std::ostream& out) {
-  CheckPackage(p);
-  const std::uint8_t key = ResolveKey(p);
-
-  // First pass: the digest and length of the sealed part, without keeping it.
-  dorvik::Sha256 hash;
-  BodyWriter sealer([&hash](std::string_view bytes) { hash.Update(bytes); }, key);
-  WriteSealedPart(p, sealer);
-  dorvik::IntegrityMarker marker;
-  marker.checkRoutines = static_cast<std::int64_t>(p.checkRoutines.size());
-  marker.routines = static_cast<std::int64_t>(p.routines.size());
-  marker.sealedBytes = sealer.Written();
-  marker.digest = hash.Final();
-
-  BodyWriter w([&out](std::string_view bytes) { out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())); },
-               key);
+// The whole file with `marker` as the integrity marker's text. Written once
+// with an empty marker into the digest, whose bytes are then exactly the
+// ones the marker seals, and once with the marker into the file.
+void WriteFile(const Package& p, std::uint8_t key, std::string_view marker, BodyWriter& w) {
   // Byte 0 is not read by the installer; byte 1 is the key.
   w.Plain(std::string_view("\0", 1));
   w.Plain(std::string(1, static_cast<char>(key)));
@@ -111,9 +85,39 @@ void WritePackage(const Package& p, std::ostream& out) {
     w.Separator('@');
   }
   // After the last "@" the installer ignores what the record holds.
-  w.Encoded(dorvik::FormatIntegrityMarker(marker, key));
+  w.Encoded(marker);
   w.Separator('\r');
-  WriteSealedPart(p, w);
+
+  for (const auto& routine : p.checkRoutines) w.Routine(routine);
+  w.Separator('\r');
+  // Without a check label the installer reads one more record after the
+  // empty one that ends the check routines and ignores it.
+  if (p.checkLabel.bytes.empty()) w.Separator('\r');
+  for (const auto& routine : p.routines) w.Routine(routine);
+  w.Flush();
+}
+
+}  // namespace
+
+void WritePackage(const Package& p, std::ostream& out) {
+  CheckPackage(p);
+  const std::uint8_t key = ResolveKey(p);
+
+  // First pass: the digest and length of every byte but the marker's own,
+  // without keeping them.
+  dorvik::Sha256 hash;
+  BodyWriter sealer([&hash](std::string_view bytes) { hash.Update(bytes); }, key);
+  WriteFile(p, key, {}, sealer);
+  dorvik::IntegrityMarker marker;
+  marker.version = dorvik::kSealsWholeFile;
+  marker.checkRoutines = static_cast<std::int64_t>(p.checkRoutines.size());
+  marker.routines = static_cast<std::int64_t>(p.routines.size());
+  marker.sealedBytes = sealer.Written();
+  marker.digest = hash.Final();
+
+  BodyWriter w([&out](std::string_view bytes) { out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())); },
+               key);
+  WriteFile(p, key, dorvik::FormatIntegrityMarker(marker, key), w);
   if (!out) throw PackError("the distribution could not be written");
 }
 
