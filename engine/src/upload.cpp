@@ -69,12 +69,6 @@ void SaveTextArray(Session& s, const std::string& name, const StoreRoutineOption
 
 }  // namespace
 
-std::string JoinLines(const std::vector<std::string>& lines, std::size_t& k, int chunkLimit) {
-  std::string chunk;
-  AppendChunk(lines, k, static_cast<std::size_t>(std::max(chunkLimit, 0)), chunk);
-  return chunk;
-}
-
 std::string SaveRoutineLine(const std::string& name, bool killMacroSource) {
   std::string line;
   if (killMacroSource) line = "k ^rMAC(\"" + name + "\") ";
@@ -126,7 +120,7 @@ UploadResult UploadRoutine(Session& s, const std::string& record) {
 
 UploadResult UploadRoutineLines(Session& s, const std::vector<std::string>& lines) {
   if (lines.empty()) {
-    LogAppFailure(s, "a routine record without lines");
+    LogAppFailure(s, Ru("запись программы без строк"));
     return UploadResult::Damaged;
   }
   const std::string& name = lines[0];
@@ -135,21 +129,26 @@ UploadResult UploadRoutineLines(Session& s, const std::vector<std::string>& line
     if (s.options.RestoreRoutines) s.log.Add(name);
     s.ui.RefreshProgress();
   } catch (const std::exception& e) {
+    // A failure of the window, not of the file.
     LogAppFailure(s, e.what());
-    return UploadResult::Damaged;
+    return UploadResult::Failed;
   }
   // The name becomes part of server code: anything but a routine name
   // means the data file is damaged, and nothing of it is sent.
   if (!IsValidRoutineName(name)) {
-    LogAppFailure(s, "\"" + name + "\" is not a routine name");
+    LogAppFailure(s, "\"" + name + Ru("\" не является именем программы"));
     return UploadResult::Damaged;
   }
   try {
     s.link.ClearError();
     s.link.Execute("n text,i,k,q");
   } catch (const std::exception& e) {
+    // The link itself failed (the control raised it): reported as what it
+    // is, a failure of the server call, never as a damaged data file.
+    s.ui.SetAnimation(Animation::None);
+    s.ui.ShowMessage(WithErrorCode(RefusalHeadline(), e.what()));
     LogAppFailure(s, e.what());
-    return UploadResult::Damaged;
+    return UploadResult::Failed;
   }
   if (!s.options.RestoreRoutines) return UploadResult::Stored;
 

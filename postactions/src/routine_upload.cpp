@@ -18,8 +18,4 @@ bool UploadGeneratedRoutine(Session& s, const std::vector<std::string>& lines, c
   return StoreRoutine(s, lines, o);
 }
 
-bool UploadPostActionRoutine(Session& s, const std::vector<std::string>& lines) {
-  return UploadGeneratedRoutine(s, lines, [&s](std::string line) { s.log.Add(std::move(line)); });
-}
-
 }  // namespace dorvik

@@ -12,7 +12,7 @@ namespace {
 std::vector<std::string> Chunks(const std::vector<std::string>& lines, int limit) {
   std::vector<std::string> chunks;
   std::size_t k = 1;
-  while (k < lines.size()) chunks.push_back(JoinLines(lines, k, limit));
+  while (k < lines.size()) AppendChunk(lines, k, static_cast<std::size_t>(limit), chunks.emplace_back());
   return chunks;
 }
 

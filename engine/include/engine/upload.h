@@ -70,9 +70,6 @@ void AppendChunk(const std::vector<std::string>& lines, std::size_t& k, std::siz
   } while (chunk.size() < chunkLimit && k <= last);
 }
 
-// The chunk that starts at line k, as AppendChunk builds it.
-std::string JoinLines(const std::vector<std::string>& lines, std::size_t& k, int chunkLimit);
-
 // The server line that saves the array `text` as routine `name`, with or
 // without the removal of its macro source in front.
 std::string SaveRoutineLine(const std::string& name, bool killMacroSource = true);

@@ -38,11 +38,6 @@ std::string MStringExpression(std::string_view text);
 // is shown and logged). Never throws.
 bool RunPostActionPhase(Session& s);
 
-// Saves the generated routine on the server line by line. False when the
-// server refused a line or the save (shown and logged). Throws
-// std::runtime_error, sending nothing, when element 0 is not a routine name.
-bool UploadPostActionRoutine(Session& s, const std::vector<std::string>& lines);
-
 // The user's answer to a question of the job. `message` is "t#l#def" in
 // code page 866; the answer goes back in code page 866: "1" or "2" for a
 // yes/no question (t = "1"), the text entered otherwise ("" when cancelled).
