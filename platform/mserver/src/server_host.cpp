@@ -14,8 +14,8 @@
 #include "lmdb_globals.h"
 #include "mserver/byte_store.h"
 #include "mserver/journal.h"
+#include "mserver/server_locks.h"
 #include "process_activity.h"
-#include "server_locks.h"
 #include "undo_journal.h"
 
 namespace mserver {
