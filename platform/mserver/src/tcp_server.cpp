@@ -370,7 +370,10 @@ void TcpServer::Converse(Connection& c) {
   } detach{c};
 
   mlink::Welcome welcome;
-  welcome.serverAddress = options_.advertise ? options_.advertise->ToString() : LocalEndpoint(c.socket.fd()).ToString();
+  // Without --advertise nothing is announced: the address this socket has
+  // here is not what a client behind a port forward or a NAT can reach, so
+  // the client keeps the address it connected to.
+  if (options_.advertise) welcome.serverAddress = options_.advertise->ToString();
   welcome.serverVersion = host_.ZVersion();
   welcome.process = std::to_string(session.job());
   mlink::WriteAll(c.socket, mlink::EncodeFrame(welcome), mlink::DeadlineAfter(options_.handshakeTimeout));

@@ -35,7 +35,9 @@ struct ServerOptions {
   // The server has no authentication: listening on anything but a loopback
   // address must be asked for explicitly.
   bool allowRemote = false;
-  std::optional<mlink::Endpoint> advertise;  // announced instead of the real address
+  // The address announced in the handshake as the one to use; none is
+  // announced without it.
+  std::optional<mlink::Endpoint> advertise;
   std::uint32_t maxFrame = mlink::kDefaultMaxFrame;
   int maxConnections = 256;
   // Long enough for a user who leaves an installer on a page for a while;
