@@ -7,6 +7,9 @@
 //   frames  60 connections that each announce a 16 MiB frame and send one byte
 //   idle    256 idle, handshaken connections, then one more client that wants
 //           to run a line (is it served, and how soon)
+//   locks   256 connections whose processes each hold a lock, then one more
+//           client: at once, and once the holders have been idle for the
+//           server's --lock-holder-idle (10 s)
 //   line    one client running f i=1:1:170 s big(i)=$j("",3641144) (600 MB
 //           without a limit)
 // Everything is bounded: at most 257 connections and a few seconds a case.
@@ -174,6 +177,41 @@ void Idle(const std::string& binary) {
   Report("idle", server, base, note);
 }
 
+// Connects one more client and runs $J; says whether and how soon it was served.
+std::string NewClient(const Server& server) {
+  const auto begin = Clock::now();
+  std::string note;
+  try {
+    auto c = server.Connect();
+    note = c->Call({"USER", "", "", "$J"}).error == 0 ? "served" : "answered with an error";
+  } catch (const std::exception& e) {
+    note = std::string("refused (") + e.what() + ")";
+  }
+  return note + " in " +
+         std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begin).count()) + " ms";
+}
+
+void Locks(const std::string& binary) {
+  Server server(binary);
+  const std::size_t base = server.PeakKiB();
+  std::vector<std::unique_ptr<mlink::Client>> holders;
+  for (int i = 0; i < 256; ++i) {
+    try {
+      holders.push_back(server.Connect());
+      if (holders.back()->Call({"USER", "", "", "l +^H(" + std::to_string(i) + ")"}).error) break;
+    } catch (const std::exception&) {
+      break;
+    }
+  }
+  const auto locked = Clock::now();
+  std::this_thread::sleep_for(1500ms);
+  const std::string atOnce = NewClient(server);
+  std::this_thread::sleep_for(10s - (Clock::now() - locked) + 200ms);
+  const std::string later = NewClient(server);
+  Report("locks", server, base,
+         std::to_string(holders.size()) + " lock holders; a client after 1.5 s " + atOnce + ", after 10 s " + later);
+}
+
 void Line(const std::string& binary) {
   Server server(binary);
   const std::size_t base = server.PeakKiB();
@@ -195,6 +233,7 @@ int main(int argc, char** argv) {
   try {
     Frames(binary);
     Idle(binary);
+    Locks(binary);
     Line(binary);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "failed: %s\n", e.what());

@@ -104,6 +104,42 @@ TEST(HostileClient, AFullConnectionTableMakesRoomFromTheLongestIdle) {
   EXPECT_NE(server.log().find("closed: made room for a new connection"), std::string::npos);
 }
 
+// Connections that all hold locks and say nothing do not lock a new client
+// out for good: once the one idle longest has been idle --lock-holder-idle,
+// it is closed for the newcomer and its locks are freed; a holder that used
+// its connection a moment ago is kept.
+TEST(HostileClient, AFullTableOfLockHoldersStillServesANewClient) {
+  TempDir data;
+  ServerProcess server(data.path(), {"--max-connections", "3", "--lock-holder-idle", "2"});
+  std::vector<mlink::Client> holders;
+  for (int i = 0; i < 3; ++i) {
+    holders.push_back(server.Connect());
+    ASSERT_EQ(Call(holders.back(), "l +^H(" + std::to_string(i) + ")").error, 0);
+    std::this_thread::sleep_for(100ms);
+  }
+  // Idle long enough for a connection without locks, not for a holder.
+  std::this_thread::sleep_for(1200ms);
+  try {
+    mlink::Client refused = server.Connect();
+    ADD_FAILURE() << "a holder idle for less than --lock-holder-idle was closed";
+  } catch (const mlink::LinkError& e) {
+    EXPECT_NE(std::string(e.what()).find("too many connections"), std::string::npos) << e.what();
+  }
+  ASSERT_EQ(Call(holders[1], "s x=1").error, 0);  // holder 1 is active again
+  std::this_thread::sleep_for(1000ms);
+
+  mlink::Client newcomer = server.Connect();
+  EXPECT_EQ(Call(newcomer, "$J").error, 0);
+  // Holder 0, idle longest, is gone with its lock; the others keep theirs.
+  EXPECT_THROW(Call(holders[0], "$J"), mlink::LinkError);
+  EXPECT_EQ(Call(newcomer, "l +^H(0):1 s P1=$T").p1, "1");
+  EXPECT_EQ(Call(newcomer, "l +^H(1):0 s P1=$T").p1, "0");
+  EXPECT_EQ(Call(newcomer, "l +^H(2):0 s P1=$T").p1, "0");
+  EXPECT_EQ(Call(holders[1], "$g(x)").value, "1");
+  const std::string log = server.log();
+  EXPECT_NE(log.find("holding locks; closing it to make room for a new connection"), std::string::npos) << log;
+}
+
 TEST(HostileClient, AProcessOverItsMemoryLimitGetsStoreAndTheServerGoesOn) {
   TempDir data;
   ServerProcess server(data.path(), {"--max-process-memory", "67108864"});

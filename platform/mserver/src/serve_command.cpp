@@ -39,7 +39,11 @@ const char* const kServeHelp =
     "  --max-frame BYTES      largest frame accepted (default 16777216)\n"
     "  --max-connections N    connections served at once (default 256); when all\n"
     "                         are taken, the one idle longest that runs no line\n"
-    "                         and holds no lock is closed for a new one\n"
+    "                         is closed for a new one, one that holds no lock\n"
+    "                         first\n"
+    "  --lock-holder-idle SEC a connection whose process holds locks may be\n"
+    "                         closed for a new one once idle this long\n"
+    "                         (default 10)\n"
     "  --idle-timeout SEC     close a connection idle this long (default 1800)\n"
     "  --max-process-memory BYTES\n"
     "                         memory one M process may hold before <STORE>\n"
@@ -86,6 +90,8 @@ int Serve(Args& args) {
       options.maxFrame = static_cast<std::uint32_t>(Number(a, args.Value(a), 1024, 1L << 30));
     } else if (a == "--max-connections") {
       options.maxConnections = static_cast<int>(Number(a, args.Value(a), 1, 100000));
+    } else if (a == "--lock-holder-idle") {
+      options.lockHolderIdle = std::chrono::seconds(Number(a, args.Value(a), 1, 1L << 30));
     } else if (a == "--idle-timeout") {
       options.idleTimeout = std::chrono::seconds(Number(a, args.Value(a), 1, 1L << 30));
     } else if (a == "--max-process-memory") {
