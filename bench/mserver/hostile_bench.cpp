@@ -12,6 +12,8 @@
 //           server's --lock-holder-idle (10 s)
 //   line    one client running f i=1:1:170 s big(i)=$j("",3641144) (600 MB
 //           without a limit)
+//   grow8   8 clients running that line at once (each within its own limit,
+//           2 GiB together without the server's limit)
 // Everything is bounded: at most 257 connections and a few seconds a case.
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -187,8 +189,9 @@ std::string NewClient(const Server& server) {
   } catch (const std::exception& e) {
     note = std::string("refused (") + e.what() + ")";
   }
-  return note + " in " +
-         std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begin).count()) + " ms";
+  char ms[32];
+  std::snprintf(ms, sizeof ms, " in %.2f ms", std::chrono::duration<double, std::milli>(Clock::now() - begin).count());
+  return note + ms;
 }
 
 void Locks(const std::string& binary) {
@@ -225,6 +228,31 @@ void Line(const std::string& binary) {
              " ms; big(1.." + kept + ") kept");
 }
 
+void Grow8(const std::string& binary) {
+  Server server(binary);
+  const std::size_t base = server.PeakKiB();
+  std::vector<std::unique_ptr<mlink::Client>> clients;
+  for (int i = 0; i < 8; ++i) clients.push_back(server.Connect());
+  std::vector<mlink::Answer> answers(clients.size());
+  std::vector<std::thread> threads;
+  const auto begin = Clock::now();
+  for (std::size_t i = 0; i < clients.size(); ++i) {
+    threads.emplace_back(
+        [&, i] { answers[i] = clients[i]->Call({"USER", "", "", "f i=1:1:170 s big(i)=$j(\"\",3641144)"}); });
+  }
+  for (std::thread& t : threads) t.join();
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begin).count();
+  int stopped = 0;
+  long kept = 0;
+  for (std::size_t i = 0; i < clients.size(); ++i) {
+    stopped += answers[i].error != 0 && answers[i].errorName.rfind("<STORE>", 0) == 0 ? 1 : 0;
+    kept += std::stol("0" + clients[i]->Call({"USER", "", "", "$o(big(\"\"),-1)"}).value);
+  }
+  Report("grow8", server, base,
+         std::to_string(stopped) + " of 8 stopped with <STORE> after " + std::to_string(ms) + " ms; " +
+             std::to_string(kept) + " strings of 3.5 MiB kept (" + std::to_string(kept * 3641144 >> 20) + " MiB)");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -235,6 +263,7 @@ int main(int argc, char** argv) {
     Idle(binary);
     Locks(binary);
     Line(binary);
+    Grow8(binary);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "failed: %s\n", e.what());
     return 1;

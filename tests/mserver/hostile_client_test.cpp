@@ -185,6 +185,45 @@ TEST(HostileClient, AProcessOverItsMemoryLimitGetsStoreAndTheServerGoesOn) {
   EXPECT_TRUE(server.running());
 }
 
+// Several processes, each within its own limit, cannot together take more
+// than the server's: those that ask beyond it get <STORE>, keep what they
+// have, and the server goes on serving.
+TEST(HostileClient, ConnectionsGrowingTogetherMeetTheServersLimit) {
+  TempDir data;
+  ServerProcess server(data.path(), {"--max-process-memory", "67108864", "--max-server-memory", "100663296"});
+  const std::size_t base = ProcessStatusKiB(server.pid(), "VmHWM");
+  constexpr int kGrowing = 6;  // 12 strings of 3.5 MiB each: 252 MiB wanted
+  std::vector<mlink::Client> clients;
+  for (int i = 0; i < kGrowing; ++i) clients.push_back(server.Connect());
+  std::vector<mlink::Answer> answers(kGrowing);
+  std::vector<std::thread> growing;
+  for (int i = 0; i < kGrowing; ++i) {
+    growing.emplace_back([&, i] { answers[i] = Call(clients[i], "f i=1:1:12 s big(i)=$j(\"\",3641144)"); });
+  }
+  for (std::thread& t : growing) t.join();
+  int stopped = 0;
+  int kept = 0;
+  for (int i = 0; i < kGrowing; ++i) {
+    if (answers[i].error) {
+      EXPECT_EQ(answers[i].errorName.rfind("<STORE>", 0), 0u) << answers[i].errorName;
+      ++stopped;
+    }
+    kept += std::stoi("0" + Call(clients[i], "$o(big(\"\"),-1)").value);
+  }
+  EXPECT_GE(stopped, 3) << kept << " kept";
+  EXPECT_LE(kept, 33) << stopped << " stopped";  // 96 MiB and the 16 MiB margin, in 3.5 MiB strings
+  EXPECT_LT(ProcessStatusKiB(server.pid(), "VmHWM") - base, 160u * 1024);
+
+  // A new client is served; once the others give back, it may grow.
+  mlink::Client late = server.Connect();
+  for (mlink::Client& c : clients) ASSERT_EQ(Call(c, "k big").error, 0);
+  const mlink::Answer grown = Call(late, "f i=1:1:12 s big(i)=$j(\"\",3641144)");
+  EXPECT_EQ(grown.error, 0) << grown.errorName;
+  EXPECT_TRUE(server.running());
+  EXPECT_NE(server.log().find("memory limits: 67108864 bytes per process, 100663296 bytes for all processes"),
+            std::string::npos);
+}
+
 TEST(HostileClient, AJobsOutputToTheLogIsBounded) {
   TempDir data;
   ServerProcess server(data.path(), {"--max-job-output", "10000"});

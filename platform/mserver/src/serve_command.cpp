@@ -48,12 +48,28 @@ const char* const kServeHelp =
     "  --max-process-memory BYTES\n"
     "                         memory one M process may hold before <STORE>\n"
     "                         (default 268435456; 0: no limit)\n"
+    "  --max-server-memory BYTES\n"
+    "                         memory all M processes together may hold; beyond\n"
+    "                         it the process that asks gets <STORE> (default: a\n"
+    "                         quarter of the machine's memory, at most\n"
+    "                         1073741824; 0: no limit)\n"
     "  --max-job-output BYTES WRITE output of one job that reaches the log; the\n"
     "                         rest is dropped and counted (default 1048576)\n"
     "  --flush-each-line      flush a line's updates to disk before its answer,\n"
     "                         safe even against a machine crash (default: once a\n"
     "                         second; a killed server loses nothing either way)\n"
     "  --flush-every-second   the default, accepted for older scripts\n";
+
+// A memory limit: at least 1 MiB, or 0 for none.
+std::size_t MemoryOption(const std::string& option, const std::string& text) {
+  const long bytes = Number(option, text, 0, 1L << 40);
+  if (bytes != 0 && bytes < (1L << 20)) {
+    throw UsageError("option " + option + ": at least 1048576 bytes, or 0 for no limit");
+  }
+  return static_cast<std::size_t>(bytes);
+}
+
+std::string LimitText(std::size_t bytes) { return bytes == 0 ? "none" : std::to_string(bytes) + " bytes"; }
 
 }  // namespace
 
@@ -95,11 +111,9 @@ int Serve(Args& args) {
     } else if (a == "--idle-timeout") {
       options.idleTimeout = std::chrono::seconds(Number(a, args.Value(a), 1, 1L << 30));
     } else if (a == "--max-process-memory") {
-      const long bytes = Number(a, args.Value(a), 0, 1L << 40);
-      if (bytes != 0 && bytes < (1L << 20)) {
-        throw UsageError("option " + a + ": at least 1048576 bytes, or 0 for no limit");
-      }
-      config.maxProcessMemory = static_cast<std::size_t>(bytes);
+      config.maxProcessMemory = MemoryOption(a, args.Value(a));
+    } else if (a == "--max-server-memory") {
+      config.maxServerMemory = MemoryOption(a, args.Value(a));
     } else if (a == "--max-job-output") {
       config.maxJobOutput = static_cast<std::size_t>(Number(a, args.Value(a), 0, 1L << 40));
     } else {
@@ -123,6 +137,8 @@ int Serve(Args& args) {
   mserver::TcpServer server(host, options, transcript.get());
   server.Listen();
   log.Line(std::string(mserver::kServerVersion) + " serving data folder " + config.data.string());
+  log.Line("memory limits: " + LimitText(config.maxProcessMemory) + " per process, " +
+           LimitText(config.maxServerMemory) + " for all processes together");
 
   std::thread signals([&] {
     int signal = 0;
