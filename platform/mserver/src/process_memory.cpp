@@ -84,6 +84,9 @@ struct ProcessMemory::Account {
     const std::uint64_t total = pool ? pool->held.fetch_sub(n, std::memory_order_relaxed) - n : 0;
     const std::uint64_t after = state.fetch_sub(n, std::memory_order_acq_rel) - n;
     if (after == 0) return true;  // closed and empty
+    // A closed account charges nothing more: its levels no longer matter,
+    // and another thread may free it once the rest is given back.
+    if ((after & kOpen) == 0) return false;
     const std::uint64_t held = after & ~kOpen;
     if (limit != 0 && held < limit && nextSignal.load(std::memory_order_relaxed) != limit) {
       nextSignal.store(limit, std::memory_order_relaxed);
