@@ -154,31 +154,6 @@ void Frames(const std::string& binary) {
   for (int fd : fds) ::close(fd);
 }
 
-void Idle(const std::string& binary) {
-  Server server(binary);
-  const std::size_t base = server.PeakKiB();
-  std::vector<std::unique_ptr<mlink::Client>> idle;
-  for (int i = 0; i < 256; ++i) {
-    try {
-      idle.push_back(server.Connect());
-    } catch (const std::exception&) {
-      break;
-    }
-  }
-  std::this_thread::sleep_for(1500ms);
-  std::string note = std::to_string(idle.size()) + " idle connections; one more client ";
-  const auto begin = Clock::now();
-  try {
-    auto c = server.Connect();
-    note += c->Call({"USER", "", "", "$J"}).error == 0 ? "served" : "answered with an error";
-  } catch (const std::exception& e) {
-    note += std::string("refused (") + e.what() + ")";
-  }
-  note += " in " + std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begin).count()) +
-          " ms";
-  Report("idle", server, base, note);
-}
-
 // Connects one more client and runs $J; says whether and how soon it was served.
 std::string NewClient(const Server& server) {
   const auto begin = Clock::now();
@@ -192,6 +167,21 @@ std::string NewClient(const Server& server) {
   char ms[32];
   std::snprintf(ms, sizeof ms, " in %.2f ms", std::chrono::duration<double, std::milli>(Clock::now() - begin).count());
   return note + ms;
+}
+
+void Idle(const std::string& binary) {
+  Server server(binary);
+  const std::size_t base = server.PeakKiB();
+  std::vector<std::unique_ptr<mlink::Client>> idle;
+  for (int i = 0; i < 256; ++i) {
+    try {
+      idle.push_back(server.Connect());
+    } catch (const std::exception&) {
+      break;
+    }
+  }
+  std::this_thread::sleep_for(1500ms);
+  Report("idle", server, base, std::to_string(idle.size()) + " idle connections; one more client " + NewClient(server));
 }
 
 void Locks(const std::string& binary) {
