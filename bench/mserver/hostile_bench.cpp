@@ -8,13 +8,15 @@
 //   idle    256 idle, handshaken connections, then one more client that wants
 //           to run a line (is it served, and how soon)
 //   locks   256 connections whose processes each hold a lock, then one more
-//           client: at once, and once the holders have been idle for the
-//           server's --lock-holder-idle (10 s)
+//           client: 1.5 s after they locked, and once they have been idle
+//           for the server's --lock-holder-idle (10 s)
 //   line    one client running f i=1:1:170 s big(i)=$j("",3641144) (600 MB
 //           without a limit)
 //   grow8   8 clients running that line at once (each within its own limit,
 //           2 GiB together without the server's limit)
-// Everything is bounded: at most 257 connections and a few seconds a case.
+// Everything is bounded: at most 257 connections, a dozen seconds a case,
+// and the server's memory limit (1 GiB at most by default; 2 GiB for a server
+// without a limit for all processes).
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
