@@ -229,8 +229,9 @@ void Grow8(const std::string& binary) {
   std::vector<std::thread> threads;
   const auto begin = Clock::now();
   for (std::size_t i = 0; i < clients.size(); ++i) {
-    threads.emplace_back(
-        [&, i] { answers[i] = clients[i]->Call({"USER", "", "", "f i=1:1:170 s big(i)=$j(\"\",3641144)"}); });
+    threads.emplace_back([&, i] {
+      answers[i] = clients[i]->Call({"USER", "", "", "f i=1:1:170 s big(i)=$j(\"\",3641144)"});
+    });
   }
   for (std::thread& t : threads) t.join();
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begin).count();

@@ -77,8 +77,14 @@ void BM_MLockLoop(benchmark::State& state) {
   }
   fs::remove_all(data);
 }
-BENCHMARK(BM_MLockLoop)->Arg(5000)->Arg(40000)->Arg(200000)->Arg(1000000)->Iterations(1)->UseManualTime()->Unit(
-    benchmark::kMillisecond);
+BENCHMARK(BM_MLockLoop)
+    ->Arg(5000)
+    ->Arg(40000)
+    ->Arg(200000)
+    ->Arg(1000000)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
