@@ -7,9 +7,16 @@
 //   frames  60 connections that each announce a 16 MiB frame and send one byte
 //   idle    256 idle, handshaken connections, then one more client that wants
 //           to run a line (is it served, and how soon)
+//   locks   256 connections whose processes each hold a lock, then one more
+//           client: 1.5 s after they locked, and once they have been idle
+//           for the server's --lock-holder-idle (10 s)
 //   line    one client running f i=1:1:170 s big(i)=$j("",3641144) (600 MB
 //           without a limit)
-// Everything is bounded: at most 257 connections and a few seconds a case.
+//   grow8   8 clients running that line at once (each within its own limit,
+//           2 GiB together without the server's limit)
+// Everything is bounded: at most 257 connections, a dozen seconds a case,
+// and the server's memory limit (1 GiB at most by default; 2 GiB for a server
+// without a limit for all processes).
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -149,6 +156,21 @@ void Frames(const std::string& binary) {
   for (int fd : fds) ::close(fd);
 }
 
+// Connects one more client and runs $J; says whether and how soon it was served.
+std::string NewClient(const Server& server) {
+  const auto begin = Clock::now();
+  std::string note;
+  try {
+    auto c = server.Connect();
+    note = c->Call({"USER", "", "", "$J"}).error == 0 ? "served" : "answered with an error";
+  } catch (const std::exception& e) {
+    note = std::string("refused (") + e.what() + ")";
+  }
+  char ms[32];
+  std::snprintf(ms, sizeof ms, " in %.2f ms", std::chrono::duration<double, std::milli>(Clock::now() - begin).count());
+  return note + ms;
+}
+
 void Idle(const std::string& binary) {
   Server server(binary);
   const std::size_t base = server.PeakKiB();
@@ -161,17 +183,28 @@ void Idle(const std::string& binary) {
     }
   }
   std::this_thread::sleep_for(1500ms);
-  std::string note = std::to_string(idle.size()) + " idle connections; one more client ";
-  const auto begin = Clock::now();
-  try {
-    auto c = server.Connect();
-    note += c->Call({"USER", "", "", "$J"}).error == 0 ? "served" : "answered with an error";
-  } catch (const std::exception& e) {
-    note += std::string("refused (") + e.what() + ")";
+  Report("idle", server, base, std::to_string(idle.size()) + " idle connections; one more client " + NewClient(server));
+}
+
+void Locks(const std::string& binary) {
+  Server server(binary);
+  const std::size_t base = server.PeakKiB();
+  std::vector<std::unique_ptr<mlink::Client>> holders;
+  for (int i = 0; i < 256; ++i) {
+    try {
+      holders.push_back(server.Connect());
+      if (holders.back()->Call({"USER", "", "", "l +^H(" + std::to_string(i) + ")"}).error) break;
+    } catch (const std::exception&) {
+      break;
+    }
   }
-  note += " in " + std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begin).count()) +
-          " ms";
-  Report("idle", server, base, note);
+  const auto locked = Clock::now();
+  std::this_thread::sleep_for(1500ms);
+  const std::string atOnce = NewClient(server);
+  std::this_thread::sleep_for(10s - (Clock::now() - locked) + 200ms);
+  const std::string later = NewClient(server);
+  Report("locks", server, base,
+         std::to_string(holders.size()) + " lock holders; a client after 1.5 s " + atOnce + ", after 10 s " + later);
 }
 
 void Line(const std::string& binary) {
@@ -187,6 +220,32 @@ void Line(const std::string& binary) {
              " ms; big(1.." + kept + ") kept");
 }
 
+void Grow8(const std::string& binary) {
+  Server server(binary);
+  const std::size_t base = server.PeakKiB();
+  std::vector<std::unique_ptr<mlink::Client>> clients;
+  for (int i = 0; i < 8; ++i) clients.push_back(server.Connect());
+  std::vector<mlink::Answer> answers(clients.size());
+  std::vector<std::thread> threads;
+  const auto begin = Clock::now();
+  for (std::size_t i = 0; i < clients.size(); ++i) {
+    threads.emplace_back([&, i] {
+      answers[i] = clients[i]->Call({"USER", "", "", "f i=1:1:170 s big(i)=$j(\"\",3641144)"});
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begin).count();
+  int stopped = 0;
+  long kept = 0;
+  for (std::size_t i = 0; i < clients.size(); ++i) {
+    stopped += answers[i].error != 0 && answers[i].errorName.rfind("<STORE>", 0) == 0 ? 1 : 0;
+    kept += std::stol("0" + clients[i]->Call({"USER", "", "", "$o(big(\"\"),-1)"}).value);
+  }
+  Report("grow8", server, base,
+         std::to_string(stopped) + " of 8 stopped with <STORE> after " + std::to_string(ms) + " ms; " +
+             std::to_string(kept) + " strings of 3.5 MiB kept (" + std::to_string(kept * 3641144 >> 20) + " MiB)");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -195,7 +254,9 @@ int main(int argc, char** argv) {
   try {
     Frames(binary);
     Idle(binary);
+    Locks(binary);
     Line(binary);
+    Grow8(binary);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "failed: %s\n", e.what());
     return 1;

@@ -60,8 +60,11 @@ void TcpLink::SetServer(const std::string& server) {
   server_ = server;
 }
 
+// A server that announces an address (mserver --advertise) tells which one
+// its clients are to use; one that announces none is used at the address
+// the link connected to, which is what the caller gave.
 std::string TcpLink::GetServer() {
-  if (c_->client) {
+  if (c_->client && !c_->client->welcome().serverAddress.empty()) {
     try {
       const auto used = mlink::ParseEndpoint(c_->client->welcome().serverAddress);
       return BuildServerString(used.host, std::to_string(used.port));

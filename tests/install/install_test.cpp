@@ -6,6 +6,7 @@
 #include "install_fixture.h"
 #include "app/driver.h"
 #include "engine/connection.h"
+#include "port_forward.h"
 
 namespace dorvik::testing {
 namespace {
@@ -435,6 +436,23 @@ TEST_F(InstallTest, AServerThatAnnouncesOtherParametersChangesTheFields) {
   EXPECT_TRUE(LogHasInOrder({Ru("Параметры соединения были изменены пользователем."), Ru("Новые параметры соединения:"),
                              Ru("IP адрес:localhost"), Ru("Порт:1"), Ru("Область:%SYS"), "",
                              Ru("Успешное соединение с областью %SYS")}));
+}
+
+// A server reached through a port forward announces nothing: the fields
+// keep what the user typed, and the log reports no change of parameters.
+TEST_F(InstallTest, AServerBehindAPortForwardKeepsTheFieldsAsTyped) {
+  Prepare(MakePackage(TwoRoutines()));
+  PortForward forward(server->Port());
+  const std::string port = std::to_string(forward.Port());
+  const ConnectOutcome c = ConnectToServer(*session, "127.0.0.1", port);
+  ASSERT_TRUE(c.ok);
+  EXPECT_EQ(c.ipField, "127.0.0.1");
+  EXPECT_EQ(c.portField, port);
+  EXPECT_EQ(session->connection.Port, port);
+  for (const std::string& line : session->log.Lines()) {
+    EXPECT_EQ(line.find(Ru("Параметры соединения были изменены")), std::string::npos) << Cp1251ToUtf8(line);
+  }
+  EXPECT_TRUE(LogHasInOrder({Ru("Успешное соединение с областью %SYS")}));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "inprocess_link.h"
 #include "mengine/memory_host.h"
 #include "mserver_process.h"
+#include "port_forward.h"
 #include "link/tcp_link.h"
 
 namespace dorvik::testing {
@@ -116,6 +117,31 @@ TEST(TcpLink, AServerLostWhileAnswersAreAwaitedIsReportedByTheNextRead) {
   link.SetServer(ServerOf(server));
   EXPECT_EQ(link.Evaluate("$g(x)"), "");
   EXPECT_EQ(link.ErrorCode(), 0);
+}
+
+// The address the link reports as in use: the one it connected to (through
+// a port forward, the forward's), unless the server announces another.
+TEST(TcpLink, ReportsTheAddressItConnectedToUnlessTheServerAnnouncesOne) {
+  MServerProcess plain(MSERVER_BINARY, {}, {}, false);
+  PortForward forward(plain.Port());
+  MServerProcess advertising(MSERVER_BINARY, {"--advertise", "10.1.2.3:56773"}, {}, false);
+  struct Case {
+    const char* what;
+    int port;
+    std::string reported;
+  };
+  const std::vector<Case> cases = {
+      {"directly", plain.Port(), BuildServerString("127.0.0.1", std::to_string(plain.Port()))},
+      {"through a port forward", forward.Port(), BuildServerString("127.0.0.1", std::to_string(forward.Port()))},
+      {"to a server that announces an address", advertising.Port(), BuildServerString("10.1.2.3", "56773")},
+  };
+  for (const Case& c : cases) {
+    TcpLink link;
+    link.SetServer(BuildServerString("127.0.0.1", std::to_string(c.port)));
+    link.SetNamespace("USER");
+    EXPECT_EQ(link.Evaluate("$ZNSPACE"), "USER") << c.what;
+    EXPECT_EQ(link.GetServer(), c.reported) << c.what;
+  }
 }
 
 }  // namespace

@@ -104,6 +104,42 @@ TEST(HostileClient, AFullConnectionTableMakesRoomFromTheLongestIdle) {
   EXPECT_NE(server.log().find("closed: made room for a new connection"), std::string::npos);
 }
 
+// Connections that all hold locks and say nothing do not lock a new client
+// out for good: once the one idle longest has been idle --lock-holder-idle,
+// it is closed for the newcomer and its locks are freed; a holder that used
+// its connection a moment ago is kept.
+TEST(HostileClient, AFullTableOfLockHoldersStillServesANewClient) {
+  TempDir data;
+  ServerProcess server(data.path(), {"--max-connections", "3", "--lock-holder-idle", "2"});
+  std::vector<mlink::Client> holders;
+  for (int i = 0; i < 3; ++i) {
+    holders.push_back(server.Connect());
+    ASSERT_EQ(Call(holders.back(), "l +^H(" + std::to_string(i) + ")").error, 0);
+    std::this_thread::sleep_for(100ms);
+  }
+  // Idle long enough for a connection without locks, not for a holder.
+  std::this_thread::sleep_for(1200ms);
+  try {
+    mlink::Client refused = server.Connect();
+    ADD_FAILURE() << "a holder idle for less than --lock-holder-idle was closed";
+  } catch (const mlink::LinkError& e) {
+    EXPECT_NE(std::string(e.what()).find("too many connections"), std::string::npos) << e.what();
+  }
+  ASSERT_EQ(Call(holders[1], "s x=1").error, 0);  // holder 1 is active again
+  std::this_thread::sleep_for(1000ms);
+
+  mlink::Client newcomer = server.Connect();
+  EXPECT_EQ(Call(newcomer, "$J").error, 0);
+  // Holder 0, idle longest, is gone with its lock; the others keep theirs.
+  EXPECT_THROW(Call(holders[0], "$J"), mlink::LinkError);
+  EXPECT_EQ(Call(newcomer, "l +^H(0):1 s P1=$T").p1, "1");
+  EXPECT_EQ(Call(newcomer, "l +^H(1):0 s P1=$T").p1, "0");
+  EXPECT_EQ(Call(newcomer, "l +^H(2):0 s P1=$T").p1, "0");
+  EXPECT_EQ(Call(holders[1], "$g(x)").value, "1");
+  const std::string log = server.log();
+  EXPECT_NE(log.find("holding locks; closing it to make room for a new connection"), std::string::npos) << log;
+}
+
 TEST(HostileClient, AProcessOverItsMemoryLimitGetsStoreAndTheServerGoesOn) {
   TempDir data;
   ServerProcess server(data.path(), {"--max-process-memory", "67108864"});
@@ -147,6 +183,45 @@ TEST(HostileClient, AProcessOverItsMemoryLimitGetsStoreAndTheServerGoesOn) {
   const std::string log = AwaitLog(server, "ended with error <STORE>");
   EXPECT_NE(log.find("ended with error <STORE>"), std::string::npos) << log;
   EXPECT_TRUE(server.running());
+}
+
+// Several processes, each within its own limit, cannot together take more
+// than the server's: those that ask beyond it get <STORE>, keep what they
+// have, and the server goes on serving.
+TEST(HostileClient, ConnectionsGrowingTogetherMeetTheServersLimit) {
+  TempDir data;
+  ServerProcess server(data.path(), {"--max-process-memory", "67108864", "--max-server-memory", "100663296"});
+  const std::size_t base = ProcessStatusKiB(server.pid(), "VmHWM");
+  constexpr int kGrowing = 6;  // 12 strings of 3.5 MiB each: 252 MiB wanted
+  std::vector<mlink::Client> clients;
+  for (int i = 0; i < kGrowing; ++i) clients.push_back(server.Connect());
+  std::vector<mlink::Answer> answers(kGrowing);
+  std::vector<std::thread> growing;
+  for (int i = 0; i < kGrowing; ++i) {
+    growing.emplace_back([&, i] { answers[i] = Call(clients[i], "f i=1:1:12 s big(i)=$j(\"\",3641144)"); });
+  }
+  for (std::thread& t : growing) t.join();
+  int stopped = 0;
+  int kept = 0;
+  for (int i = 0; i < kGrowing; ++i) {
+    if (answers[i].error) {
+      EXPECT_EQ(answers[i].errorName.rfind("<STORE>", 0), 0u) << answers[i].errorName;
+      ++stopped;
+    }
+    kept += std::stoi("0" + Call(clients[i], "$o(big(\"\"),-1)").value);
+  }
+  EXPECT_GE(stopped, 3) << kept << " kept";
+  EXPECT_LE(kept, 33) << stopped << " stopped";  // 96 MiB and the 16 MiB margin, in 3.5 MiB strings
+  EXPECT_LT(ProcessStatusKiB(server.pid(), "VmHWM") - base, 160u * 1024);
+
+  // A new client is served; once the others give back, it may grow.
+  mlink::Client late = server.Connect();
+  for (mlink::Client& c : clients) ASSERT_EQ(Call(c, "k big").error, 0);
+  const mlink::Answer grown = Call(late, "f i=1:1:12 s big(i)=$j(\"\",3641144)");
+  EXPECT_EQ(grown.error, 0) << grown.errorName;
+  EXPECT_TRUE(server.running());
+  EXPECT_NE(server.log().find("memory limits: 67108864 bytes per process, 100663296 bytes for all processes"),
+            std::string::npos);
 }
 
 TEST(HostileClient, AJobsOutputToTheLogIsBounded) {

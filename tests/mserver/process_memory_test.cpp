@@ -61,6 +61,59 @@ TEST(ProcessMemory, OverTheLimitSignalsThenRefuses) {
   EXPECT_TRUE(signal->load());
 }
 
+// Processes each within their own limit, together over the server's: the
+// process that asks is signalled, a step further on again, and far over the
+// server's limit refused; the others keep what they hold, and what one gives
+// back lets the others go on.
+TEST(ServerMemory, TheProcessThatAsksBeyondTheServersLimitIsTold) {
+  mserver::ServerMemory server(32 * kMiB);
+  ProcessMemory first(64 * kMiB, &server);
+  ProcessMemory second(64 * kMiB, &server);
+  ASSERT_NE(second.ExceededSignal(), nullptr);
+  std::vector<std::string> a, b;
+  {
+    ProcessMemory::Scope scope(first);
+    for (int i = 0; i < 20; ++i) a.emplace_back(kMiB, 'a');
+  }
+  EXPECT_GE(server.InUse(), 20 * kMiB);
+  ProcessMemory::Scope scope(second);
+  for (int i = 0; i < 10; ++i) b.emplace_back(kMiB, 'b');
+  EXPECT_FALSE(second.ExceededSignal()->load());
+  b.emplace_back(3 * kMiB, 'b');  // together over 32 MiB
+  EXPECT_TRUE(second.ExceededSignal()->exchange(false));
+  EXPECT_FALSE(first.ExceededSignal()->load());  // the one that did not ask
+  b.emplace_back(kMiB, 'b');
+  EXPECT_FALSE(second.ExceededSignal()->load());
+  b.emplace_back(8 * kMiB, 'b');  // a further step (an eighth of 64 MiB)
+  EXPECT_TRUE(second.ExceededSignal()->exchange(false));
+  // Beyond the margin (16 MiB over 32) a request is refused, though the
+  // process is far below its own limit; a reserve is left for the error.
+  EXPECT_THROW(b.emplace_back(10 * kMiB, 'b'), std::bad_alloc);
+  EXPECT_NO_THROW(b.emplace_back(kMiB, 'b'));
+  // The first gives back what it took: the second may grow again.
+  a.clear();
+  a.shrink_to_fit();
+  b.clear();
+  b.shrink_to_fit();
+  second.ExceededSignal()->store(false);
+  b.emplace_back(20 * kMiB, 'b');
+  EXPECT_FALSE(second.ExceededSignal()->load());
+  EXPECT_LT(server.InUse(), 22 * kMiB);
+}
+
+TEST(ServerMemory, OutlivesItsOwnerWhileAProcessHoldsMemory) {
+  auto server = std::make_unique<mserver::ServerMemory>(16 * kMiB);
+  auto memory = std::make_unique<ProcessMemory>(0, server.get());
+  std::unique_ptr<std::string> kept;
+  {
+    ProcessMemory::Scope scope(*memory);
+    kept = std::make_unique<std::string>(kMiB, 'k');
+  }
+  memory.reset();
+  server.reset();
+  kept.reset();  // charged to both accounts, freed after both owners
+}
+
 // A peer that announces a 16 MiB frame and sends ten bytes of it costs the
 // reader a read's worth, not 16 MiB; the wait ends as a time-out.
 TEST(ProcessMemory, AFrameCostsWhatArrivedNotWhatWasAnnounced) {

@@ -14,8 +14,8 @@
 #include "lmdb_globals.h"
 #include "mserver/byte_store.h"
 #include "mserver/journal.h"
+#include "mserver/server_locks.h"
 #include "process_activity.h"
-#include "server_locks.h"
 #include "undo_journal.h"
 
 namespace mserver {
@@ -141,6 +141,7 @@ static int LockDataFolder(const std::filesystem::path& data) {
 ServerHost::ServerHost(HostConfig config, Log& log)
     : config_(std::move(config)),
       log_(log),
+      memory_(config_.maxServerMemory),
       locks_(std::make_unique<ServerLockTable>()),
       folderLock_(LockDataFolder(config_.data)) {
   std::vector<std::string> names = config_.namespaces.empty() ? DefaultNamespaces() : config_.namespaces;
@@ -294,7 +295,7 @@ bool ServerHost::StartJob(const mengine::JobRequest& request, std::chrono::milli
 
 void ServerHost::RunJob(Job& job, mengine::JobRequest request) {
   const std::uint64_t id = NewJobId();
-  ProcessMemory memory(config_.maxProcessMemory);
+  ProcessMemory memory(config_.maxProcessMemory, &memory_);
   JobOutput output(log_, "job " + std::to_string(id) + ": ", config_.maxJobOutput);
   ProcessActivity activity;
   activity.job = id;

@@ -6,7 +6,7 @@ namespace mserver {
 
 Session::Session(ServerHost& host, std::string nameSpace, mengine::OutputSink* output, mengine::Limits limits,
                  std::size_t maxMemory, mengine::InputSource* input)
-    : host_(host), memory_(maxMemory), activity_(std::make_unique<ProcessActivity>()) {
+    : host_(host), memory_(maxMemory, &host.serverMemory()), activity_(std::make_unique<ProcessActivity>()) {
   mengine::ProcessOptions options;
   options.ns = NamespaceName(nameSpace);
   options.output = output;
@@ -34,6 +34,7 @@ void Session::RequestStop() { process_->RequestStop(); }
 mengine::Result Session::Execute(std::string_view line) {
   ProcessActivity::Scope scope(*activity_);
   ProcessMemory::Scope charge(memory_);
+  memory_.DropStaleSignal();
   mengine::Result result;
   try {
     result = process_->Execute(line);
@@ -58,6 +59,7 @@ void Session::SetParameter(const char* name, const std::string& value, bool kept
 mlink::Answer Session::Run(const mlink::Request& request, RequestReport* report) {
   ProcessActivity::Scope scope(*activity_);
   ProcessMemory::Scope charge(memory_);
+  memory_.DropStaleSignal();
   mlink::Answer answer;
   const std::uint64_t journaledBefore = activity_->journaledUpdates;
   const std::uint64_t unjournaledBefore = activity_->unjournaledUpdates;

@@ -219,32 +219,38 @@ void TcpServer::WatchBusyConnections() {
 }
 
 // The connection table is full: closes the connection idle longest that runs
-// no line, holds no lock, has no request waiting and has been idle for
-// kIdleBeforeMakingRoom at least. Its own thread sends the Fault and ends its
-// process (only its reading side is shut here, so that no two threads write
-// to it). Answers false when no connection qualifies.
+// no line, has no request waiting and has been idle for
+// kIdleBeforeMakingRoom at least, preferring one whose process holds no
+// lock; a lock holder qualifies once idle for lockHolderIdle. Its own thread
+// sends the Fault and ends its process, which frees its locks (only its
+// reading side is shut here, so that no two threads write to it). Answers
+// false when no connection qualifies.
 bool TcpServer::MakeRoom() {
   std::lock_guard lock(mutex_);
   const auto now = mlink::Clock::now();
-  Connection* oldest = nullptr;
-  mlink::Clock::duration longest{};
+  struct Candidate {
+    Connection* connection = nullptr;
+    mlink::Clock::duration idle{};
+  } free, holder;
   for (auto& c : connections_) {
     if (c->finished || c->evicted || c->busy) continue;
     const auto idle = now - c->lastActive.load();
-    if (idle < kIdleBeforeMakingRoom || (oldest && idle <= longest)) continue;
+    if (idle < kIdleBeforeMakingRoom) continue;
     const std::uint64_t job = c->job;
-    if (job != 0 && host_.HoldsLocks(job)) continue;
+    const bool holds = job != 0 && host_.HoldsLocks(job);
+    Candidate& best = holds ? holder : free;
+    if ((holds && idle < options_.lockHolderIdle) || (best.connection && idle <= best.idle)) continue;
     pollfd p{c->socket.fd(), POLLIN, 0};
     if (::poll(&p, 1, 0) > 0) continue;  // a request (or a close) is waiting
-    oldest = c.get();
-    longest = idle;
+    best = {c.get(), idle};
   }
-  if (!oldest) return false;
-  oldest->evicted = true;
-  ::shutdown(oldest->socket.fd(), SHUT_RD);
-  host_.log().Line("connection " + std::to_string(oldest->id) + ": idle for " +
-                   std::to_string(std::chrono::duration_cast<std::chrono::seconds>(longest).count()) +
-                   " s; closing it to make room for a new connection");
+  const Candidate& chosen = free.connection ? free : holder;
+  if (!chosen.connection) return false;
+  chosen.connection->evicted = true;
+  ::shutdown(chosen.connection->socket.fd(), SHUT_RD);
+  host_.log().Line("connection " + std::to_string(chosen.connection->id) + ": idle for " +
+                   std::to_string(std::chrono::duration_cast<std::chrono::seconds>(chosen.idle).count()) + " s" +
+                   (free.connection ? "" : " holding locks") + "; closing it to make room for a new connection");
   return true;
 }
 
@@ -370,7 +376,10 @@ void TcpServer::Converse(Connection& c) {
   } detach{c};
 
   mlink::Welcome welcome;
-  welcome.serverAddress = options_.advertise ? options_.advertise->ToString() : LocalEndpoint(c.socket.fd()).ToString();
+  // Without --advertise nothing is announced: the address this socket has
+  // here is not what a client behind a port forward or a NAT can reach, so
+  // the client keeps the address it connected to.
+  if (options_.advertise) welcome.serverAddress = options_.advertise->ToString();
   welcome.serverVersion = host_.ZVersion();
   welcome.process = std::to_string(session.job());
   mlink::WriteAll(c.socket, mlink::EncodeFrame(welcome), mlink::DeadlineAfter(options_.handshakeTimeout));

@@ -33,7 +33,7 @@ struct Hello {
 
 struct Welcome {
   std::uint16_t version = kProtocolVersion;
-  std::string serverAddress;  // "host:port" the client should consider in use
+  std::string serverAddress;  // "host:port" the client should consider in use; "" none announced
   std::string serverVersion;  // the server's $ZVERSION
   std::string process;        // $JOB of the process serving this connection
 };

@@ -47,6 +47,9 @@ struct HostConfig {
   // Memory each M process (connection or job) may hold before <STORE>
   // (ProcessMemory); 0 for no limit.
   std::size_t maxProcessMemory = kDefaultProcessMemory;
+  // Memory all M processes together may hold (ServerMemory): beyond it the
+  // process that asks gets <STORE>; 0 for no limit.
+  std::size_t maxServerMemory = DefaultServerMemory();
   // Bytes of a job's WRITE output that go to the log; the rest is dropped
   // and counted in one line when the job ends.
   std::size_t maxJobOutput = std::size_t{1} << 20;
@@ -90,6 +93,8 @@ class ServerHost final : public mengine::Host {
 
   Log& log() { return log_; }
   std::size_t maxProcessMemory() const { return config_.maxProcessMemory; }
+  // What every process of this server is charged to as well.
+  ServerMemory& serverMemory() { return memory_; }
   // Whether the process `job` holds any lock.
   bool HoldsLocks(std::uint64_t job);
 
@@ -101,6 +106,8 @@ class ServerHost final : public mengine::Host {
 
   HostConfig config_;
   Log& log_;
+  // Declared early: it outlives the stores that may keep memory charged to it.
+  ServerMemory memory_;
   std::vector<std::string> names_;  // sorted
   std::map<std::string, std::unique_ptr<Space>, std::less<>> spaces_;
   std::unique_ptr<mengine::LockTable> locks_;

@@ -27,6 +27,7 @@ struct RequestReport {
 class Session {
  public:
   // `maxMemory`: what the process may hold (ProcessMemory); 0 for no limit.
+  // The process is charged to the host's ServerMemory as well.
   // `input` is the process's principal device for READ (null: none, READ is
   // <NOTOPEN>, as for every connection).
   Session(ServerHost& host, std::string nameSpace, mengine::OutputSink* output, mengine::Limits limits = {},

@@ -24,10 +24,13 @@ namespace mserver {
 // Largest frame before the handshake: a Hello is a few dozen bytes.
 inline constexpr std::uint32_t kHandshakeMaxFrame = 4096;
 
-// When every connection is taken, the one idle longest that runs no line,
-// holds no lock and has no request waiting makes room for the new one,
-// provided it has been idle this long: a client between two requests is not
-// cut off. Without such a connection the new one is refused.
+// When every connection is taken, the one idle longest that runs no line
+// and has no request waiting makes room for the new one, provided it has
+// been idle this long: a client between two requests is not cut off. One
+// whose process holds no lock goes first; one that holds locks only when
+// every candidate does, and only once idle for ServerOptions::lockHolderIdle
+// (closing it ends its process and so frees its locks). Without such a
+// connection the new one is refused.
 inline constexpr std::chrono::milliseconds kIdleBeforeMakingRoom{1000};
 
 struct ServerOptions {
@@ -35,13 +38,20 @@ struct ServerOptions {
   // The server has no authentication: listening on anything but a loopback
   // address must be asked for explicitly.
   bool allowRemote = false;
-  std::optional<mlink::Endpoint> advertise;  // announced instead of the real address
+  // The address announced in the handshake as the one to use; none is
+  // announced without it.
+  std::optional<mlink::Endpoint> advertise;
   std::uint32_t maxFrame = mlink::kDefaultMaxFrame;
   int maxConnections = 256;
   // Long enough for a user who leaves an installer on a page for a while;
   // short enough that forgotten connections do not pile up.
   std::chrono::milliseconds idleTimeout{std::chrono::minutes(30)};
   std::chrono::milliseconds handshakeTimeout{std::chrono::seconds(10)};
+  // How long a connection whose process holds locks must have been idle
+  // before it may be closed to make room: connections that hold locks and
+  // say nothing must not lock every other client out, and one that used its
+  // lock a moment ago (the installer between two steps) keeps it.
+  std::chrono::milliseconds lockHolderIdle{std::chrono::seconds(10)};
   std::string initialNamespace = "USER";  // where a new process starts
   mengine::Limits limits;                 // for connection processes
 };
