@@ -3,6 +3,7 @@
 #include <expat.h>
 
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <optional>
 
@@ -109,9 +110,19 @@ class ExportReader {
     XML_SetStartDoctypeDeclHandler(parser_, &ExportReader::OnDoctype);
     XML_SetUnknownEncodingHandler(parser_, &UnknownEncoding, nullptr);
 
+    if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+      throw PackError(file_ + ": too large for an XML export of routines");
+    }
     const auto status = XML_Parse(parser_, bytes.data(), static_cast<int>(bytes.size()), XML_TRUE);
     if (fault_) throw PackError(*fault_);
     if (status != XML_STATUS_OK) {
+      if (item_ && item_->inCdata) {
+        // Expat finds the fault at the end of the file; the maker needs the
+        // place where the section opened.
+        throw PackError(Where(Origin{file_, item_->cdataLine}) + "not a well-formed XML file: the CDATA section of " +
+                        item_->name + " opened here never closes (" +
+                        XML_ErrorString(XML_GetErrorCode(parser_)) + ")");
+      }
       const auto line = static_cast<int>(XML_GetCurrentLineNumber(parser_));
       throw PackError(Where(Origin{file_, line}) + "not a well-formed XML file: " +
                       XML_ErrorString(XML_GetErrorCode(parser_)) + " (column " +

@@ -44,7 +44,7 @@ struct RoutineSpec {
   std::string file;
   int firstLine = 1;
   int nameLine = 0;
-  std::string place;
+  std::string place{};
 };
 
 // "file:line" of a routine's line i (from 0), or "file" / "routine NAME"
