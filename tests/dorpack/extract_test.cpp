@@ -108,8 +108,7 @@ TEST_F(Extract, RefusesAndLeavesNothingBehind) {
   run = RunDorpack({"extract", Path("evil.dat"), Path("out/x")});
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_NE(run.err.find("routine 2 is named \"../\", which is not a routine name"), std::string::npos) << run.err;
-  EXPECT_FALSE(fs::exists(Path("out/x")));
-  EXPECT_FALSE(fs::exists(Path("out/VMA.int")));
+  EXPECT_FALSE(fs::exists(Path("out")));
 
   EXPECT_EQ(RunDorpack({"extract", Path("none.dat"), Path("n")}).exitCode, 1);
   EXPECT_EQ(RunDorpack({"extract", Path("d.dat")}).exitCode, 2);

@@ -91,6 +91,7 @@ TEST(RoutineFormats, LineEndsAndNames) {
 TEST(RoutineFormats, UdlFiles) {
   const std::vector<Case> cases{
       {"INT header", {{"VMA.int", "ROUTINE VMA [Type=INT]\nVMA ; первая\n q\n"}}, R"(["VMA.int"])", {{"VMA", {"VMA ; первая", " q"}}}},
+      {"a byte order mark before the header", {{"VMA.int", "\xEF\xBB\xBFROUTINE VMA [Type=INT]\r\nVMA\r\n"}}, R"(["VMA.int"])", {{"VMA", {"VMA"}}}},
       {"more attributes, CR LF", {{"VMA.int", "ROUTINE VMA [Type=INT,Generated]\r\nVMA\r\n"}}, R"(["VMA.int"])", {{"VMA", {"VMA"}}}},
       {"dotted name", {{"My.Pkg.X.int", "ROUTINE My.Pkg.X [Type=INT]\n q\n"}}, R"(["My.Pkg.X.int"])", {{"My.Pkg.X", {" q"}}}},
       {"no type is MAC, no macro syntax", {{"VMA.int", "ROUTINE VMA\nVMA\n q\n"}}, R"(["VMA.int"])", {{"VMA", {"VMA", " q"}}}, "", "the MAC routine VMA holds no macro syntax"},

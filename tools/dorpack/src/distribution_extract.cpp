@@ -31,9 +31,13 @@ class OutputFolder {
         throw PackError(folder_.string() + " is not empty; extract into a new or empty folder");
       }
     } else {
+      // The folders this creates, innermost first, to take away on failure.
+      for (fs::path at = folder_; !at.empty() && !fs::exists(at, ec); at = at.parent_path()) {
+        created_.push_back(at);
+        if (at == at.parent_path()) break;
+      }
       fs::create_directories(folder_, ec);
       if (ec) throw PackError("cannot create " + folder_.string() + ": " + ec.message());
-      created_ = true;
     }
   }
   OutputFolder(const OutputFolder&) = delete;
@@ -44,7 +48,7 @@ class OutputFolder {
     std::error_code ec;
     for (auto it = written_.rbegin(); it != written_.rend(); ++it) fs::remove(*it, ec);
     fs::remove(folder_ / "check", ec);  // only when empty
-    if (created_) fs::remove(folder_, ec);
+    for (const auto& folder : created_) fs::remove(folder, ec);  // only when empty
   }
 
   // Writes a new file; a name that is there already (two routine names that
@@ -72,7 +76,7 @@ class OutputFolder {
  private:
   fs::path folder_;
   std::vector<fs::path> written_;
-  bool created_ = false;
+  std::vector<fs::path> created_;
   bool kept_ = false;
 };
 

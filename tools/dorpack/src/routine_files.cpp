@@ -182,8 +182,11 @@ std::vector<RoutineSpec> ReadRoutineSource(const RoutineSource& source, RoutineE
                        " is not a routine file (the name must end in .int, .mac, .inc, .m or .rtn for one routine, "
                        ".ro, .rsa or .rtn for a routine output file, .xml for an XML export)");
   }
-  const std::string text = ReadWholeFile(file, origin);
+  std::string text = ReadWholeFile(file, origin);
   if (HasExtension(source.file, ".xml")) return ReadXmlExport(text, file, encoding, warnings);
+  // Some Windows editors begin a UTF-8 file with a byte order mark, which is
+  // no part of the first line.
+  if (encoding == RoutineEncoding::kUtf8 && text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
   if (multi || (HasExtension(source.file, ".rtn") && LooksLikeRoutineOutput(text))) {
     return ReadRoutineOutput(text, file, encoding, warnings);
   }
