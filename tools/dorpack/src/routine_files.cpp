@@ -169,7 +169,11 @@ std::vector<RoutineSource> ExpandPackageEntry(const fs::path& baseFolder, const 
   std::sort(found.begin(), found.end());
   std::vector<RoutineSource> sources;
   sources.reserve(found.size());
-  for (const auto& below : found) sources.push_back(RoutineSource{folder / fs::path(below), RoutineNameOfPath(below)});
+  for (const auto& below : found) {
+    fs::path file = folder;
+    for (const auto& part : SplitPath(below)) file /= part;  // the system's separators
+    sources.push_back(RoutineSource{file, RoutineNameOfPath(below)});
+  }
   return sources;
 }
 
