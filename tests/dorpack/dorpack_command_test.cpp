@@ -85,10 +85,10 @@ TEST_F(DorpackCommand, RefusedBuildKeepsTheEarlierFile) {
   ASSERT_EQ(RunDorpack({"build", Path("m.json"), "-o", Path("d.dat")}).exitCode, 0);
   const std::string before = ReadBytes(Path("d.dat"));
 
-  folder_.Write("src/VMA.int", "VMA\n q\r\n");
+  folder_.Write("src/VMA.int", "VMA\n q\r w\n");
   const auto refused = RunDorpack({"build", Path("m.json"), "-o", Path("d.dat")});
   EXPECT_EQ(refused.exitCode, 1);
-  EXPECT_NE(refused.err.find(Path("src/VMA.int") + ":2: line 2 of routine VMA holds a carriage return"),
+  EXPECT_NE(refused.err.find(Path("src/VMA.int") + ":2: a carriage return (byte 13) inside line 2"),
             std::string::npos)
       << refused.err;
   EXPECT_EQ(ReadBytes(Path("d.dat")), before);

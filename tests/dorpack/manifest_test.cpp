@@ -152,8 +152,10 @@ TEST_F(ManifestTest, RefusesBadFieldsAtTheirLine) {
 
 TEST_F(ManifestTest, RefusesBadRoutineFilesAtTheirLine) {
   const std::string m = In("m.json");
-  folder_.Write("src/VMA.int", "VMA\n w 1\r\n q\n");
-  EXPECT_EQ(Refusal(kManifest), In("src/VMA.int") + ":2: line 2 of routine VMA holds a carriage return (byte 13)");
+  folder_.Write("src/VMA.int", "VMA\n w 1\r2\n q\n");
+  EXPECT_EQ(Refusal(kManifest), In("src/VMA.int") +
+                                    ":2: a carriage return (byte 13) inside line 2, at column 5 (only LF and CR LF "
+                                    "end lines)");
   folder_.Write("src/VMA.int", std::string("VMA\n q\n w \0\n", 12));
   EXPECT_EQ(Refusal(kManifest), In("src/VMA.int") + ":3: line 3 of routine VMA holds a zero byte");
   folder_.Write("src/VMA.int", "VMA\n q\n");

@@ -125,7 +125,11 @@ TEST(PackageRefusal, RoutineNames) {
   EXPECT_EQ(dorpack::RoutineNameOfFile("%VMLIB.int"), "%VMLIB");
   EXPECT_EQ(dorpack::RoutineNameOfFile("My.Pkg.M"), "My.Pkg");
   EXPECT_EQ(dorpack::RoutineNameOfFile("VM.RTN"), "VM");
-  EXPECT_EQ(dorpack::RoutineNameOfFile("VM.mac"), std::nullopt);
+  EXPECT_EQ(dorpack::RoutineNameOfFile("VM.mac"), "VM");
+  EXPECT_EQ(dorpack::RoutineNameOfFile("VM.ro"), std::nullopt);  // its content names its routines
+  EXPECT_EQ(dorpack::RoutineNameOfFile("_VMLIB.m"), "%VMLIB");
+  EXPECT_EQ(dorpack::RoutineNameOfPath("My/Pkg/X.int"), "My.Pkg.X");
+  EXPECT_EQ(dorpack::RoutineNameOfPath("_VMLIB.int"), "%VMLIB");
 
   Package p = ValidPackage();
   p.routines[0].name = "2VMS";

@@ -120,7 +120,9 @@ int RunBuild(const std::vector<std::string>& args) {
   }
 
   try {
-    Package package = LoadManifest(manifest);
+    Warnings warnings;
+    Package package = LoadManifest(manifest, &warnings);
+    for (const auto& warning : warnings) std::cerr << "dorpack build: warning: " << warning << "\n";
     CheckPackage(package);
     const auto key = ResolveKey(package);
     package.key = key;

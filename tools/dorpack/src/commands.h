@@ -13,5 +13,6 @@ inline constexpr int kExitUsage = 2;
 
 int RunBuild(const std::vector<std::string>& args);
 int RunList(const std::vector<std::string>& args);
+int RunExtract(const std::vector<std::string>& args);
 
 }  // namespace dorpack

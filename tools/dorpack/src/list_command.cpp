@@ -3,6 +3,9 @@
 #include "commands.h"
 #include "dorpack/distribution_listing.h"
 #include "dorpack/listing_output.h"
+#include "dorpack/manifest.h"
+#include "dorpack/package_writer.h"
+#include "source_listing.h"
 
 namespace dorpack {
 
@@ -10,11 +13,16 @@ namespace {
 
 constexpr const char* kListHelp =
     "Usage: dorpack list [--json] dorpack.dat\n"
+    "       dorpack list [--json] MANIFEST.json\n"
     "\n"
     "Reads a data file with the installer's own reader, in the order of an\n"
     "installation, and shows what the installer would see: the header, the\n"
     "key, the password, the check label, the post-actions, the check routines\n"
     "and the routines with their line counts and sizes.\n"
+    "\n"
+    "Given a manifest (a .json file), reads it as \"dorpack build\" would and\n"
+    "shows where each routine comes from: its file, the line that names it,\n"
+    "and its place in a file of several routines.\n"
     "\n"
     "Options:\n"
     "  --json      print one JSON object with every text in UTF-8, each\n"
@@ -23,6 +31,28 @@ constexpr const char* kListHelp =
     "\n"
     "Exit status: 0 the file is readable; 1 it is missing or damaged (the\n"
     "message names the fault); 2 wrong command line.\n";
+
+// The routines a build of the manifest would pack, refused as the build
+// would refuse them.
+int ListManifest(const std::string& manifest, bool asJson) {
+  try {
+    Warnings warnings;
+    const Package package = LoadManifest(manifest, &warnings);
+    CheckPackage(package);
+    for (const auto& warning : warnings) std::cerr << "dorpack list: warning: " << warning << "\n";
+    if (asJson) {
+      std::cout << SourcesJson(package, warnings).dump(2) << "\n";
+    } else {
+      PrintSources(package, std::cout);
+    }
+    return kExitOk;
+  } catch (const PackError& e) {
+    std::cerr << "dorpack list: " << e.what() << "\n";
+  } catch (const std::exception& e) {
+    std::cerr << "dorpack list: " << manifest << ": " << e.what() << "\n";
+  }
+  return kExitRefused;
+}
 
 }  // namespace
 
@@ -51,6 +81,7 @@ int RunList(const std::vector<std::string>& args) {
     return kExitUsage;
   }
 
+  if (file.size() > 5 && file.compare(file.size() - 5, 5, ".json") == 0) return ListManifest(file, asJson);
   try {
     const DistributionListing listing = ReadDistributionListing(file);
     if (asJson) {

@@ -10,10 +10,13 @@ namespace {
 
 constexpr const char* kHelp =
     "Usage: dorpack build MANIFEST.json -o dorpack.dat\n"
-    "       dorpack list [--json] dorpack.dat\n"
+    "       dorpack list [--json] dorpack.dat | MANIFEST.json\n"
+    "       dorpack extract [--format int|ro] dorpack.dat FOLDER\n"
     "\n"
-    "  build  pack the distribution a manifest describes into a data file\n"
-    "  list   show what the installer reads from a data file\n"
+    "  build    pack the distribution a manifest describes into a data file\n"
+    "  list     show what the installer reads from a data file, or where\n"
+    "           each routine of a manifest comes from\n"
+    "  extract  write a data file's routines back out as files\n"
     "\n"
     "\"dorpack COMMAND --help\" describes each command.\n";
 
@@ -33,6 +36,7 @@ int main(int argc, char** argv) {
   }
   if (command == "build") return dorpack::RunBuild(rest);
   if (command == "list") return dorpack::RunList(rest);
+  if (command == "extract") return dorpack::RunExtract(rest);
   std::cerr << "dorpack: unknown command " << command << "\n" << kHelp;
   return dorpack::kExitUsage;
 }

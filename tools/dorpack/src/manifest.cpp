@@ -125,8 +125,35 @@ std::vector<PostActionSpec> ReadPostActions(const LocatedJson& doc, ManifestObje
   return actions;
 }
 
-std::vector<RoutineSpec> ReadRoutineList(ManifestObject& root, const std::string& field, bool required,
-                                         const fs::path& folder, RoutineEncoding encoding) {
+// The files of one entry of a routine list: a file name or pattern, or a
+// package-folder entry {"root": ..., "files": ...}.
+std::vector<RoutineSource> ExpandEntry(const LocatedJson& doc, ManifestObject& root, const std::string& pointer,
+                                       const std::string& field, const fs::path& folder) {
+  const Origin origin = root.At(pointer);
+  const json& entry = doc.value.at(json::json_pointer(pointer));
+  if (entry.is_string()) return ExpandRoutineEntry(folder, entry.get<std::string>(), origin);
+  if (!entry.is_object()) {
+    ManifestObject::Refuse(origin, "an entry of \"" + field +
+                                       "\" must be a file name, a pattern or {\"root\": ..., \"files\": ...}");
+  }
+  ManifestObject item(doc, pointer, origin.file, "an entry");
+  const auto text = [&](const char* name) {
+    const json* value = item.Find(name);
+    if (value == nullptr || !value->is_string() || value->get_ref<const std::string&>().empty()) {
+      ManifestObject::Refuse(value != nullptr ? item.FieldAt(name) : origin,
+                             std::string("a package-folder entry needs \"") + name + "\" as a non-empty text");
+    }
+    return value->get<std::string>();
+  };
+  const std::string rootFolder = text("root");
+  const std::string files = text("files");
+  item.RefuseUnknownFields();
+  return ExpandPackageEntry(folder, rootFolder, files, origin);
+}
+
+std::vector<RoutineSpec> ReadRoutineList(const LocatedJson& doc, ManifestObject& root, const std::string& field,
+                                         bool required, const fs::path& folder, RoutineEncoding encoding,
+                                         Warnings* warnings) {
   std::vector<RoutineSpec> routines;
   const json* list = root.Find(field);
   if (list == nullptr) {
@@ -139,16 +166,15 @@ std::vector<RoutineSpec> ReadRoutineList(ManifestObject& root, const std::string
   // A file named again (by a later pattern, say) keeps its first place.
   std::set<fs::path> taken;
   for (std::size_t i = 0; i < list->size(); ++i) {
-    const Origin origin = root.At(listPointer + "/" + std::to_string(i));
-    const json& entry = (*list)[i];
-    if (!entry.is_string())
-      ManifestObject::Refuse(origin, "an entry of \"" + field + "\" must be a file name or pattern");
-    for (const auto& path : ExpandRoutineEntry(folder, entry.get<std::string>(), origin)) {
+    const std::string pointer = listPointer + "/" + std::to_string(i);
+    for (const auto& source : ExpandEntry(doc, root, pointer, field, folder)) {
       std::error_code ec;
-      fs::path identity = fs::weakly_canonical(path, ec);
-      if (ec) identity = path.lexically_normal();
+      fs::path identity = fs::weakly_canonical(source.file, ec);
+      if (ec) identity = source.file.lexically_normal();
       if (!taken.insert(identity).second) continue;
-      routines.push_back(ReadRoutineFile(path, encoding, origin));
+      for (auto& routine : ReadRoutineSource(source, encoding, root.At(pointer), warnings)) {
+        routines.push_back(std::move(routine));
+      }
     }
   }
   return routines;
@@ -156,7 +182,7 @@ std::vector<RoutineSpec> ReadRoutineList(ManifestObject& root, const std::string
 
 }  // namespace
 
-Package LoadManifest(const fs::path& manifestFile) {
+Package LoadManifest(const fs::path& manifestFile, Warnings* warnings) {
   const std::string file = manifestFile.string();
   const LocatedJson doc = ParseLocatedJson(ReadManifestText(manifestFile), file);
   ManifestObject root(doc, "", file, "the manifest");
@@ -171,8 +197,8 @@ Package LoadManifest(const fs::path& manifestFile) {
   package.checkLabel = root.Text("check_label", false);
   const RoutineEncoding encoding = ReadEncoding(root);
   package.postActions = ReadPostActions(doc, root, file);
-  package.checkRoutines = ReadRoutineList(root, "check_routines", false, folder, encoding);
-  package.routines = ReadRoutineList(root, "routines", true, folder, encoding);
+  package.checkRoutines = ReadRoutineList(doc, root, "check_routines", false, folder, encoding, warnings);
+  package.routines = ReadRoutineList(doc, root, "routines", true, folder, encoding, warnings);
   root.RefuseUnknownFields();
   return package;
 }

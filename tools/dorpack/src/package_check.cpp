@@ -81,7 +81,16 @@ void RequireEntryReference(const PackText& text, const std::string& what) {
   }
 }
 
-std::string RoutineWhere(const RoutineSpec& routine) { return routine.file.empty() ? "" : routine.file + ": "; }
+// Where a routine is named: its file, with the line that names it in a file
+// of several routines.
+std::string RoutineWhere(const RoutineSpec& routine) {
+  return routine.file.empty() ? "" : Where(Origin{routine.file, routine.nameLine});
+}
+
+std::string RoutineSource(const RoutineSpec& routine) {
+  if (routine.file.empty()) return "an earlier entry";
+  return routine.place.empty() ? routine.file : routine.file + ", " + routine.place;
+}
 
 void CheckRoutines(const std::vector<RoutineSpec>& routines, const char* section) {
   std::map<std::string, const RoutineSpec*> seen;
@@ -94,12 +103,11 @@ void CheckRoutines(const std::vector<RoutineSpec>& routines, const char* section
     const auto [it, inserted] = seen.emplace(routine.name, &routine);
     if (!inserted) {
       throw PackError(RoutineWhere(routine) + "the " + section + " routine " + routine.name +
-                      " is given twice (also by " + (it->second->file.empty() ? "an earlier entry" : it->second->file) +
-                      ")");
+                      " is given twice (also by " + RoutineSource(*it->second) + ")");
     }
     for (std::size_t i = 0; i < routine.lines.size(); ++i) {
-      const Origin origin{routine.file.empty() ? "routine " + routine.name : routine.file, static_cast<int>(i + 1)};
-      RequireOneLine(routine.lines[i], origin, "line " + std::to_string(i + 1) + " of routine " + routine.name);
+      RequireOneLine(routine.lines[i], LineOrigin(routine, i),
+                     "line " + std::to_string(i + 1) + " of routine " + routine.name);
     }
   }
 }
@@ -117,10 +125,9 @@ void ForEachBodyText(const Package& p,
   for (const auto* section : {&p.checkRoutines, &p.routines}) {
     for (const auto& routine : *section) {
       const std::string file = routine.file.empty() ? "routine " + routine.name : routine.file;
-      fn(routine.name, Origin{file, 0}, "the name of routine " + routine.name);
+      fn(routine.name, Origin{file, routine.nameLine}, "the name of routine " + routine.name);
       for (std::size_t i = 0; i < routine.lines.size(); ++i) {
-        fn(routine.lines[i], Origin{file, static_cast<int>(i + 1)},
-           "line " + std::to_string(i + 1) + " of routine " + routine.name);
+        fn(routine.lines[i], LineOrigin(routine, i), "line " + std::to_string(i + 1) + " of routine " + routine.name);
       }
     }
   }

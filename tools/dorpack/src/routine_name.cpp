@@ -19,18 +19,32 @@ bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
   return true;
 }
 
+// GT.M cannot name a file "%X.m" in every file system, so it writes "_X.m".
+std::string PercentFromUnderscore(std::string name) {
+  if (!name.empty() && name.front() == '_') name.front() = '%';
+  return name;
+}
+
 }  // namespace
 
 bool IsValidRoutineName(std::string_view name) { return dorvik::IsValidRoutineName(name); }
 
 std::optional<std::string> RoutineNameOfFile(std::string_view fileName) {
-  static constexpr std::array<std::string_view, 3> kExtensions{".int", ".m", ".rtn"};
+  static constexpr std::array<std::string_view, 5> kExtensions{".int", ".mac", ".inc", ".m", ".rtn"};
   for (const auto ext : kExtensions) {
     if (EndsWithNoCase(fileName, ext)) {
-      return std::string(fileName.substr(0, fileName.size() - ext.size()));
+      return PercentFromUnderscore(std::string(fileName.substr(0, fileName.size() - ext.size())));
     }
   }
   return std::nullopt;
+}
+
+std::optional<std::string> RoutineNameOfPath(std::string_view relativePath) {
+  std::string dotted(relativePath);
+  for (char& c : dotted) {
+    if (c == '/') c = '.';
+  }
+  return RoutineNameOfFile(dotted);
 }
 
 }  // namespace dorpack

@@ -11,7 +11,8 @@ namespace dorpack {
 // Reads the manifest and every routine file it names (paths relative to the
 // manifest's folder; a file name may be a glob pattern, expanded in sorted
 // order) into a Package whose texts are code page 866 bytes. Throws PackError
-// naming the file and line of the first fault.
-Package LoadManifest(const std::filesystem::path& manifestFile);
+// naming the file and line of the first fault. What should be known but does
+// not stop the packing goes to `warnings`.
+Package LoadManifest(const std::filesystem::path& manifestFile, Warnings* warnings = nullptr);
 
 }  // namespace dorpack

@@ -37,9 +37,19 @@ struct PostActionSpec {
 struct RoutineSpec {
   std::string name;
   std::vector<std::string> lines;  // without the name line and without line ends
-  // The routine's file; line i of `lines` (from 1) is line i of that file.
+  // Where the routine came from: its file, and line i of `lines` (from 0) is
+  // line firstLine + i of that file. A file that holds several routines (a
+  // routine output file, an XML export) also gives the routine's place in it
+  // ("routine 2 of 5") and the line that names it.
   std::string file;
+  int firstLine = 1;
+  int nameLine = 0;
+  std::string place{};
 };
+
+// "file:line" of a routine's line i (from 0), or "file" / "routine NAME"
+// when the file is unknown.
+Origin LineOrigin(const RoutineSpec& routine, std::size_t i);
 
 struct Package {
   PackText product;
@@ -53,6 +63,10 @@ struct Package {
   std::vector<PostActionSpec> postActions;
   std::vector<RoutineSpec> routines;
 };
+
+// Things a maker should know that do not stop the packing (a MAC routine
+// taken as INT code, items of an XML export that are not routines).
+using Warnings = std::vector<std::string>;
 
 // The package cannot be packed as given; the message names the file and line.
 class PackError : public std::runtime_error {
