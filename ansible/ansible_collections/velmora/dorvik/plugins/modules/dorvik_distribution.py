@@ -218,6 +218,11 @@ BEFORE_TEXTS = {
 }
 
 
+def fail(module, result, msg):
+    result["msg"] = msg
+    module.fail_json(**result)
+
+
 def cli_supports(module, executable, option):
     rc, out, err = module.run_command([executable, "--help"])
     return rc == 0 and option in out
@@ -307,15 +312,15 @@ def failure_message(rc, doc, err):
 def present(module, result):
     p = module.params
     if not p["path"]:
-        module.fail_json(msg="state=present needs path (the distribution folder)", **result)
+        module.fail_json(msg="state=present needs path (the distribution folder)")
     if not os.path.isfile(os.path.join(p["path"], "dorpack.dat")):
-        module.fail_json(msg="no dorpack.dat in %s" % p["path"], **result)
+        fail(module, result, "no dorpack.dat in %s" % p["path"])
     extra = distribution_args(module, p)
     if module.check_mode:
         rc, doc, err, cmd = run_cli(module, ["plan", "--json"] + connection_args(p) + extra, cwd=p["path"])
         result.update(rc=rc, stderr=err, cmd=cmd)
         if rc != 0 or doc is None:
-            module.fail_json(msg=failure_message(rc, doc, err), **result)
+            fail(module, result, failure_message(rc, doc, err))
         result["dorvik"] = doc
         result["changed"] = p["force"] or not doc.get("up_to_date", False)
         counts = routine_counts(doc)
@@ -343,7 +348,7 @@ def present(module, result):
     result.update(rc=rc, stderr=err, cmd=cmd, dorvik=doc)
     result["changed"] = bool(doc and doc.get("changed"))
     if rc != 0 or doc is None:
-        module.fail_json(msg=failure_message(rc, doc, err), **result)
+        fail(module, result, failure_message(rc, doc, err))
     if result["changed"]:
         counts = routine_counts(doc)
         result["msg"] = "installed %s %s into %s (%d new, %d changed, %d without source)" % (
@@ -359,12 +364,12 @@ def present(module, result):
 def verified(module, result):
     p = module.params
     if not p["path"]:
-        module.fail_json(msg="state=verified needs path (the distribution folder)", **result)
+        fail(module, result, "state=verified needs path (the distribution folder)")
     rc, doc, err, cmd = run_cli(module, ["verify", "--json"] + connection_args(p) + distribution_args(module, p),
                                 cwd=p["path"])
     result.update(rc=rc, stderr=err, cmd=cmd, dorvik=doc)
     if rc != 0 or doc is None:
-        module.fail_json(msg=failure_message(rc, doc, err), **result)
+        fail(module, result, failure_message(rc, doc, err))
     counts = doc["routines"]["counts"]
     result["msg"] = "%d routines match in %s (%d checked only for presence, without source)" % (
         counts["matching"], doc.get("namespace"), counts["without_source"])
@@ -376,13 +381,13 @@ def rolled_back(module, result):
     rc, doc, err, cmd = run_cli(module, ["backups", "--json"] + connection_args(p), cwd=cwd)
     result.update(rc=rc, stderr=err, cmd=cmd)
     if rc != 0 or doc is None:
-        module.fail_json(msg=failure_message(rc, doc, err), **result)
+        fail(module, result, failure_message(rc, doc, err))
     sets = doc.get("sets", [])
     if p["backup_id"]:
         sets = [s for s in sets if s["id"] == p["backup_id"]]
     if not sets:
-        module.fail_json(msg="no backup set %sin %s" % (p["backup_id"] + " " if p["backup_id"] else "",
-                                                        doc.get("namespace")), **result)
+        fail(module, result, "no backup set %sin %s" % (p["backup_id"] + " " if p["backup_id"] else "",
+                                                        doc.get("namespace")))
     chosen = sets[-1]
     if chosen["state"] == "rolled back":
         result.update(changed=False, dorvik=doc,
@@ -397,7 +402,7 @@ def rolled_back(module, result):
                                 cwd=cwd)
     result.update(rc=rc, stderr=err, cmd=cmd, dorvik=doc)
     if rc != 0 or doc is None:
-        module.fail_json(msg=failure_message(rc, doc, err), **result)
+        fail(module, result, failure_message(rc, doc, err))
     result["changed"] = bool(doc.get("changed"))
     done = doc.get("routines_put_back", {})
     result["msg"] = "rolled back backup set %s in %s: %s routines restored, %s removed" % (
