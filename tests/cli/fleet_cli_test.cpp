@@ -54,10 +54,10 @@ class FleetCliTest : public ::testing::Test {
                 name + " ;" + version + "\n Q\nv() q \"" + version + "\"\ngo() q \"\"\nbad() q \"no\"\n");
       routines += (i > 1 ? ", \"" : "\"") + name + ".int\"";
     }
-    WriteFile(source / "manifest.json",
-              R"({"product": "Склад", "version": ")" + version + R"(", "build_date": "09.12.2026", "password": "pw",
+    WriteFile(source / "manifest.json", R"({"product": "Склад", "version": ")" + version +
+                                            R"(", "build_date": "09.12.2026", "password": "pw",
                   "post_actions": [{"description": "Настройка", "label": ")" +
-                  postAction + R"("}], "routines": [)" + routines + "]}");
+                                            postAction + R"("}], "routines": [)" + routines + "]}");
     const auto packed =
         RunProgram(DORPACK_BINARY, {"build", "manifest.json", "-o", (Folder() / "dorpack.dat").string()}, source);
     ASSERT_EQ(packed.status, 0) << packed.err;
@@ -125,11 +125,11 @@ class FleetCliTest : public ::testing::Test {
 // with which distribution, and whether it installs.
 struct IfChangedStep {
   const char* what;
-  const char* version;                   // packed before the step
-  const char* before;                    // "", or a dorvik-cli command run first
-  const char* tamper;                    // "", or M code run on the server first
+  const char* version;  // packed before the step
+  const char* before;   // "", or a dorvik-cli command run first
+  const char* tamper;   // "", or M code run on the server first
   bool installs;
-  const char* runsAfter;                 // what R2 answers after the step
+  const char* runsAfter;  // what R2 answers after the step
 };
 
 TEST_F(FleetCliTest, IfChangedInstallsOnlyWhatTheNamespaceDoesNotHold) {

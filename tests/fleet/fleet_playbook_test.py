@@ -342,6 +342,8 @@ def scenario(fleet, v1, v2, v3):
         check("R2:" in diff["after"], "%s: the diff does not show R2: %s" % (h, diff))
         check(fleet.runs(h, "R2") == "1.0", "%s: check mode changed R2" % h)
     check("+R4: Склад 2.0" in run.output, "the printed diff does not show R4:\n" + run.output[-3000:])
+    if os.environ.get("DORVIK_FLEET_SHOW"):
+        print(run.output)
     after = fleet.all_updates()
     check(after == before, "check mode updated globals: %s -> %s" % (before, after))
 

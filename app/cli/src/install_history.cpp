@@ -42,17 +42,16 @@ InstalledState CompareWithInstalled(ServerLink& link, const std::vector<RoutineE
 
 std::optional<std::string> RecordAfterInstall(Session& s, TerminalUi& ui, const std::string& digest,
                                               const std::optional<std::string>& backupId) {
-  std::string line;
-  std::optional<std::string> id;
   try {
-    id = RecordInstallation(s.link, s.dist, digest, s.options, backupId.value_or(""));
-    line = Ru("Установка записана в журнал установленных дистрибутивов области: запись ") + *id + ".";
+    const std::string id = RecordInstallation(s.link, s.dist, digest, s.options, backupId.value_or(""));
+    ui.Say(Ru("Установка записана в журнал установленных дистрибутивов области: запись ") + id + ".");
+    return id;
   } catch (const std::exception& e) {
-    line = Ru("Установка не записана в журнал установленных дистрибутивов области: ") + e.what();
+    const std::string line = Ru("Установка не записана в журнал установленных дистрибутивов области: ") + e.what();
+    s.log.Add(line);
+    ui.Say(line);
+    return std::nullopt;
   }
-  s.log.Add(line);
-  ui.Say(line);
-  return id;
 }
 
 int RunHistory(Session& s, TerminalUi& ui, const LocaleText& text, CommandReport* json) {
@@ -66,9 +65,7 @@ int RunHistory(Session& s, TerminalUi& ui, const LocaleText& text, CommandReport
       json->extra["current"] = current ? Json(current->id) : Json(nullptr);
       return kInstalled;
     }
-    const auto print = [&](const std::string& line) {
-      std::fputs((text.Show(line) + "\n").c_str(), stdout);
-    };
+    const auto print = [&](const std::string& line) { std::fputs((text.Show(line) + "\n").c_str(), stdout); };
     if (entries.empty()) print(Ru("В области ") + s.connection.Namespace + Ru(" нет записей об установках."));
     for (const auto& e : entries) print(EntryLine(e));
     if (current) print(Ru("Сейчас установлен: запись ") + current->id + ".");

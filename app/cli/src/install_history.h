@@ -33,9 +33,10 @@ struct InstalledState {
 InstalledState CompareWithInstalled(ServerLink& link, const std::vector<RoutineEntry>& routines,
                                     const std::string& digest);
 
-// After a successful installation: adds its entry, said on the terminal and
-// in the install log. Nothing when the server refused (said and logged too):
-// the installation itself stands.
+// After a successful installation: adds its entry, said on the terminal
+// (the install log keeps the wizard's form and ends with the duration).
+// Nothing when the server refused, said on the terminal and in the log: the
+// installation itself stands.
 std::optional<std::string> RecordAfterInstall(Session& s, TerminalUi& ui, const std::string& digest,
                                               const std::optional<std::string>& backupId);
 

@@ -75,9 +75,7 @@ int RunRollbackJson(Session& s, TerminalUi& ui, const std::optional<std::string>
     }
     const int done = RollBack(s.link, set->id);
     report.changed = set->state != "rolled back";
-    report.extra["routines_put_back"] = {{"total", done},
-                                         {"restored", set->existed},
-                                         {"removed", done - set->existed}};
+    report.extra["routines_put_back"] = {{"total", done}, {"restored", set->existed}, {"removed", done - set->existed}};
     return kInstalled;
   } catch (const std::exception& e) {
     return Failed(ui, report, AppFailureLine(e.what()));

@@ -63,8 +63,14 @@ Json CheckRoutineStates(const std::vector<RoutineEntry>& routines) {
 }
 
 Json BackupSetJson(const BackupSetInfo& b) {
-  return Json{{"id", b.id},           {"time", b.time},   {"product", Utf8(b.product)}, {"version", Utf8(b.version)},
-              {"build", Utf8(b.build)}, {"namespace", Utf8(b.ns)}, {"routines", b.count}, {"existed", b.existed},
+  return Json{{"id", b.id},
+              {"time", b.time},
+              {"product", Utf8(b.product)},
+              {"version", Utf8(b.version)},
+              {"build", Utf8(b.build)},
+              {"namespace", Utf8(b.ns)},
+              {"routines", b.count},
+              {"existed", b.existed},
               {"state", b.state}};
 }
 
