@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "distribution/funcs.h"
+#include "engine/install_record.h"
 
 namespace dorvik {
 
@@ -160,6 +161,8 @@ int RollBack(ServerLink& link, const std::string& id, const std::function<void(c
     if (progress) progress(name);
   }
   SetBackupState(link, id, "rolled back");
+  // The installation this set was taken for is no longer what the namespace holds.
+  MarkInstallationsRolledBack(link, id);
   return done;
 }
 

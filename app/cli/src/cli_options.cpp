@@ -21,7 +21,7 @@ int ParsePositive(const std::string& option, const std::string& text) {
 }
 
 bool IsCommand(const std::string& word) {
-  return word == "plan" || word == "verify" || word == "rollback" || word == "backups";
+  return word == "plan" || word == "verify" || word == "rollback" || word == "backups" || word == "history";
 }
 
 // The options that belong to one command only.
@@ -34,7 +34,7 @@ void CheckCommandOptions(const CliOptions& o, const std::vector<std::string>& ar
   const auto onlyFor = [&](const char* option, bool allowed, const char* where) {
     if (given(option) && !allowed) throw UsageError(std::string(option) + " is only used " + where);
   };
-  onlyFor("--json", o.command == "plan", "with plan");
+  onlyFor("--if-changed", install, "with an installation");
   onlyFor("--drop", o.command == "backups", "with backups");
   onlyFor("--verify", install, "with an installation");
   onlyFor("--no-backup", install, "with an installation");
@@ -119,6 +119,8 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
       flag(o.quiet);
     } else if (name == "--json") {
       flag(o.json);
+    } else if (name == "--if-changed") {
+      flag(o.ifChanged);
     } else if (name == "--verify") {
       flag(o.verify);
     } else if (name == "--backup" && o.command == "rollback") {
@@ -170,15 +172,17 @@ void SplitServer(const std::string& server, std::string& ip, std::string& port) 
 }
 
 std::string UsageText(const std::string& program) {
-  return "Usage: " + program + R"( [OPTION]...
+  return "Usage: " + program + R"( [--if-changed] [--json] [OPTION]...
        )" +
          program + R"( plan [--json] [OPTION]...
        )" +
-         program + R"( verify [OPTION]...
+         program + R"( verify [--json] [OPTION]...
        )" +
-         program + R"( rollback [--backup ID] [OPTION]...
+         program + R"( rollback [--backup ID] [--json] [OPTION]...
        )" +
-         program + R"( backups [--drop ID] [OPTION]...
+         program + R"( backups [--drop ID] [--json] [OPTION]...
+       )" +
+         program + R"( history [--json] [OPTION]...
 Installs the distribution in the current folder (dorpack.dat) into a server
 namespace without the wizard, and writes the install log (dorvik.txt).
 
@@ -196,6 +200,9 @@ Commands (they connect as an installation does and write no install log):
                         their previous form, new ones are removed
   backups               list the backup sets of the namespace; --drop ID
                         removes one
+  history               list the distributions installed into the namespace
+                        (^DorvikInstalled): product, version, build, digest,
+                        time, options, backup set, rolled back or not
 Post-actions change application data: a rollback does not undo them.
 
 Options:
@@ -230,7 +237,16 @@ Options:
   --rollback-on-failure when the installation fails, roll back its routines
                         (the exit status stays 1)
   --verify              verify the routines after a successful installation
-  --json                plan: print one JSON document (UTF-8)
+  --if-changed          install only when the namespace does not hold this
+                        distribution already; otherwise change nothing, run
+                        no post-actions, write no install log and exit 0.
+                        "Already" means both: the newest installation recorded
+                        in the namespace (and not rolled back) has the same
+                        SHA-256 digest of dorpack.dat, and every routine
+                        passes the check of verify (equal source; without
+                        source: present and loads)
+  --json                print one JSON document (UTF-8) on standard output;
+                        progress and messages go to standard error
   --help                show this text
 
 Questions are asked on the terminal; without one, and without --answers, the

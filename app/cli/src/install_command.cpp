@@ -14,9 +14,14 @@
 #include "cli/password_input.h"
 #include "console.h"
 #include "distribution/codepage.h"
+#include "install_history.h"
 #include "interrupt.h"
+#include "json_commands.h"
+#include "json_report.h"
 #include "locale_text.h"
 #include "engine/connection.h"
+#include "engine/install_record.h"
+#include "engine/plan.h"
 #include "link/tcp_link.h"
 #include "safety_commands.h"
 #include "terminal_ui.h"
@@ -38,34 +43,86 @@ int Usage(const std::string& program, const std::string& message) {
 // The installation once the options are read and the texts converted.
 class Installation {
  public:
-  Installation(const CliOptions& options, const LocaleText& text, TerminalUi& ui, Session& s)
-      : o_(options), text_(text), ui_(ui), s_(s) {}
+  Installation(const CliOptions& options, const LocaleText& text, TerminalUi& ui, Session& s, CommandReport& report)
+      : o_(options), text_(text), ui_(ui), s_(s), report_(report) {}
 
   int Run(const std::string& password, const std::string& ns) {
     if (const int status = Open(password, ns); status != kOpened) return status;
+    report_.product = s_.dist.ProductName;
+    report_.version = s_.dist.Version;
+    report_.build = s_.dist.BuildDate;
+    report_.ns = s_.connection.Namespace;
+    stage_ = o_.command;
     if (o_.command == "plan") return RunPlan(s_, ui_, text_, o_.json);
-    if (o_.command == "verify") return RunVerify(s_, ui_, text_);
-    if (o_.command == "rollback") return RunRollback(s_, ui_, text_, o_.backupId);
-    if (o_.command == "backups") return RunBackups(s_, ui_, text_, o_.dropId);
+    if (o_.command == "verify") return o_.json ? RunVerifyJson(s_, ui_, report_) : RunVerify(s_, ui_, text_);
+    if (o_.command == "rollback") {
+      return o_.json ? RunRollbackJson(s_, ui_, o_.backupId, report_) : RunRollback(s_, ui_, text_, o_.backupId);
+    }
+    if (o_.command == "backups") {
+      return o_.json ? RunBackupsJson(s_, ui_, o_.dropId, report_) : RunBackups(s_, ui_, text_, o_.dropId);
+    }
+    if (o_.command == "history") return RunHistory(s_, ui_, text_, o_.json ? &report_ : nullptr);
+    return Install();
+  }
 
+  // Where the run was when it stopped (CommandReport::errorStage).
+  const std::string& Stage() const { return stage_; }
+  // --if-changed found the distribution installed: nothing was done, not
+  // even an install log.
+  bool NothingDone() const { return nothingDone_; }
+
+ private:
+  static constexpr int kOpened = -1;
+
+  int Install() {
+    stage_ = "install";
+    report_.digest = DistributionDigest(s_.files.DataFilePath);
+    // How the routines stand now: for the report, and for --if-changed.
+    if (o_.json || o_.ifChanged) {
+      try {
+        report_.plan = BuildPlan(s_);
+      } catch (const DamagedFileError& e) {
+        s_.reader.NoteDamage(e.what());
+        return DamagedFile();
+      }
+    }
+    if (o_.ifChanged) {
+      const InstalledState installed = CompareWithInstalled(s_.link, report_.plan->routines, report_.digest);
+      if (installed.same) {
+        ui_.Say(Ru("Этот дистрибутив уже установлен в области ") + s_.connection.Namespace + Ru(" (запись ") +
+                installed.current->id + Ru("): ничего не изменено."));
+        nothingDone_ = true;
+        return kInstalled;
+      }
+      ui_.Say(Ru("Установка нужна: ") + installed.reason + ".");
+    }
+
+    report_.changed = true;
     std::optional<std::string> backup;
     if (o_.backup) {
+      stage_ = "backup";
       backup = TakeBackup(s_, ui_);
       if (!backup) return s_.reader.Damage().empty() ? kInstallFailed : DamagedFile();
+      report_.backupId = backup;
     }
+    stage_ = "install";
     bool installed = RunInstallation(s_);
+    report_.postActionsRun = ui_.PostActionsBegan() && !s_.dist.PostActionLabels.empty();
+    report_.postActionLines = ui_.PostActionLines();
+    if (!installed && ui_.PostActionsBegan()) stage_ = "post_actions";
     if (backup) MarkBackup(s_, *backup, installed);
     if (!installed && backup && o_.rollbackOnFailure) RollBackAfterFailure(s_, ui_, *backup);
-    if (installed && o_.verify && !VerifyAfterInstall(s_, ui_)) installed = false;
+    if (installed && o_.verify) {
+      stage_ = "verify";
+      if (!VerifyAfterInstall(s_, ui_)) installed = false;
+    }
+    if (installed) report_.recordId = RecordAfterInstall(s_, ui_, report_.digest, backup);
     ui_.Say(installed ? Ru("Установка дистрибутива успешно завершена.")
                       : Ru("Установка дистрибутива не была завершена. Сохраните протокол установки и обратитесь "
                            "к разработчику дистрибутива."));
     if (!installed && !s_.reader.Damage().empty()) return DamagedFile();
     return installed ? kInstalled : kInstallFailed;
   }
-
- private:
-  static constexpr int kOpened = -1;
 
   // Start-up and connection, shared by every command: answers kOpened once
   // the session uses the target namespace, else the exit status. Only an
@@ -74,6 +131,7 @@ class Installation {
   int Open(const std::string& password, const std::string& ns) {
     const bool install = o_.command.empty();
     const bool needsDistribution = install || o_.command == "plan" || o_.command == "verify";
+    stage_ = "start";
     std::vector<std::string> positional;
     if (o_.soft) positional.push_back("q");
     if (o_.noPreActions) positional.push_back("no");
@@ -108,6 +166,7 @@ class Installation {
       SplitServer(*o_.server, ip, port);
       if (port.empty()) port = kDefaultPort;
     }
+    stage_ = "connect";
     const ConnectOutcome connected = ConnectToServer(s_, ip, port);
     // The library test reads the data file: damage found there is no
     // failure of the server.
@@ -177,7 +236,14 @@ class Installation {
   const LocaleText& text_;
   TerminalUi& ui_;
   Session& s_;
+  CommandReport& report_;
+  std::string stage_;
+  bool nothingDone_ = false;
 };
+
+bool AsksForJson(const std::vector<std::string>& args) {
+  return std::find(args.begin(), args.end(), "--json") != args.end();
+}
 
 // The link the options ask for. The VisM control is tested first of all, as
 // the wizard does at its start: without it nothing is done and no log is
@@ -211,6 +277,21 @@ int RunInstaller(const std::string& program, const std::vector<std::string>& arg
   try {
     options = ParseCliOptions(args);
   } catch (const UsageError& e) {
+    if (AsksForJson(args)) {
+      CommandReport report;
+      report.command = !args.empty() && (args[0] == "plan" || args[0] == "verify" || args[0] == "rollback" ||
+                                         args[0] == "backups" || args[0] == "history")
+                           ? args[0]
+                           : "install";
+      report.status = kUsageError;
+      report.errorStage = "usage";
+      try {
+        report.errorText = LocaleText().Take(e.what());  // the arguments are in the locale's encoding
+      } catch (const TextConversionError&) {
+        report.errorText = "?";
+      }
+      PrintReport(report);
+    }
     return Usage(program, e.what());
   }
   if (options.help) {
@@ -267,26 +348,42 @@ int RunInstaller(const std::string& program, const std::vector<std::string>& arg
   ui.Attach(s.run, s.log);
   InstallInterruptHandler();
 
+  CommandReport report;
+  report.command = options.command.empty() ? "install" : options.command;
+  Installation installation(options, text, ui, s, report);
   int status = kInstallFailed;
   try {
-    status = Installation(options, text, ui, s).Run(password, ns);
+    status = installation.Run(password, ns);
   } catch (const std::exception& e) {
     ui.ShowMessage(AppFailureLine(e.what()));
     LogAppFailure(s, e.what());
     status = kInstallFailed;
   }
 
-  // The other commands leave the installation's protocol alone.
-  if (!options.command.empty()) return status;
-
-  // The protocol is written whatever happened, as the wizard does at exit.
-  const LogFileResult written = WriteLogFile(s.log, s.files.LogPath, s.files.FallbackFolder);
-  if (written.written) {
-    PutText(stdout, PathText(written.path) + "\n");
-  } else {
-    PutText(stderr, program + ": " + text.Show(Ru("Протокол установки не записан: ")) + PathText(written.path) + "\n");
+  // The other commands leave the installation's protocol alone, and so
+  // does an installation that found nothing to do.
+  if (options.command.empty() && !installation.NothingDone()) {
+    // The protocol is written whatever happened, as the wizard does at exit.
+    const LogFileResult written = WriteLogFile(s.log, s.files.LogPath, s.files.FallbackFolder);
+    if (written.written && options.json) {
+      const std::u8string path = written.path.u8string();
+      report.logPath = std::string(path.begin(), path.end());
+    } else if (written.written) {
+      PutText(stdout, PathText(written.path) + "\n");
+    } else {
+      PutText(stderr,
+              program + ": " + text.Show(Ru("Протокол установки не записан: ")) + PathText(written.path) + "\n");
+    }
+    std::fflush(stdout);
   }
-  std::fflush(stdout);
+  if (options.json && options.command != "plan") {
+    report.status = status;
+    if (status != kInstalled) {
+      if (report.errorStage.empty()) report.errorStage = installation.Stage();
+      if (report.errorText.empty() && !ui.Messages().empty()) report.errorText = ui.Messages().back();
+    }
+    PrintReport(report);
+  }
   return status;
 }
 

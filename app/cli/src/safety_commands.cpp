@@ -8,6 +8,8 @@
 #include "distribution/funcs.h"
 #include "engine/backup.h"
 #include "engine/distribution_scan.h"
+#include "engine/install_record.h"
+#include "install_history.h"
 #include "engine/plan.h"
 
 namespace dorvik::cli {
@@ -113,6 +115,9 @@ void PrintPlanJson(Session& s, const InstallPlan& plan) {
   doc["version"] = u(s.dist.Version);
   doc["build_date"] = u(s.dist.BuildDate);
   doc["namespace"] = u(plan.ns);
+  // Whether an installation with --if-changed would do anything.
+  doc["digest"] = DistributionDigest(s.files.DataFilePath);
+  doc["up_to_date"] = CompareWithInstalled(s.link, plan.routines, doc["digest"].get<std::string>()).same;
   doc["check_label"] =
       plan.checkLabel.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(plan.checkLabel);
   doc["run_pre_actions"] = plan.runPreActions;

@@ -150,11 +150,15 @@ void TerminalUi::EnterPostActionMode() {
 }
 
 void TerminalUi::AppendAfterLine(const std::string& text) {
+  postLines_.push_back(Trim(text));
   if (config_.quiet) return;
   Say(text);
 }
 
-void TerminalUi::ShowMessage(const std::string& text) { Say(text); }
+void TerminalUi::ShowMessage(const std::string& text) {
+  messages_.push_back(text);
+  Say(text);
+}
 
 void TerminalUi::ProcessMessages() {
   if (TakeInterrupt() && run_ != nullptr) run_->UserAbort = true;

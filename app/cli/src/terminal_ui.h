@@ -70,6 +70,13 @@ class TerminalUi : public InstallerUi {
   std::string AskUser(const std::string& question, const std::string& caption,
                       const std::string& defaultAnswer) override;
 
+  // What the run showed, for the JSON report (code page 1251): the messages
+  // (errors and refusals), whether the post-action phase began, and the
+  // lines the post-actions wrote, even with --quiet.
+  const std::vector<std::string>& Messages() const { return messages_; }
+  bool PostActionsBegan() const { return postMode_; }
+  const std::vector<std::string>& PostActionLines() const { return postLines_; }
+
   void SetAppTitle(const std::string& title) override { title_ = title; }
   std::string AppTitle() const override { return title_; }
   void ProcessMessages() override;
@@ -100,6 +107,7 @@ class TerminalUi : public InstallerUi {
   bool postMode_ = false;
   std::string drawn_;  // the progress line on the terminal, "" when none
   std::string printedStage_, printedElement_;
+  std::vector<std::string> messages_, postLines_;
 };
 
 }  // namespace dorvik::cli

@@ -72,8 +72,10 @@ bool DropBackupSet(ServerLink& link, const std::string& id);
 
 // Puts every routine of set `id` back as the set recorded it: the routines
 // that existed get their stored globals back, the others are removed.
-// `progress` is called with each routine's name after it is done. Answers
-// the number of routines put back.
+// `progress` is called with each routine's name after it is done. The
+// entries of the installed-distributions record taken with this set are
+// marked rolled back (install_record.h). Answers the number of routines put
+// back.
 int RollBack(ServerLink& link, const std::string& id, const std::function<void(const std::string&)>& progress = {});
 
 // A set id as typed: digits only.

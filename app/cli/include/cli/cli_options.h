@@ -38,9 +38,10 @@ struct CliOptions {
   bool help = false;
 
   // The command: empty for an installation, else "plan", "verify",
-  // "rollback" or "backups" (only as the first argument).
+  // "rollback", "backups" or "history" (only as the first argument).
   std::string command;
-  bool json = false;                    // plan: one JSON document
+  bool json = false;                    // one JSON document on standard output
+  bool ifChanged = false;               // installation: only when not installed already
   bool verify = false;                  // installation: verify at the end
   bool backup = true;                   // installation: keep the replaced routines
   bool rollbackOnFailure = false;       // installation: roll back when it fails
