@@ -3,6 +3,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "app/new_file.h"
 #include "distribution/codepage.h"
 
 namespace dorvik {
@@ -30,20 +31,13 @@ std::filesystem::path FirstFreeLogName(const std::filesystem::path& folder, cons
 namespace {
 
 bool WriteLines(const InstallLog& log, const std::filesystem::path& path) {
-  // Exclusive creation: a protocol that appeared meanwhile is not replaced.
-  std::FILE* f = std::fopen(path.string().c_str(), "wbx");
-  if (f == nullptr) return false;
-  bool ok = true;
+  std::string bytes;
   for (const auto& line : log.Lines()) {
-    ok = ok && std::fwrite(line.data(), 1, line.size(), f) == line.size();
-    ok = ok && std::fwrite("\r\n", 1, 2, f) == 2;
+    bytes += line;
+    bytes += "\r\n";
   }
-  ok = (std::fclose(f) == 0) && ok;
-  if (!ok) {
-    std::error_code ec;
-    std::filesystem::remove(path, ec);
-  }
-  return ok;
+  // Exclusive creation: a protocol that appeared meanwhile is not replaced.
+  return WriteNewFile(path, bytes);
 }
 
 }  // namespace
