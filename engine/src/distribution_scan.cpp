@@ -2,6 +2,7 @@
 
 #include <unordered_set>
 
+#include "distribution/codepage.h"
 #include "distribution/funcs.h"
 #include "distribution/reader.h"
 #include "distribution/routine_name.h"
@@ -12,13 +13,13 @@ DistributionOutline ScanDistribution(const std::filesystem::path& dataFile, cons
   DistributionReader r(dataFile);
   Distribution d;
   InstallLog scratch;  // the header lines belong to the installation's log, not here
-  if (!r.ReadHeader(d, scratch)) throw DamagedFileError("the header of " + dataFile.string() + " cannot be read");
+  if (!r.ReadHeader(d, scratch)) throw DamagedFileError(Ru("не читается заголовок файла ") + dataFile.string());
 
   DistributionReader::Section section(r);
   DistributionOutline outline;
   const std::string storedLabel = r.ReadField(r.RecordSeparator());
   r.ReadRecord();
-  if (!r.ParsePostActionList(d)) throw DamagedFileError("a post-action of the distribution has no \"#\"");
+  if (!r.ParsePostActionList(d)) throw DistributionStructureError(Ru("в списке последействий элемент без \"#\""));
   outline.checkLabel = ShiftText(storedLabel, d.KeyByte);
   outline.postActionDescriptions = d.PostActionDescriptions;
   outline.postActionLabels = d.PostActionLabels;
@@ -26,8 +27,8 @@ DistributionOutline ScanDistribution(const std::filesystem::path& dataFile, cons
   std::vector<std::string> lines;
   r.ReadRecord();
   if (outline.checkLabel.empty() != r.Record().empty()) {
-    throw DamagedFileError(outline.checkLabel.empty() ? "check routines without a check label"
-                                                      : "a check label without check routines");
+    throw DamagedFileError(outline.checkLabel.empty() ? Ru("Ошибка! Есть программы проверки и нет метки проверки.")
+                                                      : Ru("Ошибка! Есть метка проверки и нет программ проверки."));
   }
   if (outline.checkLabel.empty()) {
     r.ReadRecord();  // the record after the empty check section is not used
