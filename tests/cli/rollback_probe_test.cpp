@@ -1,7 +1,8 @@
 // kill -9 of the server or of dorvik-cli, and Ctrl-C once and three times,
 // at many points of an installation with backup: inside the backup step (at
 // each of its server calls, and between the updates of its copying line),
-// and later in the check stage, the restore and the post-actions. After
+// and later in the check stage, the restore and the post-actions, and in
+// a rollback. After
 // each, the server is restarted if it was killed and `dorvik-cli rollback`
 // is run; every routine global and what every routine answers must be as
 // before the installation. The points are counted (the n-th request through
@@ -79,8 +80,9 @@ const char* FaultName(Fault f) {
 
 struct ProbeCase {
   Fault fault;
-  int at;              // request or update number
-  bool secondAttempt;  // a first installation succeeded before this one
+  int at;                   // request or update number
+  bool secondAttempt;       // a first installation succeeded before this one
+  bool inRollback = false;  // the installation succeeds; the fault cuts the rollback, which is run again
 };
 
 // The process id of the dorvik-cli this test started, or 0.
@@ -214,7 +216,7 @@ class RollbackProbeTest : public ::testing::Test {
     Reset();
     const auto before = Snapshot();
     if (c.secondAttempt) {
-      const auto first = Cli({}, server_->Address());
+      const auto first = Cli({"--no-post-actions"}, server_->Address());
       EXPECT_EQ(first.status, 0) << first.err;
     }
     std::mutex killing;
@@ -265,13 +267,22 @@ class RollbackProbeTest : public ::testing::Test {
       }
       return true;
     });
-    const auto install = Cli({}, proxy.Address());
+    // Without post-actions, which only cost time here.
+    if (c.inRollback) {
+      EXPECT_EQ(Cli({"--no-post-actions"}, server_->Address()).status, 0);
+    }
+    const auto cut = Cli(c.inRollback ? std::vector<std::string>{"rollback"} : std::vector<std::string>{},
+                         proxy.Address());
     done = true;
     if (watcher.joinable()) watcher.join();
+    // The fault did strike: a killed server or client never ends in success.
+    if (c.fault != Fault::kInterruptOnce && c.fault != Fault::kInterruptThrice) {
+      EXPECT_NE(cut.status, 0) << FaultName(c.fault) << " " << c.at << " was not met";
+    }
     if (serverKilled) server_->Restart();
     const auto rollback = Cli({"rollback"}, server_->Address());
-    detail = "install exit " + std::to_string(install.status) + ": " + install.err + "\nrollback exit " +
-             std::to_string(rollback.status) + ": " + rollback.out + rollback.err;
+    detail = std::string(c.inRollback ? "rollback" : "install") + " exit " + std::to_string(cut.status) + ": " +
+             cut.err + "\nrollback exit " + std::to_string(rollback.status) + ": " + rollback.out + rollback.err;
     std::vector<std::string> changed;
     const auto after = Snapshot();
     for (const auto& [name, snapshot] : before) {
@@ -354,6 +365,17 @@ TEST_F(RollbackProbeTest, ServerKilledLaterInTheInstallation) {
     cases.push_back({i % 2 ? Fault::kServerBeforeRequest : Fault::kServerAfterAnswer, n, false});
   }
   Probe(cases, "server killed after the backup step");
+}
+
+// A rollback cut short by a kill is run again and ends where a whole one does.
+TEST_F(RollbackProbeTest, RollbackKilledAndRunAgain) {
+  Record();
+  std::vector<ProbeCase> cases;
+  // The rollback asks for the sets (three calls for one set), then one call per routine.
+  for (const int n : {2, 4, 5, 20, 40, 64}) cases.push_back({Fault::kServerBeforeRequest, n, false, true});
+  for (const int n : {5, 33}) cases.push_back({Fault::kServerAfterAnswer, n, false, true});
+  for (const int n : {6, 50}) cases.push_back({Fault::kClientAtRequest, n, false, true});
+  Probe(cases, "rollback killed and run again");
 }
 
 TEST_F(RollbackProbeTest, ClientKilledOrInterrupted) {
