@@ -279,6 +279,9 @@ class RollbackProbeTest : public ::testing::Test {
     if (c.fault != Fault::kInterruptOnce && c.fault != Fault::kInterruptThrice) {
       EXPECT_NE(cut.status, 0) << FaultName(c.fault) << " " << c.at << " was not met";
     }
+    if (c.fault == Fault::kInterruptThrice && cut.status == 130) {
+      EXPECT_NE(cut.err.find("прервано (Ctrl-C нажато три раза)"), std::string::npos) << cut.err;
+    }
     if (serverKilled) server_->Restart();
     const auto rollback = Cli({"rollback"}, server_->Address());
     detail = std::string(c.inRollback ? "rollback" : "install") + " exit " + std::to_string(cut.status) + ": " +
