@@ -113,7 +113,8 @@ Times Run(const std::filesystem::path& dir, bool backup) {
     const std::vector<std::string> names = RoutineNames(c.s.reader.DataFile());
     id = BeginBackupSet(c.link, c.s.dist, names.size());
     const int existed = BackupRoutines(c.link, id, names);
-    if (FinishBackupSet(c.link, id).count != static_cast<int>(names.size())) throw std::runtime_error("the set is incomplete");
+    if (FinishBackupSet(c.link, id).count != static_cast<int>(names.size()))
+      throw std::runtime_error("the set is incomplete");
     if (existed != kRoutines / 2) throw std::runtime_error("the backup is wrong");
     t.backup = Ms(start);
   }

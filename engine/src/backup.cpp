@@ -20,12 +20,9 @@ constexpr int kFormat = 2;
 std::string NoSetNumberText(const std::string& answer) {
   return Ru("сервер не выдал номер резервной копии (\"") + answer + "\")";
 }
-std::string NotRoutineNameText(const std::string& name) {
-  return "\"" + name + Ru("\" не является именем программы");
-}
+std::string NotRoutineNameText(const std::string& name) { return "\"" + name + Ru("\" не является именем программы"); }
 std::string IncompleteText(int missing, int planned) {
-  return Ru("копия неполна: нет копии у ") + std::to_string(missing) + Ru(" программ из ") +
-         std::to_string(planned);
+  return Ru("копия неполна: нет копии у ") + std::to_string(missing) + Ru(" программ из ") + std::to_string(planned);
 }
 
 // P1 = how many routines the set is to copy, P2 = product _ TAB _ version
@@ -74,11 +71,9 @@ const std::string kCloseLine =
 
 // Sets %dvT: whether the records of set %dvS can be trusted to mean a whole
 // copy (sets of this version, and complete sets of an earlier one).
-const std::string kTrust =
-    "%dvT=$G(^DorvikBackup(%dvS,\"format\"))>1!($G(^DorvikBackup(%dvS,\"state\"))'=\"open\")";
+const std::string kTrust = "%dvT=$G(^DorvikBackup(%dvS,\"format\"))>1!($G(^DorvikBackup(%dvS,\"state\"))'=\"open\")";
 // Whether routine %dvN of set %dvS has a whole copy.
-const std::string kWhole =
-    "$D(^DorvikBackup(%dvS,\"r\",%dvN))#2&(%dvT!'$G(^DorvikBackup(%dvS,\"r\",%dvN)))";
+const std::string kWhole = "$D(^DorvikBackup(%dvS,\"r\",%dvN))#2&(%dvT!'$G(^DorvikBackup(%dvS,\"r\",%dvN)))";
 
 // P1 = the previous routine name ("" at the start), P2 = set id; puts the
 // next routine back, in one transaction, and answers its name in P1 (""
@@ -92,7 +87,8 @@ std::string RollbackLine() {
     merges += merges.empty() ? " m:P2=\"R\" " : ",";
     merges += "^" + std::string(g) + "(%dvN)=^DorvikBackup(%dvS,\"r\",%dvN,\"" + g + "\")";
   }
-  return "s %dvS=P2,P2=\"\"," + kTrust + ",%dvN=$O(^DorvikBackup(%dvS,\"r\",P1)),P1=%dvN i %dvN'=\"\" s %dvW=" + kWhole +
+  return "s %dvS=P2,P2=\"\"," + kTrust +
+         ",%dvN=$O(^DorvikBackup(%dvS,\"r\",P1)),P1=%dvN i %dvN'=\"\" s %dvW=" + kWhole +
          ",P2=$S('%dvW:\"S\",^DorvikBackup(%dvS,\"r\",%dvN):\"R\"," + ExistsExpression() +
          ":\"D\",1:\"A\") i %dvW TSTART " + kills + merges + " TCOMMIT";
 }

@@ -52,12 +52,12 @@ std::string NewText(int i) {
 }
 
 enum class Fault {
-  kServerBeforeRequest,  // the server is killed before request n reaches it
-  kServerAfterAnswer,    // ... once it has answered request n, before the client reads the answer
-  kServerAtBackupUpdate, // ... once the journal holds k updates of the backup global
-  kClientAtRequest,      // dorvik-cli is killed when it sends request n
-  kInterruptOnce,        // Ctrl-C when it sends request n
-  kInterruptThrice,      // Ctrl-C three times when it sends request n
+  kServerBeforeRequest,   // the server is killed before request n reaches it
+  kServerAfterAnswer,     // ... once it has answered request n, before the client reads the answer
+  kServerAtBackupUpdate,  // ... once the journal holds k updates of the backup global
+  kClientAtRequest,       // dorvik-cli is killed when it sends request n
+  kInterruptOnce,         // Ctrl-C when it sends request n
+  kInterruptThrice,       // Ctrl-C three times when it sends request n
 };
 
 const char* FaultName(Fault f) {
@@ -131,8 +131,8 @@ class RollbackProbeTest : public ::testing::Test {
                   "check_label": "chk^VMCHK", "check_routines": ["VMCHK.int"],
                   "post_actions": [{"description": "Настройка", "label": "go^R1"}], "routines": [)" +
                   routines + "]}");
-    const auto packed = RunProgram(DORPACK_BINARY, {"build", "manifest.json", "-o", (Folder() / "dorpack.dat").string()},
-                                   root_ / "pack");
+    const auto packed = RunProgram(
+        DORPACK_BINARY, {"build", "manifest.json", "-o", (Folder() / "dorpack.dat").string()}, root_ / "pack");
     ASSERT_EQ(packed.status, 0) << packed.err;
   }
 
@@ -158,7 +158,8 @@ class RollbackProbeTest : public ::testing::Test {
       Run(*link, "ZR  ZI \"" + Name(i) + " ;old\" ZI \" Q\" ZI \"v() q \"\"old\"\"\" ZS " + Name(i));
       link->SetParam(1, Name(i));
       if (i > kOldWithSource) Run(*link, "k ^ROUTINE(P1)");
-      if (i == kMacroRoutine) Run(*link, "s ^rMAC(P1,0)=\"mac\",^rMAC(P1,0,0)=2,^rMAC(P1,0,1)=P1_\" ;mac\",^rMAC(P1,0,2)=\" Q\"");
+      if (i == kMacroRoutine)
+        Run(*link, "s ^rMAC(P1,0)=\"mac\",^rMAC(P1,0,0)=2,^rMAC(P1,0,1)=P1_\" ;mac\",^rMAC(P1,0,2)=\" Q\"");
     }
   }
 
@@ -175,7 +176,8 @@ class RollbackProbeTest : public ::testing::Test {
     for (const auto& name : Names()) {
       link->SetParam(1, name);
       Run(*link,
-          "s t=\"\" f g=\"ROUTINE\",\"rOBJ\",\"rMAC\",\"rINDEX\" s r=\"^\"_g_\"(\"\"\"_P1_\"\"\")\",t=t_\"/\"_g_$D(@r)_\":\"_"
+          "s t=\"\" f g=\"ROUTINE\",\"rOBJ\",\"rMAC\",\"rINDEX\" s "
+          "r=\"^\"_g_\"(\"\"\"_P1_\"\"\")\",t=t_\"/\"_g_$D(@r)_\":\"_"
           "$G(@r) f  s r=$Q(@r) q:r=\"\"  q:$QS(r,1)'=P1  s t=t_\"|\"_r_\"=\"_@r");
       Run(*link, "s P2=$L(t)_\":\"_$ZCRC(t,7)");
       std::string& entry = state[name];
@@ -271,8 +273,8 @@ class RollbackProbeTest : public ::testing::Test {
     if (c.inRollback) {
       EXPECT_EQ(Cli({"--no-post-actions"}, server_->Address()).status, 0);
     }
-    const auto cut = Cli(c.inRollback ? std::vector<std::string>{"rollback"} : std::vector<std::string>{},
-                         proxy.Address());
+    const auto cut =
+        Cli(c.inRollback ? std::vector<std::string>{"rollback"} : std::vector<std::string>{}, proxy.Address());
     done = true;
     if (watcher.joinable()) watcher.join();
     // The fault did strike: a killed server or client never ends in success.

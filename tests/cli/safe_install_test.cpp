@@ -528,12 +528,16 @@ TEST_F(SafeInstallTest, RollbackOfAnInterruptedSetTouchesOnlyWholeCopies) {
        "k ^DorvikBackup(P1,\"complete\"),^DorvikBackup(P1,\"r\",\"R1\"),^DorvikBackup(P1,\"r\",\"R25\") "
        "s ^DorvikBackup(P1,\"state\")=\"open\"",
        "Программы возвращены: 50 (восстановлено 19, удалено новых 31, новых, которых не было на сервере, 0).",
-       "Не тронуты, нет целой копии: 2: R1, R25", 1, {"R1", "R25"}},
+       "Не тронуты, нет целой копии: 2: R1, R25",
+       1,
+       {"R1", "R25"}},
       {"this layout, copies left without their record",
        "k ^DorvikBackup(P1,\"complete\") s ^DorvikBackup(P1,\"state\")=\"open\" "
        "k ^DorvikBackup(P1,\"r\",\"R12\") s ^DorvikBackup(P1,\"r\",\"R12\",\"rOBJ\")=\"part\"",
        "Программы возвращены: 51 (восстановлено 19, удалено новых 32, новых, которых не было на сервере, 0).",
-       "Не тронуты, нет целой копии: 1: R12", 1, {"R12"}},
+       "Не тронуты, нет целой копии: 1: R12",
+       1,
+       {"R12"}},
       {"earlier layout, open: only records of new routines are trusted",
        "k ^DorvikBackup(P1,\"complete\"),^DorvikBackup(P1,\"format\"),^DorvikBackup(P1,\"planned\"),"
        "^DorvikBackup(P1,\"p\") s ^DorvikBackup(P1,\"state\")=\"open\"",
@@ -542,7 +546,9 @@ TEST_F(SafeInstallTest, RollbackOfAnInterruptedSetTouchesOnlyWholeCopies) {
       {"earlier layout, installed: complete",
        "k ^DorvikBackup(P1,\"complete\"),^DorvikBackup(P1,\"format\"),^DorvikBackup(P1,\"planned\"),"
        "^DorvikBackup(P1,\"p\")",
-       "Программы возвращены: 52 (восстановлено 20, удалено новых 32, новых, которых не было на сервере, 0).", "", 0,
+       "Программы возвращены: 52 (восстановлено 20, удалено новых 32, новых, которых не было на сервере, 0).",
+       "",
+       0,
        {}},
   };
   Pack();

@@ -65,15 +65,14 @@ std::string PortOutOfRange(const std::string& value) {
 
 std::string TryHelp(const std::string& program) { return Ru("Справка: ") + program + " --help"; }
 std::string KeepSourcesNeedsPassword() {
-  return Ru("для --keep-sources нужен пароль на исходные тексты: укажите --password-file ФАЙЛ или запустите "
-            "программу в терминале");
+  return Ru(
+      "для --keep-sources нужен пароль на исходные тексты: укажите --password-file ФАЙЛ или запустите "
+      "программу в терминале");
 }
 std::string ArgumentNotConvertible(const std::string& why) {
   return Ru("аргумент нельзя перевести в кодировку 1251: ") + why;
 }
-std::string CurrentFolderUnreadable(const std::string& why) {
-  return Ru("текущая папка не читается: ") + Typed(why);
-}
+std::string CurrentFolderUnreadable(const std::string& why) { return Ru("текущая папка не читается: ") + Typed(why); }
 
 std::string Interrupted() { return Ru("прервано (Ctrl-C нажато три раза)"); }
 

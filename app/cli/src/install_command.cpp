@@ -232,8 +232,7 @@ int RunInstaller(const std::string& program, const std::vector<std::string>& arg
     } else if (options.keepSources && !typed) {
       // Asked on the terminal, so that it never stands on the command line.
       typed = AskPasswordOnTerminal(text.Show(Ru("Пароль на исходные тексты: ")));
-      if (!typed)
-        return Usage(program, texts::KeepSourcesNeedsPassword());
+      if (!typed) return Usage(program, texts::KeepSourcesNeedsPassword());
     }
     if (typed) password = text.Take(*typed);
     if (options.ns) ns = text.Take(*options.ns);

@@ -36,10 +36,8 @@ std::string ReadPasswordFile(const std::filesystem::path& file) {
   std::getline(in, line);
   if (in.bad()) throw PasswordFileError(texts::PasswordFileUnreadable(file.string()));
   DropLineEnd(line);
-  if (line.empty())
-    throw PasswordFileError(texts::PasswordFileEmpty(file.string()));
-  if (line.size() > kMaxPassword)
-    throw PasswordFileError(texts::PasswordTooLong(file.string()));
+  if (line.empty()) throw PasswordFileError(texts::PasswordFileEmpty(file.string()));
+  if (line.size() > kMaxPassword) throw PasswordFileError(texts::PasswordTooLong(file.string()));
   return line;
 }
 

@@ -152,13 +152,16 @@ void PrintPlanJson(Session& s, const InstallPlan& plan) {
 std::string NoSetText(const Session& s, const std::string& id) {
   return Ru("В области ") + s.connection.Namespace + Ru(" нет резервной копии ") + id;
 }
-std::string NoSetsText(const Session& s) { return Ru("В области ") + s.connection.Namespace + Ru(" нет резервных копий"); }
+std::string NoSetsText(const Session& s) {
+  return Ru("В области ") + s.connection.Namespace + Ru(" нет резервных копий");
+}
 std::string NoCompleteSetText(const Session& s) {
   return Ru("В области ") + s.connection.Namespace +
          Ru(" нет полной резервной копии: откат без --backup не выполняется, ничего не изменено");
 }
 std::string OtherNamespaceText(const BackupSetInfo& set, const Session& s) {
-  return Ru("Резервная копия ") + set.id + Ru(" сделана в области ") + set.ns + Ru(", а не в ") + s.connection.Namespace;
+  return Ru("Резервная копия ") + set.id + Ru(" сделана в области ") + set.ns + Ru(", а не в ") +
+         s.connection.Namespace;
 }
 
 // What an interrupted set holds, and what the user may do with it.
@@ -170,8 +173,8 @@ std::string InterruptedSetText(const BackupSetInfo& b) {
   return line;
 }
 std::string InterruptedSetHint(const BackupSetInfo& b) {
-  return Ru("Откат без --backup ее не берет; откат по ней (только целые копии): dorvik-cli rollback --backup ") +
-         b.id + Ru("; удалить ее: dorvik-cli backups --drop ") + b.id;
+  return Ru("Откат без --backup ее не берет; откат по ней (только целые копии): dorvik-cli rollback --backup ") + b.id +
+         Ru("; удалить ее: dorvik-cli backups --drop ") + b.id;
 }
 
 std::string NamesText(const std::vector<std::string>& names) {
@@ -191,11 +194,11 @@ std::string SkippedText(const RollbackResult& r) {
 }
 
 std::string SetLine(const BackupSetInfo& b) {
-  std::string counts = b.complete ? Ru("программ ") + std::to_string(b.count) + Ru(", было до установки ") +
-                                        std::to_string(b.existed)
-                                  : Ru("целых копий программ ") + std::to_string(b.copied) +
-                                        (b.planned > 0 ? Ru(" из ") + std::to_string(b.planned) : std::string()) +
-                                        Ru(", было до установки ") + std::to_string(b.copiedExisted);
+  std::string counts =
+      b.complete ? Ru("программ ") + std::to_string(b.count) + Ru(", было до установки ") + std::to_string(b.existed)
+                 : Ru("целых копий программ ") + std::to_string(b.copied) +
+                       (b.planned > 0 ? Ru(" из ") + std::to_string(b.planned) : std::string()) +
+                       Ru(", было до установки ") + std::to_string(b.copiedExisted);
   return b.id + "  " + b.time + "  " + b.product + " " + b.version + " (" + b.build + ")  " + b.ns + "  " + counts +
          "  " + BackupStateText(b);
 }

@@ -22,10 +22,10 @@ int RunBackups(Session& s, TerminalUi& ui, const LocaleText& text, const std::op
 
 // What `rollback` did, for the printing (text or JSON) to read.
 struct RollbackReport {
-  std::optional<BackupSetInfo> set;         // the set used, as it was before; none when refused
-  std::vector<BackupSetInfo> interrupted;   // the namespace's interrupted sets, newest last
-  RollbackResult result;                    // routines restored, removed, absent, skipped
-  std::string refusal;                      // why nothing was done (code page 1251); "" when done
+  std::optional<BackupSetInfo> set;        // the set used, as it was before; none when refused
+  std::vector<BackupSetInfo> interrupted;  // the namespace's interrupted sets, newest last
+  RollbackResult result;                   // routines restored, removed, absent, skipped
+  std::string refusal;                     // why nothing was done (code page 1251); "" when done
 };
 
 // Takes set `id`, or the newest complete set, and rolls it back. A
