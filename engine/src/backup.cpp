@@ -1,5 +1,6 @@
 #include "engine/backup.h"
 
+#include <algorithm>
 #include <charconv>
 #include <stdexcept>
 
@@ -58,9 +59,11 @@ std::string BackupLine() {
 }
 
 // P1 = set id; answers in P1 "noted,existed,missing": the routines noted in
-// the set, how many of them existed, how many have no record.
+// the set, how many of them existed, how many have no record; in P2 how
+// many the set was to copy.
 const std::string kCheckLine =
-    "s %dvS=P1,P1=\"0,0,0\",%dvC=0,%dvE=0,%dvM=0,%dvN=\"\" f  s %dvN=$O(^DorvikBackup(%dvS,\"p\",%dvN)) q:%dvN=\"\"  "
+    "s %dvS=P1,P2=$G(^DorvikBackup(%dvS,\"planned\")),P1=\"0,0,0\",%dvC=0,%dvE=0,%dvM=0,%dvN=\"\" f  s "
+    "%dvN=$O(^DorvikBackup(%dvS,\"p\",%dvN)) q:%dvN=\"\"  "
     "s %dvC=%dvC+1 s:'($D(^DorvikBackup(%dvS,\"r\",%dvN))#2) %dvM=%dvM+1 "
     "s:'%dvM %dvE=%dvE+^DorvikBackup(%dvS,\"r\",%dvN) s P1=%dvC_\",\"_%dvE_\",\"_%dvM";
 
@@ -205,8 +208,10 @@ BackupCounts FinishBackupSet(ServerLink& link, const std::string& id) {
   BackupCounts result;
   result.count = ToInt(Piece(counts, ',', 1));
   result.existed = ToInt(Piece(counts, ',', 2));
-  const int missing = ToInt(Piece(counts, ',', 3));
-  if (missing != 0) throw IncompleteBackupError(IncompleteText(missing, result.count));
+  // Routines never noted (the set was to copy more) count as missing too.
+  const int planned = std::max(ToInt(link.GetParam(2)), result.count);
+  const int missing = ToInt(Piece(counts, ',', 3)) + planned - result.count;
+  if (missing != 0) throw IncompleteBackupError(IncompleteText(missing, planned));
   link.SetParam(1, id);
   link.SetParam(2, std::to_string(result.count) + "," + std::to_string(result.existed));
   RunServerLine(link, kCloseLine);
