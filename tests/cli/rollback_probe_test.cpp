@@ -223,8 +223,10 @@ class RollbackProbeTest : public ::testing::Test {
     }
     std::mutex killing;
     bool serverKilled = false;
+    std::atomic<bool> struck{false};  // the fault was dealt
     const auto killServer = [&] {
       std::lock_guard lock(killing);
+      struck = true;
       if (!serverKilled) server_->Kill();
       serverKilled = true;
     };
@@ -254,12 +256,17 @@ class RollbackProbeTest : public ::testing::Test {
           return true;
         case Fault::kClientAtRequest:
           if (e.kind != ProxyEvent::kRequest) return true;
-          if (const int cli = RunningCli()) ::kill(cli, SIGKILL);
+          // Noted before the signal: the test reads it once the client has ended.
+          if (const int cli = RunningCli()) {
+            struck = true;
+            ::kill(cli, SIGKILL);
+          }
           return false;
         case Fault::kInterruptOnce:
         case Fault::kInterruptThrice:
           if (e.kind != ProxyEvent::kRequest) return true;
           if (const int cli = RunningCli()) {
+            struck = true;
             for (int i = 0; i < (c.fault == Fault::kInterruptOnce ? 1 : 3); ++i) {
               ::kill(cli, SIGINT);
               std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -278,13 +285,14 @@ class RollbackProbeTest : public ::testing::Test {
     done = true;
     if (watcher.joinable()) watcher.join();
     // The fault did strike: a killed server or client never ends in success.
+    EXPECT_TRUE(struck) << FaultName(c.fault) << " " << c.at << " was not met";
     if (c.fault != Fault::kInterruptOnce && c.fault != Fault::kInterruptThrice) {
-      EXPECT_NE(cut.status, 0) << FaultName(c.fault) << " " << c.at << " was not met";
+      EXPECT_NE(cut.status, 0) << FaultName(c.fault) << " " << c.at << " ended in success";
     }
     if (c.fault == Fault::kInterruptThrice && cut.status == 130) {
       EXPECT_NE(cut.err.find("прервано (Ctrl-C нажато три раза)"), std::string::npos) << cut.err;
     }
-    if (serverKilled) server_->Restart();
+    if (std::lock_guard lock(killing); serverKilled) server_->Restart();
     const auto rollback = Cli({"rollback"}, server_->Address());
     detail = std::string(c.inRollback ? "rollback" : "install") + " exit " + std::to_string(cut.status) + ": " +
              cut.err + "\nrollback exit " + std::to_string(rollback.status) + ": " + rollback.out + rollback.err;
