@@ -111,9 +111,10 @@ Times Run(const std::filesystem::path& dir, bool backup) {
   auto start = Clock::now();
   if (backup) {
     const std::vector<std::string> names = RoutineNames(c.s.reader.DataFile());
-    id = BeginBackupSet(c.link, c.s.dist);
+    id = BeginBackupSet(c.link, c.s.dist, names.size());
     const int existed = BackupRoutines(c.link, id, names);
-    FinishBackupSet(c.link, id, static_cast<int>(names.size()), existed);
+    if (FinishBackupSet(c.link, id).count != static_cast<int>(names.size()))
+      throw std::runtime_error("the set is incomplete");
     if (existed != kRoutines / 2) throw std::runtime_error("the backup is wrong");
     t.backup = Ms(start);
   }
@@ -125,7 +126,7 @@ Times Run(const std::filesystem::path& dir, bool backup) {
   t.verify = Ms(start);
   if (backup) {
     start = Clock::now();
-    if (RollBack(c.link, id) != kRoutines) throw std::runtime_error("the rollback is wrong");
+    if (RollBack(c.link, id).Done() != kRoutines) throw std::runtime_error("the rollback is wrong");
     t.rollback = Ms(start);
   }
   return t;

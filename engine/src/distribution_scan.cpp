@@ -20,7 +20,7 @@ DistributionOutline ScanDistribution(const std::filesystem::path& dataFile, cons
   DistributionOutline outline;
   const std::string storedLabel = r.ReadRequiredRecord(damage::kCheckLabel);
   r.ReadRequiredRecord(damage::kPostActionList);
-  if (!r.ParsePostActionList(d)) throw DamagedFileError(damage::PostActionWithoutPair());
+  if (!r.ParsePostActionList(d)) throw DistributionStructureError(damage::PostActionWithoutPair());
   outline.checkLabel = ShiftText(storedLabel, d.KeyByte);
   outline.postActionDescriptions = d.PostActionDescriptions;
   outline.postActionLabels = d.PostActionLabels;

@@ -323,18 +323,18 @@ TEST_F(CliTest, SourcePasswordMustMatch) {
              "--password-file=" + (root_ / "pw.txt").string()});
   EXPECT_EQ(run.status, 2) << run.err;
   for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
-           {{"--keep-sources", "--password-file", (root_ / "none.txt").string()}, "cannot open the password file"},
-           {{"--keep-sources", "--password-file", (root_ / "pack").string()}, "password file"},
-           {{"--password-file", (root_ / "pw.txt").string()}, "--password-file is only used with --keep-sources"},
-           {{"--keep-sources", "--password", "a", "--password-file", "f"}, "exclude each other"},
+           {{"--keep-sources", "--password-file", (root_ / "none.txt").string()}, "файл пароля "},
+           {{"--keep-sources", "--password-file", (root_ / "pack").string()}, "файл пароля"},
+           {{"--password-file", (root_ / "pw.txt").string()}, "--password-file используется только с --keep-sources"},
+           {{"--keep-sources", "--password", "a", "--password-file", "f"}, "исключают друг друга"},
            // Without a terminal and without a file there is nobody to ask.
-           {{"--keep-sources"}, "give --password-file FILE, or run on a terminal"}}) {
+           {{"--keep-sources"}, "укажите --password-file ФАЙЛ или запустите программу в терминале"}}) {
     run = Cli(args);
     EXPECT_EQ(run.status, 2) << ::testing::PrintToString(args);
     EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
   }
   const auto help = Cli({"--help"});
-  EXPECT_NE(help.out.find("other users of the machine can see it"), std::string::npos) << help.out;
+  EXPECT_NE(help.out.find("другие пользователи машины могут его увидеть"), std::string::npos) << help.out;
 }
 
 TEST_F(CliTest, NoServerOrNoNamespace) {
@@ -390,7 +390,7 @@ TEST_F(CliTest, UsageErrors) {
   }
   const auto help = Cli({"--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.out.find("--answers FILE"), std::string::npos);
+  EXPECT_NE(help.out.find("--answers ФАЙЛ"), std::string::npos);
 }
 
 }  // namespace

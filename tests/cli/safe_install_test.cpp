@@ -18,6 +18,7 @@
 
 #include "distribution/codepage.h"
 #include "distribution/funcs.h"
+#include "fault_proxy.h"
 #include "link/tcp_link.h"
 #include "mserver_process.h"
 #include "run_program.h"
@@ -57,6 +58,8 @@ struct RoutineSnapshot {
   bool operator==(const RoutineSnapshot&) const = default;
 };
 
+void PrintTo(const RoutineSnapshot& r, std::ostream* out) { *out << r.stored.substr(0, 60) << " runs " << r.runs; }
+
 class SafeInstallTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -94,17 +97,20 @@ class SafeInstallTest : public ::testing::Test {
 
   // Replaces the name line of routine `name` in the packed file with an
   // invalid name, as a damaged record.
-  void DamageRecord(const std::string& name) {
+  void DamageRecord(const std::string& name) { Damage(name + "\n", "!"); }
+
+  // Replaces the first byte of the packed text `plain` with `by`, and drops
+  // the integrity marker.
+  void Damage(const std::string& plain, const std::string& by) {
     std::string data = ReadFile(Folder() / "dorpack.dat");
     const auto key = static_cast<std::uint8_t>(data.at(1));
     const auto encode = [&](std::string plain) {
       for (char& c : plain) c = static_cast<char>(EncodeByte(static_cast<std::uint8_t>(c), key));
       return plain;
     };
-    const std::string nameLine = encode(name + "\n");
-    const auto at = data.find(nameLine);
+    const auto at = data.find(encode(plain));
     ASSERT_NE(at, std::string::npos);
-    data[at] = encode("!")[0];
+    data[at] = encode(by)[0];
     // Without its integrity marker, as another packer writes the file: the
     // header is read and the damage is found only when the restore reaches
     // the record (with the marker the file is refused before anything runs).
@@ -204,6 +210,28 @@ class SafeInstallTest : public ::testing::Test {
     args.insert(args.end(), {"--server", server_->Address(), "--namespace", "USER", "--quiet"});
     return RunProgram(DORVIK_CLI_BINARY, args, Folder(),
                       {"LC_ALL=C.UTF-8", "XDG_CONFIG_HOME=" + (root_ / "config").string()}, interruptAfterMs);
+  }
+
+  // An installation whose dorvik-cli is killed when it asks the server to
+  // close the backup set: every copy is made, the set is not complete.
+  testing::ProgramResult InstallCutBeforeTheBackupCloses() {
+    testing::FaultProxy proxy(server_->Port(), [](const testing::ProxyEvent& e) {
+      if (e.kind != testing::ProxyEvent::kRequest || e.code.find("%dvM=%dvM+1") == std::string::npos) return true;
+      if (const int cli = RunningCli()) ::kill(cli, SIGKILL);
+      return false;
+    });
+    return RunProgram(DORVIK_CLI_BINARY, {"--server", proxy.Address(), "--namespace", "USER", "--quiet"}, Folder(),
+                      {"LC_ALL=C.UTF-8", "XDG_CONFIG_HOME=" + (root_ / "config").string()});
+  }
+
+  // Runs M code on the server; answers P2.
+  std::string Server(const std::string& code, const std::string& p1 = "") {
+    auto link = Link();
+    link->SetParam(1, p1);
+    link->ClearError();
+    link->RunCode(code);
+    EXPECT_EQ(link->ErrorCode(), 0) << code << ": " << link->ErrorText();
+    return link->GetParam(2);
   }
 
   std::string Log() const { return Cp1251ToUtf8(ReadFile(Folder() / "dorvik.txt")); }
@@ -315,17 +343,15 @@ TEST_F(SafeInstallTest, RollbackAfterTheServerWasRestartedMidway) {
   EXPECT_EQ(Snapshot().at("R50").runs, "");
   EXPECT_EQ(Snapshot().at("R1").runs, "new");
 
-  // The backup of the 52 routines (the post-action routine included) took
+  // The copies of the 52 routines (the post-action routine included) took
   // one call, before the first routine was stored.
   const auto transcript = server_->TranscriptLines();
-  const auto backup = std::find_if(transcript.begin(), transcript.end(), [](const std::string& line) {
-    return line.find("m ^DorvikBackup(P2,\"r\"") != std::string::npos;
-  });
+  const auto copies = [](const std::string& line) {
+    return line.find("^DorvikBackup(P2,\"r\",%dvN,\"ROUTINE\")=^ROUTINE(%dvN)") != std::string::npos;
+  };
+  const auto backup = std::find_if(transcript.begin(), transcript.end(), copies);
   ASSERT_NE(backup, transcript.end());
-  EXPECT_EQ(
-      std::count_if(backup + 1, transcript.end(),
-                    [](const std::string& line) { return line.find("m ^DorvikBackup(P2,\"r\"") != std::string::npos; }),
-      0);
+  EXPECT_EQ(std::count_if(backup + 1, transcript.end(), copies), 0);
   const auto firstSave = std::find_if(transcript.begin(), transcript.end(), [](const std::string& line) {
     return line.find("ZS VMCHK") != std::string::npos;
   });
@@ -333,13 +359,20 @@ TEST_F(SafeInstallTest, RollbackAfterTheServerWasRestartedMidway) {
 
   auto rollback = Cli({"rollback"});
   ASSERT_EQ(rollback.status, 0) << rollback.err;
-  EXPECT_NE(rollback.out.find("Программы возвращены: 52 (восстановлено 20, удалено новых 32)."), std::string::npos)
-      << rollback.out;
+  // The new routines stored before the stop are removed; those never stored
+  // are counted apart: each count is what was done.
+  const std::string counts = "Программы возвращены: 52 (восстановлено 20, удалено новых ";
+  const auto at = rollback.out.find(counts);
+  ASSERT_NE(at, std::string::npos) << rollback.out;
+  const int removed = std::stoi(rollback.out.substr(at + counts.size()));
+  const std::string absent = ", новых, которых не было на сервере, " + std::to_string(32 - removed) + ").";
+  EXPECT_NE(rollback.out.find(absent, at), std::string::npos) << rollback.out;
+  EXPECT_GE(removed, 10) << "VMCHK and R21..R29 were stored before the stop";
   EXPECT_NE(rollback.out.find("последействиями"), std::string::npos);
   ExpectSameState(before);
 
   auto list = Cli({"backups"});
-  EXPECT_NE(list.out.find("rolled back"), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("откат выполнен"), std::string::npos) << list.out;
 }
 
 TEST_F(SafeInstallTest, DamagedRecordRollsBackByItself) {
@@ -406,7 +439,7 @@ TEST_F(SafeInstallTest, BackupSetsAreListedDroppedAndSkippedOnRequest) {
   EXPECT_EQ(list.out.rfind("1  ", 0), 0u);
   EXPECT_NE(list.out.find("\n2  "), std::string::npos);
   EXPECT_EQ(list.out.find("\n3  "), std::string::npos) << list.out;
-  EXPECT_NE(list.out.find("Склад 4.0 (08.12.2026)  USER  программ 52, было до установки 20  installed"),
+  EXPECT_NE(list.out.find("Склад 4.0 (08.12.2026)  USER  программ 52, было до установки 20  установка выполнена"),
             std::string::npos)
       << list.out;
   // Set 2 was taken before the third installation: rolling it back leaves
@@ -425,6 +458,145 @@ TEST_F(SafeInstallTest, BackupSetsAreListedDroppedAndSkippedOnRequest) {
   EXPECT_EQ(Cli({"verify", "--drop", "2"}).status, 2);
   EXPECT_EQ(Cli({"--rollback-on-failure", "--no-backup"}).status, 2);
   EXPECT_EQ(Cli({"rollback", "--backup", "x1"}).status, 2);
+}
+
+// A backup cut short leaves an interrupted set: listed with what it holds,
+// said by the next installation, never taken by a plain rollback, dropped
+// only when the user says so.
+TEST_F(SafeInstallTest, InterruptedBackupIsSaidAndNeverTakenUnnamed) {
+  Pack();
+  InstallOldVersions();
+  const auto beforeFirst = Snapshot();
+  ASSERT_EQ(Cli({}).status, 0);
+  const auto cut = InstallCutBeforeTheBackupCloses();
+  EXPECT_EQ(cut.status, 128 + SIGKILL) << cut.err;
+  EXPECT_EQ(Server("s P2=$G(^DorvikBackup(2,\"state\"))_$G(^DorvikBackup(2,\"complete\"))"), "open");
+
+  auto list = Cli({"backups"});
+  ASSERT_EQ(list.status, 0) << list.err;
+  EXPECT_NE(list.out.find("USER  программ 52, было до установки 20  установка выполнена"), std::string::npos)
+      << list.out;
+  EXPECT_NE(list.out.find("USER  целых копий программ 52 из 52, было до установки 52  копия прервана, неполна"),
+            std::string::npos)
+      << list.out;
+  EXPECT_NE(list.out.find(") прервана: целые копии у 52 программ из 52 (из них были в области до установки 52)."),
+            std::string::npos)
+      << list.out;
+  EXPECT_NE(list.out.find("удалить ее: dorvik-cli backups --drop 2"), std::string::npos) << list.out;
+
+  // The plain rollback takes set 1, the last complete one, and names it:
+  // the first installation is undone.
+  const auto rollback = Cli({"rollback"});
+  ASSERT_EQ(rollback.status, 0) << rollback.err;
+  EXPECT_NE(rollback.out.find("Откат к резервной копии 1  "), std::string::npos) << rollback.out;
+  EXPECT_NE(rollback.out.find("Программы возвращены: 52 (восстановлено 20, удалено новых 32, новых, которых не было "
+                              "на сервере, 0)."),
+            std::string::npos)
+      << rollback.out;
+  ExpectSameState(beforeFirst);
+
+  // The next installation says so; set 2 stays until it is dropped.
+  const auto next = Cli({});
+  ASSERT_EQ(next.status, 0) << next.err;
+  EXPECT_NE(next.err.find("Резервная копия 2 ("), std::string::npos) << next.err;
+  // The protocol of this third installation is the file it printed.
+  std::string logPath = next.out;
+  while (!logPath.empty() && (logPath.back() == '\n' || logPath.back() == '\r')) logPath.pop_back();
+  EXPECT_NE(Cp1251ToUtf8(ReadFile(logPath)).find("прервана: целые копии у 52 программ из 52"), std::string::npos)
+      << logPath;
+  EXPECT_EQ(Cli({"backups", "--drop", "2"}).status, 0);
+  EXPECT_EQ(Cli({"backups"}).out.find("прервана"), std::string::npos);
+}
+
+// A named interrupted set puts back only the routines whose copy is whole
+// and lists the rest; sets written by the earlier layout (record before
+// copies, no "format") are read by their state. Each row reshapes a
+// complete set on the server as an interrupted backup would have left it.
+TEST_F(SafeInstallTest, RollbackOfAnInterruptedSetTouchesOnlyWholeCopies) {
+  struct Case {
+    const char* what;
+    const char* reshape;  // M code on set P1
+    const char* counts;   // the rollback's count line
+    const char* skipped;  // "" when none
+    int status;
+    std::vector<std::string> untouched;  // routines the rollback must leave as installed
+  };
+  std::vector<std::string> oldRoutines;
+  for (int i = 1; i <= kOldRoutines; ++i) oldRoutines.push_back(Name(i));
+  const std::vector<Case> cases = {
+      {"this layout, two routines never copied",
+       "k ^DorvikBackup(P1,\"complete\"),^DorvikBackup(P1,\"r\",\"R1\"),^DorvikBackup(P1,\"r\",\"R25\") "
+       "s ^DorvikBackup(P1,\"state\")=\"open\"",
+       "Программы возвращены: 50 (восстановлено 19, удалено новых 31, новых, которых не было на сервере, 0).",
+       "Не тронуты, нет целой копии: 2: R1, R25",
+       1,
+       {"R1", "R25"}},
+      {"this layout, copies left without their record",
+       "k ^DorvikBackup(P1,\"complete\") s ^DorvikBackup(P1,\"state\")=\"open\" "
+       "k ^DorvikBackup(P1,\"r\",\"R12\") s ^DorvikBackup(P1,\"r\",\"R12\",\"rOBJ\")=\"part\"",
+       "Программы возвращены: 51 (восстановлено 19, удалено новых 32, новых, которых не было на сервере, 0).",
+       "Не тронуты, нет целой копии: 1: R12",
+       1,
+       {"R12"}},
+      {"earlier layout, open: only records of new routines are trusted",
+       "k ^DorvikBackup(P1,\"complete\"),^DorvikBackup(P1,\"format\"),^DorvikBackup(P1,\"planned\"),"
+       "^DorvikBackup(P1,\"p\") s ^DorvikBackup(P1,\"state\")=\"open\"",
+       "Программы возвращены: 32 (восстановлено 0, удалено новых 32, новых, которых не было на сервере, 0).",
+       "Не тронуты, нет целой копии: 20: R1, R10, R11", 1, oldRoutines},
+      {"earlier layout, installed: complete",
+       "k ^DorvikBackup(P1,\"complete\"),^DorvikBackup(P1,\"format\"),^DorvikBackup(P1,\"planned\"),"
+       "^DorvikBackup(P1,\"p\")",
+       "Программы возвращены: 52 (восстановлено 20, удалено новых 32, новых, которых не было на сервере, 0).",
+       "",
+       0,
+       {}},
+  };
+  Pack();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Server("k ^ROUTINE,^rOBJ,^rMAC,^DorvikBackup");
+    InstallOldVersions();
+    const auto before = Snapshot();
+    ASSERT_EQ(Cli({}).status, 0);
+    const auto installed = Snapshot();
+    Server(c.reshape, "1");
+    // Never taken unnamed when interrupted.
+    if (c.status != 0) {
+      EXPECT_EQ(Cli({"rollback"}).status, 1);
+    }
+    EXPECT_EQ(Snapshot(), installed);
+
+    const auto rollback = Cli({"rollback", "--backup", "1"});
+    EXPECT_EQ(rollback.status, c.status) << rollback.out << rollback.err;
+    EXPECT_NE(rollback.out.find(c.counts), std::string::npos) << rollback.out;
+    if (*c.skipped) {
+      EXPECT_NE(rollback.out.find(c.skipped), std::string::npos) << rollback.out;
+    } else {
+      EXPECT_EQ(rollback.out.find("Не тронуты"), std::string::npos) << rollback.out;
+    }
+    const auto after = Snapshot();
+    for (const auto& [name, snapshot] : before) {
+      const bool untouched = std::find(c.untouched.begin(), c.untouched.end(), name) != c.untouched.end();
+      EXPECT_EQ(after.at(name), untouched ? installed.at(name) : snapshot) << name;
+    }
+  }
+}
+
+// A post-action list the check stage would call a structure fault is said
+// in its words when the backup's read of the whole file finds it first, and
+// nothing reaches the server.
+TEST_F(SafeInstallTest, StructureFaultFoundByTheBackupIsSaidAsTheCheckStageSaysIt) {
+  Pack();
+  Damage("#go^R1", "_");
+  const auto run = Cli({});
+  EXPECT_EQ(run.status, 4) << run.err;
+  EXPECT_NE(run.err.find("Ошибка в структуре дистрибутива"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("Файл данных испорчен"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("Резервная копия 1"), std::string::npos) << run.err;
+  const std::string log = Log();
+  EXPECT_NE(log.find("Ошибка в структуре дистрибутива: "), std::string::npos) << log;
+  EXPECT_NE(log.find("Резервная копия не сделана, установка не выполнялась."), std::string::npos) << log;
+  EXPECT_EQ(Server("s P2=$D(^DorvikBackup)_$D(^rOBJ(\"VMCHK\"))"), "00");
 }
 
 }  // namespace

@@ -2,13 +2,14 @@
 
 #include <fstream>
 
+#include "cli_texts.h"
 #include "distribution/codepage.h"
 
 namespace dorvik::cli {
 
 AnswerFile::AnswerFile(const std::filesystem::path& file, const LocaleText& text) {
   std::ifstream in(file, std::ios::binary);
-  if (!in) throw AnswerFileError(file.string() + ": cannot open the answers file");
+  if (!in) throw AnswerFileError(texts::AnswersFileUnopenable(file.string()));
   std::string line;
   int number = 0;
   while (std::getline(in, line)) {
@@ -17,10 +18,10 @@ AnswerFile::AnswerFile(const std::filesystem::path& file, const LocaleText& text
     try {
       lines_.push_back(text.Take(line));
     } catch (const TextConversionError& e) {
-      throw AnswerFileError(file.string() + ":" + std::to_string(number) + ": the answer holds " + e.what());
+      throw AnswerFileError(texts::AnswerNotConvertible(file.string(), number, e.what()));
     }
   }
-  if (in.bad()) throw AnswerFileError(file.string() + ": cannot read the answers file");
+  if (in.bad()) throw AnswerFileError(texts::AnswersFileUnreadable(file.string()));
 }
 
 std::optional<std::string> AnswerFile::Next() {

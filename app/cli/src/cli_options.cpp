@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 
+#include "cli_texts.h"
+
 namespace dorvik::cli {
 
 namespace {
@@ -15,7 +17,7 @@ int ParsePositive(const std::string& option, const std::string& text) {
   int value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < 1) {
-    throw UsageError(option + " needs a whole number above 0, not \"" + text + "\"");
+    throw UsageError(texts::NeedsPositive(option, text));
   }
   return value;
 }
@@ -31,19 +33,18 @@ void CheckCommandOptions(const CliOptions& o, const std::vector<std::string>& ar
     return std::any_of(args.begin(), args.end(),
                        [&](const std::string& a) { return a == option || a.rfind(std::string(option) + "=", 0) == 0; });
   };
-  const auto onlyFor = [&](const char* option, bool allowed, const char* where) {
-    if (given(option) && !allowed) throw UsageError(std::string(option) + " is only used " + where);
+  const auto onlyFor = [&](const char* option, bool allowed, std::string (*where)(const std::string&)) {
+    if (given(option) && !allowed) throw UsageError(where(option));
   };
-  onlyFor("--if-changed", install, "with an installation");
-  onlyFor("--drop", o.command == "backups", "with backups");
-  onlyFor("--verify", install, "with an installation");
-  onlyFor("--no-backup", install, "with an installation");
-  onlyFor("--rollback-on-failure", install, "with an installation");
-  onlyFor("--backup", install || o.command == "rollback", "with an installation or rollback");
-  if (o.rollbackOnFailure && !o.backup) throw UsageError("--rollback-on-failure needs the backup: drop --no-backup");
-  if (o.backupId && !IsDigits(*o.backupId))
-    throw UsageError("--backup needs a backup number, not \"" + *o.backupId + "\"");
-  if (o.dropId && !IsDigits(*o.dropId)) throw UsageError("--drop needs a backup number, not \"" + *o.dropId + "\"");
+  onlyFor("--if-changed", install, texts::OnlyWithInstallation);
+  onlyFor("--drop", o.command == "backups", texts::OnlyWithBackups);
+  onlyFor("--verify", install, texts::OnlyWithInstallation);
+  onlyFor("--no-backup", install, texts::OnlyWithInstallation);
+  onlyFor("--rollback-on-failure", install, texts::OnlyWithInstallation);
+  onlyFor("--backup", install || o.command == "rollback", texts::OnlyWithInstallationOrRollback);
+  if (o.rollbackOnFailure && !o.backup) throw UsageError(texts::RollbackOnFailureNeedsBackup());
+  if (o.backupId && !IsDigits(*o.backupId)) throw UsageError(texts::NeedsBackupNumber("--backup", *o.backupId));
+  if (o.dropId && !IsDigits(*o.dropId)) throw UsageError(texts::NeedsBackupNumber("--drop", *o.dropId));
 }
 
 }  // namespace
@@ -66,11 +67,11 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
     }
     const auto value = [&]() -> std::string {
       if (inlineValue) return *inlineValue;
-      if (i + 1 >= args.size()) throw UsageError(name + " needs a value");
+      if (i + 1 >= args.size()) throw UsageError(texts::NeedsValue(name));
       return args[++i];
     };
     const auto flag = [&](bool& field) {
-      if (inlineValue) throw UsageError(name + " takes no value");
+      if (inlineValue) throw UsageError(texts::TakesNoValue(name));
       field = true;
     };
     if (name == "--link") {
@@ -79,24 +80,24 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
         o.link = LinkKind::kTcp;
       } else if (kind == "vism") {
 #ifndef _WIN32
-        throw UsageError("--link vism: the VisM control exists only on Windows");
+        throw UsageError(texts::VismOnlyOnWindows());
 #endif
         o.link = LinkKind::kVism;
       } else {
-        throw UsageError("--link needs vism or tcp, not \"" + kind + "\"");
+        throw UsageError(texts::LinkNeedsKind(kind));
       }
     } else if (name == "--server") {
       o.server = value();
     } else if (name == "--namespace") {
       o.ns = value();
-      if (o.ns->empty()) throw UsageError("--namespace needs a name");
+      if (o.ns->empty()) throw UsageError(texts::NeedsName(name));
     } else if (name == "--keep-sources") {
       flag(o.keepSources);
     } else if (name == "--password") {
       o.password = value();
     } else if (name == "--password-file") {
       o.passwordFile = value();
-      if (o.passwordFile->empty()) throw UsageError("--password-file needs a file name");
+      if (o.passwordFile->empty()) throw UsageError(texts::NeedsFileName(name));
     } else if (name == "--no-restore") {
       flag(o.noRestore);
     } else if (name == "--no-post-actions") {
@@ -128,7 +129,7 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
     } else if (name == "--backup") {
       flag(o.backup);
     } else if (name == "--no-backup") {
-      if (inlineValue) throw UsageError(name + " takes no value");
+      if (inlineValue) throw UsageError(texts::TakesNoValue(name));
       o.backup = false;
     } else if (name == "--rollback-on-failure") {
       flag(o.rollbackOnFailure);
@@ -137,16 +138,16 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
     } else if (name == "--help" || name == "-h") {
       o.help = true;
     } else {
-      throw UsageError("unknown argument \"" + args[i] + "\"");
+      throw UsageError(texts::UnknownArgument(args[i]));
     }
   }
   if (o.help) return o;
-  if (o.soft && o.noPreActions) throw UsageError("--soft and --no-pre-actions exclude each other");
-  if (o.password && o.passwordFile) throw UsageError("--password and --password-file exclude each other");
+  if (o.soft && o.noPreActions) throw UsageError(texts::ExcludeEachOther("--soft", "--no-pre-actions"));
+  if (o.password && o.passwordFile) throw UsageError(texts::ExcludeEachOther("--password", "--password-file"));
   if ((o.password || o.passwordFile) && !o.keepSources) {
-    throw UsageError(std::string(o.password ? "--password" : "--password-file") + " is only used with --keep-sources");
+    throw UsageError(texts::OnlyWithKeepSources(o.password ? "--password" : "--password-file"));
   }
-  if (o.answersFile && o.defaults) throw UsageError("--answers and --defaults exclude each other");
+  if (o.answersFile && o.defaults) throw UsageError(texts::ExcludeEachOther("--answers", "--defaults"));
   CheckCommandOptions(o, args);
   if (o.server) {
     std::string ip, port;
@@ -160,106 +161,17 @@ void SplitServer(const std::string& server, std::string& ip, std::string& port) 
   ip = server.substr(0, colon);
   port = colon == std::string::npos ? std::string() : server.substr(colon + 1);
   if (ip.empty() || ip.find_first_of(" :") != std::string::npos) {
-    throw UsageError("--server needs IP or IP:PORT, not \"" + server + "\"");
+    throw UsageError(texts::ServerNeedsAddress(server));
   }
   if (colon != std::string::npos) {
     int number = 0;
     const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), number);
     if (port.empty() || error != std::errc() || end != port.data() + port.size() || number < 1 || number > 65535) {
-      throw UsageError("--server: the port must be a number from 1 to 65535, not \"" + port + "\"");
+      throw UsageError(texts::PortOutOfRange(port));
     }
   }
 }
 
-std::string UsageText(const std::string& program) {
-  return "Usage: " + program + R"( [--if-changed] [--json] [OPTION]...
-       )" +
-         program + R"( plan [--json] [OPTION]...
-       )" +
-         program + R"( verify [--json] [OPTION]...
-       )" +
-         program + R"( rollback [--backup ID] [--json] [OPTION]...
-       )" +
-         program + R"( backups [--drop ID] [--json] [OPTION]...
-       )" +
-         program + R"( history [--json] [OPTION]...
-Installs the distribution in the current folder (dorpack.dat) into a server
-namespace without the wizard, and writes the install log (dorvik.txt).
-
-Commands (they connect as an installation does and write no install log):
-  plan                  show what an installation would do, changing nothing:
-                        each routine new, unchanged, changed (lines added and
-                        removed) or present without source; the check label
-                        and routines; the post-actions; totals
-  verify                check that every routine of the distribution is on the
-                        server and equals the distribution's text; a routine
-                        whose source was removed is only checked to exist and
-                        load. Exit 0 when all match, 1 otherwise
-  rollback              put the namespace's routines back as the newest backup
-                        set (or set ID) recorded them: replaced routines get
-                        their previous form, new ones are removed
-  backups               list the backup sets of the namespace; --drop ID
-                        removes one
-  history               list the distributions installed into the namespace
-                        (^DorvikInstalled): product, version, build, digest,
-                        time, options, backup set, rolled back or not
-Post-actions change application data: a rollback does not undo them.
-
-Options:
-  --link vism|tcp       the path to the server: the Cache client's VisM control
-                        (Windows only, and the default there) or the TCP link
-                        to mserver (the default elsewhere)
-  --server IP[:PORT]    the server (default: the saved settings, else 127.0.0.1:1972)
-  --namespace NS        the target namespace (default: the saved one if the server
-                        lists it, else the first listed; a library distribution
-                        always goes to the library namespace)
-  --keep-sources        keep the routines' source texts; needs the distribution's
-                        source password: from --password-file, else asked on the
-                        terminal (not shown while typed)
-  --password-file FILE  read the source password from the first line of FILE
-  --password P          the source password on the command line, for scripts
-                        only: other users of the machine can see it (ps, /proc)
-  --no-restore          do not restore the routines
-  --no-post-actions     do not run the post-actions
-  --soft                soft pre-action mode: a failed pre-action asks whether to stop
-  --no-pre-actions      do not call the check label
-  --no-library-test     do not test for library routines
-  --chunk-limit N       longest text sent per server call (at most 32700)
-  --accept-licence      accept licence.txt without showing it
-  --answers FILE        answers to the post-actions' questions, one per line, in
-                        order ("1"/"2" or Да/Нет for yes/no questions)
-  --defaults            answer every question with its default
-  --quiet               no progress output
-  --backup              (default) before the installation, keep every routine
-                        of the distribution that already exists in the
-                        namespace in a backup set on the server (^DorvikBackup)
-  --no-backup           keep no backup set
-  --rollback-on-failure when the installation fails, roll back its routines
-                        (the exit status stays 1)
-  --verify              verify the routines after a successful installation
-  --if-changed          install only when the namespace does not hold this
-                        distribution already; otherwise change nothing, run
-                        no post-actions, write no install log and exit 0.
-                        "Already" means both: the newest installation recorded
-                        in the namespace (and not rolled back) has the same
-                        SHA-256 digest of dorpack.dat, and every routine
-                        passes the check of verify (equal source; without
-                        source: present and loads)
-  --json                print one JSON document (UTF-8) on standard output;
-                        progress and messages go to standard error
-  --help                show this text
-
-Questions are asked on the terminal; without one, and without --answers, the
-default answer is taken and logged. Ctrl-C during the check or the restore
-asks whether to stop the installation (stops it without a terminal); pressed
-three times in a row it ends the program at once.
-
-Exit status: 0 installed; 1 the installation failed (or, with verify, a
-routine does not match; with rollback and backups, the set is missing or the
-server refused); 2 usage error, licence not accepted or wrong password; 3 no
-connection to the server or no namespace; 4 the distribution cannot be read;
-5 the VisM control (the Cache client) is not registered.
-)";
-}
+std::string UsageText(const std::string& program) { return texts::HelpText(program); }
 
 }  // namespace dorvik::cli

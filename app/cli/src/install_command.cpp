@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "answer_file.h"
+#include "cli_texts.h"
 #include "app/driver.h"
 #include "app/log_file.h"
 #include "app/settings_file.h"
@@ -35,8 +36,10 @@ namespace {
 
 constexpr const char* kDefaultPort = "1972";
 
+// `message` in code page 1251.
 int Usage(const std::string& program, const std::string& message) {
-  std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", program.c_str(), message.c_str(), program.c_str());
+  const LocaleText text;
+  PutText(stderr, program + ": " + text.Show(message) + "\n" + text.Show(texts::TryHelp(program)) + "\n");
   return kUsageError;
 }
 
@@ -294,12 +297,12 @@ int RunInstaller(const std::string& program, const std::vector<std::string>& arg
     }
     return Usage(program, e.what());
   }
+  const LocaleText text;
   if (options.help) {
-    std::fputs(UsageText(program).c_str(), stdout);
+    PutText(stdout, text.Show(UsageText(program)));
     return kInstalled;
   }
 
-  const LocaleText text;
   const std::unique_ptr<ServerLink> link = OpenLink(options, text);
   if (!link) return kNoClient;
   std::string password, ns;
@@ -310,16 +313,14 @@ int RunInstaller(const std::string& program, const std::vector<std::string>& arg
     } else if (options.keepSources && !typed) {
       // Asked on the terminal, so that it never stands on the command line.
       typed = AskPasswordOnTerminal(text.Show(Ru("Пароль на исходные тексты: ")));
-      if (!typed)
-        return Usage(program,
-                     "--keep-sources needs the source password: give --password-file FILE, or run on a terminal");
+      if (!typed) return Usage(program, texts::KeepSourcesNeedsPassword());
     }
     if (typed) password = text.Take(*typed);
     if (options.ns) ns = text.Take(*options.ns);
   } catch (const PasswordFileError& e) {
     return Usage(program, e.what());
   } catch (const TextConversionError& e) {
-    return Usage(program, std::string("an argument holds ") + e.what());
+    return Usage(program, texts::ArgumentNotConvertible(e.what()));
   }
   AnswerFile answers;
   try {
@@ -331,7 +332,7 @@ int RunInstaller(const std::string& program, const std::vector<std::string>& arg
   std::error_code ec;
   const std::filesystem::path folder = std::filesystem::current_path(ec);
   if (ec) {
-    std::fprintf(stderr, "%s: cannot read the current folder: %s\n", program.c_str(), ec.message().c_str());
+    PutText(stderr, program + ": " + text.Show(texts::CurrentFolderUnreadable(ec.message())) + "\n");
     return kBadDistribution;
   }
 
@@ -346,7 +347,7 @@ int RunInstaller(const std::string& program, const std::vector<std::string>& arg
   SystemClock clock;
   Session s(FileLocations::In(folder), *link, ui, clock, *settings);
   ui.Attach(s.run, s.log);
-  InstallInterruptHandler();
+  InstallInterruptHandler(program + ": " + text.Show(texts::Interrupted()));
 
   CommandReport report;
   report.command = options.command.empty() ? "install" : options.command;

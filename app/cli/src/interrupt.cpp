@@ -8,19 +8,21 @@ namespace dorvik::cli {
 namespace {
 
 volatile std::sig_atomic_t pendingPresses = 0;
+// Written by the handler: set before it is installed, never changed after.
+std::string endLine;
 
 void OnInterrupt(int) {
   pendingPresses = pendingPresses + 1;
   if (pendingPresses >= 3) {
-    static const char text[] = "\ndorvik-cli: interrupted\n";
-    (void)!write(STDERR_FILENO, text, sizeof text - 1);
+    (void)!write(STDERR_FILENO, endLine.data(), endLine.size());
     _exit(130);
   }
 }
 
 }  // namespace
 
-void InstallInterruptHandler() {
+void InstallInterruptHandler(const std::string& endText) {
+  endLine = "\n" + endText + "\n";
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);

@@ -3,9 +3,13 @@
 // that end the program at once.
 #pragma once
 
+#include <string>
+
 namespace dorvik::cli {
 
-void InstallInterruptHandler();
+// `endText` (in the locale's encoding) is written on standard error when the
+// third press ends the program.
+void InstallInterruptHandler(const std::string& endText);
 
 // True once for each noted press (and then forgets it).
 bool TakeInterrupt();

@@ -13,11 +13,12 @@ namespace dorvik::cli {
 namespace {
 
 std::atomic<int> pendingPresses{0};
+std::string endLine;  // set before the handler is installed
 
 BOOL WINAPI OnControl(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
   if (++pendingPresses >= 3) {
-    std::fputs("\ndorvik-cli: interrupted\n", stderr);
+    std::fputs(endLine.c_str(), stderr);
     ExitProcess(130);
   }
   return TRUE;
@@ -25,7 +26,10 @@ BOOL WINAPI OnControl(DWORD event) {
 
 }  // namespace
 
-void InstallInterruptHandler() { SetConsoleCtrlHandler(OnControl, TRUE); }
+void InstallInterruptHandler(const std::string& endText) {
+  endLine = "\n" + endText + "\n";
+  SetConsoleCtrlHandler(OnControl, TRUE);
+}
 
 bool TakeInterrupt() { return pendingPresses.exchange(0) != 0; }
 

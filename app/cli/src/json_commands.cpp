@@ -5,6 +5,7 @@
 #include "distribution/funcs.h"
 #include "engine/backup.h"
 #include "engine/plan.h"
+#include "safety_commands.h"
 
 namespace dorvik::cli {
 
@@ -17,11 +18,6 @@ int Failed(TerminalUi& ui, CommandReport& report, const std::string& message) {
   report.errorStage = report.command;
   report.errorText = message;
   return kInstallFailed;
-}
-
-std::string NoSetText(const Session& s, const std::optional<std::string>& id) {
-  return id ? Ru("В области ") + s.connection.Namespace + Ru(" нет резервной копии ") + *id
-            : Ru("В области ") + s.connection.Namespace + Ru(" нет резервных копий");
 }
 
 }  // namespace
@@ -60,22 +56,30 @@ int RunVerifyJson(Session& s, TerminalUi& ui, CommandReport& report) {
 
 int RunRollbackJson(Session& s, TerminalUi& ui, const std::optional<std::string>& id, CommandReport& report) {
   try {
-    std::optional<BackupSetInfo> set;
-    if (id) {
-      set = FindBackupSet(s.link, *id);
-    } else if (auto sets = ListBackupSets(s.link); !sets.empty()) {
-      set = sets.back();
+    const RollbackReport done = PerformRollback(s, id);
+    if (done.set) report.extra["backup"] = BackupSetJson(*done.set);
+    if (!done.refusal.empty()) return Failed(ui, report, done.refusal);
+    const RollbackResult& r = done.result;
+    report.changed = !r.restored.empty() || !r.removed.empty();
+    auto names = [](const std::vector<std::string>& list) {
+      Json out = Json::array();
+      for (const auto& name : list) out.push_back(Utf8(Cp866ToCp1251(name)));
+      return out;
+    };
+    report.extra["routines_put_back"] = {{"total", r.Done()},
+                                         {"restored", r.restored.size()},
+                                         {"removed", r.removed.size()},
+                                         {"absent", r.absent.size()},
+                                         {"skipped", r.skipped.size()},
+                                         {"restored_names", names(r.restored)},
+                                         {"removed_names", names(r.removed)},
+                                         {"skipped_names", names(r.skipped)}};
+    // Routines without a whole copy were left as they are: not a success.
+    if (!r.skipped.empty()) {
+      report.errorStage = "rollback";
+      report.errorText = Ru("Не возвращены программы без целой копии: ") + std::to_string(r.skipped.size());
+      return kInstallFailed;
     }
-    if (!set) return Failed(ui, report, NoSetText(s, id));
-    report.extra["backup"] = BackupSetJson(*set);
-    if (!SameTextIgnoringCase(set->ns, s.connection.Namespace)) {
-      return Failed(ui, report,
-                    Ru("Резервная копия ") + set->id + Ru(" сделана в области ") + set->ns + Ru(", а не в ") +
-                        s.connection.Namespace);
-    }
-    const int done = RollBack(s.link, set->id);
-    report.changed = set->state != "rolled back";
-    report.extra["routines_put_back"] = {{"total", done}, {"restored", set->existed}, {"removed", done - set->existed}};
     return kInstalled;
   } catch (const std::exception& e) {
     return Failed(ui, report, AppFailureLine(e.what()));
@@ -84,14 +88,19 @@ int RunRollbackJson(Session& s, TerminalUi& ui, const std::optional<std::string>
 
 int RunBackupsJson(Session& s, TerminalUi& ui, const std::optional<std::string>& dropId, CommandReport& report) {
   try {
-    if (dropId) {
-      if (!DropBackupSet(s.link, *dropId)) return Failed(ui, report, NoSetText(s, dropId));
+    const BackupsReport done = PerformBackups(s, dropId);
+    if (!done.refusal.empty()) return Failed(ui, report, done.refusal);
+    if (done.dropped) {
       report.changed = true;
-      report.extra["dropped"] = *dropId;
-      return kInstalled;
+      report.extra["dropped"] = *done.dropped;
     }
     Json sets = Json::array();
-    for (const auto& b : ListBackupSets(s.link)) sets.push_back(BackupSetJson(b));
+    for (const auto& b : done.sets) {
+      Json set = BackupSetJson(b);
+      set["complete"] = b.complete;
+      set["state_text"] = Utf8(BackupStateText(b));
+      sets.push_back(std::move(set));
+    }
     report.extra["sets"] = std::move(sets);
     return kInstalled;
   } catch (const std::exception& e) {

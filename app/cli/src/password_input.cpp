@@ -12,6 +12,8 @@
 #include <cstring>
 #include <fstream>
 
+#include "cli_texts.h"
+
 namespace dorvik::cli {
 
 namespace {
@@ -28,16 +30,14 @@ void DropLineEnd(std::string& line) {
 std::string ReadPasswordFile(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
   if (!in.is_open()) {
-    throw PasswordFileError("cannot open the password file " + file.string() + ": " + std::strerror(errno));
+    throw PasswordFileError(texts::PasswordFileUnopenable(file.string(), std::strerror(errno)));
   }
   std::string line;
   std::getline(in, line);
-  if (in.bad()) throw PasswordFileError("cannot read the password file " + file.string());
+  if (in.bad()) throw PasswordFileError(texts::PasswordFileUnreadable(file.string()));
   DropLineEnd(line);
-  if (line.empty())
-    throw PasswordFileError("the password file " + file.string() + " holds no password on its first line");
-  if (line.size() > kMaxPassword)
-    throw PasswordFileError("the first line of " + file.string() + " is too long for a password");
+  if (line.empty()) throw PasswordFileError(texts::PasswordFileEmpty(file.string()));
+  if (line.size() > kMaxPassword) throw PasswordFileError(texts::PasswordTooLong(file.string()));
   return line;
 }
 

@@ -1,6 +1,8 @@
 #include "safety_commands.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <nlohmann/json.hpp>
 
 #include "cli/install_command.h"
@@ -151,25 +153,65 @@ void PrintPlanJson(Session& s, const InstallPlan& plan) {
   std::fputs((doc.dump(2) + "\n").c_str(), stdout);
 }
 
-// The set a rollback takes: the one asked for, or the newest.
-std::optional<BackupSetInfo> ChooseSet(Session& s, TerminalUi& ui, const std::optional<std::string>& id) {
-  if (id) {
-    auto set = FindBackupSet(s.link, *id);
-    if (!set) ui.ShowMessage(Ru("В области ") + s.connection.Namespace + Ru(" нет резервной копии ") + *id);
-    return set;
-  }
-  auto sets = ListBackupSets(s.link);
-  if (sets.empty()) {
-    ui.ShowMessage(Ru("В области ") + s.connection.Namespace + Ru(" нет резервных копий"));
-    return std::nullopt;
-  }
-  return sets.back();
+// The backup and rollback texts said to the user (code page 1251).
+std::string NoSetText(const Session& s, const std::string& id) {
+  return Ru("В области ") + s.connection.Namespace + Ru(" нет резервной копии ") + id;
+}
+std::string NoSetsText(const Session& s) {
+  return Ru("В области ") + s.connection.Namespace + Ru(" нет резервных копий");
+}
+std::string NoCompleteSetText(const Session& s) {
+  return Ru("В области ") + s.connection.Namespace +
+         Ru(" нет полной резервной копии: откат без --backup не выполняется, ничего не изменено");
+}
+std::string OtherNamespaceText(const BackupSetInfo& set, const Session& s) {
+  return Ru("Резервная копия ") + set.id + Ru(" сделана в области ") + set.ns + Ru(", а не в ") +
+         s.connection.Namespace;
+}
+
+// What an interrupted set holds, and what the user may do with it.
+std::string InterruptedSetText(const BackupSetInfo& b) {
+  std::string line = Ru("Резервная копия ") + b.id + " (" + b.time + ") " + Ru("прервана: целые копии у ") +
+                     std::to_string(b.copied) + Ru(" программ");
+  if (b.planned > 0) line += Ru(" из ") + std::to_string(b.planned);
+  line += Ru(" (из них были в области до установки ") + std::to_string(b.copiedExisted) + ").";
+  return line;
+}
+std::string InterruptedSetHint(const BackupSetInfo& b) {
+  return Ru("Откат без --backup ее не берет; откат по ней (только целые копии): dorvik-cli rollback --backup ") + b.id +
+         Ru("; удалить ее: dorvik-cli backups --drop ") + b.id;
+}
+
+std::string NamesText(const std::vector<std::string>& names) {
+  std::string text;
+  for (const auto& name : names) text += (text.empty() ? "" : ", ") + NameText(name);
+  return text;
+}
+
+// The counts of what a rollback did, in one line.
+std::string RollbackCountsText(const RollbackResult& r) {
+  return Ru("Программы возвращены: ") + std::to_string(r.Done()) + Ru(" (восстановлено ") +
+         std::to_string(r.restored.size()) + Ru(", удалено новых ") + std::to_string(r.removed.size()) +
+         Ru(", новых, которых не было на сервере, ") + std::to_string(r.absent.size()) + ").";
+}
+std::string SkippedText(const RollbackResult& r) {
+  return Ru("Не тронуты, нет целой копии: ") + std::to_string(r.skipped.size()) + ": " + NamesText(r.skipped);
 }
 
 std::string SetLine(const BackupSetInfo& b) {
-  return b.id + "  " + b.time + "  " + b.product + " " + b.version + " (" + b.build + ")  " + b.ns + "  " +
-         Ru("программ ") + std::to_string(b.count) + Ru(", было до установки ") + std::to_string(b.existed) + "  " +
-         b.state;
+  std::string counts =
+      b.complete ? Ru("программ ") + std::to_string(b.count) + Ru(", было до установки ") + std::to_string(b.existed)
+                 : Ru("целых копий программ ") + std::to_string(b.copied) +
+                       (b.planned > 0 ? Ru(" из ") + std::to_string(b.planned) : std::string()) +
+                       Ru(", было до установки ") + std::to_string(b.copiedExisted);
+  return b.id + "  " + b.time + "  " + b.product + " " + b.version + " (" + b.build + ")  " + b.ns + "  " + counts +
+         "  " + BackupStateText(b);
+}
+
+std::vector<BackupSetInfo> Interrupted(const std::vector<BackupSetInfo>& sets) {
+  std::vector<BackupSetInfo> out;
+  std::copy_if(sets.begin(), sets.end(), std::back_inserter(out), [](const BackupSetInfo& b) { return !b.complete; });
+  return out;
 }
 
 // The failure of a command's server work, said and logged.
@@ -222,41 +264,90 @@ int RunVerify(Session& s, TerminalUi& ui, const LocaleText& text) {
   }
 }
 
+std::string BackupStateText(const BackupSetInfo& set) {
+  if (!set.complete) return Ru("копия прервана, неполна");
+  if (set.state == "ready") return Ru("готова, установка не отмечена как законченная");
+  if (set.state == "installed") return Ru("установка выполнена");
+  if (set.state == "failed") return Ru("установка не удалась");
+  if (set.state == "rolled back") return Ru("откат выполнен");
+  return set.state;
+}
+
+RollbackReport PerformRollback(Session& s, const std::optional<std::string>& id) {
+  RollbackReport report;
+  const std::vector<BackupSetInfo> sets = ListBackupSets(s.link);
+  report.interrupted = Interrupted(sets);
+  if (id) {
+    const auto it = std::find_if(sets.begin(), sets.end(), [&](const BackupSetInfo& b) { return b.id == *id; });
+    if (it != sets.end()) report.set = *it;
+    if (!report.set) report.refusal = NoSetText(s, *id);
+  } else {
+    report.set = NewestCompleteSet(sets);
+    if (!report.set) report.refusal = sets.empty() ? NoSetsText(s) : NoCompleteSetText(s);
+  }
+  if (report.set && !SameTextIgnoringCase(report.set->ns, s.connection.Namespace)) {
+    report.refusal = OtherNamespaceText(*report.set, s);
+  }
+  if (!report.refusal.empty()) return report;
+  report.result = RollBack(s.link, report.set->id);
+  return report;
+}
+
 int RunRollback(Session& s, TerminalUi& ui, const LocaleText& text, const std::optional<std::string>& id) {
   try {
-    const auto set = ChooseSet(s, ui, id);
-    if (!set) return kInstallFailed;
-    if (!SameTextIgnoringCase(set->ns, s.connection.Namespace)) {
-      ui.ShowMessage(Ru("Резервная копия ") + set->id + Ru(" сделана в области ") + set->ns + Ru(", а не в ") +
-                     s.connection.Namespace);
+    const RollbackReport report = PerformRollback(s, id);
+    if (!report.refusal.empty()) {
+      ui.ShowMessage(report.refusal);
+      for (const auto& b : report.interrupted) {
+        ui.ShowMessage(InterruptedSetText(b));
+        ui.ShowMessage(InterruptedSetHint(b));
+      }
       return kInstallFailed;
     }
-    Print(text, Ru("Откат к резервной копии ") + SetLine(*set));
+    Print(text, Ru("Откат к резервной копии ") + SetLine(*report.set));
+    if (!report.set->complete) Print(text, InterruptedSetText(*report.set));
     Print(text, PostActionsWarning());
-    const int done = RollBack(s.link, set->id);
-    Print(text, Ru("Программы возвращены: ") + std::to_string(done) + Ru(" (восстановлено ") +
-                    std::to_string(set->existed) + Ru(", удалено новых ") + std::to_string(done - set->existed) + ").");
+    Print(text, RollbackCountsText(report.result));
+    if (!report.result.skipped.empty()) Print(text, SkippedText(report.result));
     std::fflush(stdout);
-    return kInstalled;
+    return report.result.skipped.empty() ? kInstalled : kInstallFailed;
   } catch (const std::exception& e) {
     return CommandFailed(s, ui, e);
   }
 }
 
+BackupsReport PerformBackups(Session& s, const std::optional<std::string>& dropId) {
+  BackupsReport report;
+  if (dropId) {
+    if (DropBackupSet(s.link, *dropId)) {
+      report.dropped = *dropId;
+    } else {
+      report.refusal = NoSetText(s, *dropId);
+    }
+    return report;
+  }
+  report.sets = ListBackupSets(s.link);
+  return report;
+}
+
 int RunBackups(Session& s, TerminalUi& ui, const LocaleText& text, const std::optional<std::string>& dropId) {
   try {
-    if (dropId) {
-      if (!DropBackupSet(s.link, *dropId)) {
-        ui.ShowMessage(Ru("В области ") + s.connection.Namespace + Ru(" нет резервной копии ") + *dropId);
-        return kInstallFailed;
-      }
-      Print(text, Ru("Резервная копия ") + *dropId + Ru(" удалена."));
+    const BackupsReport report = PerformBackups(s, dropId);
+    if (!report.refusal.empty()) {
+      ui.ShowMessage(report.refusal);
+      return kInstallFailed;
+    }
+    if (report.dropped) {
+      Print(text, Ru("Резервная копия ") + *report.dropped + Ru(" удалена."));
       return kInstalled;
     }
-    const auto sets = ListBackupSets(s.link);
-    if (sets.empty()) Print(text, Ru("В области ") + s.connection.Namespace + Ru(" нет резервных копий."));
-    for (const auto& b : sets) Print(text, SetLine(b));
-    if (!sets.empty()) Print(text, PostActionsWarning());
+    if (report.sets.empty()) Print(text, NoSetsText(s) + ".");
+    for (const auto& b : report.sets) Print(text, SetLine(b));
+    for (const auto& b : Interrupted(report.sets)) {
+      Print(text, InterruptedSetText(b));
+      Print(text, InterruptedSetHint(b));
+    }
+    if (!report.sets.empty()) Print(text, PostActionsWarning());
     std::fflush(stdout);
     return kInstalled;
   } catch (const std::exception& e) {
@@ -265,6 +356,10 @@ int RunBackups(Session& s, TerminalUi& ui, const LocaleText& text, const std::op
 }
 
 std::optional<std::string> TakeBackup(Session& s, TerminalUi& ui) {
+  const auto sayAndLog = [&](const std::string& line) {
+    s.log.Add(line);
+    ui.Say(line);
+  };
   try {
     std::vector<std::string> names = RoutineNames(s.reader.DataFile());
     // The post-action runner stores its generated routine under this name.
@@ -272,18 +367,30 @@ std::optional<std::string> TakeBackup(Session& s, TerminalUi& ui) {
         std::find(names.begin(), names.end(), s.files.PostActionRoutineName) == names.end()) {
       names.push_back(s.files.PostActionRoutineName);
     }
-    const std::string id = BeginBackupSet(s.link, s.dist);
-    const int existed = BackupRoutines(s.link, id, names);
-    FinishBackupSet(s.link, id, static_cast<int>(names.size()), existed);
-    const std::string line = Ru("Резервная копия ") + id + Ru(": программ ") + std::to_string(names.size()) +
-                             Ru(", из них уже были в области ") + std::to_string(existed) + ".";
+    // A backup cut short earlier is said, never dropped: that is the user's choice.
+    for (const auto& b : Interrupted(ListBackupSets(s.link))) {
+      s.log.Add("");
+      sayAndLog(InterruptedSetText(b));
+      sayAndLog(InterruptedSetHint(b));
+    }
+    const std::string id = BeginBackupSet(s.link, s.dist, names.size());
+    BackupRoutines(s.link, id, names);
+    const BackupCounts counts = FinishBackupSet(s.link, id);
     s.log.Add("");
-    s.log.Add(line);
-    ui.Say(line);
+    sayAndLog(Ru("Резервная копия ") + id + Ru(": программ ") + std::to_string(counts.count) +
+              Ru(", из них уже были в области ") + std::to_string(counts.existed) + ".");
     return id;
+  } catch (const DistributionStructureError& e) {
+    // Found by reading the whole file before anything is installed: said as
+    // the check stage says it.
+    s.reader.NoteDamage(e.what());
+    const std::string structure = Ru("Ошибка в структуре дистрибутива");
+    ui.ShowMessage(structure);
+    s.log.Add(structure + ": " + e.what());
+    s.log.Add(Ru("Резервная копия не сделана, установка не выполнялась."));
+    return std::nullopt;
   } catch (const std::exception& e) {
-    // The names come from reading the whole data file: damage found there
-    // refuses the file before anything is installed.
+    // Other damage found there refuses the file before anything is installed.
     if (dynamic_cast<const DamagedFileError*>(&e) != nullptr) s.reader.NoteDamage(e.what());
     const std::string line = Ru("Резервная копия не сделана, установка не выполнялась: ") + e.what();
     ui.ShowMessage(line);
@@ -309,8 +416,10 @@ void RollBackAfterFailure(Session& s, TerminalUi& ui, const std::string& id) {
   say(Ru("Установка не удалась: откат к резервной копии ") + id + ".");
   say(PostActionsWarning());
   try {
-    const int done = RollBack(s.link, id);
-    say(Ru("Откат выполнен: программ возвращено ") + std::to_string(done) + ".");
+    const RollbackResult result = RollBack(s.link, id);
+    say(Ru("Откат выполнен: программ возвращено ") + std::to_string(result.Done()) + ".");
+    say(RollbackCountsText(result));
+    if (!result.skipped.empty()) say(SkippedText(result));
   } catch (const std::exception& e) {
     say(Ru("Откат не выполнен: ") + e.what());
     say(Ru("Повторите его командой: dorvik-cli rollback --backup ") + id);

@@ -4,7 +4,9 @@
 //
 // The session's reader is not touched, so an installation can follow in the
 // same run. Throws DamagedFileError when the file cannot be read as a
-// distribution (the message says why), std::system_error on an I/O failure.
+// distribution (the message says why, in code page 1251), and its subclass
+// DistributionStructureError when the post-action list is malformed (the
+// check stage's "structure" fault); std::system_error on an I/O failure.
 #pragma once
 
 #include <filesystem>
@@ -12,7 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "distribution/reader.h"
+
 namespace dorvik {
+
+class DistributionStructureError : public DamagedFileError {
+ public:
+  using DamagedFileError::DamagedFileError;
+};
 
 struct DistributionOutline {
   std::string checkLabel;

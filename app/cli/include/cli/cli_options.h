@@ -49,7 +49,8 @@ struct CliOptions {
   std::optional<std::string> dropId;    // backups --drop ID
 };
 
-// A command line the installer cannot run with; the message says why.
+// A command line the installer cannot run with; the message says why (code
+// page 1251).
 class UsageError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -58,7 +59,7 @@ class UsageError : public std::runtime_error {
 // Parses the arguments after the program name.
 CliOptions ParseCliOptions(const std::vector<std::string>& args);
 
-// The text of --help.
+// The text of --help (code page 1251).
 std::string UsageText(const std::string& program);
 
 // "IP" or "IP:PORT" split; the port is empty when not given. Throws
