@@ -18,7 +18,7 @@
 #include "app/settings_file.h"
 #include "distribution/codepage.h"
 #include "link/tcp_link.h"
-#include "wizard/setup.h"
+#include "wizard_qt/setup.h"
 #include "wizard_fixture.h"
 
 using namespace dorvik;

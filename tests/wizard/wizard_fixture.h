@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "wizard/program.h"
+#include "wizard_qt/program.h"
 
 namespace dorvik_test {
 

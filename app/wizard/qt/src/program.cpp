@@ -1,4 +1,4 @@
-#include "wizard/program.h"
+#include "wizard_qt/program.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -12,15 +12,14 @@
 #include "dialogs/kelbox.h"
 #include "dialogs/pass_dialog.h"
 #include "dialogs/progress.h"
+#include "dialogs/qt_text.h"
 #include "link/tcp_link.h"
-#include "wizard/setup.h"
+#include "wizard_qt/setup.h"
 #ifdef _WIN32
 #include "link/vism_link.h"
 #endif
 
 namespace dorvik {
-
-const char* const kNoClientText = "Cache-клиент не обнаружен. Установите сначала cache-клиент";
 
 WizardProgram::WizardProgram(const std::filesystem::path& folder, ProgramParts parts, std::function<void()> terminate)
     : parts_(std::move(parts)),
@@ -93,7 +92,7 @@ ProgramParts SystemParts() {
 int RunWizard(const std::vector<std::string>& args, ClientProbe& probe, const std::filesystem::path& folder,
               const std::function<void(const QString&)>& showMessage) {
   if (!probe.ClientPresent()) {
-    showMessage(QString::fromUtf8(kNoClientText));
+    showMessage(FromCore(NoClientText()));
     return 0;
   }
   WizardProgram program(folder, SystemParts());

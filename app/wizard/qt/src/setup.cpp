@@ -1,4 +1,4 @@
-#include "wizard/setup.h"
+#include "wizard_qt/setup.h"
 
 #include <QCloseEvent>
 #include <QDir>

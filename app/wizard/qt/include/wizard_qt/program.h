@@ -12,7 +12,7 @@
 
 #include "dialogs/qt_ui.h"
 #include "core/session.h"
-#include "wizard/client_probe.h"
+#include "wizard_model/client_probe.h"
 
 namespace dorvik {
 
@@ -23,9 +23,6 @@ class TfmFone;
 class TfmPass;
 class TfmProgress;
 class TfmSetup;
-
-// The text shown when the client test fails.
-extern const char* const kNoClientText;
 
 struct ProgramParts {
   std::unique_ptr<ServerLink> link;

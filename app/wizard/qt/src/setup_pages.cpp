@@ -6,7 +6,7 @@
 #include <QVBoxLayout>
 
 #include "decor.h"
-#include "wizard/setup.h"
+#include "wizard_qt/setup.h"
 
 namespace dorvik {
 
