@@ -281,6 +281,30 @@ class WindowsTest : public QObject {
     QTRY_VERIFY(wizard.isVisible());
     QTRY_VERIFY(progress.isVisible());
   }
+
+  // A wizard the window manager minimised comes back, in front, when the
+  // user clicks the background.
+  void ActivatingTheBackgroundRestoresAMinimisedWizard() {
+    std::atomic<bool> abort{false};
+    TfmFone fone(abort);
+    TfmProgress progress(abort);
+    QWidget wizard(&fone, Qt::Window | Qt::WindowStaysOnTopHint);
+    QWidget other;
+    fone.SetCompanions(&wizard, &progress);
+    fone.show();
+    wizard.show();
+    other.show();
+    fone.activateWindow();
+    QTRY_VERIFY(fone.isActiveWindow() || wizard.isActiveWindow());
+    wizard.showMinimized();
+    QVERIFY(wizard.isMinimized());
+    other.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
+    fone.activateWindow();
+    QTRY_VERIFY(!wizard.isMinimized());
+    QVERIFY(wizard.isVisible());
+    QTRY_VERIFY(wizard.isActiveWindow());
+  }
 };
 
 DORVIK_QT_TEST_MAIN(WindowsTest)

@@ -178,7 +178,7 @@ std::string MServer::Evaluate(const std::string& ns, const std::string& expressi
 
 std::unique_ptr<dorvik::WizardProgram> MakeProgram(const fs::path& folder, ProgramProbe& probe) {
   dorvik::ProgramParts parts;
-  parts.link = std::make_unique<dorvik::TcpLink>();
+  parts.makeLink = [] { return std::make_unique<dorvik::TcpLink>(); };
   parts.clock = std::make_unique<dorvik::SystemClock>();
   parts.settings = std::make_unique<dorvik::FileSettingsStore>(folder / "settings" / "dorvik.conf");
   auto program = std::make_unique<dorvik::WizardProgram>(folder, std::move(parts), [&probe] { ++probe.terminations; });
