@@ -120,7 +120,7 @@ void TfmFone::closeEvent(QCloseEvent* event) {
 void TfmFone::OnActivate() {
   // A wizard the window manager minimised comes back with the background:
   // the user has no other way to reach it.
-  if (wizard_ && wizard_->isMinimized()) {
+  if (wizard_ && wizard_->isVisible() && wizard_->isMinimized()) {
     wizard_->showNormal();
     wizard_->raise();
     wizard_->activateWindow();

@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "core/whole_number.h"
+#include "dialogs/keep_restored.h"
 #include "dialogs/placement.h"
 #include "dialogs/qt_text.h"
 #include "distribution/funcs.h"
@@ -69,6 +70,7 @@ TfmBox::TfmBox(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint) {
   setObjectName("fmBox");
+  KeepRestored(this);
   setWindowTitle(QString::fromUtf8("Сообщение"));
   resize(257, 85);
   pnTop = new QWidget(this);

@@ -2,6 +2,7 @@
 // without a licence, the exit confirmation on every page, the option boxes
 // with the password check and the double confirmations, and the start-up
 // failures.
+#include <QWindow>
 #include <QtTest>
 #include <filesystem>
 #include <fstream>
@@ -405,9 +406,16 @@ class PagesTest : public QObject {
     QTRY_COMPARE(w.pos(), QPoint(40, 30));
     w.Pager->setCurrentWidget(w.tsNS);
     QPoint passCentre, exitCentre;
+    // Both belong to the wizard, so a window manager opens them in front of
+    // it although it stays on top of every other window.
+    auto belongsToWizard = [&w](QWidget* d) {
+      QVERIFY(d->windowHandle() != nullptr);
+      QCOMPARE(d->windowHandle()->transientParent(), w.windowHandle());
+    };
     {
       ModalScript script;
       script.Then([&](QWidget* d) {
+        belongsToWizard(d);
         passCentre = d->frameGeometry().center();
         dorvik_test::ClickChild(d, "Button3");
       });
@@ -417,6 +425,7 @@ class PagesTest : public QObject {
     {
       ModalScript script;
       script.Then([&](QWidget* d) {
+        belongsToWizard(d);
         exitCentre = d->frameGeometry().center();
         dorvik_test::ClickChild(d, "OK");
       });

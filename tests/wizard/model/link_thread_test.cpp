@@ -121,11 +121,13 @@ TEST(LinkThread, FailedStartIsThrown) {
       if (c.enterFails) throw std::runtime_error("CoInitializeEx refused");
     };
     hooks.leave = [&] { left = true; };
-    EXPECT_THROW(LinkThread([&]() -> std::unique_ptr<ServerLink> {
-      if (c.factoryFails) throw std::runtime_error("class not registered");
-      if (c.factoryGivesNothing) return nullptr;
-      return std::make_unique<NullLink>();
-    }, hooks),
+    EXPECT_THROW(LinkThread(
+                     [&]() -> std::unique_ptr<ServerLink> {
+                       if (c.factoryFails) throw std::runtime_error("class not registered");
+                       if (c.factoryGivesNothing) return nullptr;
+                       return std::make_unique<NullLink>();
+                     },
+                     hooks),
                  std::runtime_error);
     EXPECT_EQ(left, c.leaves);
   }

@@ -97,8 +97,7 @@ void ModelTest::TearDown() {
   std::filesystem::remove_all(dir, ec);
 }
 
-void ModelTest::Start(std::optional<std::string> licence, const std::vector<std::string>& args,
-                      bool withDistribution) {
+void ModelTest::Start(std::optional<std::string> licence, const std::vector<std::string>& args, bool withDistribution) {
   if (withDistribution) std::ofstream(dir / "dorpack.dat", std::ios::binary) << SampleDistributionBytes();
   if (licence) std::ofstream(dir / "licence.txt", std::ios::binary) << Utf8ToCp1251(*licence);
   session = std::make_unique<Session>(FileLocations::In(dir), link->Link(), ui, clock, settings);

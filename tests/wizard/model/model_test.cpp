@@ -87,8 +87,8 @@ TEST_F(ModelTest, EnterAndEscOnEveryPage) {
     std::optional<Action> esc;
   };
   const Case cases[] = {
-      {Page::tsMain, Action::act0go, Action::actExit},    {Page::tsLicence, std::nullopt, std::nullopt},
-      {Page::tsParams, Action::act2go, std::nullopt},     {Page::tsNS, Action::act25go, std::nullopt},
+      {Page::tsMain, Action::act0go, Action::actExit},      {Page::tsLicence, std::nullopt, std::nullopt},
+      {Page::tsParams, Action::act2go, std::nullopt},       {Page::tsNS, Action::act25go, std::nullopt},
       {Page::tsInstall, Action::act3Install, std::nullopt}, {Page::tsFinal, Action::actFin, std::nullopt},
   };
   Start(std::string("Лицензия"));
@@ -107,8 +107,7 @@ TEST_F(ModelTest, EnterAndEscOnEveryPage) {
 // decides, and the window itself never closes.
 TEST_F(ModelTest, CloseQueryAsksOnEveryPage) {
   Start(std::string("Лицензия"));
-  std::vector<Page> pages = {Page::tsMain, Page::tsLicence, Page::tsParams, Page::tsNS, Page::tsInstall,
-                             Page::tsFinal};
+  std::vector<Page> pages = {Page::tsMain, Page::tsLicence, Page::tsParams, Page::tsNS, Page::tsInstall, Page::tsFinal};
   for (Page page : pages) {
     SCOPED_TRACE(PageName(page));
     Reach(page);
@@ -321,9 +320,9 @@ TEST_F(ModelTest, InstallationAndExit) {
   model->Trigger(Action::actFin);
   EXPECT_EQ(front.terminations, 1);
   EXPECT_TRUE(front.prompts.empty());  // leaving asks nothing
-  EXPECT_EQ(ui.calls, (std::vector<std::string>{"SetStage:" + Ru("Выход из программы установки..."), "SetAnimation:0",
-                                                "SetElement", "SetProgressHeight:80", "ShowProgress",
-                                                "RefreshProgress"}));
+  EXPECT_EQ(ui.calls,
+            (std::vector<std::string>{"SetStage:" + Ru("Выход из программы установки..."), "SetAnimation:0",
+                                      "SetElement", "SetProgressHeight:80", "ShowProgress", "RefreshProgress"}));
 
   model->Click(Check::chProtocol, true);
   const std::optional<ProtocolToShow> shown = model->FormDestroy();

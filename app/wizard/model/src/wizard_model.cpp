@@ -8,7 +8,6 @@
 #include "distribution/codepage.h"
 #include "engine/connection.h"
 
-
 namespace dorvik {
 
 namespace {
@@ -67,8 +66,8 @@ void WizardModel::FormCreate(const std::vector<std::string>& args) {
     // The fixed first line, then what went wrong, then the file's full path.
     std::error_code ec;
     const std::filesystem::path file = std::filesystem::absolute(s_.files.DataFilePath, ec);
-    front_.Ask(Message(Ru("Ошибка инициализации установщика\n\n") + start.headerFailure,
-                       ec ? s_.files.DataFilePath : file));
+    front_.Ask(
+        Message(Ru("Ошибка инициализации установщика\n\n") + start.headerFailure, ec ? s_.files.DataFilePath : file));
     front_.Terminate();
   }
   productInfo_ = {PageLayout(Page::tsMain).FindControl("mmProductInfo")->text + BackgroundTitle() + ". ",
@@ -115,11 +114,11 @@ void WizardModel::Untick(Check check) {
 void WizardModel::Trigger(Action action) {
   using Handler = void (WizardModel::*)();
   static constexpr Handler handlers[kActionCount] = {
-      &WizardModel::act0goExecute,    &WizardModel::act1YesExecute,     &WizardModel::act1BackExecute,
-      &WizardModel::act2BackExecute,  &WizardModel::act2goExecute,      &WizardModel::act25backExecute,
-      &WizardModel::act25goExecute,   &WizardModel::act3backExecute,    &WizardModel::act3InstallExecute,
-      &WizardModel::actFinExecute,    &WizardModel::actExitExecute,     &WizardModel::actSoPassExecute,
-      &WizardModel::actNoResExecute,  &WizardModel::actNoAfterExecute,
+      &WizardModel::act0goExecute,   &WizardModel::act1YesExecute,    &WizardModel::act1BackExecute,
+      &WizardModel::act2BackExecute, &WizardModel::act2goExecute,     &WizardModel::act25backExecute,
+      &WizardModel::act25goExecute,  &WizardModel::act3backExecute,   &WizardModel::act3InstallExecute,
+      &WizardModel::actFinExecute,   &WizardModel::actExitExecute,    &WizardModel::actSoPassExecute,
+      &WizardModel::actNoResExecute, &WizardModel::actNoAfterExecute,
   };
   (this->*handlers[static_cast<int>(action)])();
 }
@@ -255,8 +254,7 @@ void WizardModel::actSoPassExecute() {
   const Answer typed = front_.Ask(password);
   // The password is never empty, so an empty text never matches; a text
   // with a character the code page lacks cannot match either.
-  const bool confirmed =
-      typed.accepted && typed.text && !typed.text->empty() && *typed.text == s_.dist.SourcePassword;
+  const bool confirmed = typed.accepted && typed.text && !typed.text->empty() && *typed.text == s_.dist.SourcePassword;
   if (!confirmed) Untick(Check::chSPass);
 }
 

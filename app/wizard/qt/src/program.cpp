@@ -21,8 +21,8 @@ namespace dorvik {
 WizardProgram::WizardProgram(const std::filesystem::path& folder, ProgramParts parts, std::function<void()> terminate)
     : parts_(std::move(parts)),
       link_(std::make_unique<LinkThread>(parts_.makeLink, parts_.linkHooks)),
-      session_(std::make_unique<Session>(FileLocations::In(folder), link_->Link(), ui_, *parts_.clock,
-                                         *parts_.settings)),
+      session_(
+          std::make_unique<Session>(FileLocations::In(folder), link_->Link(), ui_, *parts_.clock, *parts_.settings)),
       terminate_(std::move(terminate)) {
   if (!terminate_) {
     // exit() rather than quit(): quit() would first ask every window to

@@ -9,6 +9,7 @@
 #include <future>
 
 #include "dialogs/exit_dialog.h"
+#include "dialogs/keep_restored.h"
 #include "dialogs/fone.h"
 #include "dialogs/pass_dialog.h"
 #include "dialogs/placement.h"
@@ -61,6 +62,7 @@ TfmSetup::TfmSetup(Session& session, QtInstallerUi& ui, LinkThread& link, std::f
       terminate_(std::move(terminate)),
       model_(session, *this) {
   setObjectName("fmSetup");
+  KeepRestored(this);
   BuildPages();
 
   for (int i = 0; i < kActionCount; ++i) {
@@ -164,7 +166,8 @@ Answer TfmSetup::Ask(const Prompt& prompt) {
   switch (prompt.kind) {
     case PromptKind::Message: {
       QString text = FromCore(prompt.text);
-      if (!prompt.file.empty()) text += "\n" + QDir::toNativeSeparators(QString::fromStdU16String(prompt.file.u16string()));
+      if (!prompt.file.empty())
+        text += "\n" + QDir::toNativeSeparators(QString::fromStdU16String(prompt.file.u16string()));
       ui_.ShowMessageText(text);
       break;
     }
