@@ -15,13 +15,13 @@ namespace dorvik {
 
 namespace {
 
-const ControlSpec& Spec(Page page, const char* name) {
+const ControlSpec& Control(Page page, const char* name) {
   const ControlSpec* control = PageLayout(page).FindControl(name);
   if (control == nullptr) throw std::logic_error(std::string("no control ") + name + " on " + PageName(page));
   return *control;
 }
 
-QString Text(Page page, const char* name) { return FromCore(Spec(page, name).text); }
+QString Text(Page page, const char* name) { return FromCore(Control(page, name).text); }
 
 QWidget* NewPage(QStackedWidget* pager, Page page) {
   auto* widget = new QWidget;
@@ -46,37 +46,37 @@ QVBoxLayout* Content(QWidget* page, int spacing) {
 
 // Every label shows its text as it is: a namespace or product name with
 // "<" in it is not markup.
-QLabel* PlainLabel(const ControlSpec& spec) {
-  auto* label = new QLabel(FromCore(spec.text));
-  label->setObjectName(QString::fromStdString(spec.name));
+QLabel* PlainLabel(const ControlSpec& control) {
+  auto* label = new QLabel(FromCore(control.text));
+  label->setObjectName(QString::fromStdString(control.name));
   label->setTextFormat(Qt::PlainText);
-  label->setVisible(spec.visible);
+  label->setVisible(control.visible);
   return label;
 }
 
 QLabel* AddLabel(QVBoxLayout* layout, Page page, const char* name) {
-  QLabel* label = PlainLabel(Spec(page, name));
+  QLabel* label = PlainLabel(Control(page, name));
   layout->addWidget(label);
   return label;
 }
 
 QPlainTextEdit* Memo(Page page, const char* name) {
-  const ControlSpec& spec = Spec(page, name);
+  const ControlSpec& control = Control(page, name);
   auto* memo = new QPlainTextEdit;
   memo->setObjectName(name);
   memo->setReadOnly(true);
-  memo->setPlainText(FromCore(spec.text));
-  if (spec.width > 0 && spec.height > 0) {
-    memo->setFixedSize(spec.width, spec.height);
-  } else if (spec.height > 0) {
-    memo->setFixedHeight(spec.height);
+  memo->setPlainText(FromCore(control.text));
+  if (control.width > 0 && control.height > 0) {
+    memo->setFixedSize(control.width, control.height);
+  } else if (control.height > 0) {
+    memo->setFixedHeight(control.height);
   }
-  if (!spec.framed) {
+  if (!control.framed) {
     memo->setFrameShape(QFrame::NoFrame);
     memo->viewport()->setAutoFillBackground(false);
   }
-  const bool vertical = spec.scrollbars != Scrollbars::None;
-  const bool both = spec.scrollbars == Scrollbars::Both;
+  const bool vertical = control.scrollbars != Scrollbars::None;
+  const bool both = control.scrollbars == Scrollbars::Both;
   memo->setVerticalScrollBarPolicy(vertical ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
   memo->setHorizontalScrollBarPolicy(both ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
   if (both) memo->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -84,16 +84,16 @@ QPlainTextEdit* Memo(Page page, const char* name) {
 }
 
 QLineEdit* Edit(Page page, const char* name) {
-  const ControlSpec& spec = Spec(page, name);
-  auto* edit = new QLineEdit(FromCore(spec.text));
+  const ControlSpec& control = Control(page, name);
+  auto* edit = new QLineEdit(FromCore(control.text));
   edit->setObjectName(name);
-  if (spec.width > 0) edit->setFixedWidth(spec.width);
-  if (spec.maxLength > 0) edit->setMaxLength(spec.maxLength);
-  if (spec.digitsOnly) {
-    const QString pattern = QString("[0-9 ]{0,%1}").arg(spec.maxLength > 0 ? spec.maxLength : 32767);
+  if (control.width > 0) edit->setFixedWidth(control.width);
+  if (control.maxLength > 0) edit->setMaxLength(control.maxLength);
+  if (control.digitsOnly) {
+    const QString pattern = QString("[0-9 ]{0,%1}").arg(control.maxLength > 0 ? control.maxLength : 32767);
     edit->setValidator(new QRegularExpressionValidator(QRegularExpression(pattern), edit));
   }
-  edit->setVisible(spec.visible);
+  edit->setVisible(control.visible);
   return edit;
 }
 
@@ -107,16 +107,16 @@ QCheckBox* CheckBox(Page page, const char* name, QWidget* parent = nullptr) {
 // 2 cancel.
 std::vector<std::pair<QPushButton*, Action>> StripButtons(QWidget* widget, Page page) {
   std::vector<std::pair<QPushButton*, Action>> made;
-  for (const ButtonSpec& spec : PageLayout(page).buttons) {
-    auto* button = new QPushButton(FromCore(spec.caption), widget);
-    button->setObjectName(QString::fromStdString(spec.name));
+  for (const ButtonSpec& design : PageLayout(page).buttons) {
+    auto* button = new QPushButton(FromCore(design.caption), widget);
+    button->setObjectName(QString::fromStdString(design.name));
     const int cancelLeft = kPagerWidth - 16 - kStripButtonWidth;
-    const int left = spec.slot == 2 ? cancelLeft : cancelLeft - 8 - (2 - spec.slot) * kStripButtonWidth;
+    const int left = design.slot == 2 ? cancelLeft : cancelLeft - 8 - (2 - design.slot) * kStripButtonWidth;
     button->setGeometry(left, kWizardClientHeight - kStripHeight + 11, kStripButtonWidth, kStripButtonHeight);
     button->setAutoDefault(false);
     // Drawn as the default button; Enter presses it (keyPressEvent).
-    button->setDefault(spec.isDefault);
-    made.emplace_back(button, spec.action);
+    button->setDefault(design.isDefault);
+    made.emplace_back(button, design.action);
   }
   return made;
 }
@@ -147,9 +147,9 @@ void TfmSetup::BuildPages() {
     auto* top = new QHBoxLayout;
     auto* Image2 = new QLabel;
     Image2->setObjectName("Image2");
-    Image2->setPixmap(WelcomePicture(Spec(Page::tsMain, "Image2").width));
+    Image2->setPixmap(WelcomePicture(Control(Page::tsMain, "Image2").width));
     top->addWidget(Image2);
-    QLabel* greeting = PlainLabel(Spec(Page::tsMain, "lbWelcome"));
+    QLabel* greeting = PlainLabel(Control(Page::tsMain, "lbWelcome"));
     greeting->setWordWrap(true);
     QFont bold = greeting->font();
     bold.setBold(true);
@@ -183,16 +183,16 @@ void TfmSetup::BuildPages() {
     AddLabel(c, Page::tsParams, "lbParams");
     c->addSpacing(10);
     auto* grid = new QGridLayout;
-    grid->addWidget(PlainLabel(Spec(Page::tsParams, "lbIP")), 0, 0);
+    grid->addWidget(PlainLabel(Control(Page::tsParams, "lbIP")), 0, 0);
     edIP = Edit(Page::tsParams, "edIP");
     grid->addWidget(edIP, 0, 1);
-    grid->addWidget(PlainLabel(Spec(Page::tsParams, "lbPort")), 1, 0);
+    grid->addWidget(PlainLabel(Control(Page::tsParams, "lbPort")), 1, 0);
     mePort = Edit(Page::tsParams, "mePort");
     grid->addWidget(mePort, 1, 1);
     meIP = Edit(Page::tsParams, "meIP");
     meNS = Edit(Page::tsParams, "meNS");
     grid->addWidget(meIP, 2, 1);
-    grid->addWidget(PlainLabel(Spec(Page::tsParams, "lbNS")), 3, 0);
+    grid->addWidget(PlainLabel(Control(Page::tsParams, "lbNS")), 3, 0);
     grid->addWidget(meNS, 3, 1);
     grid->setColumnStretch(2, 1);
     c->addLayout(grid);
@@ -207,13 +207,13 @@ void TfmSetup::BuildPages() {
     AddLabel(c, Page::tsNS, "lbChoose");
     Label6 = AddLabel(c, Page::tsNS, "Label6");
     auto* row = new QHBoxLayout;
-    const ControlSpec& list = Spec(Page::tsNS, "llNS");
+    const ControlSpec& list = Control(Page::tsNS, "llNS");
     llNS = new QListWidget;
     llNS->setObjectName("llNS");
     llNS->setFixedSize(list.width, list.height);
     llNS->setToolTip(FromCore(list.hint));
     row->addWidget(llNS);
-    lbCachelib = PlainLabel(Spec(Page::tsNS, "lbCachelib"));
+    lbCachelib = PlainLabel(Control(Page::tsNS, "lbCachelib"));
     // The notice brings its own line breaks; wrapping would break its lines
     // again at half the row's width.
     lbCachelib->setWordWrap(false);
@@ -245,8 +245,8 @@ void TfmSetup::BuildPages() {
   {
     auto* area = new QWidget(tsFinal);
     area->setGeometry(8, 40, kPagerWidth - 16, 120);
-    mmSuccess = PlainLabel(Spec(Page::tsFinal, "mmSuccess"));
-    mmFailed = PlainLabel(Spec(Page::tsFinal, "mmFailed"));
+    mmSuccess = PlainLabel(Control(Page::tsFinal, "mmSuccess"));
+    mmFailed = PlainLabel(Control(Page::tsFinal, "mmFailed"));
     for (QLabel* text : {mmSuccess, mmFailed}) {
       text->setParent(area);
       text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
