@@ -2,11 +2,13 @@
 // without a licence, the exit confirmation on every page, the option boxes
 // with the password check and the double confirmations, and the start-up
 // failures.
+#include <QThread>
 #include <QWindow>
 #include <QtTest>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "dialogs/askuser.h"
 #include "dialogs/exit_dialog.h"
@@ -36,6 +38,39 @@ void PressExit(ModalScript& script, const char* button) {
     dorvik_test::ClickChild(w, button);
   });
 }
+
+// A TcpLink that counts the calls made on another thread than the one that
+// created it.
+class ThreadCheckedLink : public ServerLink {
+ public:
+  ThreadCheckedLink(std::atomic<int>& calls, std::atomic<int>& foreign, std::atomic<bool>& madeOffUiThread)
+      : calls_(calls), foreign_(foreign), owner_(std::this_thread::get_id()) {
+    madeOffUiThread = QThread::currentThread() != QCoreApplication::instance()->thread();
+  }
+  void SetServer(const std::string& server) override { Checked().SetServer(server); }
+  std::string GetServer() override { return Checked().GetServer(); }
+  void SetNamespace(const std::string& ns) override { Checked().SetNamespace(ns); }
+  void SetParam(int n, const std::string& value) override { Checked().SetParam(n, value); }
+  std::string GetParam(int n) override { return Checked().GetParam(n); }
+  void RunCode(const std::string& code) override { Checked().RunCode(code); }
+  void Execute(const std::string& code) override { Checked().Execute(code); }
+  std::string GetValue() override { return Checked().GetValue(); }
+  void SetValue(const std::string& value) override { Checked().SetValue(value); }
+  void ClearError() override { Checked().ClearError(); }
+  int ErrorCode() override { return Checked().ErrorCode(); }
+  std::string ErrorText() override { return Checked().ErrorText(); }
+
+ private:
+  ServerLink& Checked() {
+    ++calls_;
+    if (std::this_thread::get_id() != owner_) ++foreign_;
+    return inner_;
+  }
+  TcpLink inner_;
+  std::atomic<int>& calls_;
+  std::atomic<int>& foreign_;
+  std::thread::id owner_;
+};
 
 class AbsentClient : public ClientProbe {
  public:
@@ -261,7 +296,12 @@ class PagesTest : public QObject {
     dorvik_test::ScratchFolder folder;
     dorvik_test::MakeSampleDistribution(folder.Path(), false, 0);
     dorvik_test::ProgramProbe probe;
-    auto program = dorvik_test::MakeProgram(folder.Path(), probe);
+    // The link is made, and called, only on its own thread.
+    std::atomic<int> calls{0}, foreign{0};
+    std::atomic<bool> madeOffUiThread{false};
+    auto program = dorvik_test::MakeProgram(folder.Path(), probe, [&] {
+      return std::make_unique<ThreadCheckedLink>(calls, foreign, madeOffUiThread);
+    });
     program->Create({});
     TfmSetup& w = *program->fmSetup;
     w.bt0go->click();
@@ -286,6 +326,9 @@ class PagesTest : public QObject {
     QVERIFY(w.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     QVERIFY(!program->fmProgress->isVisible());
     QVERIFY(program->fmProgress->IsStayOnTop());
+    QVERIFY(madeOffUiThread);
+    QVERIFY(calls > 0);
+    QCOMPARE(foreign.load(), 0);
     // The attempt is in the log.
     program.reset();
     std::ifstream in(folder.Path() / "dorvik.txt", std::ios::binary);
