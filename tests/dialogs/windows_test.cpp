@@ -310,7 +310,6 @@ class WindowsTest : public QObject {
     QTRY_VERIFY(!wizard.isMinimized());
     QVERIFY(wizard.isVisible());
     QTRY_VERIFY(wizard.isActiveWindow());
-
   }
 
   // The windows that wait for the user have no minimise button; where a

@@ -299,9 +299,8 @@ class PagesTest : public QObject {
     // The link is made, and called, only on its own thread.
     std::atomic<int> calls{0}, foreign{0};
     std::atomic<bool> madeOffUiThread{false};
-    auto program = dorvik_test::MakeProgram(folder.Path(), probe, [&] {
-      return std::make_unique<ThreadCheckedLink>(calls, foreign, madeOffUiThread);
-    });
+    auto program = dorvik_test::MakeProgram(
+        folder.Path(), probe, [&] { return std::make_unique<ThreadCheckedLink>(calls, foreign, madeOffUiThread); });
     program->Create({});
     TfmSetup& w = *program->fmSetup;
     w.bt0go->click();
@@ -404,16 +403,11 @@ class PagesTest : public QObject {
       const char* action;  // "" : nothing
     };
     const Case cases[] = {
-        {std::nullopt, w.tsMain, w.bt0go, "act0go"},
-        {std::nullopt, w.tsMain, w.bt0Cancel, "actExit"},
-        {Action::act0go, w.tsLicence, w.Button1, "act1Back"},
-        {std::nullopt, w.tsLicence, w.bt1Yes, "act1Yes"},
-        {std::nullopt, w.tsLicence, w.Bt1No, "actExit"},
-        {std::nullopt, w.tsLicence, w.mmLicence, ""},
-        {Action::act1Yes, w.tsParams, w.bt2Back, "act2Back"},
-        {std::nullopt, w.tsParams, w.bt2Go, "act2go"},
-        {std::nullopt, w.tsParams, w.bt2Cancel, "actExit"},
-        {std::nullopt, w.tsParams, w.edIP, "act2go"},
+        {std::nullopt, w.tsMain, w.bt0go, "act0go"},          {std::nullopt, w.tsMain, w.bt0Cancel, "actExit"},
+        {Action::act0go, w.tsLicence, w.Button1, "act1Back"}, {std::nullopt, w.tsLicence, w.bt1Yes, "act1Yes"},
+        {std::nullopt, w.tsLicence, w.Bt1No, "actExit"},      {std::nullopt, w.tsLicence, w.mmLicence, ""},
+        {Action::act1Yes, w.tsParams, w.bt2Back, "act2Back"}, {std::nullopt, w.tsParams, w.bt2Go, "act2go"},
+        {std::nullopt, w.tsParams, w.bt2Cancel, "actExit"},   {std::nullopt, w.tsParams, w.edIP, "act2go"},
         {std::nullopt, w.tsParams, w.mePort, "act2go"},
     };
     for (const Case& c : cases) {
