@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "link/vism_link.h"
-#include "wizard/client_probe.h"
+#include "wizard_model/client_probe.h"
 
 namespace dorvik {
 namespace {

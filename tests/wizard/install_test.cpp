@@ -15,7 +15,7 @@
 #include "dialogs/text_viewer.h"
 #include "distribution/codepage.h"
 #include "modal_script.h"
-#include "wizard/setup.h"
+#include "wizard_qt/setup.h"
 #include "wizard_fixture.h"
 
 using namespace dorvik;

@@ -19,8 +19,8 @@
 #include "dialogs/qt_text.h"
 #include "distribution/codepage.h"
 #include "engine/connection.h"
-#include "wizard/setup.h"
-#include "wizard/wizard_font.h"
+#include "wizard_qt/setup.h"
+#include "wizard_qt/wizard_font.h"
 #include "wizard_fixture.h"
 
 using namespace dorvik;

@@ -1,9 +1,14 @@
-// The start-up test that the server client is present on this machine.
+// The start-up test that the server client is present on this machine,
+// made before any window exists.
 #pragma once
 
 #include <memory>
+#include <string>
 
 namespace dorvik {
+
+// What the program says, and then ends, when the test fails (code page 1251).
+std::string NoClientText();
 
 class ClientProbe {
  public:

@@ -4,8 +4,8 @@
 #include <QMessageBox>
 #include <filesystem>
 
-#include "wizard/program.h"
-#include "wizard/wizard_font.h"
+#include "wizard_qt/program.h"
+#include "wizard_qt/wizard_font.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);

@@ -1,4 +1,6 @@
-#include "wizard/client_probe.h"
+#include "wizard_model/client_probe.h"
+
+#include "distribution/codepage.h"
 
 #ifdef _WIN32
 #include "link/vism_link.h"
@@ -20,6 +22,8 @@ class SystemClientProbe : public ClientProbe {
 };
 
 }  // namespace
+
+std::string NoClientText() { return Ru("Cache-клиент не обнаружен. Установите сначала cache-клиент"); }
 
 std::unique_ptr<ClientProbe> MakeSystemClientProbe() { return std::make_unique<SystemClientProbe>(); }
 
