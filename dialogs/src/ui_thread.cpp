@@ -63,8 +63,6 @@ class InputBlocker : public QObject {
   std::vector<QPointer<QWidget>> escAllowed_;
 };
 
-int g_responsiveDepth = 0;
-
 }  // namespace
 
 void RunOnUiThread(const std::function<void()>& fn) {
@@ -108,12 +106,10 @@ void WaitResponsive(const std::function<void(std::function<void()> finished)>& s
   QCoreApplication::instance()->installEventFilter(&blocker);
   QEventLoop loop;
   state->loop = &loop;
-  ++g_responsiveDepth;
   try {
     start(finished);
   } catch (...) {
     state->loop = nullptr;
-    --g_responsiveDepth;
     QCoreApplication::instance()->removeEventFilter(&blocker);
     throw;
   }
@@ -125,7 +121,6 @@ void WaitResponsive(const std::function<void(std::function<void()> finished)>& s
     if (!state->done) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   }
   state->loop = nullptr;
-  --g_responsiveDepth;
   QCoreApplication::instance()->removeEventFilter(&blocker);
 }
 
@@ -152,7 +147,5 @@ void RunResponsive(const std::function<void()>& work, const std::vector<QPointer
   worker.join();
   if (failure) std::rethrow_exception(failure);
 }
-
-bool IsRunningResponsive() { return g_responsiveDepth > 0; }
 
 }  // namespace dorvik

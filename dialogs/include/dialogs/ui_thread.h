@@ -31,7 +31,4 @@ void RunResponsive(const std::function<void()>& work, const std::vector<QPointer
 void WaitResponsive(const std::function<void(std::function<void()> finished)>& start,
                     const std::vector<QPointer<QWidget>>& blocked, const std::vector<QPointer<QWidget>>& escAllowed);
 
-// True while RunResponsive or WaitResponsive waits for its work.
-bool IsRunningResponsive();
-
 }  // namespace dorvik
