@@ -60,7 +60,9 @@ int RunRollbackJson(Session& s, TerminalUi& ui, const std::optional<std::string>
     if (done.set) report.extra["backup"] = BackupSetJson(*done.set);
     if (!done.refusal.empty()) return Failed(ui, report, done.refusal);
     const RollbackResult& r = done.result;
-    report.changed = !r.restored.empty() || !r.removed.empty();
+    // A set rolled back before and still the newest: nothing was installed
+    // since, so putting its copies back again changes nothing.
+    report.changed = done.set->state != "rolled back" && (!r.restored.empty() || !r.removed.empty());
     auto names = [](const std::vector<std::string>& list) {
       Json out = Json::array();
       for (const auto& name : list) out.push_back(Utf8(Cp866ToCp1251(name)));
