@@ -225,12 +225,12 @@ Interpreter::SetPlace Interpreter::PrepareSet(const Expr& t) {
       break;
     case ExprKind::Global:
     case ExprKind::Indirect:
-      place.ref = Resolve(t);
+      place.ref = Resolve(t, Naked::Defer);
       break;
     case ExprKind::Special:
       break;
     case ExprKind::Function: {
-      place.ref = Resolve(*t.args[0]);
+      place.ref = Resolve(*t.args[0], Naked::Defer);
       auto fn = static_cast<Fn>(t.op);
       if (fn == Fn::Piece) {
         if (t.args.size() < 2) Throw("SYNTAX");
@@ -249,7 +249,6 @@ Interpreter::SetPlace Interpreter::PrepareSet(const Expr& t) {
     default:
       Throw("SYNTAX");
   }
-  place.naked_changes = naked_changes_;
   return place;
 }
 
@@ -273,6 +272,7 @@ void Interpreter::AssignSet(SetPlace& place, Value v) {
       // An empty range of pieces or characters changes nothing, and leaves
       // an undefined variable undefined.
       if (fn != Fn::List && (place.to < place.from || place.to < 1)) return;
+      ExpandNaked(place.ref);
       auto old = Get(place.ref);
       std::string s = old ? old->str() : std::string();
       std::string result;
@@ -294,10 +294,12 @@ void Interpreter::AssignSet(SetPlace& place, Value v) {
     default:
       break;
   }
+  // A global target is a reference when it is stored, after the right side
+  // and the targets before it: a naked one is expanded against the naked
+  // indicator as they left it, and the target becomes the indicator.
+  ExpandNaked(place.ref);
   Set(place.ref, std::move(v));
-  // The assignment is the last global reference: when the right side moved
-  // the naked indicator, it comes back to the target.
-  if (place.ref.global && naked_changes_ != place.naked_changes) NoteNaked(place.ref);
+  if (place.ref.global) NoteNaked(place.ref);
 }
 
 void Interpreter::ExecKill(Frame& f, const CmdArg& arg) {
@@ -374,7 +376,7 @@ void Interpreter::ExecLock(const Command& c) {
     }
     std::vector<std::string> resources;
     for (const auto& t : a.targets) {
-      Ref r = Resolve(*t);
+      Ref r = Resolve(*t, Naked::Keep);  // LOCK names resources: the naked indicator stays
       resources.push_back(LockResource(r.global ? r.ns : ns_, LockKey(r)));
     }
     if (a.lock_mode == '-') {
@@ -535,8 +537,12 @@ void Interpreter::ExecMerge(const CmdArg& a) {
     for (const auto& ia : IndirectArgs(Cmd::Merge, *a.indirect)) ExecMerge(ia);
     return;
   }
-  Ref target = Resolve(*a.targets.front());
+  // The source is referred to first; the target, as in SET, when it is
+  // stored, and it is then the naked indicator.
+  Ref target = Resolve(*a.targets.front(), Naked::Defer);
   Ref source = Resolve(*a.expr);
+  ExpandNaked(target);
+  if (target.global) NoteNaked(target);
   std::string tkey = Key(target), skey = Key(source);
   if (target.global == source.global && target.name == source.name && target.ns == source.ns) {
     if (tkey == skey) return;

@@ -292,7 +292,7 @@ Value Interpreter::CallFunction(const Expr& e) {
     case Fn::Name: {
       need(1, 2);
       if (!IsReference(*a[0])) Throw("FUNCTION");
-      Ref r = Resolve(*a[0], false);  // names the node: the naked indicator stays
+      Ref r = Resolve(*a[0], Naked::Keep);  // names the node: the naked indicator stays
       if (argc > 1) {
         std::int64_t n = arg(1).Int64();
         if (n < 0) Throw("FUNCTION");
@@ -303,7 +303,7 @@ Value Interpreter::CallFunction(const Expr& e) {
     case Fn::Order: {
       need(1, 2);
       if (!IsReference(*a[0])) Throw("FUNCTION");
-      Ref r = Resolve(*a[0], true);
+      Ref r = Resolve(*a[0]);
       bool reverse = false;
       if (argc > 1) {
         std::int64_t d = arg(1).Int64();
@@ -388,7 +388,7 @@ Value Interpreter::CallFunction(const Expr& e) {
     case Fn::Query: {
       need(1, 2);
       if (!IsReference(*a[0])) Throw("FUNCTION");
-      Ref r = Resolve(*a[0], true);
+      Ref r = Resolve(*a[0]);
       bool reverse = argc > 1 && arg(1).Int64() == -1;
       auto v = QueryRef(r, reverse);
       return Value::Str(v ? *v : std::string());
@@ -760,7 +760,10 @@ Value Interpreter::Special(const Expr& e) {
         r.global = true;
         r.name = naked_name_;
         r.subs = naked_subs_;
-        return Value::Str(FormatName(r));
+        // A reference into another namespace keeps its extended form.
+        std::string name = FormatName(r);
+        if (naked_ns_ != ns_ && naked_ns_ != "%SYS") name.insert(1, "|\"" + naked_ns_ + "\"|");
+        return Value::Str(std::move(name));
       }
     case Sv::ECode:
       return Value::Str(ecode_);

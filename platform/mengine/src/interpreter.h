@@ -43,7 +43,16 @@ struct Ref {
   std::string ns;    // globals: the namespace that holds them
   std::vector<Value> subs;
   std::uint32_t sym = 0;  // locals: interned name, 0 when unknown
+  // A naked reference (^(subs)) not yet expanded: SET and MERGE targets
+  // take the naked indicator as it is when they are stored (ExpandNaked).
+  bool naked = false;
 };
+
+// What resolving a global reference does to the naked indicator: a
+// reference sets it (Note); $NAME and LOCK name a node without referring to
+// it (Keep); the targets of SET and MERGE set it when they are stored, and a
+// naked target is expanded then too (Defer).
+enum class Naked { Note, Keep, Defer };
 
 struct Frame {
   std::shared_ptr<const Routine> routine;  // null in direct mode
@@ -238,13 +247,16 @@ class Interpreter {
   bool IsReference(const Expr& e) const {
     return e.kind == ExprKind::Local || e.kind == ExprKind::Global || e.kind == ExprKind::Indirect;
   }
-  // Evaluates a reference's namespace, indirection and subscripts. A global
-  // reference becomes the naked indicator unless sets_naked is false ($NAME
-  // names a node without referring to it).
-  Ref Resolve(const Expr& e, bool sets_naked = true);
-  // Makes a global reference the naked indicator.
+  // Evaluates a reference's namespace, indirection and subscripts, left to
+  // right; references inside the subscripts move the naked indicator as they
+  // are evaluated, the reference itself as `naked` says.
+  Ref Resolve(const Expr& e, Naked naked = Naked::Note);
+  // Expands a deferred naked reference against the naked indicator as it is
+  // now (<NAKED> when it is undefined).
+  void ExpandNaked(Ref& r);
+  // Makes a global reference the naked indicator: its name, namespace and
+  // all subscripts but the last; an unsubscripted one leaves it undefined.
   void NoteNaked(const Ref& r) {
-    ++naked_changes_;
     naked_valid_ = !r.subs.empty();
     naked_name_ = r.name;
     naked_ns_ = r.ns;
@@ -258,7 +270,6 @@ class Interpreter {
     std::string local_key;  // subscripted locals
     std::string delimiter;  // $PIECE
     std::int64_t from = 1, to = 1;
-    std::uint64_t naked_changes = 0;  // naked_changes_ once the place was found
   };
   SetPlace PrepareSet(const Expr& t);
   void AssignSet(SetPlace& place, Value v);
@@ -339,7 +350,6 @@ class Interpreter {
   std::string naked_name_, naked_ns_;
   std::vector<Value> naked_subs_;
   bool naked_valid_ = false;
-  std::uint64_t naked_changes_ = 0;  // counts NoteNaked calls
   std::string last_ref_;
   std::mt19937_64 random_;
   // Small caches of parsed XECUTE lines and indirection texts.
