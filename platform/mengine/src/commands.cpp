@@ -349,9 +349,30 @@ void Interpreter::ExecNew(Frame& f, const CmdArg& arg) {
     return;
   }
   for (const auto& t : arg.targets) {
-    if (t->kind == ExprKind::Special) continue;  // NEW $ETRAP and the like: nothing to save
+    if (t->kind == ExprKind::Special) {
+      NewSpecial(f, *t);
+      continue;
+    }
     if (t->kind != ExprKind::Local || !t->args.empty()) Throw("SYNTAX");
     NewName(f, t->name);
+  }
+}
+
+// NEW $ETRAP keeps the value and restores it when the frame ends; NEW
+// $ESTACK makes $ESTACK count from this level. Other special variables have
+// nothing to save.
+void Interpreter::NewSpecial(Frame& f, const Expr& e) {
+  const bool base = &f == frames_.front().get();
+  switch (static_cast<Sv>(e.op)) {
+    case Sv::ETrap:
+      if (!base && !f.saved_etrap) f.saved_etrap = etrap_;
+      return;
+    case Sv::EStack:
+      if (!base && !f.saved_estack_base) f.saved_estack_base = estack_base_;
+      estack_base_ = static_cast<int>(StackLevel());
+      return;
+    default:
+      return;
   }
 }
 

@@ -12,6 +12,7 @@ struct MError {
   std::string detail;        // e.g. "*x", may be empty
   bool untrappable = false;  // budget exhaustion: no $ZTRAP catches it
   bool located = false;      // $ZE already set where it happened
+  bool coded = false;        // $ECODE already holds it (SET $ECODE, an error passed up a level)
 };
 
 [[noreturn]] inline void Throw(std::string name, std::string detail = {}) {

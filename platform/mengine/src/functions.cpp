@@ -587,20 +587,9 @@ Value Interpreter::CallFunction(const Expr& e) {
     case Fn::Stack: {
       need(1, 2);
       std::int64_t n = arg(0).Int64();
-      int top = static_cast<int>(frames_.size()) - 1;
-      if (n == -1) return Value::Int(top);
-      if (n < 0 || n > top) return Value();
-      const Frame& f = *frames_[static_cast<std::size_t>(n)];
-      if (argc == 1) return Value::Str(n == 0 ? "" : f.xecute ? "XECUTE" : "DO");
+      if (argc == 1) return StackFunction(n, nullptr);
       std::string what = arg(1).str();
-      for (auto& c : what) c = static_cast<char>(Upper(static_cast<unsigned char>(c)));
-      if (what == "PLACE") return Value::Str(Location(f));
-      if (what == "MCODE") {
-        if (f.xline) return Value::Str(f.xline->text);
-        if (f.routine && f.line < static_cast<int>(f.routine->lines.size()))
-          return Value::Str(f.routine->lines[static_cast<std::size_t>(f.line)].text);
-      }
-      return Value();
+      return StackFunction(n, &what);
     }
     case Fn::ZAbs: {
       need(1, 1);
@@ -725,8 +714,9 @@ Value Interpreter::Special(const Expr& e) {
     case Sv::Y:
       return Value::Int(y_);
     case Sv::Stack:
+      return Value::Int(static_cast<std::int64_t>(StackLevel()));
     case Sv::EStack:
-      return Value::Int(static_cast<std::int64_t>(frames_.size()) - 1);
+      return Value::Int(static_cast<std::int64_t>(StackLevel()) - estack_base_);
     case Sv::ZError:
       return Value::Str(zerror_);
     case Sv::ZTrap:
@@ -805,7 +795,7 @@ void Interpreter::SetSpecial(const Expr& e, const Value& v) {
       zerror_ = v.str();
       return;
     case Sv::ECode:
-      ecode_ = v.str();
+      SetECode(v.str());
       return;
     case Sv::ETrap:
       etrap_ = v.str();

@@ -37,6 +37,8 @@ FrameScope::~FrameScope() {
       in_.symtab_.erase(it->first);
   }
   if (f.restore_test) in_.test_ = f.saved_test;
+  if (f.saved_etrap) in_.etrap_ = std::move(*f.saved_etrap);
+  if (f.saved_estack_base) in_.estack_base_ = *f.saved_estack_base;
   in_.frames_.pop_back();
 }
 
@@ -145,6 +147,8 @@ void Interpreter::SetError(MError& e) {
   std::string text = "<" + e.name + ">" + (where ? Location(*where) : std::string());
   if (!e.detail.empty()) text += " " + e.detail;
   zerror_ = text;
+  if (!e.coded) RecordError(ECodeOf(e), true);
+  e.coded = true;
 }
 
 std::string Interpreter::TrapOf(const Frame& f) const { return f.ztrap_here ? f.ztrap : ""; }
@@ -245,18 +249,37 @@ void Interpreter::RunFrame(Frame& f) {
       }
     } catch (MError& e) {
       SetError(e);
-      if (e.untrappable || !f.ztrap_here || f.ztrap.empty()) throw;
-      std::string trap = f.ztrap;
-      // The trap is used once: an error inside the handler goes further out.
-      f.ztrap.clear();
-      f.ztrap_here = false;
-      if (!trap.empty() && trap[0] == '*') trap.erase(0, 1);
-      auto entry = ParseEntryText(trap, limits_.max_nesting, false);
-      Target t = ResolveEntry(f, *entry);
-      f.routine = t.routine;
-      f.line = t.line;
-      f.level = t.routine->lines[static_cast<std::size_t>(t.line)].level;
-      f.xline = nullptr;
+      if (e.untrappable) throw;
+      // A $ZTRAP in effect (set here or by a caller) takes the error before
+      // $ETRAP: the frames unwind to the one that set it.
+      if (!f.ztrap.empty()) {
+        if (!f.ztrap_here) throw;
+        std::string trap = f.ztrap;
+        // The trap is used once: an error inside the handler goes further out.
+        f.ztrap.clear();
+        f.ztrap_here = false;
+        if (!trap.empty() && trap[0] == '*') trap.erase(0, 1);
+        auto entry = ParseEntryText(trap, limits_.max_nesting, false);
+        Target t = ResolveEntry(f, *entry);
+        f.routine = t.routine;
+        f.line = t.line;
+        f.level = t.routine->lines[static_cast<std::size_t>(t.line)].level;
+        f.xline = nullptr;
+        continue;
+      }
+      // $ETRAP runs at the level of the error, then that level quits; an
+      // error inside the trap leaves this frame at once, to the level above.
+      if (etrap_.empty() || f.trap_code) throw;
+      RunETrap(f);
+      if (!ecode_.empty()) {
+        // Not cleared: the error goes on at the level above.
+        MError again = e;
+        again.located = again.coded = true;
+        throw again;
+      }
+      quit_value_.reset();
+      if (f.extrinsic) quit_value_ = Value();  // QUIT:$QUIT ""
+      return;
     }
   }
 }
@@ -269,6 +292,7 @@ Flow Interpreter::ExecLine(Frame& f, const Line& line, std::size_t from) {
   for (std::size_t i = from; i < line.commands.size(); ++i) {
     const Command& c = line.commands[i];
     Step();
+    f.command = i + 1;
     if (c.postcond && !Eval(*c.postcond).truth()) continue;
     if (c.kind == Cmd::Set) {
       // The most frequent command, run here rather than through ExecCommand.
@@ -359,6 +383,7 @@ std::optional<Value> Interpreter::Call(Frame& caller, const EntryRef& entry, boo
 // ---- public entry points ----
 
 void Interpreter::BeginCall() {
+  ClearErrorState();
   steps_ = 0;
   next_budget_check_ = 0;
   budget_hit_ = false;

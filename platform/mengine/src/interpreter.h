@@ -68,6 +68,20 @@ struct Frame {
   std::vector<std::pair<std::string, VarPtr>> saved;  // NEW: previous bindings
   bool exclusive = false;                             // exclusive NEW done here
   std::vector<std::string> keep;                      // its kept names
+  std::size_t command = 0;                            // 1-based number of the command running
+  bool trap_code = false;                             // runs $ETRAP: its errors go up a level
+  // NEW $ETRAP and NEW $ESTACK made here: the values to restore.
+  std::optional<std::string> saved_etrap;
+  std::optional<int> saved_estack_base;
+};
+
+// One level of $STACK as it was when an error happened, kept while $ECODE
+// is not empty so that the trap can look at levels that are gone.
+struct StackEntry {
+  std::string kind;   // "DO", "XECUTE", "$$"; "" for level 0
+  std::string place;  // label+offset^routine +command
+  std::string mcode;  // the line's source text
+  std::string ecode;  // the error codes that happened at this level
 };
 
 // Variable names are short: FNV-1a over their bytes is cheaper than the
@@ -172,6 +186,24 @@ class Interpreter {
   std::string Location(const Frame& f) const;
   void SetError(MError& e);
   std::string TrapOf(const Frame& f) const;
+  // Standard error processing (errors.cpp): the $ECODE form of an error, the
+  // $STACK levels as they are now, running $ETRAP at the level of an error.
+  static std::string ECodeOf(const MError& e);
+  std::size_t StackLevel() const;  // $STACK
+  const Frame& FrameAtLevel(std::size_t level) const;
+  StackEntry LevelInfo(std::size_t level) const;
+  // Notes an error's code at the current level (and in $ECODE unless it is
+  // there already) with the stack as it is.
+  void RecordError(const std::string& code, bool add_to_ecode);
+  void RunETrap(Frame& f);
+  void SetECode(const std::string& value);
+  Value StackFunction(std::int64_t level, const std::string* what);
+  // Called by each host call: a $ECODE left by an earlier call does not
+  // outlive it, as $ZTRAP does not.
+  void ClearErrorState() {
+    ecode_.clear();
+    error_stack_.clear();
+  }
 
   // Commands (commands.cpp).
   Flow ExecCommand(Frame& f, const Line& line, std::size_t index);
@@ -190,6 +222,7 @@ class Interpreter {
   void Hang(const Number& seconds);
   void Write(std::string_view text);
   void NewName(Frame& f, const std::string& name);
+  void NewSpecial(Frame& f, const Expr& e);
   void Xecute(Frame& f, const CmdArg& a);
   // The name held by an indirection text (@x where x is "A"): a plain local.
   std::string IndirectName(const Expr& text);
@@ -338,6 +371,9 @@ class Interpreter {
   std::optional<Value> quit_value_;
   std::string zerror_;
   std::string ecode_, etrap_;
+  std::vector<StackEntry> error_stack_;  // $STACK at the last error, while $ECODE is set
+  int estack_base_ = 0;                   // the level where $ESTACK counts from (NEW $ESTACK)
+  int trap_frames_ = 0;                   // frames running $ETRAP's code (no levels of $STACK)
   std::int64_t x_ = 0, y_ = 0;
   RoutineBuffer buffer_;
   bool halted_ = false;
