@@ -100,9 +100,16 @@ Flow Interpreter::ExecFor(Frame& f, const Line& line, std::size_t index, const C
       if (quit_value_) Throw("COMMAND");
       return Flow::Next;  // QUIT ends the loop; the rest of the line was its body
     }
-    if (flow == Flow::Goto) return Flow::Goto;
+    if (flow == Flow::Goto || flow == Flow::Jump) return flow;
     return std::nullopt;
   };
+  // Counts the running loops: an argumentless QUIT ends a loop opened inside
+  // a TRY block, and the block only when no loop opened in it runs.
+  struct Depth {
+    int& n;
+    explicit Depth(int& d) : n(d) { ++n; }
+    ~Depth() { --n; }
+  } depth(for_depth_);
   if (c.argless) {
     for (;;) {
       Step();
@@ -836,10 +843,14 @@ Flow Interpreter::ExecCommand(Frame& f, const Line& line, std::size_t index) {
         Target t = ResolveEntry(f, *arg->entry);
         f.routine = t.routine;
         f.line = t.line;
+        if (!f.blocks.empty()) LeaveBlocksForGoto(f);
         return Flow::Goto;
       }
       return Flow::Next;
     }
+    case Cmd::Throw:
+      ExecThrow(c.args.front());
+      return Flow::Next;
     case Cmd::Halt:
       throw HaltSignal{};
     case Cmd::Hang:

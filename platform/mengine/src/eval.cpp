@@ -405,6 +405,8 @@ Value Interpreter::Eval(const Expr& e) {
       return EvalBinary(e);
     case ExprKind::PatternMatch:
       return EvalPattern(e);
+    case ExprKind::Property:
+      return EvalProperty(e);
   }
   Throw("SYNTAX");
 }

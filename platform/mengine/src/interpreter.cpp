@@ -144,7 +144,8 @@ void Interpreter::SetError(MError& e) {
       break;
     }
   }
-  std::string text = "<" + e.name + ">" + (where ? Location(*where) : std::string());
+  error_location_ = where ? Location(*where) : std::string();
+  std::string text = "<" + e.name + ">" + error_location_;
   if (!e.detail.empty()) text += " " + e.detail;
   zerror_ = text;
   if (!e.coded) RecordError(ECodeOf(e), true);
@@ -225,7 +226,10 @@ void Interpreter::RunFrame(Frame& f) {
   for (;;) {
     try {
       if (f.xline) {
-        Flow flow = ExecLine(f, *f.xline, 0);
+        const std::size_t from = f.resume;
+        f.resume = 0;
+        Flow flow = ExecLine(f, *f.xline, from);
+        if (flow == Flow::Jump) continue;
         if (flow != Flow::Goto) return;
         f.xline = nullptr;  // GOTO from an XECUTE continues in the routine
       }
@@ -243,13 +247,17 @@ void Interpreter::RunFrame(Frame& f) {
           ++f.line;
           continue;
         }
-        Flow flow = ExecLine(f, line, 0);
+        const std::size_t from = f.resume;
+        f.resume = 0;
+        Flow flow = ExecLine(f, line, from);
         if (flow == Flow::Quit) return;
         if (flow == Flow::Next) ++f.line;
       }
     } catch (MError& e) {
       SetError(e);
       if (e.untrappable) throw;
+      // A TRY block open in this frame takes the error first.
+      if (!f.blocks.empty() && CatchError(f, e)) continue;
       // A $ZTRAP in effect (set here or by a caller) takes the error before
       // $ETRAP: the frames unwind to the one that set it.
       if (!f.ztrap.empty()) {
@@ -269,7 +277,7 @@ void Interpreter::RunFrame(Frame& f) {
       }
       // $ETRAP runs at the level of the error, then that level quits; an
       // error inside the trap leaves this frame at once, to the level above.
-      if (etrap_.empty() || f.trap_code) throw;
+      if (etrap_.empty() || f.trap_code || TryOpenOutside(f)) throw;
       RunETrap(f);
       if (!ecode_.empty()) {
         // Not cleared: the error goes on at the level above.
@@ -312,6 +320,13 @@ Flow Interpreter::ExecLine(Frame& f, const Line& line, std::size_t from) {
     }
     if (c.kind == Cmd::Else) {
       if (test_) return Flow::Next;
+      continue;
+    }
+    if ((c.kind >= Cmd::Try && c.kind <= Cmd::BlockEnd && c.kind != Cmd::Throw) ||
+        (c.kind == Cmd::Quit && c.argless && !f.blocks.empty() && f.blocks.back().for_depth == for_depth_)) {
+      auto next = Block(f, c, i);
+      if (!next) return Flow::Jump;
+      i = *next - 1;
       continue;
     }
     Flow flow = ExecCommand(f, line, i);

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <list>
+#include <map>
 #include <memory>
 #include <optional>
 #include <random>
@@ -73,6 +74,24 @@ struct Frame {
   // NEW $ETRAP and NEW $ESTACK made here: the values to restore.
   std::optional<std::string> saved_etrap;
   std::optional<int> saved_estack_base;
+  // Open TRY and CATCH blocks of this frame, innermost last.
+  struct OpenBlock {
+    CommandPlace try_place;  // its TRY command
+    bool in_xline = false;   // in the frame's XECUTE or direct line
+    bool in_catch = false;   // the error came: its CATCH block runs
+    int for_depth = 0;       // FOR loops running when it opened
+  };
+  std::vector<OpenBlock> blocks;
+  std::size_t resume = 0;  // the command where the next line starts (a jump into a line)
+};
+
+// A caught error, as the catch variable of a CATCH block shows it
+// (%Exception.SystemException: Name, Code, Location, Data).
+struct ExceptionValue {
+  std::string name;      // "<UNDEFINED>"
+  std::string code;      // the dialect's error number, "" when not known
+  std::string location;  // label+offset^routine
+  std::string data;      // the detail: the variable, routine...
 };
 
 // One level of $STACK as it was when an error happened, kept while $ECODE
@@ -94,7 +113,9 @@ struct NameHash {
   }
 };
 
-enum class Flow { Next, Quit, Goto };
+// How a line ends: on to the next line, QUIT, GOTO, or a jump to f.line at
+// command f.resume (out of a TRY or CATCH block that ends on another line).
+enum class Flow { Next, Quit, Goto, Jump };
 
 struct HaltSignal {};
 
@@ -198,6 +219,21 @@ class Interpreter {
   void RunETrap(Frame& f);
   void SetECode(const std::string& value);
   Value StackFunction(std::int64_t level, const std::string* what);
+  // TRY/CATCH/THROW (try_catch.cpp). Block runs TRY, CATCH, } and an
+  // argumentless QUIT inside a block: the index of the next command of this
+  // line, or nullopt when execution goes on at another line (f.line and
+  // f.resume are set).
+  std::optional<std::size_t> Block(Frame& f, const Command& c, std::size_t index);
+  std::optional<std::size_t> LeaveBlock(Frame& f);
+  std::optional<std::size_t> GoOnAfter(Frame& f, CommandPlace place);
+  const Command& CommandAt(const Frame& f, bool in_xline, CommandPlace place) const;
+  // An error in frame f inside a TRY block: its CATCH block takes it.
+  bool CatchError(Frame& f, const MError& e);
+  // GOTO leaves the blocks that do not hold the line it goes to.
+  void LeaveBlocksForGoto(Frame& f);
+  bool TryOpenOutside(const Frame& f) const;
+  void ExecThrow(const CmdArg& a);
+  Value EvalProperty(const Expr& e);
   // Called by each host call: a $ECODE left by an earlier call does not
   // outlive it, as $ZTRAP does not.
   void ClearErrorState() {
@@ -374,6 +410,11 @@ class Interpreter {
   std::vector<StackEntry> error_stack_;  // $STACK at the last error, while $ECODE is set
   int estack_base_ = 0;                   // the level where $ESTACK counts from (NEW $ESTACK)
   int trap_frames_ = 0;                   // frames running $ETRAP's code (no levels of $STACK)
+  std::string error_location_;            // label+offset^routine of the last error
+  int for_depth_ = 0;                     // FOR loops running (an argless QUIT ends the innermost)
+  // Caught errors by number; the catch variable holds "n@%Exception.SystemException".
+  std::map<std::uint64_t, ExceptionValue> exceptions_;
+  std::uint64_t next_exception_ = 1;
   std::int64_t x_ = 0, y_ = 0;
   RoutineBuffer buffer_;
   bool halted_ = false;
