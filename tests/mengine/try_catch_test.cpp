@@ -86,7 +86,7 @@ TEST_F(TryCatchTest, BracesThatDoNotPairAreSyntaxErrors) {
   for (const char* line : lines) EXPECT_EQ(Run(line), "ERR <SYNTAX>") << line;
   // In a routine the line where they go wrong is the error, when it runs.
   Save("bad", {"bad ; unpaired", " w \"ran \"", " try { w 1 }", " w 2", " q"});
-  EXPECT_EQ(Run("d ^bad"), "ERR <SYNTAX>+3^bad");
+  EXPECT_EQ(Run("d ^bad"), "ERR <SYNTAX>bad+2^bad");
 }
 
 }  // namespace

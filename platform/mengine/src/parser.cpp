@@ -725,7 +725,7 @@ int LinkBlocks(std::vector<Line>& lines) {
       std::optional<CommandPlace> just_closed = closed_try, just_closed_end = closed_try_end;
       closed_try.reset();
       closed_try_end.reset();
-      if (just_closed && c.kind != Cmd::Catch) return static_cast<int>(i);  // TRY without its CATCH
+      if (just_closed && c.kind != Cmd::Catch) return just_closed->line;  // TRY without its CATCH
       switch (c.kind) {
         case Cmd::Try:
           open.push_back({here, true, {}});
@@ -755,7 +755,7 @@ int LinkBlocks(std::vector<Line>& lines) {
       }
     }
   }
-  if (closed_try) return static_cast<int>(lines.size() - 1);
+  if (closed_try) return closed_try->line;
   if (!open.empty()) return open.back().place.line;
   return -1;
 }

@@ -32,11 +32,15 @@ constexpr ErrorNumber kErrorNumbers[] = {{"SYNTAX", "8"}, {"UNDEFINED", "9"}, {"
 }  // namespace
 
 const Command& Interpreter::CommandAt(const Frame& f, bool in_xline, CommandPlace place) const {
+  // Blocks of a routine whose braces do not pair are not linked (the line
+  // where they go wrong is a <SYNTAX> error; the others may still run).
+  if (place.line < 0) Throw("SYNTAX");
   const Line& line = in_xline ? *f.xline : f.routine->lines[static_cast<std::size_t>(place.line)];
   return line.commands[place.command];
 }
 
 std::optional<std::size_t> Interpreter::GoOnAfter(Frame& f, CommandPlace place) {
+  if (place.line < 0) Throw("SYNTAX");
   // Within the line running (the XECUTE or direct line has no other), the
   // loop of ExecLine goes on; else RunFrame resumes at the other line.
   if (f.xline || place.line == f.line) return place.command + 1;
