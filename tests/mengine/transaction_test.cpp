@@ -28,6 +28,31 @@ TEST_F(TransactionTest, LevelsNestAndCommitNeedsATransaction) {
   EXPECT_EQ(Run("tc  tro  w ^T(1)"), "1");
 }
 
+// Restart where this engine decides (the standard's rules shared with GT.M
+// are differential cases in gtm_corpus.txt).
+TEST_F(TransactionTest, RestartNeedsARestartableTransactionAndItsFrame) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"tre", "ERR <COMMAND>"},  // no transaction
+      // TSTART without an argument starts a transaction that cannot restart
+      {"ts  tre", "ERR <COMMAND>"},
+      // the frame of the TSTART has ended: the restart has nowhere to go
+      {"d tsub^tr tre", "ERR <COMMAND>"},
+      // a restart of the direct line runs its TSTART again
+      {"k x s x=1 ts (x) s x=x+1 w $tr tre:'$tr  tc  w x", "012"},
+      // $TR alone is $TRESTART, $TR(...) $TRANSLATE
+      {"w $tr,$tr(\"ab\",\"a\",\"c\")", "0cb"},
+      // a restart from inside a TRY block is no error for the CATCH block
+      {"k ^T ts (x) try { s ^T=$tr tre:'$tr  } catch { w \"no\" } tc  w ^T", "1"},
+      // transaction parameters other than SERIAL and TRANSACTIONID
+      {"ts (x):(FAST) tc", "ERR <SYNTAX>"},
+  };
+  Save("tr", {"tr ; restart", "tsub ts (x) q"});
+  for (const auto& [line, output] : cases) {
+    EXPECT_EQ(Run(line), output) << line;
+    Run("tro");
+  }
+}
+
 TEST_F(TransactionTest, RollbackUndoesGlobalUpdatesNewestFirst) {
   Run("k ^T,^U s ^T=0,^T(1)=\"a\",^T(1,2)=\"b\",^T(5)=5,^U(1)=1");
   EXPECT_EQ(Run("ts  s ^T=1,^T(1)=\"x\",^T(3)=3 k ^T(1) s ^T(1,9)=9 k ^U m ^U=^T s x=$i(^T(5),10)"), "");

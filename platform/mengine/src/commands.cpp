@@ -899,8 +899,11 @@ Flow Interpreter::ExecCommand(Frame& f, const Line& line, std::size_t index) {
         if (a.expr) Eval(*a.expr);
       return Flow::Next;
     case Cmd::TStart:
-      TStart();
+      if (c.args.size() > 1) Throw("SYNTAX");
+      ExecTStart(f, c.argless ? nullptr : &c.args.front(), index);
       return Flow::Next;
+    case Cmd::TRestart:
+      TRestart();
     case Cmd::TCommit:
       TCommit();
       return Flow::Next;

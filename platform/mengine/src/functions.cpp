@@ -764,7 +764,7 @@ Value Interpreter::Special(const Expr& e) {
     case Sv::TLevel:
       return Value::Int(tlevel_);
     case Sv::TRestart:
-      return Value::Int(0);  // transactions are never restarted here
+      return Value::Int(trestart_);
     // The standard form: implementation number, a comma, the system's name
     // (0: no number assigned to this implementation).
     case Sv::System:

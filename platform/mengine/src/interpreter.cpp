@@ -17,7 +17,10 @@ struct ParsedRoutine {
 
 }  // namespace
 
-FrameScope::FrameScope(Interpreter& in, std::unique_ptr<Frame> f) : in_(in) { in_.frames_.push_back(std::move(f)); }
+FrameScope::FrameScope(Interpreter& in, std::unique_ptr<Frame> f) : in_(in) {
+  f->id = ++in_.next_frame_id_;
+  in_.frames_.push_back(std::move(f));
+}
 
 FrameScope::~FrameScope() {
   ++in_.epoch_;
@@ -253,6 +256,8 @@ void Interpreter::RunFrame(Frame& f) {
         if (flow == Flow::Quit) return;
         if (flow == Flow::Next) ++f.line;
       }
+    } catch (RestartSignal& r) {
+      if (!ResumeAtRestart(f, r)) throw;
     } catch (MError& e) {
       SetError(e);
       if (e.untrappable) throw;
@@ -428,6 +433,14 @@ Result Interpreter::Protected(Body&& body) {
   } catch (HaltSignal&) {
     EndProcess();
     r.halted = true;
+  } catch (RestartSignal&) {
+    // The frame of the TSTART was gone: the restart has nowhere to go (the
+    // transaction is rolled back already).
+    restarting_ = false;
+    trestart_ = 0;
+    pending_restore_.clear();
+    r.error = true;
+    zerror_ = r.error_text = "<COMMAND>";
   } catch (std::bad_alloc&) {
     r.error = true;
     zerror_ = r.error_text = "<STORE>";

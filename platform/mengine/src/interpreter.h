@@ -56,6 +56,7 @@ struct Ref {
 enum class Naked { Note, Keep, Defer };
 
 struct Frame {
+  std::uint64_t id = 0;                    // told apart from frames before it (TRESTART)
   std::shared_ptr<const Routine> routine;  // null in direct mode
   std::shared_ptr<const Line> xline;       // XECUTE/direct line being run
   int line = 0;
@@ -119,6 +120,12 @@ enum class Flow { Next, Quit, Goto, Jump };
 
 struct HaltSignal {};
 
+// TRESTART: unwinds to the frame that ran the outermost TSTART, which runs
+// it again.
+struct RestartSignal {
+  std::uint64_t frame_id = 0;
+};
+
 // Arguments parsed from an argument-indirection text, iterable. While it
 // lives it counts one level of indirection, so self-referring indirection
 // ends in <FRAMESTACK> instead of exhausting the native stack.
@@ -165,6 +172,10 @@ class Interpreter {
   void EndProcess();
 
   // Transactions (transactions.cpp).
+  void ExecTStart(Frame& f, const CmdArg* arg, std::size_t index);
+  [[noreturn]] void TRestart();
+  // RunFrame: a restart that comes back to this frame goes on at its TSTART.
+  bool ResumeAtRestart(Frame& f, const RestartSignal& r);
   void TStart();
   void TCommit();
   void TRollback(bool oneLevel);
@@ -442,6 +453,21 @@ class Interpreter {
   int tlevel_ = 0;
   std::vector<UndoRecord> undo_;
   std::vector<std::size_t> level_starts_;
+  // Restart: the locals each TSTART named (their values then; null when
+  // undefined), where the outermost TSTART ran, and $TRESTART.
+  using SavedLocals = std::vector<std::pair<std::string, std::shared_ptr<Var>>>;
+  std::vector<SavedLocals> level_locals_;
+  SavedLocals pending_restore_;
+  struct RestartPoint {
+    std::uint64_t frame_id = 0;
+    bool in_xline = false;
+    int line = 0;
+    std::size_t command = 0;
+    bool restartable = false;
+  } restart_point_;
+  int trestart_ = 0;
+  bool restarting_ = false;
+  std::uint64_t next_frame_id_ = 0;
 };
 
 // Pushes a frame and, however the frame ends, pops it and restores what it

@@ -110,7 +110,8 @@ const Entry<Sv> kSpecials[] = {
     {"HALT", "HALT", Sv::Halt},
     {"ZSTORAGE", "ZS", Sv::ZStorage},
     {"SYSTEM", "SY", Sv::System},
-    {"TRESTART", "TRE", Sv::TRestart},
+    {"TRESTART", "TR", Sv::TRestart},  // $TR(...) is $TRANSLATE, $TR alone $TRESTART
+    {"TRE", "TRE", Sv::TRestart},
 };
 
 const Entry<Cmd> kCommands[] = {

@@ -650,8 +650,10 @@ class Parser {
         a.expr = Expression();  // TROLLBACK 1: the current level only
         return a;
       }
-      case Cmd::View:
       case Cmd::TStart:
+        TStartArgument(a);
+        return a;
+      case Cmd::View:
       case Cmd::TCommit: {
         while (!lex_.AtArgumentEnd() && lex_.Peek() != ',') {
           if (lex_.Peek() == '"')
@@ -675,6 +677,56 @@ class Parser {
         a.expr = Expression();
         return a;
       }
+    }
+  }
+
+  // TSTART's argument: the locals a restart restores (*: all; (): none;
+  // name or (name,...)), then transaction parameters after ':' (SERIAL or S,
+  // TRANSACTIONID=expr or T=expr; several in parentheses, apart by ':').
+  // a.format: '*' all, '(' a list (maybe empty), 0 none; a.expr: the
+  // transaction id; a.exclusive: SERIAL.
+  void TStartArgument(CmdArg& a) {
+    auto local = [&] {
+      auto e = std::make_unique<Expr>();
+      e->kind = ExprKind::Local;
+      e->name = lex_.Name();
+      if (e->name.empty()) Throw("SYNTAX");
+      e->sym = InternName(e->name);
+      a.targets.push_back(std::move(e));
+    };
+    if (lex_.Accept('*')) {
+      a.format = '*';
+    } else if (lex_.Accept('(')) {
+      a.format = '(';
+      if (!lex_.Accept(')')) {
+        do local();
+        while (lex_.Accept(','));
+        lex_.Expect(')');
+      }
+    } else if (lex_.Peek() != ':') {
+      a.format = '(';
+      local();
+    }
+    if (!lex_.Accept(':')) return;
+    auto parameter = [&] {
+      std::string key = lex_.Name();
+      for (auto& ch : key)
+        if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
+      if (key == "S" || key == "SERIAL") {
+        a.exclusive = true;
+      } else if (key == "T" || key == "TRANSACTIONID") {
+        lex_.Expect('=');
+        a.expr = Expression();
+      } else {
+        Throw("SYNTAX");
+      }
+    };
+    if (lex_.Accept('(')) {
+      do parameter();
+      while (lex_.Accept(':'));
+      lex_.Expect(')');
+    } else {
+      parameter();
     }
   }
 
