@@ -53,6 +53,22 @@ TEST_F(TransactionTest, RestartNeedsARestartableTransactionAndItsFrame) {
   }
 }
 
+// Locks are not part of a transaction: a rollback leaves a lock taken inside
+// it held (GT.M releases such locks at TROLLBACK: a unit test, not a
+// differential case).
+TEST_F(TransactionTest, RollbackKeepsLocksTakenInTheTransaction) {
+  EXPECT_EQ(Run("ts  l +^L tro  w $tl"), "0");
+  mengine::StringSink other_out;
+  mengine::ProcessOptions o;
+  o.output = &other_out;
+  mengine::Process other(host_, o);
+  other.Execute("l +^L:0 w $t");
+  EXPECT_EQ(other_out.Take(), "0");
+  Run("l -^L");
+  other.Execute("l +^L:0 w $t");
+  EXPECT_EQ(other_out.Take(), "1");
+}
+
 TEST_F(TransactionTest, RollbackUndoesGlobalUpdatesNewestFirst) {
   Run("k ^T,^U s ^T=0,^T(1)=\"a\",^T(1,2)=\"b\",^T(5)=5,^U(1)=1");
   EXPECT_EQ(Run("ts  s ^T=1,^T(1)=\"x\",^T(3)=3 k ^T(1) s ^T(1,9)=9 k ^U m ^U=^T s x=$i(^T(5),10)"), "");
