@@ -43,6 +43,8 @@ TEST_F(TransactionTest, RestartNeedsARestartableTransactionAndItsFrame) {
       {"w $tr,$tr(\"ab\",\"a\",\"c\")", "0cb"},
       // a restart from inside a TRY block is no error for the CATCH block
       {"k ^T ts (x) try { s ^T=$tr tre:'$tr  } catch { w \"no\" } tc  w ^T", "1"},
+      // the TRY blocks opened after the TSTART are gone after the restart
+      {"ts (x) try { tre:'$tr  } catch { w \"no\" } tc  w 1/0", "ERR <DIVIDE>"},
       // transaction parameters other than SERIAL and TRANSACTIONID
       {"ts (x):(FAST) tc", "ERR <SYNTAX>"},
   };
@@ -51,6 +53,10 @@ TEST_F(TransactionTest, RestartNeedsARestartableTransactionAndItsFrame) {
     EXPECT_EQ(Run(line), output) << line;
     Run("tro");
   }
+  // A TSTART of an earlier call (the direct line is gone) cannot run again.
+  EXPECT_EQ(Run("ts (x)"), "");
+  EXPECT_EQ(Run("tre"), "ERR <COMMAND>");
+  EXPECT_EQ(Run("w $tl,$tr"), "00");
 }
 
 // Locks are not part of a transaction: a rollback leaves a lock taken inside

@@ -460,9 +460,12 @@ class Interpreter {
   SavedLocals pending_restore_;
   struct RestartPoint {
     std::uint64_t frame_id = 0;
-    bool in_xline = false;
+    std::shared_ptr<const Line> xline;  // the direct or XECUTE line of the TSTART, else null
+    std::shared_ptr<const Routine> routine;
     int line = 0;
+    int level = 0;
     std::size_t command = 0;
+    std::size_t blocks = 0;  // TRY blocks of the frame open at the TSTART
     bool restartable = false;
   } restart_point_;
   int trestart_ = 0;

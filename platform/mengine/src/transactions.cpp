@@ -91,7 +91,7 @@ void Interpreter::ExecTStart(Frame& f, const CmdArg* arg, std::size_t index) {
   }
   if (!outermost) return;
   // A TSTART without an argument starts a transaction that cannot restart.
-  restart_point_ = {f.id, f.xline != nullptr, f.line, index, arg && arg->format != 0};
+  restart_point_ = {f.id, f.xline, f.routine, f.line, f.level, index, f.blocks.size(), arg && arg->format != 0};
   if (!restarting_) trestart_ = 0;
   restarting_ = false;
 }
@@ -114,7 +114,15 @@ void Interpreter::TRestart() {
 
 bool Interpreter::ResumeAtRestart(Frame& f, const RestartSignal& r) {
   if (r.frame_id != f.id) return false;
-  if (restart_point_.in_xline != (f.xline != nullptr)) Throw("COMMAND");
+  RestartPoint& at = restart_point_;
+  // The outermost frame runs one direct line per host call: a TSTART of an
+  // earlier call cannot be run again.
+  if (at.xline && f.xline != at.xline && f.xline) {
+    restarting_ = false;
+    trestart_ = 0;
+    pending_restore_.clear();
+    Throw("COMMAND");
+  }
   ++epoch_;
   for (auto& [name, value] : pending_restore_) {
     if (value)
@@ -123,8 +131,14 @@ bool Interpreter::ResumeAtRestart(Frame& f, const RestartSignal& r) {
       v->Clear();
   }
   pending_restore_.clear();
-  f.line = restart_point_.line;
-  f.resume = restart_point_.command;
+  // Back to the TSTART, also after a GOTO since: its line, and the TRY
+  // blocks that were open there.
+  f.xline = at.xline;
+  f.routine = at.routine;
+  f.line = at.line;
+  f.level = at.level;
+  f.resume = at.command;
+  if (f.blocks.size() > at.blocks) f.blocks.resize(at.blocks);
   return true;
 }
 
