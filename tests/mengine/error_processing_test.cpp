@@ -65,6 +65,9 @@ TEST_F(ErrorProcessingTest, ECodeLastsOneHostCall) {
   // with the error.
   EXPECT_EQ(Run("s $et=\"w \"\"seen \"\"\" w 1/0"), "ERR <DIVIDE>");
   EXPECT_EQ(Run("s $et=\"w \"\"seen \"\" s $ec=\"\"\"\"\" w 1/0 w \"not here\""), "seen ");
+  // Errors caught in a loop keep the newest codes, 512 bytes at most.
+  EXPECT_EQ(Run("f i=1:1:1000 try { s:i<1000 x=1/0 s:i=1000 x=undef } catch {  }  w:i=1000 $l($ec)'>512,$p($ec,\",\",$l($ec,\",\")-1)"),
+            "1M6");
 }
 
 }  // namespace

@@ -60,6 +60,8 @@ TEST_F(TryCatchTest, QuitAndGotoLeaveBlocks) {
       {R"(try { w "q" q  w "no" } catch { w "no" } w " after")", "q after"},
       {R"(try { s x=1/0 } catch { w "c" q  w "no" } w " after")", "c after"},
       {"d loop^tc", "12 in out"},
+      // a TRY block in a FOR loop's body: the loop goes on after the CATCH block
+      {R"(f i=1:1:3 try { w i s:i=2 x=1/0 w "." } catch { w "c" q:i=2  w "d" } w "e")", "1.e2ce3.e"},
       {"d goto^tc", "ERR <DIVIDE>gone^tc"},
   };
   for (const auto& c : cases) EXPECT_EQ(Run(c.line), c.output) << c.line;

@@ -94,8 +94,24 @@ bool Interpreter::AllTrue(const CmdArg& a) {
 }
 
 Flow Interpreter::ExecFor(Frame& f, const Line& line, std::size_t index, const Command& c) {
+  const int line_index = f.line;
   auto body = [&]() -> std::optional<Flow> {
-    Flow flow = ExecLine(f, line, index + 1);
+    Flow flow = Flow::Next;
+    for (std::size_t from = index + 1;;) {
+      try {
+        flow = ExecLine(f, line, from);
+        break;
+      } catch (MError& e) {
+        // A TRY block opened in this turn of the loop takes the error here,
+        // so that the loop goes on after its CATCH block.
+        if (e.untrappable || !TryOpenedInLoop(f)) throw;
+        SetError(e);
+        CatchError(f, e);
+        if (!f.xline && f.line != line_index) return Flow::Jump;
+        from = f.resume;
+        f.resume = 0;
+      }
+    }
     if (flow == Flow::Quit) {
       if (quit_value_) Throw("COMMAND");
       return Flow::Next;  // QUIT ends the loop; the rest of the line was its body

@@ -25,6 +25,21 @@ constexpr StandardCode kStandardCodes[] = {
     {"MERGE", "M19"},     {"PARAMETER", "M58"}, {"MAXSTRING", "M75"}, {"MAXNUMBER", "M92"},
 };
 
+// $ECODE and a level's codes keep at most this many bytes: a loop that
+// catches an error on every turn would grow them without end otherwise.
+// The oldest codes go first.
+constexpr std::size_t kMaxECode = 512;
+
+void AppendCode(std::string& list, const std::string& code) {
+  if (list.empty()) list = ",";
+  list += code;
+  list += ',';
+  if (list.size() <= kMaxECode) return;
+  std::size_t cut = list.find(',', list.size() - kMaxECode + 1);
+  if (cut == std::string::npos || cut + 1 >= list.size()) return;
+  list.erase(0, cut);
+}
+
 }  // namespace
 
 std::string Interpreter::ECodeOf(const MError& e) {
@@ -61,7 +76,7 @@ StackEntry Interpreter::LevelInfo(std::size_t level) const {
 }
 
 void Interpreter::RecordError(const std::string& code, bool add_to_ecode) {
-  if (add_to_ecode) ecode_ = (ecode_.empty() ? "," : ecode_) + code + ",";
+  if (add_to_ecode) AppendCode(ecode_, code);
   const std::size_t level = StackLevel();
   if (error_stack_.size() < level + 1) error_stack_.resize(level + 1);
   for (std::size_t i = 0; i <= level; ++i) {
@@ -69,8 +84,7 @@ void Interpreter::RecordError(const std::string& code, bool add_to_ecode) {
     error_stack_[i] = LevelInfo(i);
     error_stack_[i].ecode = std::move(kept);
   }
-  std::string& here = error_stack_[level].ecode;
-  here = (here.empty() ? "," : here) + code + ",";
+  AppendCode(error_stack_[level].ecode, code);
 }
 
 void Interpreter::SetECode(const std::string& value) {

@@ -243,6 +243,9 @@ class Interpreter {
   // GOTO leaves the blocks that do not hold the line it goes to.
   void LeaveBlocksForGoto(Frame& f);
   bool TryOpenOutside(const Frame& f) const;
+  // The innermost TRY block (not yet in its CATCH) was opened in the FOR
+  // loop running now.
+  bool TryOpenedInLoop(const Frame& f) const;
   void ExecThrow(const CmdArg& a);
   Value EvalProperty(const Expr& e);
   // Called by each host call: a $ECODE left by an earlier call does not

@@ -123,6 +123,12 @@ void Interpreter::LeaveBlocksForGoto(Frame& f) {
   }
 }
 
+bool Interpreter::TryOpenedInLoop(const Frame& f) const {
+  for (auto it = f.blocks.rbegin(); it != f.blocks.rend(); ++it)
+    if (!it->in_catch) return it->for_depth == for_depth_;
+  return false;
+}
+
 bool Interpreter::TryOpenOutside(const Frame& f) const {
   return std::any_of(frames_.begin(), frames_.end(),
                      [&](const auto& frame) { return frame.get() != &f && !frame->blocks.empty(); });
