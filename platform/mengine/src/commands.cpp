@@ -93,25 +93,31 @@ bool Interpreter::AllTrue(const CmdArg& a) {
   return test_;
 }
 
-Flow Interpreter::ExecFor(Frame& f, const Line& line, std::size_t index, const Command& c) {
+// One turn of a FOR loop whose body holds a TRY block: an error there is
+// caught by the block (its CATCH block runs, then the rest of the body).
+Flow Interpreter::LoopBodyWithTry(Frame& f, const Line& line, std::size_t from) {
   const int line_index = f.line;
-  auto body = [&]() -> std::optional<Flow> {
-    Flow flow = Flow::Next;
-    for (std::size_t from = index + 1;;) {
-      try {
-        flow = ExecLine(f, line, from);
-        break;
-      } catch (MError& e) {
-        // A TRY block opened in this turn of the loop takes the error here,
-        // so that the loop goes on after its CATCH block.
-        if (e.untrappable || !TryOpenedInLoop(f)) throw;
-        SetError(e);
-        CatchError(f, e);
-        if (!f.xline && f.line != line_index) return Flow::Jump;
-        from = f.resume;
-        f.resume = 0;
-      }
+  for (;;) {
+    try {
+      return ExecLine(f, line, from);
+    } catch (MError& e) {
+      if (e.untrappable || !TryOpenedInLoop(f)) throw;
+      SetError(e);
+      CatchError(f, e);
+      if (!f.xline && f.line != line_index) return Flow::Jump;
+      from = f.resume;
+      f.resume = 0;
     }
+  }
+}
+
+Flow Interpreter::ExecFor(Frame& f, const Line& line, std::size_t index, const Command& c) {
+  // A TRY block in the loop's body must catch its errors without leaving
+  // the loop: only then does the body run under a handler of its own.
+  const bool has_try = std::any_of(line.commands.begin() + static_cast<std::ptrdiff_t>(index) + 1, line.commands.end(),
+                                   [](const Command& cmd) { return cmd.kind == Cmd::Try; });
+  auto body = [&]() -> std::optional<Flow> {
+    Flow flow = has_try ? LoopBodyWithTry(f, line, index + 1) : ExecLine(f, line, index + 1);
     if (flow == Flow::Quit) {
       if (quit_value_) Throw("COMMAND");
       return Flow::Next;  // QUIT ends the loop; the rest of the line was its body

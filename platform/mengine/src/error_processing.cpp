@@ -119,7 +119,10 @@ void Interpreter::RunETrap(Frame& f) {
   quit_value_.reset();
 }
 
-Value Interpreter::StackFunction(std::int64_t n, const std::string* what) {
+Value Interpreter::StackFunction(const Expr& e) {
+  const std::int64_t n = Eval(*e.args[0]).Int64();
+  std::string form;
+  if (e.args.size() > 1) form = Eval(*e.args[1]).str();
   const std::size_t level = StackLevel();
   const bool error = !ecode_.empty();
   const std::size_t top = error ? std::max(level, error_stack_.empty() ? 0 : error_stack_.size() - 1) : level;
@@ -127,8 +130,7 @@ Value Interpreter::StackFunction(std::int64_t n, const std::string* what) {
   if (n < 0 || static_cast<std::size_t>(n) > top) return Value();
   const auto at = static_cast<std::size_t>(n);
   StackEntry entry = error && at < error_stack_.size() ? error_stack_[at] : LevelInfo(at);
-  if (!what) return Value::Str(entry.kind);
-  std::string form = *what;
+  if (e.args.size() < 2) return Value::Str(entry.kind);
   for (auto& c : form)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   if (form == "PLACE") return Value::Str(entry.place);

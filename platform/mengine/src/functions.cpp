@@ -584,13 +584,9 @@ Value Interpreter::CallFunction(const Expr& e) {
       if (!r.ok) Throw("FUNCTION");
       return Value::Str(std::move(r.value));
     }
-    case Fn::Stack: {
+    case Fn::Stack:
       need(1, 2);
-      std::int64_t n = arg(0).Int64();
-      if (argc == 1) return StackFunction(n, nullptr);
-      std::string what = arg(1).str();
-      return StackFunction(n, &what);
-    }
+      return StackFunction(e);
     case Fn::ZAbs: {
       need(1, 1);
       Number n = arg(0).num();

@@ -229,7 +229,7 @@ class Interpreter {
   void RecordError(const std::string& code, bool add_to_ecode);
   void RunETrap(Frame& f);
   void SetECode(const std::string& value);
-  Value StackFunction(std::int64_t level, const std::string* what);
+  Value StackFunction(const Expr& e);  // $STACK(level[,form])
   // TRY/CATCH/THROW (try_catch.cpp). Block runs TRY, CATCH, } and an
   // argumentless QUIT inside a block: the index of the next command of this
   // line, or nullopt when execution goes on at another line (f.line and
@@ -258,6 +258,7 @@ class Interpreter {
   // Commands (commands.cpp).
   Flow ExecCommand(Frame& f, const Line& line, std::size_t index);
   Flow ExecFor(Frame& f, const Line& line, std::size_t index, const Command& c);
+  Flow LoopBodyWithTry(Frame& f, const Line& line, std::size_t from);
   void ExecSet(const CmdArg& arg);
   void DoIndirect(Frame& f, const Expr& text);
   void ExecKill(Frame& f, const CmdArg& arg);
