@@ -342,8 +342,9 @@ class Interpreter {
   // all subscripts but the last; an unsubscripted one leaves it undefined.
   void NoteNaked(const Ref& r) {
     naked_valid_ = !r.subs.empty();
-    naked_name_ = r.name;
-    naked_ns_ = r.ns;
+    // Mostly the same global as before: comparing is cheaper than copying.
+    if (naked_name_ != r.name) naked_name_ = r.name;
+    if (naked_ns_ != r.ns) naked_ns_ = r.ns;
     naked_subs_ = r.subs;
   }
   // SET: the places of the left side are found before the right side is

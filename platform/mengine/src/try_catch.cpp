@@ -10,6 +10,7 @@
 // block; GOTO leaves the blocks that do not hold its target; QUIT out of
 // the frame leaves them all.
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 
 #include "interpreter.h"
