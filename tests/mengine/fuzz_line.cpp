@@ -19,7 +19,11 @@ mengine::MemoryHost& Host() {
     h->SetJobLimits(job);
     h->SaveRoutine("USER", "r",
                    {"r ; fuzz routine", "a(x) q $g(x)+1", "b s ^g($i(^g))=$h q", "c s $zt=\"e\" s y=1/0 q", "e q", " d",
-                    " . w 1", "f() q $t(a)"});
+                    " . w 1", "f() q $t(a)",
+                    // error processing, TRY/CATCH and restart, for lines that call them
+                    "g try { s x=1/0 } catch e { s y=e.Name_e.Location } q",
+                    "h n $et s $et=\"s $ec=\"\"\"\"\" s $ec=\",U1,\" q $st(-1)",
+                    "i ts (x) s x=$g(x)+1 tre:'$tr  tc  q", "j try {", " d c", " } catch {", " } q"});
     return h;
   }();
   return *host;

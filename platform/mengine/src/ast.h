@@ -28,7 +28,8 @@ enum class ExprKind : std::uint8_t {
   Extrinsic,    // $$entry
   Unary,        // op args[0]
   Binary,       // args[0] op args[1]; negated for the ' forms
-  PatternMatch  // args[0] ? pattern (or ?@args[1])
+  PatternMatch,  // args[0] ? pattern (or ?@args[1])
+  Property       // args[0].name: a property of an exception value
 };
 
 enum class Op : std::uint8_t {
@@ -126,7 +127,12 @@ enum class Cmd : std::uint8_t {
   ZSave,
   ZPrint,
   ZTrap,
-  ZBreak
+  ZBreak,
+  Try,       // TRY {
+  Catch,     // CATCH [var] {
+  Throw,     // THROW expr
+  BlockEnd,  // } closing a TRY or CATCH block
+  TRestart
 };
 
 struct ForRange {
@@ -149,11 +155,22 @@ struct CmdArg {
   std::vector<ForRange> ranges;
 };
 
+// A place in a routine: a line and the index of a command in it.
+struct CommandPlace {
+  int line = -1;  // -1: not linked
+  std::size_t command = 0;
+};
+
 struct Command {
   Cmd kind = Cmd::Break;
   ExprPtr postcond;
   bool argless = true;
   std::vector<CmdArg> args;
+  // TRY and CATCH blocks, linked when the routine or line is parsed: for
+  // TRY, its CATCH; for CATCH and for the } of either block, the } that
+  // ends the CATCH block (where a finished TRY or CATCH block goes on after).
+  CommandPlace link;
+  bool closes_try = false;  // BlockEnd: ends a TRY block (else a CATCH block)
 };
 
 struct Line {

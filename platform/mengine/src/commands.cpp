@@ -93,16 +93,45 @@ bool Interpreter::AllTrue(const CmdArg& a) {
   return test_;
 }
 
+// One turn of a FOR loop whose body holds a TRY block: an error there is
+// caught by the block (its CATCH block runs, then the rest of the body).
+Flow Interpreter::LoopBodyWithTry(Frame& f, const Line& line, std::size_t from) {
+  const int line_index = f.line;
+  for (;;) {
+    try {
+      return ExecLine(f, line, from);
+    } catch (MError& e) {
+      if (e.untrappable || !TryOpenedInLoop(f)) throw;
+      SetError(e);
+      CatchError(f, e);
+      if (!f.xline && f.line != line_index) return Flow::Jump;
+      from = f.resume;
+      f.resume = 0;
+    }
+  }
+}
+
 Flow Interpreter::ExecFor(Frame& f, const Line& line, std::size_t index, const Command& c) {
+  // A TRY block in the loop's body must catch its errors without leaving
+  // the loop: only then does the body run under a handler of its own.
+  const bool has_try = std::any_of(line.commands.begin() + static_cast<std::ptrdiff_t>(index) + 1, line.commands.end(),
+                                   [](const Command& cmd) { return cmd.kind == Cmd::Try; });
   auto body = [&]() -> std::optional<Flow> {
-    Flow flow = ExecLine(f, line, index + 1);
+    Flow flow = has_try ? LoopBodyWithTry(f, line, index + 1) : ExecLine(f, line, index + 1);
     if (flow == Flow::Quit) {
       if (quit_value_) Throw("COMMAND");
       return Flow::Next;  // QUIT ends the loop; the rest of the line was its body
     }
-    if (flow == Flow::Goto) return Flow::Goto;
+    if (flow == Flow::Goto || flow == Flow::Jump) return flow;
     return std::nullopt;
   };
+  // Counts the running loops: an argumentless QUIT ends a loop opened inside
+  // a TRY block, and the block only when no loop opened in it runs.
+  struct Depth {
+    int& n;
+    explicit Depth(int& d) : n(d) { ++n; }
+    ~Depth() { --n; }
+  } depth(for_depth_);
   if (c.argless) {
     for (;;) {
       Step();
@@ -225,12 +254,12 @@ Interpreter::SetPlace Interpreter::PrepareSet(const Expr& t) {
       break;
     case ExprKind::Global:
     case ExprKind::Indirect:
-      place.ref = Resolve(t);
+      place.ref = Resolve(t, Naked::Defer);
       break;
     case ExprKind::Special:
       break;
     case ExprKind::Function: {
-      place.ref = Resolve(*t.args[0]);
+      place.ref = Resolve(*t.args[0], Naked::Defer);
       auto fn = static_cast<Fn>(t.op);
       if (fn == Fn::Piece) {
         if (t.args.size() < 2) Throw("SYNTAX");
@@ -249,7 +278,6 @@ Interpreter::SetPlace Interpreter::PrepareSet(const Expr& t) {
     default:
       Throw("SYNTAX");
   }
-  place.naked_changes = naked_changes_;
   return place;
 }
 
@@ -273,6 +301,7 @@ void Interpreter::AssignSet(SetPlace& place, Value v) {
       // An empty range of pieces or characters changes nothing, and leaves
       // an undefined variable undefined.
       if (fn != Fn::List && (place.to < place.from || place.to < 1)) return;
+      ExpandNaked(place.ref);
       auto old = Get(place.ref);
       std::string s = old ? old->str() : std::string();
       std::string result;
@@ -294,10 +323,12 @@ void Interpreter::AssignSet(SetPlace& place, Value v) {
     default:
       break;
   }
+  // A global target is a reference when it is stored, after the right side
+  // and the targets before it: a naked one is expanded against the naked
+  // indicator as they left it, and the target becomes the indicator.
+  ExpandNaked(place.ref);
   Set(place.ref, std::move(v));
-  // The assignment is the last global reference: when the right side moved
-  // the naked indicator, it comes back to the target.
-  if (place.ref.global && naked_changes_ != place.naked_changes) NoteNaked(place.ref);
+  if (place.ref.global) NoteNaked(place.ref);
 }
 
 void Interpreter::ExecKill(Frame& f, const CmdArg& arg) {
@@ -347,9 +378,30 @@ void Interpreter::ExecNew(Frame& f, const CmdArg& arg) {
     return;
   }
   for (const auto& t : arg.targets) {
-    if (t->kind == ExprKind::Special) continue;  // NEW $ETRAP and the like: nothing to save
+    if (t->kind == ExprKind::Special) {
+      NewSpecial(f, *t);
+      continue;
+    }
     if (t->kind != ExprKind::Local || !t->args.empty()) Throw("SYNTAX");
     NewName(f, t->name);
+  }
+}
+
+// NEW $ETRAP keeps the value and restores it when the frame ends; NEW
+// $ESTACK makes $ESTACK count from this level. Other special variables have
+// nothing to save.
+void Interpreter::NewSpecial(Frame& f, const Expr& e) {
+  const bool base = &f == frames_.front().get();
+  switch (static_cast<Sv>(e.op)) {
+    case Sv::ETrap:
+      if (!base && !f.saved_etrap) f.saved_etrap = etrap_;
+      return;
+    case Sv::EStack:
+      if (!base && !f.saved_estack_base) f.saved_estack_base = estack_base_;
+      estack_base_ = static_cast<int>(StackLevel());
+      return;
+    default:
+      return;
   }
 }
 
@@ -374,7 +426,7 @@ void Interpreter::ExecLock(const Command& c) {
     }
     std::vector<std::string> resources;
     for (const auto& t : a.targets) {
-      Ref r = Resolve(*t);
+      Ref r = Resolve(*t, Naked::Keep);  // LOCK names resources: the naked indicator stays
       resources.push_back(LockResource(r.global ? r.ns : ns_, LockKey(r)));
     }
     if (a.lock_mode == '-') {
@@ -535,8 +587,12 @@ void Interpreter::ExecMerge(const CmdArg& a) {
     for (const auto& ia : IndirectArgs(Cmd::Merge, *a.indirect)) ExecMerge(ia);
     return;
   }
-  Ref target = Resolve(*a.targets.front());
+  // The source is referred to first; the target, as in SET, when it is
+  // stored, and it is then the naked indicator.
+  Ref target = Resolve(*a.targets.front(), Naked::Defer);
   Ref source = Resolve(*a.expr);
+  ExpandNaked(target);
+  if (target.global) NoteNaked(target);
   std::string tkey = Key(target), skey = Key(source);
   if (target.global == source.global && target.name == source.name && target.ns == source.ns) {
     if (tkey == skey) return;
@@ -809,10 +865,14 @@ Flow Interpreter::ExecCommand(Frame& f, const Line& line, std::size_t index) {
         Target t = ResolveEntry(f, *arg->entry);
         f.routine = t.routine;
         f.line = t.line;
+        if (!f.blocks.empty()) LeaveBlocksForGoto(f);
         return Flow::Goto;
       }
       return Flow::Next;
     }
+    case Cmd::Throw:
+      ExecThrow(c.args.front());
+      return Flow::Next;
     case Cmd::Halt:
       throw HaltSignal{};
     case Cmd::Hang:
@@ -861,8 +921,11 @@ Flow Interpreter::ExecCommand(Frame& f, const Line& line, std::size_t index) {
         if (a.expr) Eval(*a.expr);
       return Flow::Next;
     case Cmd::TStart:
-      TStart();
+      if (c.args.size() > 1) Throw("SYNTAX");
+      ExecTStart(f, c.argless ? nullptr : &c.args.front(), index);
       return Flow::Next;
+    case Cmd::TRestart:
+      TRestart();
     case Cmd::TCommit:
       TCommit();
       return Flow::Next;

@@ -66,7 +66,7 @@ Var* Interpreter::FastVarSlow(std::uint32_t sym, const std::string& name) {
   return slot.var;
 }
 
-Ref Interpreter::Resolve(const Expr& e, bool sets_naked) {
+Ref Interpreter::Resolve(const Expr& e, Naked naked) {
   Ref r;
   switch (e.kind) {
     case ExprKind::Local:
@@ -84,19 +84,16 @@ Ref Interpreter::Resolve(const Expr& e, bool sets_naked) {
       std::vector<Value> subs;
       subs.reserve(e.args.size());
       for (const auto& a : e.args) subs.push_back(Eval(*a));
+      r.subs = std::move(subs);
       if (e.name.empty()) {
-        if (!naked_valid_) Throw("NAKED");
-        r.name = naked_name_;
-        r.ns = naked_ns_;
-        r.subs = naked_subs_;
-        if (!r.subs.empty()) r.subs.pop_back();
-        for (auto& s : subs) r.subs.push_back(std::move(s));
+        r.naked = true;
+        if (naked == Naked::Defer) return r;
+        ExpandNaked(r);
       } else {
         r.name = e.name;
-        if (r.ns.empty()) r.ns = e.name[0] == '%' || IsSystemRoutineNode(e.name, subs) ? "%SYS" : ns_;
-        r.subs = std::move(subs);
+        if (r.ns.empty()) r.ns = e.name[0] == '%' || IsSystemRoutineNode(e.name, r.subs) ? "%SYS" : ns_;
       }
-      if (sets_naked) NoteNaked(r);
+      if (naked == Naked::Note) NoteNaked(r);
       return r;
     }
     case ExprKind::Indirect: {
@@ -111,10 +108,10 @@ Ref Interpreter::Resolve(const Expr& e, bool sets_naked) {
         if (name_cache_.size() > 256) name_cache_.clear();
         name_cache_.insert_or_assign(text, parsed);
       }
-      Ref inner = Resolve(*parsed, sets_naked);
+      Ref inner = Resolve(*parsed, naked);
       if (e.subscript_indirect) {
         for (std::size_t i = 1; i < e.args.size(); ++i) inner.subs.push_back(Eval(*e.args[i]));
-        if (inner.global && sets_naked) {
+        if (inner.global && naked == Naked::Note) {
           naked_valid_ = !inner.subs.empty();
           naked_subs_ = inner.subs;
         }
@@ -124,6 +121,18 @@ Ref Interpreter::Resolve(const Expr& e, bool sets_naked) {
     default:
       Throw("SYNTAX");
   }
+}
+
+void Interpreter::ExpandNaked(Ref& r) {
+  if (!r.naked) return;
+  if (!naked_valid_) Throw("NAKED");
+  std::vector<Value> subs = naked_subs_;
+  subs.pop_back();
+  for (auto& s : r.subs) subs.push_back(std::move(s));
+  r.subs = std::move(subs);
+  r.name = naked_name_;
+  r.ns = naked_ns_;
+  r.naked = false;
 }
 
 void Interpreter::AppendSubscript(std::string& key, const Value& v) {
@@ -396,6 +405,8 @@ Value Interpreter::Eval(const Expr& e) {
       return EvalBinary(e);
     case ExprKind::PatternMatch:
       return EvalPattern(e);
+    case ExprKind::Property:
+      return EvalProperty(e);
   }
   Throw("SYNTAX");
 }

@@ -292,7 +292,7 @@ Value Interpreter::CallFunction(const Expr& e) {
     case Fn::Name: {
       need(1, 2);
       if (!IsReference(*a[0])) Throw("FUNCTION");
-      Ref r = Resolve(*a[0], false);  // names the node: the naked indicator stays
+      Ref r = Resolve(*a[0], Naked::Keep);  // names the node: the naked indicator stays
       if (argc > 1) {
         std::int64_t n = arg(1).Int64();
         if (n < 0) Throw("FUNCTION");
@@ -303,7 +303,7 @@ Value Interpreter::CallFunction(const Expr& e) {
     case Fn::Order: {
       need(1, 2);
       if (!IsReference(*a[0])) Throw("FUNCTION");
-      Ref r = Resolve(*a[0], true);
+      Ref r = Resolve(*a[0]);
       bool reverse = false;
       if (argc > 1) {
         std::int64_t d = arg(1).Int64();
@@ -388,7 +388,7 @@ Value Interpreter::CallFunction(const Expr& e) {
     case Fn::Query: {
       need(1, 2);
       if (!IsReference(*a[0])) Throw("FUNCTION");
-      Ref r = Resolve(*a[0], true);
+      Ref r = Resolve(*a[0]);
       bool reverse = argc > 1 && arg(1).Int64() == -1;
       auto v = QueryRef(r, reverse);
       return Value::Str(v ? *v : std::string());
@@ -584,24 +584,9 @@ Value Interpreter::CallFunction(const Expr& e) {
       if (!r.ok) Throw("FUNCTION");
       return Value::Str(std::move(r.value));
     }
-    case Fn::Stack: {
+    case Fn::Stack:
       need(1, 2);
-      std::int64_t n = arg(0).Int64();
-      int top = static_cast<int>(frames_.size()) - 1;
-      if (n == -1) return Value::Int(top);
-      if (n < 0 || n > top) return Value();
-      const Frame& f = *frames_[static_cast<std::size_t>(n)];
-      if (argc == 1) return Value::Str(n == 0 ? "" : f.xecute ? "XECUTE" : "DO");
-      std::string what = arg(1).str();
-      for (auto& c : what) c = static_cast<char>(Upper(static_cast<unsigned char>(c)));
-      if (what == "PLACE") return Value::Str(Location(f));
-      if (what == "MCODE") {
-        if (f.xline) return Value::Str(f.xline->text);
-        if (f.routine && f.line < static_cast<int>(f.routine->lines.size()))
-          return Value::Str(f.routine->lines[static_cast<std::size_t>(f.line)].text);
-      }
-      return Value();
-    }
+      return StackFunction(e);
     case Fn::ZAbs: {
       need(1, 1);
       Number n = arg(0).num();
@@ -725,8 +710,9 @@ Value Interpreter::Special(const Expr& e) {
     case Sv::Y:
       return Value::Int(y_);
     case Sv::Stack:
+      return Value::Int(static_cast<std::int64_t>(StackLevel()));
     case Sv::EStack:
-      return Value::Int(static_cast<std::int64_t>(frames_.size()) - 1);
+      return Value::Int(static_cast<std::int64_t>(StackLevel()) - estack_base_);
     case Sv::ZError:
       return Value::Str(zerror_);
     case Sv::ZTrap:
@@ -760,7 +746,10 @@ Value Interpreter::Special(const Expr& e) {
         r.global = true;
         r.name = naked_name_;
         r.subs = naked_subs_;
-        return Value::Str(FormatName(r));
+        // A reference into another namespace keeps its extended form.
+        std::string name = FormatName(r);
+        if (naked_ns_ != ns_ && naked_ns_ != "%SYS") name.insert(1, "|\"" + naked_ns_ + "\"|");
+        return Value::Str(std::move(name));
       }
     case Sv::ECode:
       return Value::Str(ecode_);
@@ -771,7 +760,7 @@ Value Interpreter::Special(const Expr& e) {
     case Sv::TLevel:
       return Value::Int(tlevel_);
     case Sv::TRestart:
-      return Value::Int(0);  // transactions are never restarted here
+      return Value::Int(trestart_);
     // The standard form: implementation number, a comma, the system's name
     // (0: no number assigned to this implementation).
     case Sv::System:
@@ -802,7 +791,7 @@ void Interpreter::SetSpecial(const Expr& e, const Value& v) {
       zerror_ = v.str();
       return;
     case Sv::ECode:
-      ecode_ = v.str();
+      SetECode(v.str());
       return;
     case Sv::ETrap:
       etrap_ = v.str();

@@ -17,7 +17,10 @@ struct ParsedRoutine {
 
 }  // namespace
 
-FrameScope::FrameScope(Interpreter& in, std::unique_ptr<Frame> f) : in_(in) { in_.frames_.push_back(std::move(f)); }
+FrameScope::FrameScope(Interpreter& in, std::unique_ptr<Frame> f) : in_(in) {
+  f->id = ++in_.next_frame_id_;
+  in_.frames_.push_back(std::move(f));
+}
 
 FrameScope::~FrameScope() {
   ++in_.epoch_;
@@ -37,6 +40,8 @@ FrameScope::~FrameScope() {
       in_.symtab_.erase(it->first);
   }
   if (f.restore_test) in_.test_ = f.saved_test;
+  if (f.saved_etrap) in_.etrap_ = std::move(*f.saved_etrap);
+  if (f.saved_estack_base) in_.estack_base_ = *f.saved_estack_base;
   in_.frames_.pop_back();
 }
 
@@ -142,9 +147,12 @@ void Interpreter::SetError(MError& e) {
       break;
     }
   }
-  std::string text = "<" + e.name + ">" + (where ? Location(*where) : std::string());
+  error_location_ = where ? Location(*where) : std::string();
+  std::string text = "<" + e.name + ">" + error_location_;
   if (!e.detail.empty()) text += " " + e.detail;
   zerror_ = text;
+  if (!e.coded) RecordError(ECodeOf(e), true);
+  e.coded = true;
 }
 
 std::string Interpreter::TrapOf(const Frame& f) const { return f.ztrap_here ? f.ztrap : ""; }
@@ -221,7 +229,10 @@ void Interpreter::RunFrame(Frame& f) {
   for (;;) {
     try {
       if (f.xline) {
-        Flow flow = ExecLine(f, *f.xline, 0);
+        const std::size_t from = f.resume;
+        f.resume = 0;
+        Flow flow = ExecLine(f, *f.xline, from);
+        if (flow == Flow::Jump) continue;
         if (flow != Flow::Goto) return;
         f.xline = nullptr;  // GOTO from an XECUTE continues in the routine
       }
@@ -239,24 +250,49 @@ void Interpreter::RunFrame(Frame& f) {
           ++f.line;
           continue;
         }
-        Flow flow = ExecLine(f, line, 0);
+        const std::size_t from = f.resume;
+        f.resume = 0;
+        Flow flow = ExecLine(f, line, from);
         if (flow == Flow::Quit) return;
         if (flow == Flow::Next) ++f.line;
       }
+    } catch (RestartSignal& r) {
+      if (!ResumeAtRestart(f, r)) throw;
     } catch (MError& e) {
       SetError(e);
-      if (e.untrappable || !f.ztrap_here || f.ztrap.empty()) throw;
-      std::string trap = f.ztrap;
-      // The trap is used once: an error inside the handler goes further out.
-      f.ztrap.clear();
-      f.ztrap_here = false;
-      if (!trap.empty() && trap[0] == '*') trap.erase(0, 1);
-      auto entry = ParseEntryText(trap, limits_.max_nesting, false);
-      Target t = ResolveEntry(f, *entry);
-      f.routine = t.routine;
-      f.line = t.line;
-      f.level = t.routine->lines[static_cast<std::size_t>(t.line)].level;
-      f.xline = nullptr;
+      if (e.untrappable) throw;
+      // A TRY block open in this frame takes the error first.
+      if (!f.blocks.empty() && CatchError(f, e)) continue;
+      // A $ZTRAP in effect (set here or by a caller) takes the error before
+      // $ETRAP: the frames unwind to the one that set it.
+      if (!f.ztrap.empty()) {
+        if (!f.ztrap_here) throw;
+        std::string trap = f.ztrap;
+        // The trap is used once: an error inside the handler goes further out.
+        f.ztrap.clear();
+        f.ztrap_here = false;
+        if (!trap.empty() && trap[0] == '*') trap.erase(0, 1);
+        auto entry = ParseEntryText(trap, limits_.max_nesting, false);
+        Target t = ResolveEntry(f, *entry);
+        f.routine = t.routine;
+        f.line = t.line;
+        f.level = t.routine->lines[static_cast<std::size_t>(t.line)].level;
+        f.xline = nullptr;
+        continue;
+      }
+      // $ETRAP runs at the level of the error, then that level quits; an
+      // error inside the trap leaves this frame at once, to the level above.
+      if (etrap_.empty() || f.trap_code || TryOpenOutside(f)) throw;
+      RunETrap(f);
+      if (!ecode_.empty()) {
+        // Not cleared: the error goes on at the level above.
+        MError again = e;
+        again.located = again.coded = true;
+        throw again;
+      }
+      quit_value_.reset();
+      if (f.extrinsic) quit_value_ = Value();  // QUIT:$QUIT ""
+      return;
     }
   }
 }
@@ -269,6 +305,7 @@ Flow Interpreter::ExecLine(Frame& f, const Line& line, std::size_t from) {
   for (std::size_t i = from; i < line.commands.size(); ++i) {
     const Command& c = line.commands[i];
     Step();
+    f.command = i + 1;
     if (c.postcond && !Eval(*c.postcond).truth()) continue;
     if (c.kind == Cmd::Set) {
       // The most frequent command, run here rather than through ExecCommand.
@@ -288,6 +325,13 @@ Flow Interpreter::ExecLine(Frame& f, const Line& line, std::size_t from) {
     }
     if (c.kind == Cmd::Else) {
       if (test_) return Flow::Next;
+      continue;
+    }
+    if ((c.kind >= Cmd::Try && c.kind <= Cmd::BlockEnd && c.kind != Cmd::Throw) ||
+        (c.kind == Cmd::Quit && c.argless && !f.blocks.empty() && f.blocks.back().for_depth == for_depth_)) {
+      auto next = Block(f, c, i);
+      if (!next) return Flow::Jump;
+      i = *next - 1;
       continue;
     }
     Flow flow = ExecCommand(f, line, i);
@@ -359,6 +403,7 @@ std::optional<Value> Interpreter::Call(Frame& caller, const EntryRef& entry, boo
 // ---- public entry points ----
 
 void Interpreter::BeginCall() {
+  ClearErrorState();
   steps_ = 0;
   next_budget_check_ = 0;
   budget_hit_ = false;
@@ -388,6 +433,14 @@ Result Interpreter::Protected(Body&& body) {
   } catch (HaltSignal&) {
     EndProcess();
     r.halted = true;
+  } catch (RestartSignal&) {
+    // The frame of the TSTART was gone: the restart has nowhere to go (the
+    // transaction is rolled back already).
+    restarting_ = false;
+    trestart_ = 0;
+    pending_restore_.clear();
+    r.error = true;
+    zerror_ = r.error_text = "<COMMAND>";
   } catch (std::bad_alloc&) {
     r.error = true;
     zerror_ = r.error_text = "<STORE>";

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <list>
+#include <map>
 #include <memory>
 #include <optional>
 #include <random>
@@ -43,9 +44,19 @@ struct Ref {
   std::string ns;    // globals: the namespace that holds them
   std::vector<Value> subs;
   std::uint32_t sym = 0;  // locals: interned name, 0 when unknown
+  // A naked reference (^(subs)) not yet expanded: SET and MERGE targets
+  // take the naked indicator as it is when they are stored (ExpandNaked).
+  bool naked = false;
 };
 
+// What resolving a global reference does to the naked indicator: a
+// reference sets it (Note); $NAME and LOCK name a node without referring to
+// it (Keep); the targets of SET and MERGE set it when they are stored, and a
+// naked target is expanded then too (Defer).
+enum class Naked { Note, Keep, Defer };
+
 struct Frame {
+  std::uint64_t id = 0;                    // told apart from frames before it (TRESTART)
   std::shared_ptr<const Routine> routine;  // null in direct mode
   std::shared_ptr<const Line> xline;       // XECUTE/direct line being run
   int line = 0;
@@ -59,6 +70,38 @@ struct Frame {
   std::vector<std::pair<std::string, VarPtr>> saved;  // NEW: previous bindings
   bool exclusive = false;                             // exclusive NEW done here
   std::vector<std::string> keep;                      // its kept names
+  std::size_t command = 0;                            // 1-based number of the command running
+  bool trap_code = false;                             // runs $ETRAP: its errors go up a level
+  // NEW $ETRAP and NEW $ESTACK made here: the values to restore.
+  std::optional<std::string> saved_etrap;
+  std::optional<int> saved_estack_base;
+  // Open TRY and CATCH blocks of this frame, innermost last.
+  struct OpenBlock {
+    CommandPlace try_place;  // its TRY command
+    bool in_xline = false;   // in the frame's XECUTE or direct line
+    bool in_catch = false;   // the error came: its CATCH block runs
+    int for_depth = 0;       // FOR loops running when it opened
+  };
+  std::vector<OpenBlock> blocks;
+  std::size_t resume = 0;  // the command where the next line starts (a jump into a line)
+};
+
+// A caught error, as the catch variable of a CATCH block shows it
+// (%Exception.SystemException: Name, Code, Location, Data).
+struct ExceptionValue {
+  std::string name;      // "<UNDEFINED>"
+  std::string code;      // the dialect's error number, "" when not known
+  std::string location;  // label+offset^routine
+  std::string data;      // the detail: the variable, routine...
+};
+
+// One level of $STACK as it was when an error happened, kept while $ECODE
+// is not empty so that the trap can look at levels that are gone.
+struct StackEntry {
+  std::string kind;   // "DO", "XECUTE", "$$"; "" for level 0
+  std::string place;  // label+offset^routine +command
+  std::string mcode;  // the line's source text
+  std::string ecode;  // the error codes that happened at this level
 };
 
 // Variable names are short: FNV-1a over their bytes is cheaper than the
@@ -71,9 +114,17 @@ struct NameHash {
   }
 };
 
-enum class Flow { Next, Quit, Goto };
+// How a line ends: on to the next line, QUIT, GOTO, or a jump to f.line at
+// command f.resume (out of a TRY or CATCH block that ends on another line).
+enum class Flow { Next, Quit, Goto, Jump };
 
 struct HaltSignal {};
+
+// TRESTART: unwinds to the frame that ran the outermost TSTART, which runs
+// it again.
+struct RestartSignal {
+  std::uint64_t frame_id = 0;
+};
 
 // Arguments parsed from an argument-indirection text, iterable. While it
 // lives it counts one level of indirection, so self-referring indirection
@@ -121,6 +172,10 @@ class Interpreter {
   void EndProcess();
 
   // Transactions (transactions.cpp).
+  void ExecTStart(Frame& f, const CmdArg* arg, std::size_t index);
+  [[noreturn]] void TRestart();
+  // RunFrame: a restart that comes back to this frame goes on at its TSTART.
+  bool ResumeAtRestart(Frame& f, const RestartSignal& r);
   void TStart();
   void TCommit();
   void TRollback(bool oneLevel);
@@ -163,10 +218,47 @@ class Interpreter {
   std::string Location(const Frame& f) const;
   void SetError(MError& e);
   std::string TrapOf(const Frame& f) const;
+  // Standard error processing (errors.cpp): the $ECODE form of an error, the
+  // $STACK levels as they are now, running $ETRAP at the level of an error.
+  static std::string ECodeOf(const MError& e);
+  std::size_t StackLevel() const;  // $STACK
+  const Frame& FrameAtLevel(std::size_t level) const;
+  StackEntry LevelInfo(std::size_t level) const;
+  // Notes an error's code at the current level (and in $ECODE unless it is
+  // there already) with the stack as it is.
+  void RecordError(const std::string& code, bool add_to_ecode);
+  void RunETrap(Frame& f);
+  void SetECode(const std::string& value);
+  Value StackFunction(const Expr& e);  // $STACK(level[,form])
+  // TRY/CATCH/THROW (try_catch.cpp). Block runs TRY, CATCH, } and an
+  // argumentless QUIT inside a block: the index of the next command of this
+  // line, or nullopt when execution goes on at another line (f.line and
+  // f.resume are set).
+  std::optional<std::size_t> Block(Frame& f, const Command& c, std::size_t index);
+  std::optional<std::size_t> LeaveBlock(Frame& f);
+  std::optional<std::size_t> GoOnAfter(Frame& f, CommandPlace place);
+  const Command& CommandAt(const Frame& f, bool in_xline, CommandPlace place) const;
+  // An error in frame f inside a TRY block: its CATCH block takes it.
+  bool CatchError(Frame& f, const MError& e);
+  // GOTO leaves the blocks that do not hold the line it goes to.
+  void LeaveBlocksForGoto(Frame& f);
+  bool TryOpenOutside(const Frame& f) const;
+  // The innermost TRY block (not yet in its CATCH) was opened in the FOR
+  // loop running now.
+  bool TryOpenedInLoop(const Frame& f) const;
+  void ExecThrow(const CmdArg& a);
+  Value EvalProperty(const Expr& e);
+  // Called by each host call: a $ECODE left by an earlier call does not
+  // outlive it, as $ZTRAP does not.
+  void ClearErrorState() {
+    ecode_.clear();
+    error_stack_.clear();
+  }
 
   // Commands (commands.cpp).
   Flow ExecCommand(Frame& f, const Line& line, std::size_t index);
   Flow ExecFor(Frame& f, const Line& line, std::size_t index, const Command& c);
+  Flow LoopBodyWithTry(Frame& f, const Line& line, std::size_t from);
   void ExecSet(const CmdArg& arg);
   void DoIndirect(Frame& f, const Expr& text);
   void ExecKill(Frame& f, const CmdArg& arg);
@@ -181,6 +273,7 @@ class Interpreter {
   void Hang(const Number& seconds);
   void Write(std::string_view text);
   void NewName(Frame& f, const std::string& name);
+  void NewSpecial(Frame& f, const Expr& e);
   void Xecute(Frame& f, const CmdArg& a);
   // The name held by an indirection text (@x where x is "A"): a plain local.
   std::string IndirectName(const Expr& text);
@@ -238,16 +331,20 @@ class Interpreter {
   bool IsReference(const Expr& e) const {
     return e.kind == ExprKind::Local || e.kind == ExprKind::Global || e.kind == ExprKind::Indirect;
   }
-  // Evaluates a reference's namespace, indirection and subscripts. A global
-  // reference becomes the naked indicator unless sets_naked is false ($NAME
-  // names a node without referring to it).
-  Ref Resolve(const Expr& e, bool sets_naked = true);
-  // Makes a global reference the naked indicator.
+  // Evaluates a reference's namespace, indirection and subscripts, left to
+  // right; references inside the subscripts move the naked indicator as they
+  // are evaluated, the reference itself as `naked` says.
+  Ref Resolve(const Expr& e, Naked naked = Naked::Note);
+  // Expands a deferred naked reference against the naked indicator as it is
+  // now (<NAKED> when it is undefined).
+  void ExpandNaked(Ref& r);
+  // Makes a global reference the naked indicator: its name, namespace and
+  // all subscripts but the last; an unsubscripted one leaves it undefined.
   void NoteNaked(const Ref& r) {
-    ++naked_changes_;
     naked_valid_ = !r.subs.empty();
-    naked_name_ = r.name;
-    naked_ns_ = r.ns;
+    // Mostly the same global as before: comparing is cheaper than copying.
+    if (naked_name_ != r.name) naked_name_ = r.name;
+    if (naked_ns_ != r.ns) naked_ns_ = r.ns;
     naked_subs_ = r.subs;
   }
   // SET: the places of the left side are found before the right side is
@@ -258,7 +355,6 @@ class Interpreter {
     std::string local_key;  // subscripted locals
     std::string delimiter;  // $PIECE
     std::int64_t from = 1, to = 1;
-    std::uint64_t naked_changes = 0;  // naked_changes_ once the place was found
   };
   SetPlace PrepareSet(const Expr& t);
   void AssignSet(SetPlace& place, Value v);
@@ -327,6 +423,14 @@ class Interpreter {
   std::optional<Value> quit_value_;
   std::string zerror_;
   std::string ecode_, etrap_;
+  std::vector<StackEntry> error_stack_;  // $STACK at the last error, while $ECODE is set
+  int estack_base_ = 0;                   // the level where $ESTACK counts from (NEW $ESTACK)
+  int trap_frames_ = 0;                   // frames running $ETRAP's code (no levels of $STACK)
+  std::string error_location_;            // label+offset^routine of the last error
+  int for_depth_ = 0;                     // FOR loops running (an argless QUIT ends the innermost)
+  // Caught errors by number; the catch variable holds "n@%Exception.SystemException".
+  std::map<std::uint64_t, ExceptionValue> exceptions_;
+  std::uint64_t next_exception_ = 1;
   std::int64_t x_ = 0, y_ = 0;
   RoutineBuffer buffer_;
   bool halted_ = false;
@@ -339,7 +443,6 @@ class Interpreter {
   std::string naked_name_, naked_ns_;
   std::vector<Value> naked_subs_;
   bool naked_valid_ = false;
-  std::uint64_t naked_changes_ = 0;  // counts NoteNaked calls
   std::string last_ref_;
   std::mt19937_64 random_;
   // Small caches of parsed XECUTE lines and indirection texts.
@@ -355,6 +458,24 @@ class Interpreter {
   int tlevel_ = 0;
   std::vector<UndoRecord> undo_;
   std::vector<std::size_t> level_starts_;
+  // Restart: the locals each TSTART named (their values then; null when
+  // undefined), where the outermost TSTART ran, and $TRESTART.
+  using SavedLocals = std::vector<std::pair<std::string, std::shared_ptr<Var>>>;
+  std::vector<SavedLocals> level_locals_;
+  SavedLocals pending_restore_;
+  struct RestartPoint {
+    std::uint64_t frame_id = 0;
+    std::shared_ptr<const Line> xline;  // the direct or XECUTE line of the TSTART, else null
+    std::shared_ptr<const Routine> routine;
+    int line = 0;
+    int level = 0;
+    std::size_t command = 0;
+    std::size_t blocks = 0;  // TRY blocks of the frame open at the TSTART
+    bool restartable = false;
+  } restart_point_;
+  int trestart_ = 0;
+  bool restarting_ = false;
+  std::uint64_t next_frame_id_ = 0;
 };
 
 // Pushes a frame and, however the frame ends, pops it and restores what it

@@ -110,7 +110,8 @@ const Entry<Sv> kSpecials[] = {
     {"HALT", "HALT", Sv::Halt},
     {"ZSTORAGE", "ZS", Sv::ZStorage},
     {"SYSTEM", "SY", Sv::System},
-    {"TRESTART", "TRE", Sv::TRestart},
+    {"TRESTART", "TR", Sv::TRestart},  // $TR(...) is $TRANSLATE, $TR alone $TRESTART
+    {"TRE", "TRE", Sv::TRestart},
 };
 
 const Entry<Cmd> kCommands[] = {
@@ -125,7 +126,8 @@ const Entry<Cmd> kCommands[] = {
     {"XECUTE", "X", Cmd::Xecute},  {"ZNSPACE", "ZN", Cmd::ZNspace}, {"ZWRITE", "ZW", Cmd::ZWrite},
     {"ZLOAD", "ZL", Cmd::ZLoad},   {"ZREMOVE", "ZR", Cmd::ZRemove}, {"ZINSERT", "ZI", Cmd::ZInsert},
     {"ZSAVE", "ZS", Cmd::ZSave},   {"ZPRINT", "ZP", Cmd::ZPrint},   {"ZTRAP", "ZT", Cmd::ZTrap},
-    {"ZBREAK", "ZB", Cmd::ZBreak},
+    {"ZBREAK", "ZB", Cmd::ZBreak}, {"TRY", "TRY", Cmd::Try},         {"CATCH", "CATCH", Cmd::Catch},
+    {"THROW", "THROW", Cmd::Throw}, {"TRESTART", "TRE", Cmd::TRestart},
 };
 
 }  // namespace

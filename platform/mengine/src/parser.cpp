@@ -1,6 +1,8 @@
 // Recursive-descent parser for M lines (Cache dialect).
 #include "parser.h"
 
+#include <optional>
+
 #include "depth.h"
 #include "lexer.h"
 #include "names.h"
@@ -80,7 +82,19 @@ class Parser {
       return e;
     }
     if (c == '$') return Dollar();
-    if (c == '^' || c == '@' || lex_.AtName()) return Glvn();
+    if (c == '^' || c == '@' || lex_.AtName()) {
+      ExprPtr e = Glvn();
+      // e.Name: a property of an exception value (the only objects here).
+      while (e->kind == ExprKind::Local && lex_.Peek() == '.' && Lexer::IsAlpha(lex_.Peek(1))) {
+        lex_.Next();
+        auto p = std::make_unique<Expr>();
+        p->kind = ExprKind::Property;
+        p->name = lex_.Name();
+        p->args.push_back(std::move(e));
+        e = std::move(p);
+      }
+      return e;
+    }
     Throw("SYNTAX");
   }
 
@@ -297,6 +311,12 @@ class Parser {
       while (lex_.Peek() == ' ' || lex_.Peek() == '\t') lex_.Next();
       if (lex_.AtEnd() || lex_.Peek() == ';') return;
       if (lex_.Peek() == '/' && lex_.Peek(1) == '/') return;
+      if (lex_.Accept('}')) {
+        Command end;
+        end.kind = Cmd::BlockEnd;
+        line.commands.push_back(std::move(end));
+        continue;
+      }
       std::string word;
       while (Lexer::IsAlpha(lex_.Peek())) word.push_back(lex_.Next());
       if (word.empty()) Throw("SYNTAX");
@@ -313,9 +333,15 @@ class Parser {
       if (!lex_.AtEnd()) {
         if (lex_.Peek() != ' ' && lex_.Peek() != '\t') Throw("SYNTAX");
         lex_.Next();
-        argless = lex_.AtEnd() || lex_.Peek() == ' ' || lex_.Peek() == '\t' || lex_.Peek() == ';';
+        argless = lex_.AtEnd() || lex_.Peek() == ' ' || lex_.Peek() == '\t' || lex_.Peek() == ';' || lex_.Peek() == '}';
       }
       if (is_h) cmd.kind = argless ? Cmd::Halt : Cmd::Hang;
+      if (cmd.kind == Cmd::Try || cmd.kind == Cmd::Catch) {
+        if (cmd.postcond) Throw("SYNTAX");
+        BlockOpening(cmd);
+        line.commands.push_back(std::move(cmd));
+        continue;
+      }
       cmd.argless = argless;
       if (!argless) {
         cmd.args = Arguments(cmd.kind);
@@ -327,8 +353,30 @@ class Parser {
     }
   }
 
+  // TRY { and CATCH [var] { (also CATCH (var) {): the brace opens a block
+  // that may go on over further lines; the commands after it follow.
+  void BlockOpening(Command& cmd) {
+    while (lex_.Peek() == ' ' || lex_.Peek() == '\t') lex_.Next();
+    if (cmd.kind == Cmd::Catch && lex_.Peek() != '{') {
+      bool paren = lex_.Accept('(');
+      CmdArg a;
+      auto var = std::make_unique<Expr>();
+      var->kind = ExprKind::Local;
+      var->name = lex_.Name();
+      if (var->name.empty()) Throw("SYNTAX");
+      var->sym = InternName(var->name);
+      a.targets.push_back(std::move(var));
+      cmd.args.push_back(std::move(a));
+      cmd.argless = false;
+      if (paren) lex_.Expect(')');
+      while (lex_.Peek() == ' ' || lex_.Peek() == '\t') lex_.Next();
+    }
+    lex_.Expect('{');
+  }
+
   static bool ArglessAllowed(Cmd c) {
     switch (c) {
+      case Cmd::Throw:
       case Cmd::Set:
       case Cmd::Hang:
       case Cmd::Merge:
@@ -602,8 +650,10 @@ class Parser {
         a.expr = Expression();  // TROLLBACK 1: the current level only
         return a;
       }
-      case Cmd::View:
       case Cmd::TStart:
+        TStartArgument(a);
+        return a;
+      case Cmd::View:
       case Cmd::TCommit: {
         while (!lex_.AtArgumentEnd() && lex_.Peek() != ',') {
           if (lex_.Peek() == '"')
@@ -630,6 +680,56 @@ class Parser {
     }
   }
 
+  // TSTART's argument: the locals a restart restores (*: all; (): none;
+  // name or (name,...)), then transaction parameters after ':' (SERIAL or S,
+  // TRANSACTIONID=expr or T=expr; several in parentheses, apart by ':').
+  // a.format: '*' all, '(' a list (maybe empty), 0 none; a.expr: the
+  // transaction id; a.exclusive: SERIAL.
+  void TStartArgument(CmdArg& a) {
+    auto local = [&] {
+      auto e = std::make_unique<Expr>();
+      e->kind = ExprKind::Local;
+      e->name = lex_.Name();
+      if (e->name.empty()) Throw("SYNTAX");
+      e->sym = InternName(e->name);
+      a.targets.push_back(std::move(e));
+    };
+    if (lex_.Accept('*')) {
+      a.format = '*';
+    } else if (lex_.Accept('(')) {
+      a.format = '(';
+      if (!lex_.Accept(')')) {
+        do local();
+        while (lex_.Accept(','));
+        lex_.Expect(')');
+      }
+    } else if (lex_.Peek() != ':') {
+      a.format = '(';
+      local();
+    }
+    if (!lex_.Accept(':')) return;
+    auto parameter = [&] {
+      std::string key = lex_.Name();
+      for (auto& ch : key)
+        if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
+      if (key == "S" || key == "SERIAL") {
+        a.exclusive = true;
+      } else if (key == "T" || key == "TRANSACTIONID") {
+        lex_.Expect('=');
+        a.expr = Expression();
+      } else {
+        Throw("SYNTAX");
+      }
+    };
+    if (lex_.Accept('(')) {
+      do parameter();
+      while (lex_.Accept(':'));
+      lex_.Expect(')');
+    } else {
+      parameter();
+    }
+  }
+
   void Formals(Line& line) {
     line.has_formals = true;
     lex_.Expect('(');
@@ -653,6 +753,64 @@ class Parser {
 };
 
 void ParseBody(Parser& p, Line& line) { p.Commands(line); }
+
+// Pairs the braces of TRY and CATCH blocks over lines (a routine's, or one
+// line alone) and records in each TRY, CATCH and } where execution goes on.
+// A CATCH must follow the } of its TRY at once. Answers the index of a line
+// whose braces do not pair, or -1.
+int LinkBlocks(std::vector<Line>& lines) {
+  struct Open {
+    CommandPlace place;
+    bool is_try;
+    CommandPlace try_end;  // CATCH: the } of its TRY
+  };
+  std::vector<Open> open;
+  std::optional<CommandPlace> closed_try, closed_try_end;
+  auto at = [&](CommandPlace p) -> Command& {
+    return lines[static_cast<std::size_t>(p.line)].commands[p.command];
+  };
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    auto& commands = lines[i].commands;
+    for (std::size_t j = 0; j < commands.size(); ++j) {
+      Command& c = commands[j];
+      const CommandPlace here{static_cast<int>(i), j};
+      std::optional<CommandPlace> just_closed = closed_try, just_closed_end = closed_try_end;
+      closed_try.reset();
+      closed_try_end.reset();
+      if (just_closed && c.kind != Cmd::Catch) return just_closed->line;  // TRY without its CATCH
+      switch (c.kind) {
+        case Cmd::Try:
+          open.push_back({here, true, {}});
+          break;
+        case Cmd::Catch:
+          if (!just_closed) return static_cast<int>(i);
+          at(*just_closed).link = here;
+          open.push_back({here, false, *just_closed_end});
+          break;
+        case Cmd::BlockEnd: {
+          if (open.empty()) return static_cast<int>(i);
+          Open o = open.back();
+          open.pop_back();
+          c.closes_try = o.is_try;
+          if (o.is_try) {
+            closed_try = o.place;
+            closed_try_end = here;
+          } else {
+            at(o.place).link = here;
+            at(o.try_end).link = here;
+            c.link = here;
+          }
+          break;
+        }
+        default:
+          break;
+      }
+    }
+  }
+  if (closed_try) return closed_try->line;
+  if (!open.empty()) return open.back().place.line;
+  return -1;
+}
 
 }  // namespace
 
@@ -687,12 +845,11 @@ Line ParseCommandLine(std::string_view text, int max_nesting) {
   Line line;
   line.text = std::string(text);
   Parser p(text, max_nesting);
-  try {
-    ParseBody(p, line);
-  } catch (const MError&) {
-    throw;
-  }
-  return line;
+  ParseBody(p, line);
+  std::vector<Line> one;
+  one.push_back(std::move(line));
+  if (LinkBlocks(one) >= 0) Throw("SYNTAX");
+  return std::move(one.front());
 }
 
 ExprPtr ParseExpressionText(std::string_view text, int max_nesting) {
@@ -732,6 +889,10 @@ std::shared_ptr<Routine> ParseRoutine(std::string_view name, const std::vector<s
     const std::string& label = r->lines.back().label;
     if (!label.empty()) r->labels.emplace(label, static_cast<int>(i));
   }
+  // Braces that do not pair make the line where they go wrong an error
+  // raised when it runs, as other syntax errors are.
+  const int bad = LinkBlocks(r->lines);
+  if (bad >= 0) r->lines[static_cast<std::size_t>(bad)].syntax_error = MError{"SYNTAX", {}, false, false};
   return r;
 }
 

@@ -69,14 +69,86 @@ void Interpreter::RecordUndo(const std::string& ns, const std::string& key, bool
 
 void Interpreter::TStart() {
   level_starts_.push_back(undo_.size());
+  level_locals_.emplace_back();
   ++tlevel_;
+}
+
+void Interpreter::ExecTStart(Frame& f, const CmdArg* arg, std::size_t index) {
+  if (arg && arg->expr) Eval(*arg->expr);  // TRANSACTIONID: evaluated, not kept
+  const bool outermost = tlevel_ == 0;
+  TStart();
+  // The locals a restart gives back their present values: copies, since the
+  // transaction may change them in place.
+  SavedLocals& saved = level_locals_.back();
+  auto keep = [&](const std::string& name) {
+    Var* v = FindVar(name);
+    saved.emplace_back(name, v ? std::make_shared<Var>(*v) : nullptr);
+  };
+  if (arg && arg->format == '*') {
+    for (const auto& [name, var] : symtab_) keep(name);
+  } else if (arg) {
+    for (const auto& t : arg->targets) keep(t->name);
+  }
+  if (!outermost) return;
+  // A TSTART without an argument starts a transaction that cannot restart.
+  restart_point_ = {f.id, f.xline, f.routine, f.line, f.level, index, f.blocks.size(), arg && arg->format != 0};
+  if (!restarting_) trestart_ = 0;
+  restarting_ = false;
+}
+
+void Interpreter::TRestart() {
+  if (tlevel_ == 0 || !restart_point_.restartable) Throw("COMMAND");
+  // All levels restart from the outermost: every update is undone, and the
+  // locals named by the TSTARTs get their values back once the frames are
+  // unwound to the outermost TSTART (innermost level first, so that a name
+  // named by several levels takes the outermost one's value).
+  SavedLocals restore;
+  for (auto level = level_locals_.rbegin(); level != level_locals_.rend(); ++level)
+    for (auto& entry : *level) restore.push_back(std::move(entry));
+  restarting_ = true;
+  TRollback(false);
+  pending_restore_ = std::move(restore);
+  ++trestart_;
+  throw RestartSignal{restart_point_.frame_id};
+}
+
+bool Interpreter::ResumeAtRestart(Frame& f, const RestartSignal& r) {
+  if (r.frame_id != f.id) return false;
+  RestartPoint& at = restart_point_;
+  // The outermost frame runs one direct line per host call: a TSTART of an
+  // earlier call cannot be run again.
+  if (at.xline && f.xline != at.xline && f.xline) {
+    restarting_ = false;
+    trestart_ = 0;
+    pending_restore_.clear();
+    Throw("COMMAND");
+  }
+  ++epoch_;
+  for (auto& [name, value] : pending_restore_) {
+    if (value)
+      VarFor(name) = *value;
+    else if (Var* v = FindVar(name))
+      v->Clear();
+  }
+  pending_restore_.clear();
+  // Back to the TSTART, also after a GOTO since: its line, and the TRY
+  // blocks that were open there.
+  f.xline = at.xline;
+  f.routine = at.routine;
+  f.line = at.line;
+  f.level = at.level;
+  f.resume = at.command;
+  if (f.blocks.size() > at.blocks) f.blocks.resize(at.blocks);
+  return true;
 }
 
 void Interpreter::TCommit() {
   if (tlevel_ == 0) Throw("COMMAND");  // no transaction to commit
   --tlevel_;
   level_starts_.pop_back();
+  level_locals_.pop_back();
   if (tlevel_ > 0) return;  // an inner level commits into the outer one
+  trestart_ = 0;
   if (TransactionJournal* journal = host_.UndoJournal(); journal && !undo_.empty()) journal->Forget(job_, 0);
   undo_.clear();
 }
@@ -90,10 +162,13 @@ void Interpreter::TRollback(bool one_level) {
   if (one_level) {
     --tlevel_;
     level_starts_.pop_back();
+    level_locals_.pop_back();
   } else {
     tlevel_ = 0;
     level_starts_.clear();
+    level_locals_.clear();
   }
+  if (tlevel_ == 0 && !restarting_) trestart_ = 0;
   UndoUpdates(host_, undone);
   if (TransactionJournal* journal = host_.UndoJournal(); journal && !undone.empty()) journal->Forget(job_, from);
 }
