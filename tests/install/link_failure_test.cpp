@@ -42,9 +42,7 @@ int PortOf(int fd) {
   return ntohs(addr.sin_port);
 }
 
-void SendBytes(int fd, const std::string& bytes) {
-  ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-}
+void SendBytes(int fd, const std::string& bytes) { ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
 
 bool ReceiveExactly(int fd, std::string& out, std::size_t n) {
   out.assign(n, '\0');
@@ -182,8 +180,7 @@ TEST(TcpLinkFailure, SaysInRussianWhatFailedAndWhere) {
          Welcome(fd);
          WaitForClose(fd);
        },
-       hugeLine,
-       "<LINK> запрос размером 16777238 байт больше предела в 16777216 байт и не отправлен серверу {server}"},
+       hugeLine, "<LINK> запрос размером 16777238 байт больше предела в 16777216 байт и не отправлен серверу {server}"},
   };
   for (const Case& c : cases) {
     std::optional<ScriptedPeer> peer;

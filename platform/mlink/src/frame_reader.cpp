@@ -28,7 +28,9 @@ std::size_t Receive(const Socket& socket, char* out, std::size_t n, Deadline dea
     } while (got < 0 && Clock::now() < spinEnd);
   }
   while (got < 0) {
-    if (!WaitReadable(socket.fd(), deadline)) throw TimeoutError("no data from the peer before the time limit", FailureKind::NoAnswer);
+    if (!WaitReadable(socket.fd(), deadline)) {
+      throw TimeoutError("no data from the peer before the time limit", FailureKind::NoAnswer);
+    }
     got = ReceiveNow(socket.fd(), out, n);
   }
   return static_cast<std::size_t>(got);
@@ -80,9 +82,9 @@ std::optional<std::string> FrameReader::Next(const Socket& socket, Deadline dead
     FailureDetails details;
     details.size = length;
     details.limit = maxFrame_;
-    throw ProtocolError("frame of " + std::to_string(length) + " bytes exceeds the limit of " +
-                            std::to_string(maxFrame_) + " bytes",
-                        FailureKind::FrameTooLarge, details);
+    throw ProtocolError(
+        "frame of " + std::to_string(length) + " bytes exceeds the limit of " + std::to_string(maxFrame_) + " bytes",
+        FailureKind::FrameTooLarge, details);
   }
   begin_ += 4;
   if (Buffered() >= length) {
@@ -101,7 +103,9 @@ std::optional<std::string> FrameReader::Next(const Socket& socket, Deadline dead
     if (done == body.size()) body.resize(std::min<std::size_t>(length, body.size() * 2));
     const std::size_t got =
         Receive(socket, body.data() + done, body.size() - done, deadline, std::chrono::microseconds(0));
-    if (got == 0) throw LinkError("connection closed by the peer in the middle of a frame", FailureKind::ClosedMidFrame);
+    if (got == 0) {
+      throw LinkError("connection closed by the peer in the middle of a frame", FailureKind::ClosedMidFrame);
+    }
     done += got;
   }
   return body;
