@@ -1,10 +1,11 @@
-#include "link_texts.h"
+#include "link/link_texts.h"
 
 #include <cstdint>
 #include <initializer_list>
 #include <string_view>
 
 #include "distribution/codepage.h"
+#include "mlink/errors.h"
 #include "mlink/messages.h"
 
 namespace dorvik {

@@ -3,7 +3,7 @@
 #include <deque>
 
 #include "distribution/funcs.h"
-#include "link_texts.h"
+#include "link/link_texts.h"
 #include "mlink/client.h"
 #include "mlink/endpoint.h"
 #include "mlink/errors.h"

@@ -16,7 +16,9 @@
 
 #include "distribution/codepage.h"
 #include "distribution/funcs.h"
+#include "link/link_texts.h"
 #include "link/tcp_link.h"
+#include "mlink/errors.h"
 #include "mlink/messages.h"
 
 namespace dorvik::testing {
@@ -226,6 +228,49 @@ TEST(TcpLinkFailure, NamesAnAddressItCannotUse) {
     EXPECT_EQ(link.ErrorCode(), -1) << c.server;
     EXPECT_EQ(link.ErrorText(), Ru(c.expected)) << c.server << ": " << Cp1251ToUtf8(link.ErrorText());
   }
+}
+
+// Failures a peer on loopback cannot be made to cause: the time limits as a
+// person says them, and the system's error code in place of its words.
+TEST(TcpLinkFailure, ComposesEveryKindFromItsNumbers) {
+  using mlink::FailureKind;
+  struct Case {
+    FailureKind kind;
+    mlink::FailureDetails details;
+    std::string expected;  // UTF-8
+  };
+  const std::string server = "10.0.0.7:1972";
+  const std::vector<Case> cases = {
+      {FailureKind::CannotResolve,
+       {"cache.example", -2, 0, 0, ""},
+       "<LINK> не найден адрес сервера «cache.example» (код ошибки -2)"},
+      {FailureKind::ConnectTimedOut,
+       {server, 0, 0, 10000, ""},
+       "<LINK> сервер 10.0.0.7:1972 не ответил на попытку соединения за 10 с"},
+      {FailureKind::ConnectTimedOut,
+       {server, 110, 0, 0, ""},
+       "<LINK> сервер 10.0.0.7:1972 не ответил на попытку соединения"},
+      {FailureKind::ConnectFailed,
+       {server, 10051, 0, 0, ""},
+       "<LINK> не удалось соединиться с сервером 10.0.0.7:1972 (код ошибки 10051)"},
+      {FailureKind::NoAnswer, {server, 0, 0, 1800000, ""}, "<LINK> сервер 10.0.0.7:1972 не ответил за 30 мин"},
+      {FailureKind::NoAnswer, {server, 0, 0, 0, ""}, "<LINK> сервер 10.0.0.7:1972 не ответил вовремя"},
+      {FailureKind::NotTaken, {server, 0, 0, 1500, ""}, "<LINK> сервер 10.0.0.7:1972 не принял данные за 1500 мс"},
+      {FailureKind::Reset, {server, 104, 0, 0, ""}, "<LINK> соединение с сервером 10.0.0.7:1972 разорвано"},
+      {FailureKind::TransferFailed,
+       {server, 10065, 0, 0, ""},
+       "<LINK> сбой связи с сервером 10.0.0.7:1972 (код ошибки 10065)"},
+      {FailureKind::NotConnected, {server, 0, 0, 0, ""}, "<LINK> нет соединения с сервером 10.0.0.7:1972"},
+      {FailureKind::Other, {}, "<LINK> сбой связи с сервером"},
+  };
+  for (const Case& c : cases) {
+    const mlink::LinkError failure("English words that never reach a person", c.kind, c.details);
+    EXPECT_EQ(LinkFailureText(failure), Ru(c.expected)) << Cp1251ToUtf8(LinkFailureText(failure));
+  }
+  // An address and a reason the core holds in code page 1251 pass unchanged.
+  mlink::FailureDetails cyrillic{Ru("сервер-1:1972"), 0, 0, 0, Ru("закрыт")};
+  EXPECT_EQ(LinkFailureText(mlink::LinkError("", FailureKind::ServerFault, cyrillic)),
+            Ru("<LINK> сервер сервер-1:1972 закрыл соединение: закрыт"));
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 
 #include <string>
 
-#include "mlink/errors.h"
+namespace mlink {
+class LinkError;
+}
 
 namespace dorvik {
 
