@@ -3,6 +3,7 @@
 #include <deque>
 
 #include "distribution/funcs.h"
+#include "link/link_texts.h"
 #include "mlink/client.h"
 #include "mlink/endpoint.h"
 #include "mlink/errors.h"
@@ -116,7 +117,11 @@ std::string TcpLink::ErrorText() {
 void TcpLink::Connect() {
   std::string ip, port;
   ParseServerString(server_, ip, port);
-  if (ip.empty() || port.empty()) throw mlink::LinkError("no server address in \"" + server_ + "\"");
+  mlink::FailureDetails address;
+  address.address = server_;
+  if (ip.empty() || port.empty()) {
+    throw mlink::LinkError("no server address in \"" + server_ + "\"", mlink::FailureKind::BadAddress, address);
+  }
   mlink::ClientOptions options;
   options.connectTimeout = c_->options.connectTimeout;
   options.callTimeout = c_->options.callTimeout;
@@ -126,7 +131,8 @@ void TcpLink::Connect() {
   try {
     endpoint = mlink::ParseEndpoint(ip + ":" + port);
   } catch (const std::exception& e) {
-    throw mlink::LinkError(std::string("bad server address: ") + e.what());
+    address.address = ip + ":" + port;
+    throw mlink::LinkError(std::string("bad server address: ") + e.what(), mlink::FailureKind::BadAddress, address);
   }
   client->Connect(endpoint);
   c_->client = std::move(client);
@@ -162,7 +168,7 @@ void TcpLink::RunCode(const std::string& code) {
   } catch (const mlink::LinkError& e) {
     // A connection that never came up leaves nothing broken: the next line
     // tries again.
-    SetError(kLinkFailure, c_->client ? DropConnection(e) : std::string("<LINK> ") + e.what());
+    SetError(kLinkFailure, c_->client ? DropConnection(e) : LinkFailureText(e));
     return;
   }
   // An expression is run for its value, which is read next.
@@ -171,10 +177,10 @@ void TcpLink::RunCode(const std::string& code) {
 
 // The server process is gone with the connection, and every answer awaited
 // with it; later lines fail until a server is set again.
-std::string TcpLink::DropConnection(const std::exception& e) {
+std::string TcpLink::DropConnection(const mlink::LinkError& e) {
   c_->client.reset();
   c_->awaited.clear();
-  c_->broken = std::string("<LINK> ") + e.what();
+  c_->broken = LinkFailureText(e);
   return c_->broken;
 }
 

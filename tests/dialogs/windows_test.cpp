@@ -116,7 +116,7 @@ class WindowsTest : public QObject {
     QWidget wizard;
     QtInstallerUi ui;
     ui.Attach(&fone, &wizard, &progress);
-    const QString link = QString::fromUtf8("Ошибка! <LINK> server 127.0.0.1:4711 closed the connection");
+    const QString link = QString::fromUtf8("Ошибка! <LINK> сервер 127.0.0.1:4711 закрыл соединение");
     const QString bold = QString::fromUtf8("Не выполнилось преддействие.  <b>занято</b>. Прервать установку?");
     dorvik_test::ModalScript script;
     QStringList shown;

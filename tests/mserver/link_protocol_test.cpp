@@ -206,6 +206,9 @@ TEST(LinkClient, ReportsRefusedSilentAndBrokenServersClearly) {
     } catch (const mlink::LinkError& e) {
       EXPECT_NE(std::string(e.what()).find("refused"), std::string::npos) << e.what();
       EXPECT_NE(std::string(e.what()).find(std::to_string(closedPort)), std::string::npos);
+      // What failed and where, for a program to say in its own words.
+      EXPECT_EQ(e.kind(), mlink::FailureKind::Refused);
+      EXPECT_EQ(e.details().address, "127.0.0.1:" + std::to_string(closedPort));
     }
   }
 
@@ -244,6 +247,9 @@ TEST(LinkClient, ReportsRefusedSilentAndBrokenServersClearly) {
       FAIL() << "the call did not time out";
     } catch (const mlink::LinkError& e) {
       EXPECT_NE(std::string(e.what()).find("time limit"), std::string::npos) << e.what();
+      EXPECT_EQ(e.kind(), mlink::FailureKind::NoAnswer);
+      EXPECT_EQ(e.details().limit, 300u);
+      EXPECT_EQ(e.details().address, server.endpoint().ToString());
     }
     EXPECT_FALSE(c.connected());
     EXPECT_THROW(c.Call({"USER", "", "", "s x=1"}), mlink::LinkError);

@@ -237,7 +237,7 @@ int main(int argc, char** argv) {
       for (const std::string& line : s.log.Lines()) bytes += line + "\r\n";
       for (const char* line : {"", "Подключение к системной области.", "Параметры соединения:", "IP адрес:127.0.0.1",
                                "Порт:1972", "Область:%SYS", "", "Успешное соединение с областью %SYS",
-                               "Ошибка! <LINK> server 127.0.0.1:1972 closed the connection"}) {
+                               "Ошибка! <LINK> сервер 127.0.0.1:1972 закрыл соединение"}) {
         bytes += Ru(line) + "\r\n";
       }
       folder.Write("protocol-sample.txt", bytes);

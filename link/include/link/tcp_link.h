@@ -10,6 +10,10 @@
 
 #include "link/property_link.h"
 
+namespace mlink {
+class LinkError;
+}
+
 namespace dorvik {
 
 struct TcpLinkOptions {
@@ -51,7 +55,7 @@ class TcpLink : public PropertyLink {
   // Takes every awaited answer, in order.
   void Settle();
   void Connect();
-  std::string DropConnection(const std::exception& e);
+  std::string DropConnection(const mlink::LinkError& e);
 
   struct Connection;
   std::unique_ptr<Connection> c_;

@@ -28,7 +28,9 @@ std::size_t Receive(const Socket& socket, char* out, std::size_t n, Deadline dea
     } while (got < 0 && Clock::now() < spinEnd);
   }
   while (got < 0) {
-    if (!WaitReadable(socket.fd(), deadline)) throw TimeoutError("no data from the peer before the time limit");
+    if (!WaitReadable(socket.fd(), deadline)) {
+      throw TimeoutError("no data from the peer before the time limit", FailureKind::NoAnswer);
+    }
     got = ReceiveNow(socket.fd(), out, n);
   }
   return static_cast<std::size_t>(got);
@@ -71,14 +73,18 @@ std::optional<std::string> FrameReader::Next(const Socket& socket, Deadline dead
   while (Buffered() < 4) {
     if (!Fill(socket, deadline)) {
       if (Buffered() == 0) return std::nullopt;
-      throw LinkError("connection closed by the peer in the middle of a frame");
+      throw LinkError("connection closed by the peer in the middle of a frame", FailureKind::ClosedMidFrame);
     }
   }
   const std::uint32_t length = wire::LoadU32(reinterpret_cast<const unsigned char*>(buffer_.data() + begin_));
   if (length == 0) throw ProtocolError("malformed frame: empty body");
   if (length > maxFrame_) {
-    throw ProtocolError("frame of " + std::to_string(length) + " bytes exceeds the limit of " +
-                        std::to_string(maxFrame_) + " bytes");
+    FailureDetails details;
+    details.size = length;
+    details.limit = maxFrame_;
+    throw ProtocolError(
+        "frame of " + std::to_string(length) + " bytes exceeds the limit of " + std::to_string(maxFrame_) + " bytes",
+        FailureKind::FrameTooLarge, details);
   }
   begin_ += 4;
   if (Buffered() >= length) {
@@ -97,7 +103,9 @@ std::optional<std::string> FrameReader::Next(const Socket& socket, Deadline dead
     if (done == body.size()) body.resize(std::min<std::size_t>(length, body.size() * 2));
     const std::size_t got =
         Receive(socket, body.data() + done, body.size() - done, deadline, std::chrono::microseconds(0));
-    if (got == 0) throw LinkError("connection closed by the peer in the middle of a frame");
+    if (got == 0) {
+      throw LinkError("connection closed by the peer in the middle of a frame", FailureKind::ClosedMidFrame);
+    }
     done += got;
   }
   return body;

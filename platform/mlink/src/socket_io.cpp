@@ -32,9 +32,12 @@ int PollTimeout(Deadline deadline) {
 
 // Waits until the socket is ready for `events`; false when the deadline passed.
 
-std::string TransportText(int err) {
-  if (err == ECONNRESET || err == EPIPE) return "connection reset by the peer";
-  return "connection failed: " + ErrnoText(err);
+// A connection that failed while bytes went through it.
+LinkError TransportError(int err) {
+  FailureDetails details;
+  details.systemCode = err;
+  if (err == ECONNRESET || err == EPIPE) return LinkError("connection reset by the peer", FailureKind::Reset, details);
+  return LinkError("connection failed: " + ErrnoText(err), FailureKind::TransferFailed, details);
 }
 
 bool WaitReady(int fd, short events, Deadline deadline) {
@@ -46,7 +49,11 @@ bool WaitReady(int fd, short events, Deadline deadline) {
       if (deadline && Clock::now() >= *deadline) return false;
       continue;
     }
-    if (errno != EINTR) throw LinkError("waiting on the connection failed: " + ErrnoText(errno));
+    if (const int err = errno; err != EINTR) {
+      FailureDetails details;
+      details.systemCode = err;
+      throw LinkError("waiting on the connection failed: " + ErrnoText(err), FailureKind::TransferFailed, details);
+    }
   }
 }
 
@@ -59,7 +66,7 @@ std::ptrdiff_t ReceiveNow(int fd, char* out, std::size_t n) {
     ssize_t got = ::recv(fd, out, n, MSG_DONTWAIT);
     if (got >= 0) return got;
     if (errno == EAGAIN || errno == EWOULDBLOCK) return -1;
-    if (errno != EINTR) throw LinkError(TransportText(errno));
+    if (errno != EINTR) throw TransportError(errno);
   }
 }
 
@@ -85,14 +92,22 @@ Socket ConnectTcp(const Endpoint& endpoint, std::chrono::milliseconds timeout) {
   addrinfo* found = nullptr;
   const std::string port = std::to_string(endpoint.port);
   if (int rc = ::getaddrinfo(endpoint.host.c_str(), port.c_str(), &hints, &found); rc != 0) {
-    throw LinkError("cannot resolve host '" + endpoint.host + "': " + ::gai_strerror(rc));
+    FailureDetails details;
+    details.address = endpoint.host;
+    details.systemCode = rc;
+    throw LinkError("cannot resolve host '" + endpoint.host + "': " + ::gai_strerror(rc), FailureKind::CannotResolve,
+                    details);
   }
   const Deadline deadline = DeadlineAfter(timeout);
   std::string failure = "no address to connect to";
+  FailureKind kind = FailureKind::ConnectFailed;
+  FailureDetails details;
+  details.address = where;
   for (addrinfo* a = found; a; a = a->ai_next) {
     Socket s(::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol));
     if (!s.valid()) {
-      failure = "cannot create a socket: " + ErrnoText(errno);
+      details.systemCode = errno;
+      failure = "cannot create a socket: " + ErrnoText(details.systemCode);
       continue;
     }
     int flags = ::fcntl(s.fd(), F_GETFL);
@@ -102,7 +117,9 @@ Socket ConnectTcp(const Endpoint& endpoint, std::chrono::milliseconds timeout) {
     if (err == EINPROGRESS) {
       if (!WaitReady(s.fd(), POLLOUT, deadline)) {
         ::freeaddrinfo(found);
-        throw TimeoutError("connection to " + where + " timed out after " + std::to_string(timeout.count()) + " ms");
+        details.limit = static_cast<std::uint64_t>(timeout.count());
+        throw TimeoutError("connection to " + where + " timed out after " + std::to_string(timeout.count()) + " ms",
+                           FailureKind::ConnectTimedOut, details);
       }
       socklen_t len = sizeof err;
       ::getsockopt(s.fd(), SOL_SOCKET, SO_ERROR, &err, &len);
@@ -113,12 +130,16 @@ Socket ConnectTcp(const Endpoint& endpoint, std::chrono::milliseconds timeout) {
       ::setsockopt(s.fd(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
       return s;
     }
+    details.systemCode = err;
+    kind = err == ECONNREFUSED ? FailureKind::Refused
+           : err == ETIMEDOUT  ? FailureKind::ConnectTimedOut
+                               : FailureKind::ConnectFailed;
     failure = err == ECONNREFUSED ? "connection refused (is the server running?)"
               : err == ETIMEDOUT  ? "connection timed out"
                                   : ErrnoText(err);
   }
   ::freeaddrinfo(found);
-  throw LinkError("cannot connect to " + where + ": " + failure);
+  throw LinkError("cannot connect to " + where + ": " + failure, kind, details);
 }
 
 void WriteAll(const Socket& socket, std::string_view bytes, Deadline deadline, FrameReader* incoming) {
@@ -131,13 +152,13 @@ void WriteAll(const Socket& socket, std::string_view bytes, Deadline deadline, F
     } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
       const short events = incoming ? POLLOUT | POLLIN : POLLOUT;
       if (!WaitReady(socket.fd(), events, deadline)) {
-        throw TimeoutError("the peer does not take data before the time limit");
+        throw TimeoutError("the peer does not take data before the time limit", FailureKind::NotTaken);
       }
       // Once the peer has closed, its end of the connection says so on the
       // next send.
       if (incoming && !incoming->TakeAvailable(socket)) incoming = nullptr;
     } else if (errno != EINTR) {
-      throw LinkError(TransportText(errno));
+      throw TransportError(errno);
     }
   }
 }

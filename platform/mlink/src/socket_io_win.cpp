@@ -30,7 +30,9 @@ void StartWinsock() {
   std::call_once(once, [] {
     WSADATA data;
     if (const int rc = ::WSAStartup(MAKEWORD(2, 2), &data); rc != 0) {
-      throw LinkError("cannot start Winsock: error " + std::to_string(rc));
+      FailureDetails details;
+      details.systemCode = rc;
+      throw LinkError("cannot start Winsock: error " + std::to_string(rc), FailureKind::ConnectFailed, details);
     }
   });
 }
@@ -58,9 +60,14 @@ int PollTimeout(Deadline deadline) {
 
 // Waits until the socket is ready for `events`; false when the deadline passed.
 
-std::string TransportText(int err) {
-  if (err == WSAECONNRESET || err == WSAECONNABORTED || err == WSAESHUTDOWN) return "connection reset by the peer";
-  return "connection failed: " + ErrorText(err);
+// A connection that failed while bytes went through it.
+LinkError TransportError(int err) {
+  FailureDetails details;
+  details.systemCode = err;
+  if (err == WSAECONNRESET || err == WSAECONNABORTED || err == WSAESHUTDOWN) {
+    return LinkError("connection reset by the peer", FailureKind::Reset, details);
+  }
+  return LinkError("connection failed: " + ErrorText(err), FailureKind::TransferFailed, details);
 }
 
 bool WaitReady(int fd, short events, Deadline deadline) {
@@ -73,7 +80,11 @@ bool WaitReady(int fd, short events, Deadline deadline) {
       continue;
     }
     const int err = ::WSAGetLastError();
-    if (err != WSAEINTR) throw LinkError("waiting on the connection failed: " + ErrorText(err));
+    if (err != WSAEINTR) {
+      FailureDetails details;
+      details.systemCode = err;
+      throw LinkError("waiting on the connection failed: " + ErrorText(err), FailureKind::TransferFailed, details);
+    }
   }
 }
 
@@ -88,7 +99,7 @@ std::ptrdiff_t ReceiveNow(int fd, char* out, std::size_t n) {
     if (got >= 0) return got;
     const int err = ::WSAGetLastError();
     if (err == WSAEWOULDBLOCK) return -1;
-    if (err != WSAEINTR) throw LinkError(TransportText(err));
+    if (err != WSAEINTR) throw TransportError(err);
   }
 }
 
@@ -115,14 +126,22 @@ Socket ConnectTcp(const Endpoint& endpoint, std::chrono::milliseconds timeout) {
   addrinfo* found = nullptr;
   const std::string port = std::to_string(endpoint.port);
   if (int rc = ::getaddrinfo(endpoint.host.c_str(), port.c_str(), &hints, &found); rc != 0) {
-    throw LinkError("cannot resolve host '" + endpoint.host + "': " + ErrorText(rc));
+    FailureDetails details;
+    details.address = endpoint.host;
+    details.systemCode = rc;
+    throw LinkError("cannot resolve host '" + endpoint.host + "': " + ErrorText(rc), FailureKind::CannotResolve,
+                    details);
   }
   const Deadline deadline = DeadlineAfter(timeout);
   std::string failure = "no address to connect to";
+  FailureKind kind = FailureKind::ConnectFailed;
+  FailureDetails details;
+  details.address = where;
   for (addrinfo* a = found; a; a = a->ai_next) {
     const SOCKET raw = ::socket(a->ai_family, a->ai_socktype, a->ai_protocol);
     if (raw == INVALID_SOCKET) {
-      failure = "cannot create a socket: " + ErrorText(::WSAGetLastError());
+      details.systemCode = ::WSAGetLastError();
+      failure = "cannot create a socket: " + ErrorText(details.systemCode);
       continue;
     }
     Socket s(static_cast<int>(raw));
@@ -135,7 +154,9 @@ Socket ConnectTcp(const Endpoint& endpoint, std::chrono::milliseconds timeout) {
       // reports whatever was asked for.
       if (!WaitReady(s.fd(), POLLOUT, deadline)) {
         ::freeaddrinfo(found);
-        throw LinkError("connection to " + where + " timed out after " + std::to_string(timeout.count()) + " ms");
+        details.limit = static_cast<std::uint64_t>(timeout.count());
+        throw TimeoutError("connection to " + where + " timed out after " + std::to_string(timeout.count()) + " ms",
+                           FailureKind::ConnectTimedOut, details);
       }
       int len = sizeof err;
       ::getsockopt(raw, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&err), &len);
@@ -146,12 +167,16 @@ Socket ConnectTcp(const Endpoint& endpoint, std::chrono::milliseconds timeout) {
       ::setsockopt(raw, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
       return s;
     }
+    details.systemCode = err;
+    kind = err == WSAECONNREFUSED ? FailureKind::Refused
+           : err == WSAETIMEDOUT  ? FailureKind::ConnectTimedOut
+                                  : FailureKind::ConnectFailed;
     failure = err == WSAECONNREFUSED ? "connection refused (is the server running?)"
               : err == WSAETIMEDOUT  ? "connection timed out"
                                      : ErrorText(err);
   }
   ::freeaddrinfo(found);
-  throw LinkError("cannot connect to " + where + ": " + failure);
+  throw LinkError("cannot connect to " + where + ": " + failure, kind, details);
 }
 
 void WriteAll(const Socket& socket, std::string_view bytes, Deadline deadline, FrameReader* incoming) {
@@ -168,11 +193,11 @@ void WriteAll(const Socket& socket, std::string_view bytes, Deadline deadline, F
     if (err == WSAEWOULDBLOCK) {
       const short events = incoming ? POLLOUT | POLLIN : POLLOUT;
       if (!WaitReady(socket.fd(), events, deadline)) {
-        throw LinkError("the peer does not take data before the time limit");
+        throw TimeoutError("the peer does not take data before the time limit", FailureKind::NotTaken);
       }
       if (incoming && !incoming->TakeAvailable(socket)) incoming = nullptr;
     } else if (err != WSAEINTR) {
-      throw LinkError(TransportText(err));
+      throw TransportError(err);
     }
   }
 }

@@ -52,8 +52,14 @@ class Client {
   int awaited() const { return static_cast<int>(sent_.size()); }
 
  private:
-  void Fail(const std::string& text);
-  Message Receive(Deadline deadline);
+  // Close the connection and throw a LinkError of the given kind, naming
+  // the server; the second form keeps the kind and details of the failure
+  // that caused it, with `limit` as the time limit a wait had.
+  [[noreturn]] void Fail(const std::string& text, FailureKind kind, FailureDetails details = {});
+  [[noreturn]] void Fail(const std::string& text, const LinkError& cause, std::chrono::milliseconds limit);
+  // Receives the next message before the deadline, which is `timeout`
+  // (named in a failure) after the wait began.
+  Message Receive(Deadline deadline, std::chrono::milliseconds timeout);
 
   ClientOptions options_;
   Endpoint endpoint_;
