@@ -175,19 +175,28 @@ bool SecretKeyNeedsPassword(std::string_view text) {
 SecretKey ParseSecretKey(std::string_view text, const std::string& password) {
   std::string bytes = DecodeKeyLine(text, kSecretKeySize, "секретный ключ");
   if (bytes.compare(kChecksumAlgAt, 2, "B2") != 0) Refuse("секретный ключ: неизвестный вид контрольной суммы");
-  if (bytes.compare(kKdfAt, 2, "Sc") == 0) {
+  const bool protectedKey = bytes.compare(kKdfAt, 2, "Sc") == 0;
+  if (protectedKey) {
     Crypt(bytes, password);
   } else if (bytes.compare(kKdfAt, 2, std::string(2, '\0')) != 0) {
     Refuse("секретный ключ: неизвестный способ защиты паролем");
   }
   std::array<std::uint8_t, 32> stored{};
   CopyOut(bytes, kKeyNumAt + 8 + 64, stored);
-  const bool intact = SecretChecksum(bytes) == stored;
+  // minisign -W leaves the check of an unprotected key empty.
+  const bool unchecked = !protectedKey && stored == std::array<std::uint8_t, 32>{};
+  const bool intact = unchecked || SecretChecksum(bytes) == stored;
   SecretKey key;
   CopyOut(bytes, kKeyNumAt, key.id);
   CopyOut(bytes, kKeyNumAt + 8, key.key);
   crypto::Wipe(bytes.data(), bytes.size());
   if (!intact) Refuse("секретный ключ не открывается: неверный пароль или файл ключа повреждён");
+  // The seed must give the public half stored beside it, else every
+  // signature made with it would fail to verify.
+  const Signature probe = SignMessage(key, "probe", "", "");
+  if (VerifySignature(key.Public(), probe, "probe") != VerifyResult::kVerified) {
+    Refuse("секретный ключ повреждён: его открытая часть не подходит к секретной");
+  }
   return key;
 }
 
