@@ -189,6 +189,38 @@ std::vector<std::string> SignatureLogLines(const SignatureState& state) {
   return lines;
 }
 
+std::string SignatureSummary(const SignatureState& state) {
+  const std::string key = Ru("ключ ") + state.signerKeyId;
+  switch (state.status) {
+    case SignatureStatus::kUnsigned:
+      return Ru("Подпись дистрибутива: нет, дистрибутив не подписан.");
+    case SignatureStatus::kVerifiedTrusted:
+      return Ru("Подпись дистрибутива: ") + key + Ru(", проверена, ключ доверенный; доверенный комментарий: ") +
+             CommentForLog(state.trustedComment);
+    case SignatureStatus::kVerifiedUntrusted:
+      return Ru("Подпись дистрибутива: ") + key +
+             Ru(", ключ не входит в число доверенных, подпись не проверена; файлы совпадают со списком сумм.");
+    case SignatureStatus::kRefused:
+      return Ru("Подпись дистрибутива не принята: ") + state.reason +
+             (state.signerKeyId.empty() ? std::string() : " (" + key + ")");
+  }
+  return {};
+}
+
+const char* SignatureStatusKey(SignatureStatus status) {
+  switch (status) {
+    case SignatureStatus::kUnsigned:
+      return "unsigned";
+    case SignatureStatus::kVerifiedTrusted:
+      return "verified_trusted";
+    case SignatureStatus::kVerifiedUntrusted:
+      return "verified_untrusted";
+    case SignatureStatus::kRefused:
+      return "refused";
+  }
+  return "";
+}
+
 std::vector<std::string> FilesToSign(const fs::path& folder) {
   std::vector<std::string> names;
   std::error_code ec;

@@ -132,6 +132,11 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
       flag(o.rollbackOnFailure);
     } else if (name == "--drop") {
       o.dropId = value();
+    } else if (name == "--trusted-key") {
+      o.trustedKeyFiles.push_back(value());
+      if (o.trustedKeyFiles.back().empty()) throw UsageError("--trusted-key needs a public key file");
+    } else if (name == "--require-signature") {
+      flag(o.requireSignature);
     } else if (name == "--help" || name == "-h") {
       o.help = true;
     } else {
@@ -231,6 +236,12 @@ Options:
                         (the exit status stays 1)
   --verify              verify the routines after a successful installation
   --json                plan: print one JSON document (UTF-8)
+  --trusted-key FILE    trust the publisher's public key in FILE (minisign's
+                        format; repeatable). With a trusted key, a distribution
+                        that is unsigned, signed by another key or changed
+                        since it was signed is refused before anything is sent
+                        to the server (exit 4)
+  --require-signature   refuse unsigned distributions even without a trusted key
   --help                show this text
 
 Questions are asked on the terminal; without one, and without --answers, the

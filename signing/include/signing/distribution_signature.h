@@ -57,6 +57,14 @@ struct SignatureState {
 SignatureState CheckDistributionSignature(const std::filesystem::path& folder, const std::vector<std::string>& filesRead,
                                           const TrustSettings& trust);
 
+// One line (code page 1251) saying who signed and whether it was verified,
+// for reports such as `dorvik-cli verify`.
+std::string SignatureSummary(const SignatureState& state);
+
+// A stable word for the status, for machine-readable output:
+// "unsigned", "verified_trusted", "verified_untrusted" or "refused".
+const char* SignatureStatusKey(SignatureStatus status);
+
 // The install log's lines for the state (code page 1251), ending in an empty
 // line; none for an unsigned distribution that nothing demanded a signature of.
 std::vector<std::string> SignatureLogLines(const SignatureState& state);
