@@ -129,7 +129,9 @@ std::string KeyIdText(const KeyId& id) {
     out += kDigits[id[i] >> 4];
     out += kDigits[id[i] & 15];
   }
-  return out;
+  // minisign prints the id as a number, without leading zeros.
+  const auto first = out.find_first_not_of('0');
+  return first == std::string::npos ? "0" : out.substr(first);
 }
 
 SecretKey::~SecretKey() { crypto::Wipe(key.data(), key.size()); }

@@ -45,7 +45,7 @@ enum class SignatureStatus {
 // and machine-readable reports.
 struct SignatureState {
   SignatureStatus status = SignatureStatus::kUnsigned;
-  std::string signerKeyId;     // 16 hex digits; empty when unknown
+  std::string signerKeyId;     // as minisign shows it; empty when unknown
   std::string trustedComment;  // as signed (minisign writes UTF-8); only when verified by a trusted key
   std::string reason;          // kRefused: why, in Russian (code page 1251)
   bool blocksInstallation = false;  // kRefused under enforced trust

@@ -35,7 +35,8 @@ class KeyFormatError : public std::runtime_error {
 
 using KeyId = std::array<std::uint8_t, 8>;
 
-// The key id as minisign shows it: 16 upper-case hexadecimal digits.
+// The key id as minisign shows it: the little-endian number in upper-case
+// hexadecimal digits, without leading zeros.
 std::string KeyIdText(const KeyId& id);
 
 struct PublicKey {
