@@ -18,7 +18,7 @@
 #include "distribution/reader.h"
 #include "generated_distribution.h"
 #include "installation_read.h"
-#include "signing/distribution_signature.h"
+#include "signed_folder.h"
 
 namespace {
 
