@@ -93,6 +93,8 @@ void SaveConnectionSettings(SettingsStore& store, const ConnectionSettings& sett
   store.Write("NS", settings.Namespace);
 }
 
+namespace {
+
 // Checks the publisher's signature before anything of the distribution is
 // read for use; its lines go right after the log header. False when the
 // distribution is refused.
@@ -114,6 +116,8 @@ bool CheckSignature(Session& s, const signing::TrustSettings& commandLineTrust, 
   result.headerFailure = Ru("Подпись дистрибутива не принята: ") + s.signature.reason;
   return false;
 }
+
+}  // namespace
 
 StartupResult StartSession(Session& s, const std::vector<std::string>& args,
                            const signing::TrustSettings& commandLineTrust) {
