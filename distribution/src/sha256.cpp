@@ -16,7 +16,8 @@ namespace {
 void InitialiseLibgcrypt() {
   static const bool done = [] {
     if (!gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P)) {
-      if (gcry_check_version(GCRYPT_VERSION) == nullptr) throw std::runtime_error("libgcrypt is older than its headers");
+      if (gcry_check_version(GCRYPT_VERSION) == nullptr)
+        throw std::runtime_error("libgcrypt is older than its headers");
       gcry_control(GCRYCTL_DISABLE_SECMEM, 0);
       gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
     }
@@ -35,7 +36,8 @@ gcry_md_hd_t Open() {
 gcry_md_hd_t Copy(void* handle) {
   if (handle == nullptr) return nullptr;
   gcry_md_hd_t h = nullptr;
-  if (gcry_md_copy(&h, static_cast<gcry_md_hd_t>(handle)) != 0) throw std::runtime_error("libgcrypt: cannot copy a hash");
+  if (gcry_md_copy(&h, static_cast<gcry_md_hd_t>(handle)) != 0)
+    throw std::runtime_error("libgcrypt: cannot copy a hash");
   return h;
 }
 

@@ -17,7 +17,8 @@ namespace {
 void Initialise() {
   static const bool done = [] {
     if (!gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P)) {
-      if (gcry_check_version(GCRYPT_VERSION) == nullptr) throw std::runtime_error("libgcrypt is older than its headers");
+      if (gcry_check_version(GCRYPT_VERSION) == nullptr)
+        throw std::runtime_error("libgcrypt is older than its headers");
       gcry_control(GCRYCTL_DISABLE_SECMEM, 0);
       gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
     }
@@ -128,8 +129,8 @@ bool VerifyEd25519(const Point& publicKey, std::string_view message, const EdSig
   const Sexp key = PublicKeySexp(publicKey);
   const Sexp data = DataSexp(message);
   gcry_sexp_t s = nullptr;
-  if (const gcry_error_t e = gcry_sexp_build(&s, nullptr, "(sig-val(eddsa(r %b)(s %b)))", 32, signature.data(), 32,
-                                             signature.data() + 32);
+  if (const gcry_error_t e =
+          gcry_sexp_build(&s, nullptr, "(sig-val(eddsa(r %b)(s %b)))", 32, signature.data(), 32, signature.data() + 32);
       e != 0) {
     Fail("signature", e);
   }
@@ -144,8 +145,8 @@ std::array<std::uint8_t, 32> Blake2b256(std::string_view bytes) { return Hash<32
 void Scrypt(const std::string& password, const std::uint8_t* salt, std::size_t saltSize, unsigned logN, unsigned p,
             std::uint8_t* out, std::size_t outSize) {
   Initialise();
-  const gcry_error_t e = gcry_kdf_derive(password.data(), password.size(), GCRY_KDF_SCRYPT, 1 << logN, salt, saltSize,
-                                         p, outSize, out);
+  const gcry_error_t e =
+      gcry_kdf_derive(password.data(), password.size(), GCRY_KDF_SCRYPT, 1 << logN, salt, saltSize, p, outSize, out);
   if (e != 0) Fail("scrypt", e);
 }
 

@@ -25,8 +25,8 @@ std::array<std::uint8_t, 64> Blake2b512(std::string_view bytes);
 std::array<std::uint8_t, 32> Blake2b256(std::string_view bytes);
 
 // scrypt with r = 8 (libgcrypt's and libsodium's), n = 2^logN.
-void Scrypt(const std::string& password, const std::uint8_t* salt, std::size_t saltSize, unsigned logN,
-            unsigned p, std::uint8_t* out, std::size_t outSize);
+void Scrypt(const std::string& password, const std::uint8_t* salt, std::size_t saltSize, unsigned logN, unsigned p,
+            std::uint8_t* out, std::size_t outSize);
 
 // Overwrites memory that held a secret, in a way the compiler keeps.
 void Wipe(void* data, std::size_t size);

@@ -91,7 +91,8 @@ void Crypt(std::string& bytes, const std::string& password) {
   std::array<std::uint8_t, kKeyNumSize> stream{};
   crypto::Scrypt(password, reinterpret_cast<const std::uint8_t*>(bytes.data() + kSaltAt), 32, logN, p, stream.data(),
                  stream.size());
-  for (std::size_t i = 0; i < kKeyNumSize; ++i) bytes[kKeyNumAt + i] = static_cast<char>(bytes[kKeyNumAt + i] ^ stream[i]);
+  for (std::size_t i = 0; i < kKeyNumSize; ++i)
+    bytes[kKeyNumAt + i] = static_cast<char>(bytes[kKeyNumAt + i] ^ stream[i]);
   crypto::Wipe(stream.data(), stream.size());
 }
 
@@ -257,8 +258,8 @@ Signature ParseSignature(std::string_view text) {
 }
 
 std::string FormatSignature(const Signature& s) {
-  const std::string bytes = std::string(s.prehashed ? "ED" : "Ed") + std::string(View(s.keyId)) +
-                            std::string(View(s.signature));
+  const std::string bytes =
+      std::string(s.prehashed ? "ED" : "Ed") + std::string(View(s.keyId)) + std::string(View(s.signature));
   return std::string(kCommentPrefix) + s.untrustedComment + "\n" + EncodeBase64(bytes) + "\n" +
          std::string(kTrustedPrefix) + s.trustedComment + "\n" + EncodeBase64(View(s.globalSignature)) + "\n";
 }

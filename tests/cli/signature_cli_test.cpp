@@ -149,32 +149,36 @@ TEST_F(SignatureCliTest, RefusedDistributionsNeverReachTheServer) {
          bytes[bytes.size() - 1] = static_cast<char>(bytes.back() ^ 1);
          WriteFile(t.Folder() / "dorpack.dat", bytes);
        },
-       {"--trusted-key", "KEY"}, "файл dorpack.dat изменён после подписания"},
-      {"unsigned, a trusted key given", [](SignatureCliTest&) {}, {"--trusted-key", "KEY"},
-       "дистрибутив не подписан"},
-      {"unsigned, signature required", [](SignatureCliTest&) {}, {"--require-signature"},
-       "дистрибутив не подписан"},
+       {"--trusted-key", "KEY"},
+       "файл dorpack.dat изменён после подписания"},
+      {"unsigned, a trusted key given", [](SignatureCliTest&) {}, {"--trusted-key", "KEY"}, "дистрибутив не подписан"},
+      {"unsigned, signature required", [](SignatureCliTest&) {}, {"--require-signature"}, "дистрибутив не подписан"},
       {"unsigned, signature required in the settings",
-       [](SignatureCliTest& t) { t.Settings("RequireSignature=1\n"); }, {}, "дистрибутив не подписан"},
+       [](SignatureCliTest& t) { t.Settings("RequireSignature=1\n"); },
+       {},
+       "дистрибутив не подписан"},
       {"signed by a key the settings do not trust",
        [](SignatureCliTest& t) {
          t.Sign("other.key");
          t.Settings("TrustedKeys=" + t.KeyLine("maker.pub") + "\n");
        },
-       {}, "которого нет среди доверенных"},
+       {},
+       "которого нет среди доверенных"},
       {"a trusted key in the settings that is no key",
        [](SignatureCliTest& t) {
          t.Sign("maker.key");
          t.Settings("TrustedKeys=" + t.KeyLine("maker.pub") + ";RWQnot-a-key\n");
        },
-       {}, "доверенный ключ в настройках (TrustedKeys) не читается"},
+       {},
+       "доверенный ключ в настройках (TrustedKeys) не читается"},
       {"added readme after signing",
        [](SignatureCliTest& t) {
          fs::remove(t.Folder() / "readme.txt");
          t.Sign("maker.key");
          WriteFile(t.Folder() / "readme.txt", "new readme");
        },
-       {"--trusted-key", "KEY"}, "файл readme.txt не назван в списке сумм"},
+       {"--trusted-key", "KEY"},
+       "файл readme.txt не назван в списке сумм"},
   };
   for (const auto& c : cases) {
     SetUp();

@@ -140,8 +140,10 @@ TEST_F(InteropTest, PasswordProtectedKeysWorkBothWays) {
   ASSERT_EQ(r.status, 0) << r.err;
   r = Shell("printf 'секрет\\nсекрет\\n' | " + std::string(DORPACK_BINARY) + " keygen -p ours.pub -s ours.key");
   ASSERT_EQ(r.status, 0) << r.err;
-  r = Shell("cd dist && " + sha256sum_ + " dorpack.dat licence.txt IMAGES/p1.jpg > dorpack.sums && printf "
-            "'секрет\\n' | " + minisign_ + " -S -s ../ours.key -m dorpack.sums");
+  r = Shell("cd dist && " + sha256sum_ +
+            " dorpack.dat licence.txt IMAGES/p1.jpg > dorpack.sums && printf "
+            "'секрет\\n' | " +
+            minisign_ + " -S -s ../ours.key -m dorpack.sums");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Check(root_ / "ours.pub").status, SignatureStatus::kVerifiedTrusted);
 

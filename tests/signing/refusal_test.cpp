@@ -38,8 +38,7 @@ struct RefusalCase {
 
 TEST(SignatureRefusals, EachCaseHasItsOwnReasonAndStopsTheInstallationUnderTrust) {
   const std::vector<RefusalCase> cases = {
-      {"unsigned", [](const SignedFolder& f) { fs::remove(f.Path() / kSignatureFileName); },
-       "дистрибутив не подписан"},
+      {"unsigned", [](const SignedFolder& f) { fs::remove(f.Path() / kSignatureFileName); }, "дистрибутив не подписан"},
       {"changed byte in the data file", [](const SignedFolder& f) { FlipByte(f.Path() / "dorpack.dat", 4321); },
        "файл dorpack.dat изменён после подписания"},
       {"changed byte in the licence", [](const SignedFolder& f) { FlipByte(f.Path() / "licence.txt", 0); },
@@ -98,7 +97,8 @@ TEST(SignatureRefusals, EachCaseHasItsOwnReasonAndStopsTheInstallationUnderTrust
     const SignatureState state = folder.CheckTrusted();
     EXPECT_EQ(state.status, SignatureStatus::kRefused) << c.name;
     EXPECT_TRUE(state.blocksInstallation) << c.name;
-    EXPECT_NE(Cp1251ToUtf8(state.reason).find(c.reason), std::string::npos) << c.name << ": " << Cp1251ToUtf8(state.reason);
+    EXPECT_NE(Cp1251ToUtf8(state.reason).find(c.reason), std::string::npos)
+        << c.name << ": " << Cp1251ToUtf8(state.reason);
     const auto lines = SignatureLogLines(state);
     ASSERT_FALSE(lines.empty()) << c.name;
     EXPECT_NE(Cp1251ToUtf8(lines[lines.size() - 2]).find("Подпись дистрибутива не принята: "), std::string::npos)
@@ -151,8 +151,8 @@ TEST(SignatureRefusals, ATrustedSignatureReportsItsSignerAndComment) {
   const SignatureState state = CheckDistributionSignature(folder.Path(), folder.FilesRead(), trust);
   EXPECT_EQ(state.status, SignatureStatus::kVerifiedTrusted);
   EXPECT_EQ(state.trustedComment, "timestamp:1\tfile:dorpack.sums\thashed");
-  EXPECT_EQ(state.listedFiles, (std::vector<std::string>{"dorpack.dat", "licence.txt", "readme.txt",
-                                                         "IMAGES/p1.jpg", "IMAGES/p2.jpg"}));
+  EXPECT_EQ(state.listedFiles,
+            (std::vector<std::string>{"dorpack.dat", "licence.txt", "readme.txt", "IMAGES/p1.jpg", "IMAGES/p2.jpg"}));
   const auto lines = SignatureLogLines(state);
   ASSERT_EQ(lines.size(), 4u);
   // The comment's tabs become blanks in the log.

@@ -326,11 +326,11 @@ TEST_F(WindowsInstallTest, AMinisignSignedDistributionVerifiesAsOnLinux) {
   for (const char* d : {"linux", "windows"}) {
     const fs::path folder = root_ / d;
     ASSERT_EQ(RunProgram("/bin/sh", {"-c", "sha256sum dorpack.dat > dorpack.sums"}, folder).status, 0);
-    ASSERT_EQ(RunProgram(minisign, {"-S", "-s", (root_ / "publisher.key").string(), "-m", "dorpack.sums", "-t",
-                                    "Склад 3.1"},
-                         folder)
-                  .status,
-              0);
+    ASSERT_EQ(
+        RunProgram(minisign, {"-S", "-s", (root_ / "publisher.key").string(), "-m", "dorpack.sums", "-t", "Склад 3.1"},
+                   folder)
+            .status,
+        0);
     fs::copy_file(root_ / "publisher.pub", folder / "publisher.pub");
   }
   MServerProcess linuxServer(MSERVER_BINARY), windowsServer(MSERVER_BINARY);

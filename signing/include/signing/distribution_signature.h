@@ -34,28 +34,28 @@ struct TrustSettings {
 };
 
 enum class SignatureStatus {
-  kUnsigned,            // no dorpack.sums.minisig
-  kVerifiedTrusted,     // signed by a trusted key, every file as listed
-  kVerifiedUntrusted,   // every file as listed; the signer's key is not trusted,
-                        // so the signature itself could not be checked
-  kRefused,             // see `reason`
+  kUnsigned,           // no dorpack.sums.minisig
+  kVerifiedTrusted,    // signed by a trusted key, every file as listed
+  kVerifiedUntrusted,  // every file as listed; the signer's key is not trusted,
+                       // so the signature itself could not be checked
+  kRefused,            // see `reason`
 };
 
 // One distribution's signature state, plain data for the log, the terminal
 // and machine-readable reports.
 struct SignatureState {
   SignatureStatus status = SignatureStatus::kUnsigned;
-  std::string signerKeyId;     // as minisign shows it; empty when unknown
-  std::string trustedComment;  // as signed (minisign writes UTF-8); only when verified by a trusted key
-  std::string reason;          // kRefused: why, in Russian (code page 1251)
-  bool blocksInstallation = false;  // kRefused under enforced trust
+  std::string signerKeyId;               // as minisign shows it; empty when unknown
+  std::string trustedComment;            // as signed (minisign writes UTF-8); only when verified by a trusted key
+  std::string reason;                    // kRefused: why, in Russian (code page 1251)
+  bool blocksInstallation = false;       // kRefused under enforced trust
   std::vector<std::string> listedFiles;  // the names dorpack.sums lists, once it was read
 };
 
 // `filesRead` are the names (relative, "/" between folders) of the files
 // the installer would read from `folder`; each must be listed.
-SignatureState CheckDistributionSignature(const std::filesystem::path& folder, const std::vector<std::string>& filesRead,
-                                          const TrustSettings& trust);
+SignatureState CheckDistributionSignature(const std::filesystem::path& folder,
+                                          const std::vector<std::string>& filesRead, const TrustSettings& trust);
 
 // One line (code page 1251) saying who signed and whether it was verified,
 // for reports such as `dorvik-cli verify`.

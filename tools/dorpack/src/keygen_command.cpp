@@ -65,8 +65,7 @@ int RunKeygen(const std::vector<std::string>& args) {
   }
   std::error_code ec;
   if (!force && fs::exists(secretFile, ec)) {
-    std::cerr << "dorpack keygen: секретный ключ " << secretFile
-              << " уже есть; чтобы заменить его, добавьте -f\n";
+    std::cerr << "dorpack keygen: секретный ключ " << secretFile << " уже есть; чтобы заменить его, добавьте -f\n";
     return kExitRefused;
   }
   std::optional<std::string> password;
