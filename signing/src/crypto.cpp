@@ -70,6 +70,9 @@ Sexp DataSexp(std::string_view message) {
   return Sexp(s);
 }
 
+// One key pair from libgcrypt, usable or not.
+void GenerateOnce(Seed& seed, Point& publicKey);
+
 template <std::size_t N>
 std::array<std::uint8_t, N> Hash(int algorithm, std::string_view bytes) {
   Initialise();
@@ -85,8 +88,20 @@ void RandomBytes(std::uint8_t* out, std::size_t size) {
   gcry_randomize(out, size, GCRY_STRONG_RANDOM);
 }
 
+bool UsablePublicKey(const Point& publicKey) {
+  return publicKey[28] != 0 || publicKey[29] != 0 || publicKey[30] != 0 || (publicKey[31] & 0x7f) != 0;
+}
+
 void GenerateEd25519(Seed& seed, Point& publicKey) {
   Initialise();
+  do {
+    GenerateOnce(seed, publicKey);
+  } while (!UsablePublicKey(publicKey));
+}
+
+namespace {
+
+void GenerateOnce(Seed& seed, Point& publicKey) {
   gcry_sexp_t params = nullptr;
   if (const gcry_error_t e = gcry_sexp_build(&params, nullptr, "(genkey(ecc(curve Ed25519)(flags eddsa)))"); e != 0) {
     Fail("key parameters", e);
@@ -100,6 +115,8 @@ void GenerateEd25519(Seed& seed, Point& publicKey) {
   TakeToken(secret.get(), "d", seed);
   TakeToken(secret.get(), "q", publicKey);
 }
+
+}  // namespace
 
 EdSignature SignEd25519(const Seed& seed, const Point& publicKey, std::string_view message) {
   Initialise();
@@ -125,6 +142,7 @@ EdSignature SignEd25519(const Seed& seed, const Point& publicKey, std::string_vi
 }
 
 bool VerifyEd25519(const Point& publicKey, std::string_view message, const EdSignature& signature) {
+  if (!UsablePublicKey(publicKey)) return false;
   Initialise();
   const Sexp key = PublicKeySexp(publicKey);
   const Sexp data = DataSexp(message);

@@ -16,7 +16,14 @@ using EdSignature = std::array<std::uint8_t, 64>;
 
 void RandomBytes(std::uint8_t* out, std::size_t size);
 
-// A new key: its secret seed and public point.
+// False for a public key libgcrypt cannot be given: its y coordinate (the
+// encoding without the sign bit) below 2^224. libgcrypt 1.10 aborts the
+// process on such a point (a number shorter than the field's), and no key
+// made honestly is one (the chance is 2^-31); the low-order points y = 0
+// and y = 1 are among them.
+bool UsablePublicKey(const Point& publicKey);
+
+// A new key: its secret seed and public point (always a usable one).
 void GenerateEd25519(Seed& seed, Point& publicKey);
 EdSignature SignEd25519(const Seed& seed, const Point& publicKey, std::string_view message);
 bool VerifyEd25519(const Point& publicKey, std::string_view message, const EdSignature& signature);

@@ -162,6 +162,7 @@ PublicKey ParsePublicKey(std::string_view text) {
   PublicKey key;
   CopyOut(bytes, 2, key.id);
   CopyOut(bytes, 10, key.key);
+  if (!crypto::UsablePublicKey(key.key)) Refuse("открытый ключ: это не пригодный ключ Ed25519");
   return key;
 }
 

@@ -82,6 +82,14 @@ TEST(MinisignFormats, KeysAndSignaturesSurviveTheirFilesAndDamageIsRefused) {
       "no comment\n" + pub.substr(pub.find('\n') + 1),
   };
   for (const auto& text : bad) EXPECT_THROW(ParsePublicKey(text), KeyFormatError) << text;
+  // A point libgcrypt would abort on (here y = 1, a low-order point) is
+  // refused as a key and never verifies, instead of ending the process.
+  PublicKey degenerate = pair.publicKey;
+  degenerate.key.fill(0);
+  degenerate.key[0] = 1;
+  const std::string degenerateText = FormatPublicKey(degenerate);
+  EXPECT_THROW(ParsePublicKey(degenerateText), KeyFormatError);
+  EXPECT_EQ(VerifySignature(degenerate, read, "message"), VerifyResult::kBadSignature);
   const std::string sig = FormatSignature(s);
   EXPECT_THROW(ParseSignature(sig.substr(0, sig.rfind("trusted comment"))), KeyFormatError);
   EXPECT_THROW(ParseSignature(sig + "extra\n"), KeyFormatError);
