@@ -1,6 +1,11 @@
 // The connection settings in the registry key
 // HKEY_CURRENT_USER\Software\Velmora\Dorvik\Settings, as string values.
+// A list an admin keeps there (the trusted keys) may also be a multi-string
+// value; its strings are read as lines. A number (the demand for a
+// signature) may be a DWORD value, read as its decimal text.
 #include <windows.h>
+
+#include <string>
 
 #include "app/settings_file.h"
 
@@ -21,8 +26,19 @@ class RegistrySettingsStore : public SettingsStore {
   std::optional<std::string> Read(const std::string& name) override {
     if (!open_) return std::nullopt;
     DWORD type = 0, size = 0;
-    if (RegQueryValueExA(key_, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_SZ) {
+    if (RegQueryValueExA(key_, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_MULTI_SZ && type != REG_DWORD)) {
       return std::nullopt;
+    }
+    if (type == REG_DWORD) {
+      DWORD number = 0;
+      size = sizeof number;
+      if (RegQueryValueExA(key_, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&number), &size) !=
+              ERROR_SUCCESS ||
+          type != REG_DWORD) {
+        return std::nullopt;
+      }
+      return std::to_string(number);
     }
     std::string value(size, '\0');
     if (RegQueryValueExA(key_, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size) !=
@@ -31,6 +47,11 @@ class RegistrySettingsStore : public SettingsStore {
     }
     value.resize(size);
     while (!value.empty() && value.back() == '\0') value.pop_back();
+    if (type == REG_MULTI_SZ) {
+      for (char& c : value) {
+        if (c == '\0') c = '\n';
+      }
+    }
     return value;
   }
   void Write(const std::string& name, const std::string& value) override {

@@ -1,10 +1,12 @@
 #include "app/startup.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
 #include <stdexcept>
 
 #include "app/log_file.h"
+#include "app/trust_settings.h"
 #include "distribution/codepage.h"
 
 namespace dorvik {
@@ -25,6 +27,29 @@ int ToInteger(const std::string& text) {
   }
   if (used == 0 || used != text.size()) throw std::invalid_argument("'" + text + "' is not a valid integer value");
   return value;
+}
+
+// The consecutive pictures 1, 2, ... (any extension) in the images folder;
+// with `listed`, a picture counts only when the list names its file.
+int CountPictures(const FileLocations& files, const std::vector<std::string>* listed) {
+  std::error_code ec;
+  if (!std::filesystem::is_directory(files.ImagesFolder, ec)) return 0;
+  // The names present, so that the count does not scan the folder per number.
+  std::vector<std::string> stems;
+  for (const auto& entry : std::filesystem::directory_iterator(files.ImagesFolder, ec)) {
+    if (entry.is_regular_file(ec)) stems.push_back(entry.path().stem().string());
+  }
+  const std::string folder = files.ImagesFolder.filename().string();
+  auto present = [&](int n) {
+    const std::string stem = files.ImagePrefix + std::to_string(n);
+    if (std::find(stems.begin(), stems.end(), stem) == stems.end()) return false;
+    if (listed == nullptr) return true;
+    const std::string name = folder + "/" + files.ImagePath(n).filename().string();
+    return std::find(listed->begin(), listed->end(), name) != listed->end();
+  };
+  int count = 0;
+  while (present(count + 1)) ++count;
+  return count;
 }
 
 }  // namespace
@@ -68,7 +93,34 @@ void SaveConnectionSettings(SettingsStore& store, const ConnectionSettings& sett
   store.Write("NS", settings.Namespace);
 }
 
-StartupResult StartSession(Session& s, const std::vector<std::string>& args) {
+namespace {
+
+// Checks the publisher's signature before anything of the distribution is
+// read for use; its lines go right after the log header. False when the
+// distribution is refused.
+bool CheckSignature(Session& s, const signing::TrustSettings& commandLineTrust, StartupResult& result) {
+  TrustSettingsResult settings = LoadTrustSettings(s.settings);
+  MergeTrust(settings.trust, commandLineTrust);
+  if (!settings.failure.empty()) {
+    s.signature = {};
+    s.signature.status = signing::SignatureStatus::kRefused;
+    s.signature.reason = settings.failure;
+    s.signature.blocksInstallation = true;
+  } else {
+    s.signature =
+        signing::CheckDistributionSignature(s.files.ProgramFolder, FilesTheInstallerReads(s.files), settings.trust);
+  }
+  for (const auto& line : signing::SignatureLogLines(s.signature)) s.log.Add(line);
+  if (!s.signature.blocksInstallation) return true;
+  result.signatureRefused = true;
+  result.headerFailure = Ru("Подпись дистрибутива не принята: ") + s.signature.reason;
+  return false;
+}
+
+}  // namespace
+
+StartupResult StartSession(Session& s, const std::vector<std::string>& args,
+                           const signing::TrustSettings& commandLineTrust) {
   StartupResult result;
   result.licencePresent = LoadLicence(s.files.LicencePath, result.licenceLines);
   s.run.InstallSucceeded = false;
@@ -79,6 +131,7 @@ StartupResult StartSession(Session& s, const std::vector<std::string>& args) {
   ParseCommandLine(args, s.options, s.log);
   s.run.StartTime = s.clock.TimeOfDay();
   WriteLogHeader(s.log, s.clock.Today(), s.run.StartTime, kInstallerVersion);
+  if (!CheckSignature(s, commandLineTrust, result)) return result;
   result.headerRead = s.reader.ReadHeader(s.dist, s.log);
   if (!result.headerRead) result.headerFailure = DescribeHeaderFailure(s.files.DataFilePath, s.dist, s.log);
   return result;
@@ -128,23 +181,30 @@ std::string DescribeHeaderFailure(const std::filesystem::path& dataFile, const D
   return damaged + Ru("заголовок не читается.");
 }
 
+std::vector<std::string> FilesTheInstallerReads(const FileLocations& files) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  const auto add = [&](const std::filesystem::path& file, const std::string& name) {
+    if (std::filesystem::is_regular_file(file, ec)) names.push_back(name);
+  };
+  add(files.DataFilePath, files.DataFilePath.filename().string());
+  add(files.LicencePath, files.LicencePath.filename().string());
+  add(files.ReadmePath, files.ReadmePath.filename().string());
+  // The pictures as an unsigned installation would count them.
+  const std::string folder = files.ImagesFolder.filename().string();
+  const int count = CountPictures(files, nullptr);
+  for (int n = 1; n <= count; ++n) {
+    add(files.ImagePath(n), folder + "/" + files.ImagePath(n).filename().string());
+  }
+  return names;
+}
+
 bool CountImages(Session& s) {
   std::error_code ec;
   if (!std::filesystem::is_directory(s.files.ImagesFolder, ec)) return false;
-  // The names present, so that the count does not scan the folder per number.
-  std::vector<std::string> stems;
-  for (const auto& entry : std::filesystem::directory_iterator(s.files.ImagesFolder, ec)) {
-    if (entry.is_regular_file(ec)) stems.push_back(entry.path().stem().string());
-  }
-  auto present = [&](int n) {
-    const std::string stem = s.files.ImagePrefix + std::to_string(n);
-    for (const auto& st : stems) {
-      if (st == stem) return true;
-    }
-    return false;
-  };
-  s.run.ImageCount = 0;
-  while (present(s.run.ImageCount + 1)) ++s.run.ImageCount;
+  const bool signedList = s.signature.status == signing::SignatureStatus::kVerifiedTrusted ||
+                          s.signature.status == signing::SignatureStatus::kVerifiedUntrusted;
+  s.run.ImageCount = CountPictures(s.files, signedList ? &s.signature.listedFiles : nullptr);
   return s.run.ImageCount > 0;
 }
 

@@ -1,10 +1,11 @@
 // Reading a distribution through the installer's reader against a plain
-// sequential read of the same file, for a 10 MB and a 100 MB file, and the
-// peak memory of each, measured in a fresh child process per file so that
-// the generated data of this process does not count.
+// sequential read of the same file, for a 10 MB and a 100 MB file, the
+// check of the publisher's signature of such a distribution, and the peak
+// memory of each, measured in a fresh child process per file so that the
+// generated data of this process does not count.
 //
 //   reader_bench [benchmark options]
-//   reader_bench --peak-rss installation|plain|none FILE   (the child's side)
+//   reader_bench --peak-rss installation|plain|signature|none FILE   (the child's side)
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include "distribution/reader.h"
 #include "generated_distribution.h"
 #include "installation_read.h"
+#include "signed_folder.h"
 
 namespace {
 
@@ -61,6 +63,21 @@ void BM_HeaderWithIntegrityCheck(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(std::filesystem::file_size(file)));
 }
 
+// The signature check of start-up on a signed folder holding the generated
+// file: one SHA-256 read of every listed file and the Ed25519 check of the
+// list. Its cost beside BM_PlainRead is the hashing of that one read.
+void BM_SignatureCheck(benchmark::State& state) {
+  const auto& file = GeneratedDistribution(static_cast<int>(state.range(0)));
+  const auto& folder = reader_bench::SignedFolder(file);
+  for (auto _ : state) {
+    const auto result = reader_bench::CheckSignedFolder(folder);
+    if (result.status != dorvik::signing::SignatureStatus::kVerifiedTrusted) {
+      state.SkipWithError("the signature was not verified");
+    }
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(std::filesystem::file_size(file)));
+}
+
 void BM_PlainRead(benchmark::State& state) {
   const auto& file = GeneratedDistribution(static_cast<int>(state.range(0)));
   for (auto _ : state) {
@@ -87,21 +104,25 @@ long ChildPeakKiB(const char* mode, const std::filesystem::path& file) {
 
 void BM_PeakMemory(benchmark::State& state) {
   const auto& file = GeneratedDistribution(static_cast<int>(state.range(0)));
-  long installation = 0, plain = 0, none = 0;
+  const auto& signedFolder = reader_bench::SignedFolder(file);
+  long installation = 0, plain = 0, signature = 0, none = 0;
   for (auto _ : state) {
     installation = ChildPeakKiB("installation", file);
     plain = ChildPeakKiB("plain", file);
+    signature = ChildPeakKiB("signature", signedFolder);
     none = ChildPeakKiB("none", file);
   }
-  if (installation < 0 || plain < 0 || none < 0) state.SkipWithError("the measuring child failed");
+  if (installation < 0 || plain < 0 || signature < 0 || none < 0) state.SkipWithError("the measuring child failed");
   state.counters["installation_peak_KiB"] = static_cast<double>(installation);
   state.counters["plain_peak_KiB"] = static_cast<double>(plain);
+  state.counters["signature_check_peak_KiB"] = static_cast<double>(signature);
   state.counters["idle_peak_KiB"] = static_cast<double>(none);
 }
 
 BENCHMARK(BM_InstallationRead)->Arg(10)->Arg(100)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_InstallationReadVariant)->ArgsProduct({{10, 100}, {1, 2}})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HeaderWithIntegrityCheck)->Arg(10)->Arg(100)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SignatureCheck)->Arg(10)->Arg(100)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlainRead)->Arg(10)->Arg(100)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PeakMemory)->Arg(10)->Arg(100)->Iterations(1)->Unit(benchmark::kMillisecond);
 
@@ -111,6 +132,8 @@ int MeasurePeak(const std::string& mode, const std::filesystem::path& file) {
       benchmark::DoNotOptimize(reader_bench::ReadAsInstallation(file));
     } else if (mode == "plain") {
       benchmark::DoNotOptimize(reader_bench::ReadPlain(file));
+    } else if (mode == "signature") {
+      benchmark::DoNotOptimize(reader_bench::CheckSignedFolder(file));
     } else if (mode != "none") {
       return 2;
     }

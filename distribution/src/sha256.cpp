@@ -1,99 +1,78 @@
 #include "distribution/sha256.h"
 
+#include <gcrypt.h>
+
 #include <cstring>
+#include <stdexcept>
+#include <utility>
 
 namespace dorvik {
 
 namespace {
 
-constexpr std::array<std::uint32_t, 64> kRound{
-    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
-    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
-    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
-    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
-    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
-    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
-    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
-    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
+// libgcrypt wants its version checked before first use; the signing library
+// does the same, and whichever comes first finishes the initialisation.
+// Secure memory is not used: the hashes here see no secrets.
+void InitialiseLibgcrypt() {
+  static const bool done = [] {
+    if (!gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P)) {
+      if (gcry_check_version(GCRYPT_VERSION) == nullptr)
+        throw std::runtime_error("libgcrypt is older than its headers");
+      gcry_control(GCRYCTL_DISABLE_SECMEM, 0);
+      gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
+    }
+    return true;
+  }();
+  (void)done;
+}
 
-constexpr std::uint32_t Rotr(std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
+gcry_md_hd_t Open() {
+  InitialiseLibgcrypt();
+  gcry_md_hd_t h = nullptr;
+  if (gcry_md_open(&h, GCRY_MD_SHA256, 0) != 0) throw std::runtime_error("libgcrypt: SHA-256 is not available");
+  return h;
+}
+
+gcry_md_hd_t Copy(void* handle) {
+  if (handle == nullptr) return nullptr;
+  gcry_md_hd_t h = nullptr;
+  if (gcry_md_copy(&h, static_cast<gcry_md_hd_t>(handle)) != 0)
+    throw std::runtime_error("libgcrypt: cannot copy a hash");
+  return h;
+}
 
 }  // namespace
 
-Sha256::Sha256()
-    : state_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19} {}
+Sha256::Sha256() : handle_(Open()) {}
 
-void Sha256::Block(const std::uint8_t* p) {
-  std::uint32_t w[64];
-  for (int i = 0; i < 16; ++i) {
-    w[i] = (std::uint32_t{p[4 * i]} << 24) | (std::uint32_t{p[4 * i + 1]} << 16) | (std::uint32_t{p[4 * i + 2]} << 8) |
-           std::uint32_t{p[4 * i + 3]};
+Sha256::~Sha256() { gcry_md_close(static_cast<gcry_md_hd_t>(handle_)); }
+
+Sha256::Sha256(const Sha256& other) : handle_(Copy(other.handle_)) {}
+
+Sha256& Sha256::operator=(const Sha256& other) {
+  if (this != &other) {
+    Sha256 copy(other);
+    std::swap(handle_, copy.handle_);
   }
-  for (int i = 16; i < 64; ++i) {
-    const std::uint32_t s0 = Rotr(w[i - 15], 7) ^ Rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
-    const std::uint32_t s1 = Rotr(w[i - 2], 17) ^ Rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
-    w[i] = w[i - 16] + s0 + w[i - 7] + s1;
-  }
-  std::uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
-  std::uint32_t e = state_[4], f = state_[5], g = state_[6], h = state_[7];
-  for (int i = 0; i < 64; ++i) {
-    const std::uint32_t s1 = Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25);
-    const std::uint32_t choose = (e & f) ^ (~e & g);
-    const std::uint32_t t1 = h + s1 + choose + kRound[static_cast<std::size_t>(i)] + w[i];
-    const std::uint32_t s0 = Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22);
-    const std::uint32_t majority = (a & b) ^ (a & c) ^ (b & c);
-    const std::uint32_t t2 = s0 + majority;
-    h = g;
-    g = f;
-    f = e;
-    e = d + t1;
-    d = c;
-    c = b;
-    b = a;
-    a = t1 + t2;
-  }
-  state_[0] += a;
-  state_[1] += b;
-  state_[2] += c;
-  state_[3] += d;
-  state_[4] += e;
-  state_[5] += f;
-  state_[6] += g;
-  state_[7] += h;
+  return *this;
+}
+
+Sha256::Sha256(Sha256&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+
+Sha256& Sha256::operator=(Sha256&& other) noexcept {
+  std::swap(handle_, other.handle_);
+  return *this;
 }
 
 void Sha256::Update(std::string_view bytes) {
-  const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
-  std::size_t n = bytes.size();
-  length_ += n;
-  if (buffered_ > 0) {
-    const std::size_t take = std::min(n, buffer_.size() - buffered_);
-    std::memcpy(buffer_.data() + buffered_, p, take);
-    buffered_ += take;
-    p += take;
-    n -= take;
-    if (buffered_ < buffer_.size()) return;
-    Block(buffer_.data());
-    buffered_ = 0;
-  }
-  for (; n >= 64; p += 64, n -= 64) Block(p);
-  if (n > 0) std::memcpy(buffer_.data(), p, n);
-  buffered_ = n;
+  if (handle_ == nullptr) handle_ = Open();  // a moved-from object starts afresh
+  gcry_md_write(static_cast<gcry_md_hd_t>(handle_), bytes.data(), bytes.size());
 }
 
 Sha256::Digest Sha256::Final() {
-  const std::uint64_t bits = length_ * 8;
-  // A one bit, zeros up to 56 bytes of the last block, then the bit length.
-  static constexpr char kPad[64] = {'\x80'};
-  const std::size_t padding = buffered_ < 56 ? 56 - buffered_ : 120 - buffered_;
-  Update(std::string_view(kPad, padding));
-  std::uint8_t tail[8];
-  for (int i = 0; i < 8; ++i) tail[i] = static_cast<std::uint8_t>(bits >> (56 - 8 * i));
-  Update(std::string_view(reinterpret_cast<const char*>(tail), 8));
+  if (handle_ == nullptr) handle_ = Open();
   Digest out{};
-  for (std::size_t i = 0; i < 8; ++i) {
-    for (std::size_t k = 0; k < 4; ++k) out[4 * i + k] = static_cast<std::uint8_t>(state_[i] >> (24 - 8 * k));
-  }
+  std::memcpy(out.data(), gcry_md_read(static_cast<gcry_md_hd_t>(handle_), GCRY_MD_SHA256), out.size());
   return out;
 }
 

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "app/settings_file.h"
+#include "signing/distribution_signature.h"
 #include "distribution/codepage.h"
 #include "fakes.h"
 #include "scripted_ui.h"
@@ -222,6 +223,46 @@ TEST(PortField, BlanksTrimmedAndNoDigitsIsEmpty) {
   EXPECT_EQ(NormalisePort("1972"), "1972");
   EXPECT_EQ(NormalisePort("    "), "");
   EXPECT_EQ(NormalisePort(""), "");
+}
+
+// The signature is checked right after the log header, from the settings'
+// trusted keys; a refusal leaves the header unread; pictures added after
+// the check do not count.
+TEST_F(StartupTest, SignatureIsCheckedAfterTheHeaderAndLimitsThePictures) {
+  std::ofstream(dir_ / "dorpack.dat", std::ios::binary) << "not read: the check comes first";
+  fs::create_directories(dir_ / "IMAGES");
+  std::ofstream(dir_ / "IMAGES" / "p1.jpg", std::ios::binary) << "one";
+  const auto pair = signing::GenerateKeyPair();
+  signing::SignDistribution(dir_, pair.secretKey, "c");
+  const std::string pub = signing::FormatPublicKey(pair.publicKey);
+
+  testing::ScriptedUi ui;
+  testing::FakeClock clock;
+  testing::MemorySettings settings;
+  settings.values = {{"TrustedKeys", pub.substr(pub.find('\n') + 1)}};
+  TcpLink link;
+  {
+    Session s(FileLocations::In(dir_), link, ui, clock, settings);
+    const StartupResult r = StartSession(s, {});
+    EXPECT_FALSE(r.signatureRefused);
+    EXPECT_EQ(s.signature.status, signing::SignatureStatus::kVerifiedTrusted);
+    ASSERT_GE(s.log.Lines().size(), 7u);
+    EXPECT_EQ(s.log.Lines()[2], "");
+    EXPECT_EQ(s.log.Lines()[3], Ru("Дистрибутив подписан ключом ") + s.signature.signerKeyId + ".");
+    EXPECT_EQ(s.log.Lines()[6], "");
+    std::ofstream(dir_ / "IMAGES" / "p2.jpg", std::ios::binary) << "added after the check";
+    EXPECT_TRUE(CountImages(s));
+    EXPECT_EQ(s.run.ImageCount, 1);
+  }
+  // Now p2 is there at start: a file the installer would read, not listed.
+  Session s(FileLocations::In(dir_), link, ui, clock, settings);
+  const StartupResult r = StartSession(s, {});
+  EXPECT_TRUE(r.signatureRefused);
+  EXPECT_FALSE(r.headerRead);
+  EXPECT_EQ(r.headerFailure,
+            Ru("Подпись дистрибутива не принята: файл IMAGES/p2.jpg не назван в списке сумм dorpack.sums"));
+  EXPECT_EQ(s.log.Lines().back(), "");
+  EXPECT_EQ(s.log.Lines()[s.log.Lines().size() - 2], r.headerFailure);
 }
 
 }  // namespace

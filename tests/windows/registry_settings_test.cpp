@@ -7,6 +7,7 @@
 
 #include "app/settings_file.h"
 #include "app/startup.h"
+#include "app/trust_settings.h"
 
 namespace dorvik {
 namespace {
@@ -74,6 +75,36 @@ TEST_F(RegistrySettings, OneMissingValueTakesItsDefaultAndAWrongTypeIsMissing) {
   EXPECT_EQ(settings.IP, "192.168.1.9");
   EXPECT_EQ(settings.Port, "1972");
   EXPECT_EQ(settings.PreferredNamespace, "USER");
+}
+
+// The trusted keys an admin keeps in the key: one string, or a multi-string
+// with a key per line; the demand for a signature as a string or a DWORD.
+TEST_F(RegistrySettings, TrustedKeysAndTheDemandForASignature) {
+  const auto first = signing::GenerateKeyPair().publicKey, second = signing::GenerateKeyPair().publicKey;
+  const auto line = [](const signing::PublicKey& k) {
+    const std::string text = signing::FormatPublicKey(k);
+    return text.substr(text.find('\n') + 1, text.size() - text.find('\n') - 2);
+  };
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr), ERROR_SUCCESS);
+  const std::string multi = line(first) + '\0' + line(second) + '\0' + '\0';
+  RegSetValueExA(key, "TrustedKeys", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(multi.data()),
+                 static_cast<DWORD>(multi.size()));
+  const DWORD one = 1;
+  RegSetValueExA(key, "RequireSignature", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
+  RegCloseKey(key);
+
+  auto store = OpenUserSettings();
+  TrustSettingsResult result = LoadTrustSettings(*store);
+  EXPECT_TRUE(result.failure.empty()) << result.failure;
+  ASSERT_EQ(result.trust.trustedKeys.size(), 2u);
+  EXPECT_EQ(result.trust.trustedKeys[1].key, second.key);
+  EXPECT_TRUE(result.trust.requireSignature);
+
+  // A string value with a key that is no key: every distribution is refused.
+  store->Write("TrustedKeys", line(first) + ";RWQbroken");
+  result = LoadTrustSettings(*OpenUserSettings());
+  EXPECT_FALSE(result.failure.empty());
 }
 
 }  // namespace

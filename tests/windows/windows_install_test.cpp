@@ -316,6 +316,49 @@ TEST_F(WindowsInstallTest, AServerStoppedInTheMiddleOfTheRestoreEndsBothRunsAlik
   EXPECT_EQ(saved(Routines(windowsServer)), routines);
 }
 
+// A list made by sha256sum and signed with minisign -S checks in
+// dorvik-cli.exe as on Linux: the same log lines after the header, and the
+// same refusal once a byte of the data file changed.
+TEST_F(WindowsInstallTest, AMinisignSignedDistributionVerifiesAsOnLinux) {
+  const std::string minisign = "/usr/bin/minisign";
+  if (!fs::exists(minisign)) GTEST_SKIP() << "minisign is not installed (Debian package minisign)";
+  ASSERT_EQ(RunProgram(minisign, {"-G", "-W", "-p", "publisher.pub", "-s", "publisher.key"}, root_).status, 0);
+  for (const char* d : {"linux", "windows"}) {
+    const fs::path folder = root_ / d;
+    ASSERT_EQ(RunProgram("/bin/sh", {"-c", "sha256sum dorpack.dat > dorpack.sums"}, folder).status, 0);
+    ASSERT_EQ(
+        RunProgram(minisign, {"-S", "-s", (root_ / "publisher.key").string(), "-m", "dorpack.sums", "-t", "Склад 3.1"},
+                   folder)
+            .status,
+        0);
+    fs::copy_file(root_ / "publisher.pub", folder / "publisher.pub");
+  }
+  MServerProcess linuxServer(MSERVER_BINARY), windowsServer(MSERVER_BINARY);
+  const std::vector<std::string> args{"--trusted-key", "publisher.pub", "--no-post-actions", "--quiet"};
+  const auto onLinux = Linux(linuxServer.Address(), args);
+  ASSERT_EQ(onLinux.status, 0) << onLinux.err;
+  const auto onWindows = Windows(windowsServer.Address(), args);
+  ASSERT_EQ(onWindows.status, 0) << onWindows.err;
+  ExpectSameLogs({linuxServer.Port()}, {windowsServer.Port()});
+  const auto log = MaskedLog(root_ / "windows" / "dorvik.txt", {windowsServer.Port()});
+  ASSERT_GE(log.size(), 6u);
+  EXPECT_EQ(log[3].rfind("Дистрибутив подписан ключом ", 0), 0u) << log[3];
+  EXPECT_EQ(log[5], "Доверенный комментарий: Склад 3.1");
+
+  for (const char* d : {"linux", "windows"}) {
+    std::string bytes = ReadFile(root_ / d / "dorpack.dat");
+    bytes[100] = static_cast<char>(bytes[100] ^ 1);
+    WriteFile(root_ / d / "dorpack.dat", bytes);
+  }
+  const auto refusedLinux = Linux(linuxServer.Address(), args);
+  const auto refusedWindows = Windows(windowsServer.Address(), args);
+  EXPECT_EQ(refusedLinux.status, 4) << refusedLinux.err;
+  EXPECT_EQ(refusedWindows.status, 4) << refusedWindows.err;
+  EXPECT_NE(refusedWindows.err.find("файл dorpack.dat изменён после подписания"), std::string::npos)
+      << refusedWindows.err;
+  ExpectSameLogs({linuxServer.Port()}, {windowsServer.Port()}, "dorvik1.txt");
+}
+
 TEST_F(WindowsInstallTest, WithoutTheControlRegisteredNothingIsDone) {
   MServerProcess server(MSERVER_BINARY);
   const std::string dll = (fs::path(Env("VELMORA_WINDOWS_BIN")) / "vism-test-control.dll").string();

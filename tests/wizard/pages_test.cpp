@@ -380,6 +380,36 @@ class PagesTest : public QObject {
     }
   }
 
+  // An admin who demands signatures: an unsigned distribution ends the
+  // wizard at once with the reason, and its header is never read.
+  void UnsignedDistributionIsRefusedWhenSignaturesAreRequired() {
+    dorvik_test::ScratchFolder folder;
+    dorvik_test::MakeSampleDistribution(folder.Path(), true, 0);
+    std::filesystem::create_directories(folder.Path() / "settings");
+    folder.Write("settings/dorvik.conf", "RequireSignature=1\n");
+    {
+      dorvik_test::ProgramProbe probe;
+      auto program = dorvik_test::MakeProgram(folder.Path(), probe);
+      ModalScript script;
+      QString shown;
+      script.Then([&](QWidget* w) {
+        shown = dorvik_test::VerbatimText(static_cast<QMessageBox*>(w));
+        static_cast<QMessageBox*>(w)->button(QMessageBox::Ok)->click();
+      });
+      program->Create({});
+      QVERIFY(script.Done());
+      QVERIFY(shown.startsWith(QString::fromUtf8("Ошибка инициализации установщика\n\nПодпись дистрибутива не "
+                                                 "принята: дистрибутив не подписан (нет файла "
+                                                 "dorpack.sums.minisig)\n")));
+      QCOMPARE(probe.terminations, 1);
+      QVERIFY(!program->fmSetup->HeaderRead());
+    }
+    std::ifstream in(folder.Path() / "dorvik.txt", std::ios::binary);
+    const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    QVERIFY(log.find(Ru("Подпись дистрибутива не принята: дистрибутив не подписан")) != std::string::npos);
+    QVERIFY(log.find(Ru("Продукт:")) == std::string::npos);
+  }
+
   // Enter presses the button that has the focus; the page's default button
   // answers it only from a field, the list, a box or a text. (The model's
   // own tests go through every page; here the view's forwarding.)

@@ -4,6 +4,7 @@
 #include <charconv>
 
 #include "cli_texts.h"
+#include "distribution/codepage.h"
 
 namespace dorvik::cli {
 
@@ -135,6 +136,11 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
       flag(o.rollbackOnFailure);
     } else if (name == "--drop") {
       o.dropId = value();
+    } else if (name == "--trusted-key") {
+      o.trustedKeyFiles.push_back(value());
+      if (o.trustedKeyFiles.back().empty()) throw UsageError(Ru("--trusted-key: нужен файл открытого ключа"));
+    } else if (name == "--require-signature") {
+      flag(o.requireSignature);
     } else if (name == "--help" || name == "-h") {
       o.help = true;
     } else {

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <optional>
+#include <sstream>
 
 #include "answer_file.h"
 #include "cli_texts.h"
@@ -46,8 +48,9 @@ int Usage(const std::string& program, const std::string& message) {
 // The installation once the options are read and the texts converted.
 class Installation {
  public:
-  Installation(const CliOptions& options, const LocaleText& text, TerminalUi& ui, Session& s, CommandReport& report)
-      : o_(options), text_(text), ui_(ui), s_(s), report_(report) {}
+  Installation(const CliOptions& options, const LocaleText& text, TerminalUi& ui, Session& s,
+               const signing::TrustSettings& trust, CommandReport& report)
+      : o_(options), text_(text), ui_(ui), s_(s), trust_(trust), report_(report) {}
 
   int Run(const std::string& password, const std::string& ns) {
     if (const int status = Open(password, ns); status != kOpened) return status;
@@ -138,12 +141,16 @@ class Installation {
     std::vector<std::string> positional;
     if (o_.soft) positional.push_back("q");
     if (o_.noPreActions) positional.push_back("no");
-    const StartupResult start = StartSession(s_, positional);
+    const StartupResult start = StartSession(s_, positional, trust_);
+    report_.signature = s_.signature;
     if (o_.noLibraryTest) s_.options.DetectLibrary = false;
     if (o_.chunkLimit) s_.options.ChunkLimit = std::min(*o_.chunkLimit, kMaxChunkLimit);
 
     if (!start.headerRead && !needsDistribution) {
       s_.options.DetectLibrary = false;  // nothing to test
+    } else if (start.signatureRefused) {
+      ui_.ShowMessage(Ru("Ошибка инициализации установщика: ") + start.headerFailure);
+      return kBadDistribution;
     } else if (!start.headerRead) {
       ui_.ShowMessage(Ru("Ошибка инициализации установщика"));
       if (!s_.reader.Damage().empty()) return DamagedFile();
@@ -239,6 +246,7 @@ class Installation {
   const LocaleText& text_;
   TerminalUi& ui_;
   Session& s_;
+  const signing::TrustSettings& trust_;
   CommandReport& report_;
   std::string stage_;
   bool nothingDone_ = false;
@@ -246,6 +254,32 @@ class Installation {
 
 bool AsksForJson(const std::vector<std::string>& args) {
   return std::find(args.begin(), args.end(), "--json") != args.end();
+}
+
+// The keys of --trusted-key and --require-signature. Throws UsageError
+// (message in the locale's encoding) for a file that is not a public key.
+signing::TrustSettings CommandLineTrust(const CliOptions& options, const LocaleText& text) {
+  signing::TrustSettings trust;
+  trust.requireSignature = options.requireSignature;
+  for (const auto& file : options.trustedKeyFiles) {
+    // Arguments are UTF-8 on Windows and the locale's bytes elsewhere.
+#ifdef _WIN32
+    std::ifstream in(std::filesystem::path(std::u8string(file.begin(), file.end())), std::ios::binary);
+#else
+    std::ifstream in(file, std::ios::binary);
+#endif
+    std::stringstream content;
+    if (in) content << in.rdbuf();
+    if (!in || content.str().size() > 4096) {
+      throw UsageError(file + ": " + text.Show(Ru("файл открытого ключа не читается")));
+    }
+    try {
+      trust.trustedKeys.push_back(signing::ParsePublicKey(content.str()));
+    } catch (const signing::KeyFormatError& e) {
+      throw UsageError(file + ": " + text.Show(e.what()));
+    }
+  }
+  return trust;
 }
 
 // The link the options ask for. The VisM control is tested first of all, as
@@ -303,6 +337,12 @@ int RunInstaller(const std::string& program, const std::vector<std::string>& arg
     return kInstalled;
   }
 
+  signing::TrustSettings trust;
+  try {
+    trust = CommandLineTrust(options, text);
+  } catch (const UsageError& e) {
+    return Usage(program, e.what());
+  }
   const std::unique_ptr<ServerLink> link = OpenLink(options, text);
   if (!link) return kNoClient;
   std::string password, ns;
@@ -351,7 +391,7 @@ int RunInstaller(const std::string& program, const std::vector<std::string>& arg
 
   CommandReport report;
   report.command = options.command.empty() ? "install" : options.command;
-  Installation installation(options, text, ui, s, report);
+  Installation installation(options, text, ui, s, trust, report);
   int status = kInstallFailed;
   try {
     status = installation.Run(password, ns);

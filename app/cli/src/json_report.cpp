@@ -13,11 +13,17 @@ namespace {
 // The last lines the post-actions wrote that the document keeps.
 constexpr std::size_t kPostActionLinesKept = 20;
 
-// The signature of the distribution: this build checks none, so every
-// distribution counts as not checked.
-Json SignatureJson() { return Json{{"state", "not_checked"}, {"signer", nullptr}}; }
-
 Json TextOrNull(const std::string& cp1251) { return cp1251.empty() ? Json(nullptr) : Json(Utf8(cp1251)); }
+
+// The publisher's signature: its state, the signer's key id, the trusted
+// comment (UTF-8 as signed) and, when refused, why.
+Json SignatureJson(const std::optional<signing::SignatureState>& s) {
+  if (!s) return Json{{"state", "not_checked"}, {"signer", nullptr}};
+  return Json{{"state", signing::SignatureStatusKey(s->status)},
+              {"signer", s->signerKeyId.empty() ? Json(nullptr) : Json(s->signerKeyId)},
+              {"trusted_comment", s->trustedComment.empty() ? Json(nullptr) : Json(s->trustedComment)},
+              {"reason", TextOrNull(s->reason)}};
+}
 
 }  // namespace
 
@@ -97,7 +103,7 @@ Json ReportJson(const CommandReport& r) {
   doc["build_date"] = TextOrNull(r.build);
   doc["digest"] = r.digest.empty() ? Json(nullptr) : Json(r.digest);
   doc["namespace"] = TextOrNull(r.ns);
-  doc["signature"] = SignatureJson();
+  doc["signature"] = SignatureJson(r.signature);
   if (r.command == "install") {
     doc["routines"] = r.plan ? RoutineLists(*r.plan) : Json(nullptr);
     doc["check_routines"] = r.plan ? CheckRoutineStates(r.plan->routines) : Json(nullptr);

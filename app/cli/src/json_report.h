@@ -18,6 +18,7 @@
 #include "engine/backup.h"
 #include "engine/install_record.h"
 #include "engine/plan.h"
+#include "signing/distribution_signature.h"
 
 namespace dorvik::cli {
 
@@ -31,6 +32,8 @@ struct CommandReport {
   // Texts in code page 1251; empty when not known.
   std::string product, version, build, ns;
   std::string digest;
+  // The publisher's signature as start-up found it; none before start-up.
+  std::optional<signing::SignatureState> signature;
 
   // Where the command stopped, when it failed: "usage", "start",
   // "connect", "backup", "install", "post_actions", "verify", or the

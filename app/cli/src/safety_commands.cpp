@@ -244,6 +244,8 @@ int RunPlan(Session& s, TerminalUi& ui, const LocaleText& text, bool json) {
 int RunVerify(Session& s, TerminalUi& ui, const LocaleText& text) {
   try {
     const VerifyReport report = VerifyInstallation(s);
+    // Who made the distribution the routines are compared against.
+    Print(text, signing::SignatureSummary(s.signature));
     for (const auto& e : report.routines) {
       if (!VerifyReport::Matches(e)) Print(text, Padded(NameText(e.name), 12) + " " + StateText(e));
     }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/session.h"
+#include "signing/distribution_signature.h"
 
 namespace dorvik {
 
@@ -28,13 +29,25 @@ struct StartupResult {
   // When the header was not read: why, in plain words (code page 1251); the
   // caller shows it with the data file's full path. Not logged.
   std::string headerFailure;
+  // The publisher's signature was refused under enforced trust: the header
+  // was not read, `headerFailure` gives the reason (also logged) and
+  // nothing of the distribution may reach the server.
+  bool signatureRefused = false;
   bool licencePresent = false;
   std::vector<std::string> licenceLines;
 };
 
 // Everything the wizard's creation does besides its windows, in its order:
-// defaults, licence, settings, command line, log header, distribution header.
-StartupResult StartSession(Session& s, const std::vector<std::string>& args);
+// defaults, licence, settings, command line, log header, the publisher's
+// signature (the trust settings joined with `commandLineTrust`; its lines
+// follow the log header), distribution header.
+StartupResult StartSession(Session& s, const std::vector<std::string>& args,
+                           const signing::TrustSettings& commandLineTrust = {});
+
+// The names (relative to the program folder, "/" between folders) of the
+// files an installation reads: dorpack.dat, licence.txt and readme.txt
+// where present, and the pictures CountImages would take.
+std::vector<std::string> FilesTheInstallerReads(const FileLocations& files);
 
 // Why ReadHeader refused `dataFile`: missing, not a file, not readable, or
 // where its header is damaged (offsets count from 0). `dist` and `log` are
@@ -43,7 +56,8 @@ std::string DescribeHeaderFailure(const std::filesystem::path& dataFile, const D
                                   const InstallLog& log);
 
 // Counts the consecutive pictures 1, 2, ... (any extension) in the images
-// folder; leaves the count alone when the folder is missing.
+// folder; leaves the count alone when the folder is missing. Of a signed
+// distribution that passed its check, only pictures its list names count.
 bool CountImages(Session& s);
 
 }  // namespace dorvik

@@ -14,6 +14,7 @@
 #include "core/server_link.h"
 #include "core/services.h"
 #include "core/ui.h"
+#include "signing/distribution_signature.h"
 
 namespace dorvik {
 
@@ -78,6 +79,8 @@ struct Session {
   Distribution dist;
   DistributionReader reader;
   InstallLog log;
+  // The publisher's signature as start-up found it.
+  signing::SignatureState signature;
 
   ServerLink& link;
   InstallerUi& ui;

@@ -1,6 +1,7 @@
 // SHA-256 (FIPS 180-4) of a byte stream, for the data file's integrity
-// marker. Portable C++ with no platform library, so that every build of the
-// installer (also the 32-bit Windows one) computes the same digest.
+// marker and the signed list of a distribution's files. Computed by
+// libgcrypt in every build of the installer (also the 32-bit Windows one),
+// so that all of them give the same digest.
 #pragma once
 
 #include <array>
@@ -15,6 +16,13 @@ class Sha256 {
   using Digest = std::array<std::uint8_t, 32>;
 
   Sha256();
+  ~Sha256();
+  // A copy continues from the same state on its own.
+  Sha256(const Sha256& other);
+  Sha256& operator=(const Sha256& other);
+  Sha256(Sha256&& other) noexcept;
+  Sha256& operator=(Sha256&& other) noexcept;
+
   // Adds bytes; may be called any number of times.
   void Update(std::string_view bytes);
   // The digest of everything added; the object must not be updated after.
@@ -25,12 +33,7 @@ class Sha256 {
   static std::string ToHex(const Digest& digest);
 
  private:
-  void Block(const std::uint8_t* block);
-
-  std::array<std::uint32_t, 8> state_;
-  std::array<std::uint8_t, 64> buffer_{};
-  std::size_t buffered_ = 0;
-  std::uint64_t length_ = 0;  // bytes added so far
+  void* handle_ = nullptr;  // libgcrypt's hash context (gcry_md_hd_t)
 };
 
 }  // namespace dorvik

@@ -36,6 +36,8 @@ struct CliOptions {
   bool defaults = false;
   bool quiet = false;
   bool help = false;
+  std::vector<std::string> trustedKeyFiles;  // --trusted-key FILE, repeatable
+  bool requireSignature = false;
 
   // The command: empty for an installation, else "plan", "verify",
   // "rollback", "backups" or "history" (only as the first argument).
