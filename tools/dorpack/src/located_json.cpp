@@ -18,6 +18,18 @@ namespace text {
 std::string GivenTwice(const std::string& key) { return "поле «" + key + "» задано дважды"; }
 constexpr const char* kNotJson = "не правильный JSON: ";
 
+// A token as the parser names it ("string literal", "'}'"), in Russian.
+std::string Token(const std::string& token) {
+  if (token == "string literal") return "строка";
+  if (token == "number literal") return "число";
+  if (token == "true literal") return "true";
+  if (token == "false literal") return "false";
+  if (token == "null literal") return "null";
+  if (token == "end of input") return "конец текста";
+  if (token == "value") return "значение";
+  return token;  // a quoted sign such as '}'
+}
+
 // The parser's reason, said again in Russian. The parser's messages are of a
 // few kinds ("unexpected '}'; expected string literal", "invalid literal",
 // "unexpected end of input" ...); the token it names is kept as it was.
@@ -44,7 +56,11 @@ std::string Reason(const std::string& message) {
     reason = "неизвестное слово (в JSON есть только true, false и null)";
   } else if (const auto at = message.find("unexpected "); at != std::string::npos) {
     const auto end = message.find(';', at);
-    reason = "неожиданный знак " + message.substr(at + 11, end == std::string::npos ? std::string::npos : end - at - 11);
+    reason = "здесь не может стоять " +
+             Token(message.substr(at + 11, end == std::string::npos ? std::string::npos : end - at - 11));
+    if (const auto expected = message.find("expected ", end); end != std::string::npos && expected != std::string::npos) {
+      reason += " (ожидалось: " + Token(message.substr(expected + 9)) + ")";
+    }
   } else {
     reason = "синтаксическая ошибка";
   }
