@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "console.h"
 
 namespace {
 
@@ -29,6 +30,7 @@ constexpr const char* kUnknownCommand = "dorpack: неизвестная ком�
 }  // namespace
 
 int main(int argc, char** argv) {
+  dorpack::UseConsoleOutput();
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) {
     std::cerr << text::kHelp;
