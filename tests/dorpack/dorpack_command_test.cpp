@@ -43,7 +43,8 @@ TEST_F(DorpackCommand, ListJsonGivesBackTheManifest) {
     folder_.Write("m.json", manifest);
     const auto refused = RunDorpack({"build", Path("m.json"), "-o", Path("d.dat")});
     EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_NE(refused.err.find(Path("m.json") + ":6: описание последействия 2 содержит байт 241 («ё»)"), std::string::npos)
+    EXPECT_NE(refused.err.find(Path("m.json") + ":6: описание последействия 2 содержит байт 241 («ё»)"),
+              std::string::npos)
         << refused.err;
     EXPECT_FALSE(std::filesystem::exists(Path("d.dat")));
 
@@ -88,8 +89,7 @@ TEST_F(DorpackCommand, RefusedBuildKeepsTheEarlierFile) {
   folder_.Write("src/VMA.int", "VMA\n q\r w\n");
   const auto refused = RunDorpack({"build", Path("m.json"), "-o", Path("d.dat")});
   EXPECT_EQ(refused.exitCode, 1);
-  EXPECT_NE(refused.err.find(Path("src/VMA.int") + ":2: возврат каретки (байт 13) внутри строки 2"),
-            std::string::npos)
+  EXPECT_NE(refused.err.find(Path("src/VMA.int") + ":2: возврат каретки (байт 13) внутри строки 2"), std::string::npos)
       << refused.err;
   EXPECT_EQ(ReadBytes(Path("d.dat")), before);
   // No temporary file is left beside it.
@@ -136,7 +136,8 @@ TEST_F(DorpackCommand, ListRefusesDamagedFiles) {
         Damage{std::string("\0\0P\r\r", 5), "пустое поле «версия» на смещении 4"},
         Damage{std::string("\0\0P\r1\rD\r", 8),
                "файл обрывается на смещении 8, где должна начинаться запись: пароль исходных текстов"},
-        Damage{zero, "содержимое изменено после упаковки"}, Damage{noPair, "содержимое изменено после упаковки: на 1 байт меньше упакованного"},
+        Damage{zero, "содержимое изменено после упаковки"},
+        Damage{noPair, "содержимое изменено после упаковки: на 1 байт меньше упакованного"},
         Damage{noLineEnd, "содержимое изменено после упаковки: на 8 байт меньше упакованного"},
         Damage{good.substr(0, good.size() - 1), "целы программ 1 из 2 и программ проверки 0 из 0"},
         Damage{zero.substr(0, zero.find('\0', 2)), "файл обрывается на смещении"},
@@ -144,8 +145,7 @@ TEST_F(DorpackCommand, ListRefusesDamagedFiles) {
         Damage{oldNoLineEnd, "файл испорчен: в записи 2 раздела программ нет конца строки"},
         Damage{oldLineCut, "программа VMB: 2 байт после конца её последней строки"},
         // Cut right after the password: never an empty distribution.
-        Damage{good.substr(0, good.find('\r', 8) + 1),
-               "где должна начинаться запись: метка проверки"}}) {
+        Damage{good.substr(0, good.find('\r', 8) + 1), "где должна начинаться запись: метка проверки"}}) {
     folder_.Write("bad.dat", d.bytes);
     const auto listed = RunDorpack({"list", "--json", Path("bad.dat")});
     EXPECT_EQ(listed.exitCode, 1) << d.message;
@@ -160,8 +160,8 @@ TEST_F(DorpackCommand, ListRefusesDamagedFiles) {
 }
 
 TEST_F(DorpackCommand, HelpAndWrongCommandLines) {
-  for (const auto& args : {std::initializer_list<std::string>{"--help"}, {"build", "--help"}, {"list", "--help"},
-                            {"extract", "--help"}}) {
+  for (const auto& args :
+       {std::initializer_list<std::string>{"--help"}, {"build", "--help"}, {"list", "--help"}, {"extract", "--help"}}) {
     const auto result = RunDorpack(args);
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.out.rfind("Запуск: dorpack", 0), 0u) << result.out;

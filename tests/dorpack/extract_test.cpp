@@ -71,7 +71,9 @@ TEST_F(Extract, FilesBuildExtractBuildGivesTheSameDataFile) {
   // routine line, which that format cannot hold, becomes one blank.
   const auto asRo = RunDorpack({"extract", "--format", "ro", Path("first.dat"), Path("ro")});
   ASSERT_EQ(asRo.exitCode, 0) << asRo.err;
-  EXPECT_NE(asRo.err.find("dorpack extract: предупреждение: routines.ro: строка 2 программы VME пуста"), std::string::npos) << asRo.err;
+  EXPECT_NE(asRo.err.find("dorpack extract: предупреждение: routines.ro: строка 2 программы VME пуста"),
+            std::string::npos)
+      << asRo.err;
   Build("ro/manifest.json", "third.dat");
   EXPECT_NE(ReadBytes(Path("third.dat")), ReadBytes(Path("first.dat")));
 
@@ -94,7 +96,8 @@ TEST_F(Extract, RefusesAndLeavesNothingBehind) {
   folder_.Write("busy/keep.txt", "mine");
   auto run = RunDorpack({"extract", Path("d.dat"), Path("busy")});
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_NE(run.err.find("папка " + Path("busy") + " не пуста; извлекайте в новую или пустую папку"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("папка " + Path("busy") + " не пуста; извлекайте в новую или пустую папку"), std::string::npos)
+      << run.err;
   EXPECT_EQ(std::distance(fs::directory_iterator(Path("busy")), {}), 1);
 
   // A data file of another packer whose routine name would leave the folder
@@ -128,11 +131,13 @@ TEST_F(Extract, ListOfAManifestNamesEachRoutinesSource) {
       << text.out;
   EXPECT_NE(text.out.find("  My.Pkg.X       2 строки  " + Path("pkg/My/Pkg/X.int") + "\n"), std::string::npos)
       << text.out;
-  EXPECT_NE(text.err.find("предупреждение: " + Path("src/e.xml") + ": пропущены элементы экспорта"), std::string::npos) << text.err;
+  EXPECT_NE(text.err.find("предупреждение: " + Path("src/e.xml") + ": пропущены элементы экспорта"), std::string::npos)
+      << text.err;
 
   const auto json = nlohmann::json::parse(RunDorpack({"list", "--json", Path("m.json")}).out);
   EXPECT_EQ(json.at("routines").at(2),
-            (nlohmann::json{{"name", "VMX"}, {"lines", 2}, {"file", Path("src/e.xml")}, {"line", 3}, {"place", "routine 1 of 1"}}));
+            (nlohmann::json{
+                {"name", "VMX"}, {"lines", 2}, {"file", Path("src/e.xml")}, {"line", 3}, {"place", "routine 1 of 1"}}));
   EXPECT_EQ(json.at("warnings").size(), 1u);
 
   folder_.Write("src/all.ro", std::string(kGtmRo).substr(0, 40));

@@ -130,9 +130,8 @@ TEST_F(ManifestTest, RefusesBadFieldsAtTheirLine) {
   EXPECT_EQ(Refusal(With("\"08.12.2026\"", "\"\"")), m + ":4: дата сборки — пустой текст");
   EXPECT_EQ(Refusal(With("\"тайна\"", "\"\"")), m + ":5: пароль — пустой текст");
   EXPECT_EQ(Refusal(With("\"тайна\"", "7")), m + ":5: поле «password» должно быть текстом");
-  EXPECT_NE(
-      Refusal(With("\"Индексы\"", "\"Индексы @ 2\"")).find(m + ":10: описание последействия 1 содержит «@»"),
-      std::string::npos);
+  EXPECT_NE(Refusal(With("\"Индексы\"", "\"Индексы @ 2\"")).find(m + ":10: описание последействия 1 содержит «@»"),
+            std::string::npos);
   EXPECT_NE(Refusal(With("\"idx^VMS\"", "\"idx#VMS\"")).find(m + ":10: метка последействия 1 содержит «#»"),
             std::string::npos);
   EXPECT_EQ(Refusal(With("\"key\": 42", "\"key\": 256")),
@@ -143,7 +142,8 @@ TEST_F(ManifestTest, RefusesBadFieldsAtTheirLine) {
   EXPECT_EQ(Refusal(With("\"label\": \"idx^VMS\"", "\"label\": \"idx^VMS\", \"labl\": 1")),
             m + ":10: неизвестное поле «labl»");
   EXPECT_EQ(Refusal(With("\"key\": 42", "\"product\": \"x\"")), m + ":6: поле «product» задано дважды");
-  EXPECT_EQ(Refusal(With("\"key\": 42,", "\"key\": 42")), m + ":7: не правильный JSON: здесь не может стоять строка (ожидалось: '}')");
+  EXPECT_EQ(Refusal(With("\"key\": 42,", "\"key\": 42")),
+            m + ":7: не правильный JSON: здесь не может стоять строка (ожидалось: '}')");
   EXPECT_EQ(Refusal(With("\"key\": 42", "\"key\": tru")).rfind(m + ":6: не правильный JSON: неизвестное слово", 0), 0u);
   EXPECT_EQ(Refusal(With("\"Велмора Склад\"", "\"Велмора ★\"")),
             m + ":2: поле «product» содержит символ «★», которого нет в кодовой странице 866, — байт 16 текста");
@@ -165,13 +165,11 @@ TEST_F(ManifestTest, RefusesBadRoutineFilesAtTheirLine) {
   EXPECT_NE(Refusal(kManifest).find(In("src/1VM.int") + ": «1VM» — неверное имя программы"), std::string::npos);
   std::filesystem::remove(folder_.Path() / "src/1VM.int");
 
-  EXPECT_NE(
-      Refusal(With("\"lib/%*.m\"", "\"src/*\"")).find(m + ":12: " + In("src/notes.txt") + " — не файл программ"),
-      std::string::npos);
+  EXPECT_NE(Refusal(With("\"lib/%*.m\"", "\"src/*\"")).find(m + ":12: " + In("src/notes.txt") + " — не файл программ"),
+            std::string::npos);
   EXPECT_EQ(Refusal(With("\"lib/%*.m\"", "\"lib/*.rtn\"")),
             m + ":12: шаблону «lib/*.rtn» не отвечает ни один файл в папке " + In("lib"));
-  EXPECT_EQ(Refusal(With("\"src/VMB.int\"", "\"src/VMX.int\"")),
-            m + ":12: нет файла программы " + In("src/VMX.int"));
+  EXPECT_EQ(Refusal(With("\"src/VMB.int\"", "\"src/VMX.int\"")), m + ":12: нет файла программы " + In("src/VMX.int"));
   EXPECT_NE(Refusal(With("\"lib/%*.m\"", "\"*/VMA.int\""))
                 .find(m + ":12: «*/VMA.int»: знаки шаблона допустимы только в имени файла"),
             std::string::npos);

@@ -171,14 +171,12 @@ TEST(PackageRefusal, LabelsTheInstallerWouldRefuse) {
                                    std::string("$$go^VMS"), std::string("go^"), std::string("g o^VMS")}) {
     Package p = ValidPackage();
     p.postActions[0].label.bytes = label;
-    EXPECT_EQ(Refusal(p).rfind("m.json:8: метка последействия 1 «" + label + "» — не ссылка на точку входа", 0),
-              0u)
+    EXPECT_EQ(Refusal(p).rfind("m.json:8: метка последействия 1 «" + label + "» — не ссылка на точку входа", 0), 0u)
         << label;
     p = ValidPackage();
     p.checkLabel = {label, {"m.json", 6}};
     p.checkRoutines.push_back({"VMCHK", {"VMCHK", " q"}, "src/VMCHK.int"});
-    EXPECT_EQ(Refusal(p).rfind("m.json:6: метка проверки «" + label + "» — не ссылка на точку входа", 0), 0u)
-        << label;
+    EXPECT_EQ(Refusal(p).rfind("m.json:6: метка проверки «" + label + "» — не ссылка на точку входа", 0), 0u) << label;
   }
   for (const std::string& label :
        {std::string("go^VMS"), std::string("^VMS"), std::string("1^VMS"), std::string("%go^%VM.A")}) {
@@ -190,8 +188,7 @@ TEST(PackageRefusal, LabelsTheInstallerWouldRefuse) {
   }
   Package p = ValidPackage();
   p.postActions[0].description.bytes = "tab\there";
-  EXPECT_EQ(Refusal(p),
-            "m.json:8: описание последействия 1 содержит управляющий символ, который установщик отвергает");
+  EXPECT_EQ(Refusal(p), "m.json:8: описание последействия 1 содержит управляющий символ, который установщик отвергает");
 }
 
 }  // namespace

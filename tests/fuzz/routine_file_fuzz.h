@@ -89,8 +89,9 @@ inline void PackRoutineFile(std::string_view fileName, std::string_view bytes, b
                             dorpack::ExtractFormat format) {
   const fs::path manifest = Folder() / "m.json";
   WriteFile(Folder() / fileName, bytes);
-  WriteFile(manifest, std::string(R"({"product": "P", "version": "1", "build_date": "2", "password": "3", "encoding": ")") +
-                          (cp866 ? "cp866" : "utf-8") + R"(", "routines": [")" + std::string(fileName) + "\"]}");
+  WriteFile(manifest,
+            std::string(R"({"product": "P", "version": "1", "build_date": "2", "password": "3", "encoding": ")") +
+                (cp866 ? "cp866" : "utf-8") + R"(", "routines": [")" + std::string(fileName) + "\"]}");
   dorpack::Package package;
   dorpack::Warnings warnings;
   std::string packed;

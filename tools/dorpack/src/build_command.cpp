@@ -49,9 +49,7 @@ constexpr const char* kUnexpected = "непредвиденная ошибка: 
 std::string CannotCreateBeside(const std::string& target) { return target + ": рядом с ним не создаётся файл"; }
 std::string CannotOpen(const std::string& file) { return file + ": не открывается для записи"; }
 std::string CannotWrite(const std::string& file) { return file + ": не записывается"; }
-std::string CannotReplace(const std::string& file, const std::string& why) {
-  return file + ": не заменяется: " + why;
-}
+std::string CannotReplace(const std::string& file, const std::string& why) { return file + ": не заменяется: " + why; }
 std::string Written(const std::string& file, const Package& p, int key, std::uintmax_t bytes) {
   return file + ": программ " + std::to_string(p.routines.size()) + ", программ проверки " +
          std::to_string(p.checkRoutines.size()) + ", последействий " + std::to_string(p.postActions.size()) +

@@ -21,7 +21,11 @@ std::size_t WholeCharacters(const std::string& text) {
     ++back;
     const auto b = static_cast<unsigned char>(text[at]);
     if ((b & 0xC0) == 0x80) continue;  // a continuation byte
-    const std::size_t length = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 1;
+    const std::size_t length = b < 0x80             ? 1
+                               : (b & 0xE0) == 0xC0 ? 2
+                               : (b & 0xF0) == 0xE0 ? 3
+                               : (b & 0xF8) == 0xF0 ? 4
+                                                    : 1;
     return back >= length ? text.size() : at;
   }
   return text.size();

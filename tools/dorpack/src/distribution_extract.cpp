@@ -30,8 +30,9 @@ std::string CannotCreateFolder(const std::string& folder, const std::string& why
   return "не создаётся папка " + folder + ": " + why;
 }
 std::string WrittenAlready(const std::string& file) {
-  return file + " уже записан: две программы, чьи имена различаются только регистром букв, здесь — один файл; "
-                "извлекайте на файловую систему, которая их различает";
+  return file +
+         " уже записан: две программы, чьи имена различаются только регистром букв, здесь — один файл; "
+         "извлекайте на файловую систему, которая их различает";
 }
 std::string CannotCreate(const std::string& file) { return "не создаётся файл " + file; }
 std::string CannotWrite(const std::string& file) { return "не записывается файл " + file; }
@@ -78,7 +79,7 @@ class OutputFolder {
     if (kept_) return;
     std::error_code ec;
     for (auto it = written_.rbegin(); it != written_.rend(); ++it) fs::remove(*it, ec);
-    fs::remove(folder_ / "check", ec);  // only when empty
+    fs::remove(folder_ / "check", ec);                           // only when empty
     for (const auto& folder : created_) fs::remove(folder, ec);  // only when empty
   }
 
@@ -183,7 +184,8 @@ ExtractResult ExtractDistribution(const DistributionListing& listing, const fs::
                            {"label", Cp866ToUtf8(h.PostActionLabels[i])}});
   }
   manifest["post_actions"] = std::move(actions);
-  manifest["routines"] = WriteSection(out, listing.routines, text::kRoutine, "", "routines.ro", format, result.warnings);
+  manifest["routines"] =
+      WriteSection(out, listing.routines, text::kRoutine, "", "routines.ro", format, result.warnings);
   manifest["encoding"] = "utf-8";
   out.Write("manifest.json", manifest.dump(2) + "\n");
   out.Keep();

@@ -56,8 +56,7 @@ std::string HeaderFault(const dorvik::DistributionReader& reader, const dorvik::
 
 DistributionListing ReadDistributionListing(const std::filesystem::path& dataFile) {
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(dataFile, ec))
-    throw ListError(text::NotAFile(dataFile.string()));
+  if (!std::filesystem::is_regular_file(dataFile, ec)) throw ListError(text::NotAFile(dataFile.string()));
 
   DistributionListing listing;
   dorvik::Distribution& dist = listing.header;
@@ -72,7 +71,8 @@ DistributionListing ReadDistributionListing(const std::filesystem::path& dataFil
       dorvik::DistributionReader::Section section(reader);
       const std::string label = reader.ReadRequiredRecord(dorvik::damage::kCheckLabel);
       reader.ReadRequiredRecord(dorvik::damage::kPostActionList);
-      if (!reader.ParsePostActionList(dist)) throw ListError(text::kDamaged + std::string(text::kPostActionWithoutHash));
+      if (!reader.ParsePostActionList(dist))
+        throw ListError(text::kDamaged + std::string(text::kPostActionWithoutHash));
       dist.CheckLabel = dorvik::ShiftText(label, reader.KeyByte());
       reader.ReadRequiredRecord(dorvik::damage::kCheckRoutine);
       if (dist.CheckLabel.empty() && !reader.Record().empty()) {
@@ -96,7 +96,8 @@ DistributionListing ReadDistributionListing(const std::filesystem::path& dataFil
       dorvik::DistributionReader::Section section(reader);
       reader.ReadRecord();
       while (!reader.Record().empty()) {
-        listing.routines.push_back(DecodeRoutine(reader, reader.Record(), text::kRoutineSection, listing.routines.size() + 1));
+        listing.routines.push_back(
+            DecodeRoutine(reader, reader.Record(), text::kRoutineSection, listing.routines.size() + 1));
         reader.ReadRecord();
       }
       section.Finish();

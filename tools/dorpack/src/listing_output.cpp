@@ -61,8 +61,9 @@ void PrintRoutines(const char* title, const std::vector<ListedRoutine>& routines
   for (const auto& routine : routines) {
     out << "  " << std::left << std::setw(static_cast<int>(width)) << Cp866ToUtf8(routine.name) << std::right
         << std::setw(10) << routine.lines.size() << " "
-        << common_text::PadRight(common_text::Plural(routine.lines.size(), "строка", "строки", "строк"), 6) << std::setw(10)
-        << TextSize(routine) << " " << common_text::Plural(TextSize(routine), "байт", "байта", "байт") << "\n";
+        << common_text::PadRight(common_text::Plural(routine.lines.size(), "строка", "строки", "строк"), 6)
+        << std::setw(10) << TextSize(routine) << " " << common_text::Plural(TextSize(routine), "байт", "байта", "байт")
+        << "\n";
   }
 }
 

@@ -58,7 +58,8 @@ std::string Reason(const std::string& message) {
     const auto end = message.find(';', at);
     reason = "здесь не может стоять " +
              Token(message.substr(at + 11, end == std::string::npos ? std::string::npos : end - at - 11));
-    if (const auto expected = message.find("expected ", end); end != std::string::npos && expected != std::string::npos) {
+    if (const auto expected = message.find("expected ", end);
+        end != std::string::npos && expected != std::string::npos) {
       reason += " (ожидалось: " + Token(message.substr(expected + 9)) + ")";
     }
   } else {

@@ -43,8 +43,7 @@ std::string MacroSyntaxIn(std::string_view line) {
   const auto first = line.find_first_not_of(" \t");
   if (first != std::string_view::npos && line[first] == '#') {
     const auto end = line.find_first_of(" \t(", first + 1);
-    return text::Directive(
-        dorvik::Cp866ToUtf8(line.substr(first, end == std::string_view::npos ? end : end - first)));
+    return text::Directive(dorvik::Cp866ToUtf8(line.substr(first, end == std::string_view::npos ? end : end - first)));
   }
   if (const auto at = line.find("$$$"); at != std::string_view::npos) {
     auto end = at + 3;
@@ -81,8 +80,7 @@ void AcceptAsIntCode(const RoutineSpec& routine, SourceKind kind, Warnings* warn
   for (std::size_t i = 0; i < routine.lines.size(); ++i) {
     const std::string syntax = MacroSyntaxIn(routine.lines[i]);
     if (syntax.empty()) continue;
-    throw PackError(Where(LineOrigin(routine, i)) +
-                    text::MacroSource(what, i + 1, syntax, routine.name));
+    throw PackError(Where(LineOrigin(routine, i)) + text::MacroSource(what, i + 1, syntax, routine.name));
   }
   if (warnings != nullptr) {
     warnings->push_back(Where(Origin{FileAndPlace(routine), 0}) + text::NoMacroSyntax(what));

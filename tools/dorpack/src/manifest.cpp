@@ -191,8 +191,7 @@ std::vector<RoutineSpec> ReadRoutineList(const LocatedJson& doc, ManifestObject&
     if (required) ManifestObject::Refuse(root.At(root.Pointer()), text::Missing(field));
     return routines;
   }
-  if (!list->is_array())
-    ManifestObject::Refuse(root.FieldAt(field), text::NotList(field));
+  if (!list->is_array()) ManifestObject::Refuse(root.FieldAt(field), text::NotList(field));
   const std::string listPointer = MemberPointer(root.Pointer(), field);
   // A file named again (by a later pattern, say) keeps its first place.
   std::set<fs::path> taken;

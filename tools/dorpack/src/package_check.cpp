@@ -149,7 +149,8 @@ std::string RoutineSource(const RoutineSpec& routine) {
 void CheckRoutines(const std::vector<RoutineSpec>& routines, const char* section) {
   std::map<std::string, const RoutineSpec*> seen;
   for (const auto& routine : routines) {
-    if (!IsValidRoutineName(routine.name)) throw PackError(RoutineWhere(routine) + text::BadName(dorvik::Cp866ToUtf8(routine.name)));
+    if (!IsValidRoutineName(routine.name))
+      throw PackError(RoutineWhere(routine) + text::BadName(dorvik::Cp866ToUtf8(routine.name)));
     const auto [it, inserted] = seen.emplace(routine.name, &routine);
     if (!inserted) {
       throw PackError(RoutineWhere(routine) +

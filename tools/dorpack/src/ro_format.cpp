@@ -15,7 +15,8 @@ namespace {
 namespace text {
 
 std::string NotName(const std::string& line) {
-  return "строка имени «" + line + "» не называет программу (" + common_text::kRoutineNameRule + "; Cache добавляет «^INT^...»)";
+  return "строка имени «" + line + "» не называет программу (" + common_text::kRoutineNameRule +
+         "; Cache добавляет «^INT^...»)";
 }
 std::string BadType(const std::string& name, const std::string& type) {
   return "программа " + name + " — типа «" + type + "»; " + common_text::kPackedTypes;
@@ -63,9 +64,7 @@ NameLine ParseNameLine(std::string_view line, const Origin& origin) {
   return parsed;
 }
 
-bool IsNameLine(std::string_view line) {
-  return IsValidRoutineName(line.substr(0, line.find('^')));
-}
+bool IsNameLine(std::string_view line) { return IsValidRoutineName(line.substr(0, line.find('^'))); }
 
 }  // namespace
 

@@ -17,12 +17,12 @@ std::string CarriageReturn(int line, std::size_t column) {
          " (строки кончаются только LF или CR LF)";
 }
 std::string Missing(const std::string& character, std::size_t byte) {
-  return "символ «" + character + "», которого нет в кодовой странице 866, — байт " + std::to_string(byte) +
-         " текста";
+  return "символ «" + character + "», которого нет в кодовой странице 866, — байт " + std::to_string(byte) + " текста";
 }
 std::string NotUtf8(std::size_t byte) { return "байт " + std::to_string(byte) + " текста не образует символ UTF-8"; }
-constexpr const char* kReadAsUtf8 = " (файл читается как UTF-8; для файлов в кодовой странице 866 задайте "
-                                    "\"encoding\": \"cp866\")";
+constexpr const char* kReadAsUtf8 =
+    " (файл читается как UTF-8; для файлов в кодовой странице 866 задайте "
+    "\"encoding\": \"cp866\")";
 std::string CannotOpen(const std::string& file) { return "не открывается файл " + file; }
 std::string CannotRead(const std::string& file) { return "не читается файл " + file; }
 
@@ -32,7 +32,11 @@ std::string CannotRead(const std::string& file) { return "не читается 
 // there are not one.
 std::size_t Utf8Length(std::string_view text, std::size_t at) {
   const auto lead = static_cast<unsigned char>(text[at]);
-  const std::size_t n = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 0;
+  const std::size_t n = lead < 0x80             ? 1
+                        : (lead & 0xE0) == 0xC0 ? 2
+                        : (lead & 0xF0) == 0xE0 ? 3
+                        : (lead & 0xF8) == 0xF0 ? 4
+                                                : 0;
   if (n == 0 || at + n > text.size()) return 0;
   for (std::size_t i = 1; i < n; ++i) {
     if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80) return 0;

@@ -55,8 +55,8 @@ void PrintSection(const char* title, const std::vector<RoutineSpec>& routines, s
   for (const auto& routine : routines) {
     out << "  " << std::left << std::setw(static_cast<int>(width)) << dorvik::Cp866ToUtf8(routine.name) << std::right
         << std::setw(8) << routine.lines.size() << " "
-        << common_text::PadRight(common_text::Plural(routine.lines.size(), "строка", "строки", "строк"), 8) << SourceOf(routine)
-        << "\n";
+        << common_text::PadRight(common_text::Plural(routine.lines.size(), "строка", "строки", "строк"), 8)
+        << SourceOf(routine) << "\n";
   }
 }
 

@@ -70,8 +70,6 @@ UdlHeader ParseUdlHeader(std::string_view line, const Origin& origin) {
   return header;
 }
 
-std::string UdlHeaderLine(std::string_view name) {
-  return std::string(kKeyword) + std::string(name) + " [Type=INT]";
-}
+std::string UdlHeaderLine(std::string_view name) { return std::string(kKeyword) + std::string(name) + " [Type=INT]"; }
 
 }  // namespace dorpack

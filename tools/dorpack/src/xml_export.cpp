@@ -62,8 +62,7 @@ std::string XmlFault(XML_Error code) {
 std::string CannotStart(const std::string& file) { return file + ": не запускается разборщик XML"; }
 std::string TooLarge(const std::string& file) { return file + ": слишком велик для экспорта программ в XML"; }
 std::string CdataNeverCloses(const std::string& name, const std::string& fault) {
-  return "не правильный файл XML: раздел CDATA программы " + name + ", открытый здесь, не закрывается (" + fault +
-         ")";
+  return "не правильный файл XML: раздел CDATA программы " + name + ", открытый здесь, не закрывается (" + fault + ")";
 }
 std::string NotWellFormed(const std::string& fault, long column) {
   return "не правильный файл XML: " + fault + " (столбец " + std::to_string(column) + ")";
@@ -92,9 +91,7 @@ std::string SkippedRoutine(const std::string& name, const std::string& type) {
 std::string BadName(const std::string& name) {
   return "<Routine name=\"" + name + "\"> — не имя программы (" + common_text::kRoutineNameRule + ")";
 }
-std::string NotBase64(const std::string& name) {
-  return "текст <RoutineBase64 name=\"" + name + "\"> — не base64";
-}
+std::string NotBase64(const std::string& name) { return "текст <RoutineBase64 name=\"" + name + "\"> — не base64"; }
 std::string Base64Text(const std::string& file, const std::string& name) {
   return file + " (текст base64 программы " + name + ")";
 }
