@@ -85,6 +85,11 @@ TEST_F(DorpackCommand, RefusedBuildKeepsTheEarlierFile) {
     "routines": ["src/VMA.int"]})");
   ASSERT_EQ(RunDorpack({"build", Path("m.json"), "-o", Path("d.dat")}).exitCode, 0);
   const std::string before = ReadBytes(Path("d.dat"));
+  // A folder that is not there: the system's reason, in Russian.
+  const auto nowhere = RunDorpack({"build", Path("m.json"), "-o", Path("no/such/d.dat")});
+  EXPECT_EQ(nowhere.exitCode, 1);
+  EXPECT_EQ(nowhere.err, "dorpack build: " + Path("no/such/d.dat") +
+                             ": рядом с ним не создаётся файл: нет такого файла или папки\n");
 
   folder_.Write("src/VMA.int", "VMA\n q\r w\n");
   const auto refused = RunDorpack({"build", Path("m.json"), "-o", Path("d.dat")});

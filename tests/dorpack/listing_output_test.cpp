@@ -29,7 +29,7 @@ TEST(DorpackListing, TableInRussianWithWordFormsAndAlignedColumns) {
   h.PostActionLabels = {"idx^VMA"};
   // 1, 21: "строка"; 2-4, 22: "строки"; 0, 5, 11-14: "строк". Each line is
   // " q" and its line end: three bytes.
-  listing.routines = {Routine("VMA", 1), Routine("VMB", 2), Routine("VMC", 5), Routine("VMD", 11),
+  listing.routines = {Routine("VMA", 1),  Routine("VMB", 2),  Routine("VMC", 5),  Routine("VMD", 11),
                       Routine("VME", 12), Routine("VMF", 21), Routine("VMG", 22), Routine("VMH", 0)};
   std::ostringstream out;
   dorpack::PrintListing(listing, out);

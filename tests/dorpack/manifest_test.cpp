@@ -146,6 +146,8 @@ TEST_F(ManifestTest, RefusesBadFieldsAtTheirLine) {
   EXPECT_EQ(Refusal(With("\"key\": 42,", "\"key\": 42")),
             m + ":7: не правильный JSON: здесь не может стоять строка (ожидалось: '}')");
   EXPECT_EQ(Refusal(With("\"key\": 42", "\"key\": tru")).rfind(m + ":6: не правильный JSON: неизвестное слово", 0), 0u);
+  EXPECT_NE(Refusal(std::string(kManifest) + " x").find(": не правильный JSON: после значения JSON идёт ещё текст"),
+            std::string::npos);
   EXPECT_EQ(Refusal(With("\"Велмора Склад\"", "\"Велмора ★\"")),
             m + ":2: поле «product» содержит символ «★», которого нет в кодовой странице 866, — байт 16 текста");
   EXPECT_EQ(Refusal(std::string(kManifest).insert(1, "\"encoding\": \"koi8-r\",")),

@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "commands.h"
+#include "common_texts.h"
 #include "dorpack/manifest.h"
 #include "dorpack/package_writer.h"
 
@@ -79,7 +80,9 @@ std::string CreateTemporaryBeside(const fs::path& target) {
 #else
   std::string temp = target.string() + ".XXXXXX";
   const int fd = mkstemp(temp.data());
-  if (fd < 0) throw PackError(text::CannotCreateBeside(target.string()) + ": " + std::strerror(errno));
+  if (fd < 0)
+    throw PackError(text::CannotCreateBeside(target.string()) + ": " +
+                    common_text::SystemFault(std::error_code(errno, std::generic_category())));
   // mkstemp makes the file private; the data file gets the usual permissions.
   const mode_t mask = umask(0);
   umask(mask);
@@ -101,7 +104,7 @@ void WriteAtomically(const Package& package, const fs::path& target) {
     }
     std::error_code ec;
     fs::rename(temp, target, ec);
-    if (ec) throw PackError(text::CannotReplace(target.string(), ec.message()));
+    if (ec) throw PackError(text::CannotReplace(target.string(), common_text::SystemFault(ec)));
   } catch (...) {
     std::remove(temp.c_str());
     throw;

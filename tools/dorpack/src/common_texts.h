@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace dorpack::common_text {
 
@@ -21,6 +22,25 @@ inline constexpr const char* kRoutineNameRule =
 
 // The kinds of routine dorpack packs, after a refusal of another.
 inline constexpr const char* kPackedTypes = "dorpack упаковывает программы типа INT, MAC и INC";
+
+// Why the system refused a file operation, in Russian for the faults a maker
+// meets; the system's own words for any other.
+inline std::string SystemFault(const std::error_code& ec) {
+  const std::error_condition condition = ec.default_error_condition();
+  if (condition == std::errc::no_such_file_or_directory) return "нет такого файла или папки";
+  if (condition == std::errc::permission_denied || condition == std::errc::operation_not_permitted) {
+    return "нет прав доступа";
+  }
+  if (condition == std::errc::no_space_on_device) return "на диске нет места";
+  if (condition == std::errc::read_only_file_system) return "файловая система только для чтения";
+  if (condition == std::errc::not_a_directory) return "часть пути — не папка";
+  if (condition == std::errc::is_a_directory) return "это папка";
+  if (condition == std::errc::file_exists) return "файл уже есть";
+  if (condition == std::errc::directory_not_empty) return "папка не пуста";
+  if (condition == std::errc::io_error) return "ошибка ввода-вывода";
+  if (condition == std::errc::filename_too_long) return "слишком длинное имя";
+  return ec.message();
+}
 
 // UTF-8 text padded with blanks to `width` characters (std::setw counts
 // bytes, and a Cyrillic letter is two).

@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common_texts.h"
 #include "distribution/codepage.h"
 #include "dorpack/routine_name.h"
 #include "ro_format.h"
@@ -69,7 +70,7 @@ class OutputFolder {
         if (at == at.parent_path()) break;
       }
       fs::create_directories(folder_, ec);
-      if (ec) throw PackError(text::CannotCreateFolder(folder_.string(), ec.message()));
+      if (ec) throw PackError(text::CannotCreateFolder(folder_.string(), common_text::SystemFault(ec)));
     }
   }
   OutputFolder(const OutputFolder&) = delete;

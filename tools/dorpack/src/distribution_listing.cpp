@@ -1,5 +1,6 @@
 #include "dorpack/distribution_listing.h"
 
+#include "common_texts.h"
 #include "distribution/codepage.h"
 #include "distribution/damage_texts.h"
 #include "distribution/funcs.h"
@@ -105,7 +106,7 @@ DistributionListing ReadDistributionListing(const std::filesystem::path& dataFil
   } catch (const dorvik::DamagedFileError& e) {
     throw ListError(text::kDamaged + dorvik::Cp1251ToUtf8(e.what()));
   } catch (const std::system_error& e) {
-    throw ListError(text::Unreadable(e.code().message()));
+    throw ListError(text::Unreadable(common_text::SystemFault(e.code())));
   }
   return listing;
 }

@@ -67,7 +67,9 @@ std::string Reason(const std::string& message) {
   }
   // The text the parser stopped at, when it says.
   if (const auto last = message.find("last read: "); last != std::string::npos) {
-    reason += " (прочитано: " + message.substr(last + 11) + ")";
+    std::string read = message.substr(last + 11);
+    read = read.substr(0, read.find("; expected"));
+    reason += " (прочитано: " + read + ")";
   }
   return reason;
 }

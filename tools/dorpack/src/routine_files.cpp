@@ -11,6 +11,7 @@
 #include <cctype>
 #include <system_error>
 
+#include "common_texts.h"
 #include "distribution/codepage.h"
 #include "dorpack/routine_name.h"
 #include "macro_source.h"
@@ -164,7 +165,7 @@ std::vector<RoutineSource> ExpandRoutineEntry(const fs::path& baseFolder, const 
   std::vector<std::string> names;
   // A manifest in the working folder has an empty folder part.
   fs::directory_iterator it(folder.empty() ? fs::path(".") : folder, ec);
-  if (ec) Refuse(origin, text::CannotList(folder.string(), ec.message()));
+  if (ec) Refuse(origin, text::CannotList(folder.string(), common_text::SystemFault(ec)));
   for (const auto& item : it) {
     const std::string name = item.path().filename().string();
     if (item.is_regular_file(ec) && NameMatches(namePattern, name)) names.push_back(name);
@@ -187,9 +188,9 @@ std::vector<RoutineSource> ExpandPackageEntry(const fs::path& baseFolder, const 
 
   std::vector<std::string> found;  // paths below the root, "/" between parts
   fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
-  if (ec) Refuse(origin, text::CannotList(folder.string(), ec.message()));
+  if (ec) Refuse(origin, text::CannotList(folder.string(), common_text::SystemFault(ec)));
   for (auto end = fs::recursive_directory_iterator(); it != end; it.increment(ec)) {
-    if (ec) Refuse(origin, text::CannotList(folder.string(), ec.message()));
+    if (ec) Refuse(origin, text::CannotList(folder.string(), common_text::SystemFault(ec)));
     if (!it->is_regular_file(ec)) continue;
     const std::string below = it->path().lexically_relative(folder).generic_string();
     if (PartsMatch(pattern, 0, SplitPath(below), 0)) found.push_back(below);
