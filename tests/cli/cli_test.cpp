@@ -183,7 +183,7 @@ TEST_F(CliTest, FailedPostActionFailsTheInstallationAndAnUnfitLabelIsDamage) {
   "post_actions": [{"description": "d", "label": "bad^VMSETUP\") k ^VMSETUP w(\""}], "routines": ["VMMAIN.int"]})");
   const auto refused = RunProgram(DORPACK_BINARY, {"build", "manifest.json", "-o", "x.dat"}, root_ / "pack");
   EXPECT_EQ(refused.status, 1);
-  EXPECT_NE(refused.err.find("manifest.json:2: the label of post-action 1"), std::string::npos) << refused.err;
+  EXPECT_NE(refused.err.find("manifest.json:2: метка последействия 1"), std::string::npos) << refused.err;
   Pack();
   std::string bytes = ReadFile(Folder() / "dorpack.dat");
   const std::string good = Encode(bytes, "go^VMSETUP@");

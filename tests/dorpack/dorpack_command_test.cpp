@@ -43,7 +43,8 @@ TEST_F(DorpackCommand, ListJsonGivesBackTheManifest) {
     folder_.Write("m.json", manifest);
     const auto refused = RunDorpack({"build", Path("m.json"), "-o", Path("d.dat")});
     EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_NE(refused.err.find(Path("m.json") + ":6: the description of post-action 2 holds"), std::string::npos)
+    EXPECT_NE(refused.err.find(Path("m.json") + ":6: описание последействия 2 содержит байт 241 («ё»)"),
+              std::string::npos)
         << refused.err;
     EXPECT_FALSE(std::filesystem::exists(Path("d.dat")));
 
@@ -84,12 +85,16 @@ TEST_F(DorpackCommand, RefusedBuildKeepsTheEarlierFile) {
     "routines": ["src/VMA.int"]})");
   ASSERT_EQ(RunDorpack({"build", Path("m.json"), "-o", Path("d.dat")}).exitCode, 0);
   const std::string before = ReadBytes(Path("d.dat"));
+  // A folder that is not there: the system's reason, in Russian.
+  const auto nowhere = RunDorpack({"build", Path("m.json"), "-o", Path("no/such/d.dat")});
+  EXPECT_EQ(nowhere.exitCode, 1);
+  EXPECT_EQ(nowhere.err, "dorpack build: " + Path("no/such/d.dat") +
+                             ": рядом с ним не создаётся файл: нет такого файла или папки\n");
 
   folder_.Write("src/VMA.int", "VMA\n q\r w\n");
   const auto refused = RunDorpack({"build", Path("m.json"), "-o", Path("d.dat")});
   EXPECT_EQ(refused.exitCode, 1);
-  EXPECT_NE(refused.err.find(Path("src/VMA.int") + ":2: a carriage return (byte 13) inside line 2"),
-            std::string::npos)
+  EXPECT_NE(refused.err.find(Path("src/VMA.int") + ":2: возврат каретки (байт 13) внутри строки 2"), std::string::npos)
       << refused.err;
   EXPECT_EQ(ReadBytes(Path("d.dat")), before);
   // No temporary file is left beside it.
@@ -124,8 +129,8 @@ TEST_F(DorpackCommand, ListRefusesDamagedFiles) {
   folder_.Write("old.dat", unsealed);
   const auto old = RunDorpack({"list", Path("old.dat")});
   ASSERT_EQ(old.exitCode, 0);
-  EXPECT_NE(old.out.find("Integrity:    no integrity marker"), std::string::npos) << old.out;
-  EXPECT_NE(RunDorpack({"list", Path("d.dat")}).out.find("Integrity:    verified, SHA-256 "), std::string::npos);
+  EXPECT_NE(old.out.find("Целостность:      нет отметки целостности"), std::string::npos) << old.out;
+  EXPECT_NE(RunDorpack({"list", Path("d.dat")}).out.find("Целостность:      проверена, SHA-256 "), std::string::npos);
   std::string oldNoLineEnd = unsealed;
   oldNoLineEnd.erase(oldNoLineEnd.find("VMB\n") + 3);
   oldNoLineEnd += "\r";
@@ -136,16 +141,16 @@ TEST_F(DorpackCommand, ListRefusesDamagedFiles) {
         Damage{std::string("\0\0P\r\r", 5), "пустое поле «версия» на смещении 4"},
         Damage{std::string("\0\0P\r1\rD\r", 8),
                "файл обрывается на смещении 8, где должна начинаться запись: пароль исходных текстов"},
-        Damage{zero, "содержимое изменено после упаковки"}, Damage{noPair, "содержимое изменено после упаковки: на 1 байт меньше упакованного"},
+        Damage{zero, "содержимое изменено после упаковки"},
+        Damage{noPair, "содержимое изменено после упаковки: на 1 байт меньше упакованного"},
         Damage{noLineEnd, "содержимое изменено после упаковки: на 8 байт меньше упакованного"},
         Damage{good.substr(0, good.size() - 1), "целы программ 1 из 2 и программ проверки 0 из 0"},
         Damage{zero.substr(0, zero.find('\0', 2)), "файл обрывается на смещении"},
         Damage{unsealed.substr(0, unsealed.size() - 1), "файл обрывается на смещении"},
-        Damage{oldNoLineEnd, "routine record 2 has no line end"},
+        Damage{oldNoLineEnd, "файл испорчен: в записи 2 раздела программ нет конца строки"},
         Damage{oldLineCut, "программа VMB: 2 байт после конца её последней строки"},
         // Cut right after the password: never an empty distribution.
-        Damage{good.substr(0, good.find('\r', 8) + 1),
-               "где должна начинаться запись: метка проверки"}}) {
+        Damage{good.substr(0, good.find('\r', 8) + 1), "где должна начинаться запись: метка проверки"}}) {
     folder_.Write("bad.dat", d.bytes);
     const auto listed = RunDorpack({"list", "--json", Path("bad.dat")});
     EXPECT_EQ(listed.exitCode, 1) << d.message;
@@ -154,22 +159,37 @@ TEST_F(DorpackCommand, ListRefusesDamagedFiles) {
   }
   const auto missing = RunDorpack({"list", Path("none.dat")});
   EXPECT_EQ(missing.exitCode, 1);
-  EXPECT_NE(missing.err.find("does not exist"), std::string::npos);
+  EXPECT_NE(missing.err.find(Path("none.dat") + ": " + Path("none.dat") + " не существует или это не файл"),
+            std::string::npos)
+      << missing.err;
 }
 
 TEST_F(DorpackCommand, HelpAndWrongCommandLines) {
-  for (const auto& args : {std::initializer_list<std::string>{"--help"}, {"build", "--help"}, {"list", "--help"}}) {
+  for (const auto& args :
+       {std::initializer_list<std::string>{"--help"}, {"build", "--help"}, {"list", "--help"}, {"extract", "--help"}}) {
     const auto result = RunDorpack(args);
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_NE(result.out.find("Usage: dorpack"), std::string::npos);
+    EXPECT_EQ(result.out.rfind("Запуск: dorpack", 0), 0u) << result.out;
+    EXPECT_EQ(result.out.find("Usage"), std::string::npos) << result.out;
   }
   EXPECT_NE(RunDorpack({"list", "--help"}).out.find("--json"), std::string::npos);
   EXPECT_NE(RunDorpack({"build", "--help"}).out.find("-o"), std::string::npos);
   EXPECT_EQ(RunDorpack({}).exitCode, 2);
-  EXPECT_EQ(RunDorpack({"pack"}).exitCode, 2);
-  EXPECT_EQ(RunDorpack({"build", Path("m.json")}).exitCode, 2);
-  EXPECT_EQ(RunDorpack({"list", "--xml", Path("d.dat")}).exitCode, 2);
-  EXPECT_EQ(RunDorpack({"build", Path("none.json"), "-o", Path("d.dat")}).exitCode, 1);
+  // A wrong command line says what is wrong first, then the help.
+  for (const auto& [args, said] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"pack"}, "dorpack: неизвестная команда pack\nЗапуск: dorpack"},
+           {{"build", Path("m.json")}, "dorpack build: нужны манифест и -o FILE\nЗапуск: dorpack build"},
+           {{"build", Path("m.json"), "-o"}, "dorpack build: -o требует одно имя файла\n"},
+           {{"list", "--xml", Path("d.dat")}, "dorpack list: неизвестный параметр --xml\nЗапуск: dorpack list"},
+           {{"list"}, "dorpack list: не задан файл данных\n"},
+           {{"extract", "--format", "xml"}, "dorpack extract: --format принимает int или ro\n"}}) {
+    const auto result = RunDorpack(args);
+    EXPECT_EQ(result.exitCode, 2) << said;
+    EXPECT_EQ(result.err.rfind(said, 0), 0u) << result.err;
+  }
+  const auto none = RunDorpack({"build", Path("none.json"), "-o", Path("d.dat")});
+  EXPECT_EQ(none.exitCode, 1);
+  EXPECT_EQ(none.err, "dorpack build: " + Path("none.json") + ": манифест не открывается\n");
 }
 
 }  // namespace

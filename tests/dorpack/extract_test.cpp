@@ -71,7 +71,9 @@ TEST_F(Extract, FilesBuildExtractBuildGivesTheSameDataFile) {
   // routine line, which that format cannot hold, becomes one blank.
   const auto asRo = RunDorpack({"extract", "--format", "ro", Path("first.dat"), Path("ro")});
   ASSERT_EQ(asRo.exitCode, 0) << asRo.err;
-  EXPECT_NE(asRo.err.find("line 2 of routine VME is empty"), std::string::npos) << asRo.err;
+  EXPECT_NE(asRo.err.find("dorpack extract: предупреждение: routines.ro: строка 2 программы VME пуста"),
+            std::string::npos)
+      << asRo.err;
   Build("ro/manifest.json", "third.dat");
   EXPECT_NE(ReadBytes(Path("third.dat")), ReadBytes(Path("first.dat")));
 
@@ -94,7 +96,8 @@ TEST_F(Extract, RefusesAndLeavesNothingBehind) {
   folder_.Write("busy/keep.txt", "mine");
   auto run = RunDorpack({"extract", Path("d.dat"), Path("busy")});
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_NE(run.err.find(Path("busy") + " is not empty"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("папка " + Path("busy") + " не пуста; извлекайте в новую или пустую папку"), std::string::npos)
+      << run.err;
   EXPECT_EQ(std::distance(fs::directory_iterator(Path("busy")), {}), 1);
 
   // A data file of another packer whose routine name would leave the folder
@@ -107,7 +110,7 @@ TEST_F(Extract, RefusesAndLeavesNothingBehind) {
   folder_.Write("evil.dat", bytes);
   run = RunDorpack({"extract", Path("evil.dat"), Path("out/x")});
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_NE(run.err.find("routine 2 is named \"../\", which is not a routine name"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("программа 2 называется «../», а это не имя программы"), std::string::npos) << run.err;
   EXPECT_FALSE(fs::exists(Path("out")));
 
   EXPECT_EQ(RunDorpack({"extract", Path("none.dat"), Path("n")}).exitCode, 1);
@@ -120,25 +123,27 @@ TEST_F(Extract, ListOfAManifestNamesEachRoutinesSource) {
   Manifest(R"(["src/all.ro", "src/e.xml", {"root": "pkg", "files": "**/*.int"}])");
   const auto text = RunDorpack({"list", Path("m.json")});
   ASSERT_EQ(text.exitCode, 0) << text.err;
-  EXPECT_NE(text.out.find("Check routines: 1\n  VMCHK       2 lines  " + Path("chk/VMCHK.int") + ":1\n"),
+  EXPECT_NE(text.out.find("Программы проверки: 1\n  VMCHK       2 строки  " + Path("chk/VMCHK.int") + ":1\n"),
             std::string::npos)
       << text.out;
-  EXPECT_NE(text.out.find("  VMB            2 lines  " + Path("src/all.ro") + ":8 (routine 2 of 2)\n"),
+  EXPECT_NE(text.out.find("  VMB            2 строки  " + Path("src/all.ro") + ":8 (программа 2 из 2)\n"),
             std::string::npos)
       << text.out;
-  EXPECT_NE(text.out.find("  My.Pkg.X       2 lines  " + Path("pkg/My/Pkg/X.int") + "\n"), std::string::npos)
+  EXPECT_NE(text.out.find("  My.Pkg.X       2 строки  " + Path("pkg/My/Pkg/X.int") + "\n"), std::string::npos)
       << text.out;
-  EXPECT_NE(text.err.find("warning: " + Path("src/e.xml") + ": skipped 1 item"), std::string::npos) << text.err;
+  EXPECT_NE(text.err.find("предупреждение: " + Path("src/e.xml") + ": пропущены элементы экспорта"), std::string::npos)
+      << text.err;
 
   const auto json = nlohmann::json::parse(RunDorpack({"list", "--json", Path("m.json")}).out);
   EXPECT_EQ(json.at("routines").at(2),
-            (nlohmann::json{{"name", "VMX"}, {"lines", 2}, {"file", Path("src/e.xml")}, {"line", 3}, {"place", "routine 1 of 1"}}));
+            (nlohmann::json{
+                {"name", "VMX"}, {"lines", 2}, {"file", Path("src/e.xml")}, {"line", 3}, {"place", "routine 1 of 1"}}));
   EXPECT_EQ(json.at("warnings").size(), 1u);
 
   folder_.Write("src/all.ro", std::string(kGtmRo).substr(0, 40));
   const auto cut = RunDorpack({"list", Path("m.json")});
   EXPECT_EQ(cut.exitCode, 1);
-  EXPECT_NE(cut.err.find(Path("src/all.ro") + ":5: the file ends inside routine VMA"), std::string::npos) << cut.err;
+  EXPECT_NE(cut.err.find(Path("src/all.ro") + ":5: файл кончается внутри программы VMA"), std::string::npos) << cut.err;
 }
 
 }  // namespace

@@ -117,68 +117,70 @@ TEST_F(ManifestTest, DefaultsAndCp866RoutineFiles) {
   EXPECT_EQ(p.routines[0].lines[1], Dos(" w \"Ё─\""));
 
   // The same bytes read as UTF-8 are refused at their line.
-  EXPECT_NE(Refusal(R"({"product": "П", "version": "1", "build_date": "2", "password": "3",
-    "routines": ["dos/VMD.int"]})")
-                .find(In("dos/VMD.int") + ":1: "),
-            std::string::npos);
+  EXPECT_EQ(Refusal(R"({"product": "П", "version": "1", "build_date": "2", "password": "3",
+    "routines": ["dos/VMD.int"]})"),
+            In("dos/VMD.int") +
+                ":1: байт 7 текста не образует символ UTF-8 (файл читается как UTF-8; для файлов в кодовой "
+                "странице 866 задайте \"encoding\": \"cp866\")");
 }
 
 TEST_F(ManifestTest, RefusesBadFieldsAtTheirLine) {
   const std::string m = In("m.json");
-  EXPECT_EQ(Refusal(With("\"Велмора Склад\"", "\"\"")), m + ":2: the product name is empty");
-  EXPECT_EQ(Refusal(With("  \"version\": \"3.1\",\n", "")), m + ":1: the field \"version\" is missing");
-  EXPECT_EQ(Refusal(With("\"08.12.2026\"", "\"\"")), m + ":4: the build date is empty");
-  EXPECT_EQ(Refusal(With("\"тайна\"", "\"\"")), m + ":5: the password is empty");
-  EXPECT_EQ(Refusal(With("\"тайна\"", "7")), m + ":5: the field \"password\" must be a text");
-  EXPECT_NE(
-      Refusal(With("\"Индексы\"", "\"Индексы @ 2\"")).find(m + ":10: the description of post-action 1 holds \"@\""),
-      std::string::npos);
-  EXPECT_NE(Refusal(With("\"idx^VMS\"", "\"idx#VMS\"")).find(m + ":10: the label of post-action 1 holds \"#\""),
+  EXPECT_EQ(Refusal(With("\"Велмора Склад\"", "\"\"")), m + ":2: название продукта — пустой текст");
+  EXPECT_EQ(Refusal(With("  \"version\": \"3.1\",\n", "")), m + ":1: нет поля «version»");
+  EXPECT_EQ(Refusal(With("\"08.12.2026\"", "\"\"")), m + ":4: дата сборки — пустой текст");
+  EXPECT_EQ(Refusal(With("\"тайна\"", "\"\"")), m + ":5: пароль — пустой текст");
+  EXPECT_EQ(Refusal(With("\"тайна\"", "7")), m + ":5: поле «password» должно быть текстом");
+  EXPECT_NE(Refusal(With("\"Индексы\"", "\"Индексы @ 2\"")).find(m + ":10: описание последействия 1 содержит «@»"),
+            std::string::npos);
+  EXPECT_NE(Refusal(With("\"idx^VMS\"", "\"idx#VMS\"")).find(m + ":10: метка последействия 1 содержит «#»"),
             std::string::npos);
   EXPECT_EQ(Refusal(With("\"key\": 42", "\"key\": 256")),
-            m + ":6: the key must be a whole number from 0 to 255 or \"auto\", not 256");
+            m + ":6: ключ должен быть целым числом от 0 до 255 или \"auto\", а не 256");
   EXPECT_EQ(Refusal(With("\"key\": 42", "\"key\": \"random\"")),
-            m + ":6: the key must be a whole number from 0 to 255 or \"auto\", not \"random\"");
-  EXPECT_EQ(Refusal(With("\"key\": 42", "\"kye\": 42")), m + ":6: unknown field \"kye\"");
+            m + ":6: ключ должен быть целым числом от 0 до 255 или \"auto\", а не \"random\"");
+  EXPECT_EQ(Refusal(With("\"key\": 42", "\"kye\": 42")), m + ":6: неизвестное поле «kye»");
   EXPECT_EQ(Refusal(With("\"label\": \"idx^VMS\"", "\"label\": \"idx^VMS\", \"labl\": 1")),
-            m + ":10: unknown field \"labl\"");
-  EXPECT_EQ(Refusal(With("\"key\": 42", "\"product\": \"x\"")), m + ":6: the field \"product\" is given twice");
-  EXPECT_NE(Refusal(With("\"key\": 42,", "\"key\": 42")).find(m + ":7: not valid JSON"), std::string::npos);
-  EXPECT_NE(Refusal(With("\"Велмора Склад\"", "\"Велмора ★\"")).find(m + ":2: the field \"product\" holds"),
+            m + ":10: неизвестное поле «labl»");
+  EXPECT_EQ(Refusal(With("\"key\": 42", "\"product\": \"x\"")), m + ":6: поле «product» задано дважды");
+  EXPECT_EQ(Refusal(With("\"key\": 42,", "\"key\": 42")),
+            m + ":7: не правильный JSON: здесь не может стоять строка (ожидалось: '}')");
+  EXPECT_EQ(Refusal(With("\"key\": 42", "\"key\": tru")).rfind(m + ":6: не правильный JSON: неизвестное слово", 0), 0u);
+  EXPECT_NE(Refusal(std::string(kManifest) + " x").find(": не правильный JSON: после значения JSON идёт ещё текст"),
             std::string::npos);
+  EXPECT_EQ(Refusal(With("\"Велмора Склад\"", "\"Велмора ★\"")),
+            m + ":2: поле «product» содержит символ «★», которого нет в кодовой странице 866, — байт 16 текста");
   EXPECT_EQ(Refusal(std::string(kManifest).insert(1, "\"encoding\": \"koi8-r\",")),
-            m + ":1: the encoding must be \"utf-8\" or \"cp866\", not \"koi8-r\"");
+            m + ":1: кодировка должна быть \"utf-8\" или \"cp866\", а не \"koi8-r\"");
 }
 
 TEST_F(ManifestTest, RefusesBadRoutineFilesAtTheirLine) {
   const std::string m = In("m.json");
   folder_.Write("src/VMA.int", "VMA\n w 1\r2\n q\n");
   EXPECT_EQ(Refusal(kManifest), In("src/VMA.int") +
-                                    ":2: a carriage return (byte 13) inside line 2, at column 5 (only LF and CR LF "
-                                    "end lines)");
+                                    ":2: возврат каретки (байт 13) внутри строки 2, в столбце 5 (строки кончаются "
+                                    "только LF или CR LF)");
   folder_.Write("src/VMA.int", std::string("VMA\n q\n w \0\n", 12));
-  EXPECT_EQ(Refusal(kManifest), In("src/VMA.int") + ":3: line 3 of routine VMA holds a zero byte");
+  EXPECT_EQ(Refusal(kManifest), In("src/VMA.int") + ":3: строка 3 программы VMA содержит нулевой байт");
   folder_.Write("src/VMA.int", "VMA\n q\n");
 
   folder_.Write("src/1VM.int", " q\n");
-  EXPECT_NE(Refusal(kManifest).find(In("src/1VM.int") + ": \"1VM\" is not a valid routine name"), std::string::npos);
+  EXPECT_NE(Refusal(kManifest).find(In("src/1VM.int") + ": «1VM» — неверное имя программы"), std::string::npos);
   std::filesystem::remove(folder_.Path() / "src/1VM.int");
 
-  EXPECT_NE(
-      Refusal(With("\"lib/%*.m\"", "\"src/*\"")).find(m + ":12: " + In("src/notes.txt") + " is not a routine file"),
-      std::string::npos);
+  EXPECT_NE(Refusal(With("\"lib/%*.m\"", "\"src/*\"")).find(m + ":12: " + In("src/notes.txt") + " — не файл программ"),
+            std::string::npos);
   EXPECT_EQ(Refusal(With("\"lib/%*.m\"", "\"lib/*.rtn\"")),
-            m + ":12: the pattern \"lib/*.rtn\" matches no file in " + In("lib"));
-  EXPECT_EQ(Refusal(With("\"src/VMB.int\"", "\"src/VMX.int\"")),
-            m + ":12: the routine file " + In("src/VMX.int") + " does not exist");
+            m + ":12: шаблону «lib/*.rtn» не отвечает ни один файл в папке " + In("lib"));
+  EXPECT_EQ(Refusal(With("\"src/VMB.int\"", "\"src/VMX.int\"")), m + ":12: нет файла программы " + In("src/VMX.int"));
   EXPECT_NE(Refusal(With("\"lib/%*.m\"", "\"*/VMA.int\""))
-                .find(m + ":12: \"*/VMA.int\": wildcards are allowed only in the file name"),
+                .find(m + ":12: «*/VMA.int»: знаки шаблона допустимы только в имени файла"),
             std::string::npos);
   // Key 42 ("*") collides with a routine line.
   folder_.Write("src/VMA.int", "VMA\n s x=2*3\n");
   EXPECT_EQ(Refusal(kManifest), In("src/VMA.int") +
-                                    ":2: key 42 cannot encode the content: line 2 of routine VMA holds byte 42 "
-                                    "(\"*\"), which would be stored as a zero byte (the key is set at " +
+                                    ":2: ключом 42 содержимое не закодировать: строка 2 программы VMA содержит байт 42 "
+                                    "(«*»), который был бы записан нулевым байтом (ключ задан в " +
                                     m + ":6)");
 }
 

@@ -41,10 +41,10 @@ TEST(PackageRefusal, ValidPackageIsAccepted) { EXPECT_NO_THROW(dorpack::PackageB
 
 TEST(PackageRefusal, EmptyHeaderTextsAndPassword) {
   const std::vector<std::pair<dorpack::PackText Package::*, std::string>> fields{
-      {&Package::product, "m.json:2: the product name is empty"},
-      {&Package::version, "m.json:3: the version is empty"},
-      {&Package::buildDate, "m.json:4: the build date is empty"},
-      {&Package::password, "m.json:5: the password is empty"}};
+      {&Package::product, "m.json:2: название продукта — пустой текст"},
+      {&Package::version, "m.json:3: версия — пустой текст"},
+      {&Package::buildDate, "m.json:4: дата сборки — пустой текст"},
+      {&Package::password, "m.json:5: пароль — пустой текст"}};
   for (const auto& [field, message] : fields) {
     Package p = ValidPackage();
     (p.*field).bytes.clear();
@@ -55,30 +55,30 @@ TEST(PackageRefusal, EmptyHeaderTextsAndPassword) {
 TEST(PackageRefusal, LineEndsAndZeroBytesInsideTexts) {
   Package p = ValidPackage();
   p.version.bytes = "1\r0";
-  EXPECT_EQ(Refusal(p), "m.json:3: the version holds a carriage return (byte 13)");
+  EXPECT_EQ(Refusal(p), "m.json:3: версия содержит возврат каретки (байт 13)");
   p = ValidPackage();
   p.password.bytes = std::string("a\0b", 3);
-  EXPECT_EQ(Refusal(p), "m.json:5: the password holds a zero byte");
+  EXPECT_EQ(Refusal(p), "m.json:5: пароль содержит нулевой байт");
 
   p = ValidPackage();
   p.routines[0].lines[1] = " q\r";
-  EXPECT_EQ(Refusal(p), "src/VMS.int:2: line 2 of routine VMS holds a carriage return (byte 13)");
+  EXPECT_EQ(Refusal(p), "src/VMS.int:2: строка 2 программы VMS содержит возврат каретки (байт 13)");
   p.routines[0].lines[1] = " w 1\n q";
-  EXPECT_EQ(Refusal(p), "src/VMS.int:2: line 2 of routine VMS holds a line feed (byte 10)");
+  EXPECT_EQ(Refusal(p), "src/VMS.int:2: строка 2 программы VMS содержит перевод строки (байт 10)");
   p.routines[0].lines[1] = std::string(" w \0", 4);
-  EXPECT_EQ(Refusal(p), "src/VMS.int:2: line 2 of routine VMS holds a zero byte");
+  EXPECT_EQ(Refusal(p), "src/VMS.int:2: строка 2 программы VMS содержит нулевой байт");
 }
 
 TEST(PackageRefusal, PostActionSeparatorsAndEmptyLabel) {
   Package p = ValidPackage();
   p.postActions[0].description.bytes = "a@b";
-  EXPECT_NE(Refusal(p).find("m.json:8: the description of post-action 1 holds \"@\""), std::string::npos);
+  EXPECT_NE(Refusal(p).find("m.json:8: описание последействия 1 содержит «@»"), std::string::npos);
   p = ValidPackage();
   p.postActions[0].label.bytes = "go#1";
-  EXPECT_NE(Refusal(p).find("m.json:8: the label of post-action 1 holds \"#\""), std::string::npos);
+  EXPECT_NE(Refusal(p).find("m.json:8: метка последействия 1 содержит «#»"), std::string::npos);
   p = ValidPackage();
   p.postActions[0].label.bytes.clear();
-  EXPECT_EQ(Refusal(p), "m.json:8: the label of post-action 1 is empty");
+  EXPECT_EQ(Refusal(p), "m.json:8: метка последействия 1 — пустой текст");
 }
 
 TEST(PackageRefusal, TextsTheInstallerCannotShow) {
@@ -86,17 +86,17 @@ TEST(PackageRefusal, TextsTheInstallerCannotShow) {
   // shown as another letter; box-drawing bytes likewise.
   Package p = ValidPackage();
   p.product.bytes = Dos("Ёлка");
-  EXPECT_NE(Refusal(p).find("m.json:2: the product name holds byte 240 (\"Ё\")"), std::string::npos);
+  EXPECT_NE(Refusal(p).find("m.json:2: название продукта содержит байт 240 («Ё»)"), std::string::npos);
   p = ValidPackage();
   p.password.bytes = Dos("ключ─");
-  EXPECT_NE(Refusal(p).find("m.json:5: the password holds"), std::string::npos);
+  EXPECT_NE(Refusal(p).find("m.json:5: пароль содержит"), std::string::npos);
   p = ValidPackage();
   p.postActions[0].description.bytes = Dos("ещё");
-  EXPECT_NE(Refusal(p).find("the description of post-action 1 holds"), std::string::npos);
+  EXPECT_NE(Refusal(p).find("описание последействия 1 содержит"), std::string::npos);
   // The version and build date are shown as stored: ASCII only.
   p = ValidPackage();
   p.buildDate.bytes = Dos("8 декабря");
-  EXPECT_NE(Refusal(p).find("m.json:4: the build date holds byte 164 (\"д\")"), std::string::npos);
+  EXPECT_NE(Refusal(p).find("m.json:4: дата сборки содержит байт 164 («д»)"), std::string::npos);
   // Routine texts are never converted, so they may hold any byte.
   p = ValidPackage();
   p.routines[0].lines.push_back(Dos(" ; ёлка ─"));
@@ -106,10 +106,10 @@ TEST(PackageRefusal, TextsTheInstallerCannotShow) {
 TEST(PackageRefusal, CheckLabelAndCheckRoutinesGoTogether) {
   Package p = ValidPackage();
   p.checkLabel = {"chk^VMC", {"m.json", 6}};
-  EXPECT_NE(Refusal(p).find("m.json:6: a check label is given but no check routines"), std::string::npos);
+  EXPECT_NE(Refusal(p).find("m.json:6: метка проверки задана, а программ проверки нет"), std::string::npos);
   p.checkLabel.bytes.clear();
   p.checkRoutines.push_back({"VMC", {" q 1"}, "src/VMC.int"});
-  EXPECT_NE(Refusal(p).find("src/VMC.int: check routines are given but no check label"), std::string::npos);
+  EXPECT_NE(Refusal(p).find("src/VMC.int: программы проверки заданы, а метка проверки нет"), std::string::npos);
 }
 
 TEST(PackageRefusal, RoutineNames) {
@@ -133,10 +133,10 @@ TEST(PackageRefusal, RoutineNames) {
 
   Package p = ValidPackage();
   p.routines[0].name = "2VMS";
-  EXPECT_NE(Refusal(p).find("src/VMS.int: \"2VMS\" is not a valid routine name"), std::string::npos);
+  EXPECT_NE(Refusal(p).find("src/VMS.int: «2VMS» — неверное имя программы"), std::string::npos);
   p = ValidPackage();
   p.routines.push_back({"VMS", {}, "src/VMS.m"});
-  EXPECT_NE(Refusal(p).find("src/VMS.m: the distribution routine VMS is given twice (also by src/VMS.int)"),
+  EXPECT_NE(Refusal(p).find("src/VMS.m: программа дистрибутива VMS задана дважды (ещё и в src/VMS.int)"),
             std::string::npos);
 }
 
@@ -145,17 +145,17 @@ TEST(PackageRefusal, KeyThatCannotEncodeTheContent) {
   p.keyOrigin = {"m.json", 6};
   for (const int separator : {13, 10, 64, 35}) {
     p.key = static_cast<std::uint8_t>(separator);
-    EXPECT_NE(Refusal(p).find("m.json:6: key " + std::to_string(separator) + " cannot encode the content"),
+    EXPECT_NE(Refusal(p).find("m.json:6: ключом " + std::to_string(separator) + " содержимое не закодировать"),
               std::string::npos);
   }
   // "q" (113) occurs on line 2 of the routine: stored as zero with key 113.
   p.key = 'q';
   EXPECT_EQ(Refusal(p),
-            "src/VMS.int:2: key 113 cannot encode the content: line 2 of routine VMS holds byte 113 (\"q\"), "
-            "which would be stored as a zero byte (the key is set at m.json:6)");
+            "src/VMS.int:2: ключом 113 содержимое не закодировать: строка 2 программы VMS содержит байт 113 («q»), "
+            "который был бы записан нулевым байтом (ключ задан в m.json:6)");
   // The password comes first in the file, and is named first.
   p.key = static_cast<std::uint8_t>(Dos("к")[0]);
-  EXPECT_NE(Refusal(p).find("m.json:5: key 170 cannot encode the content: the password holds"), std::string::npos);
+  EXPECT_NE(Refusal(p).find("m.json:5: ключом 170 содержимое не закодировать: пароль содержит"), std::string::npos);
   p.key = 200;
   EXPECT_NO_THROW(dorpack::PackageBytes(p));
 }
@@ -171,14 +171,12 @@ TEST(PackageRefusal, LabelsTheInstallerWouldRefuse) {
                                    std::string("$$go^VMS"), std::string("go^"), std::string("g o^VMS")}) {
     Package p = ValidPackage();
     p.postActions[0].label.bytes = label;
-    EXPECT_EQ(Refusal(p).rfind("m.json:8: the label of post-action 1 \"" + label + "\" is not an entry reference", 0),
-              0u)
+    EXPECT_EQ(Refusal(p).rfind("m.json:8: метка последействия 1 «" + label + "» — не ссылка на точку входа", 0), 0u)
         << label;
     p = ValidPackage();
     p.checkLabel = {label, {"m.json", 6}};
     p.checkRoutines.push_back({"VMCHK", {"VMCHK", " q"}, "src/VMCHK.int"});
-    EXPECT_EQ(Refusal(p).rfind("m.json:6: the check label \"" + label + "\" is not an entry reference", 0), 0u)
-        << label;
+    EXPECT_EQ(Refusal(p).rfind("m.json:6: метка проверки «" + label + "» — не ссылка на точку входа", 0), 0u) << label;
   }
   for (const std::string& label :
        {std::string("go^VMS"), std::string("^VMS"), std::string("1^VMS"), std::string("%go^%VM.A")}) {
@@ -190,8 +188,7 @@ TEST(PackageRefusal, LabelsTheInstallerWouldRefuse) {
   }
   Package p = ValidPackage();
   p.postActions[0].description.bytes = "tab\there";
-  EXPECT_EQ(Refusal(p),
-            "m.json:8: the description of post-action 1 holds a control character, which the installer refuses");
+  EXPECT_EQ(Refusal(p), "m.json:8: описание последействия 1 содержит управляющий символ, который установщик отвергает");
 }
 
 }  // namespace

@@ -57,7 +57,9 @@ std::string ShellQuote(const std::string& arg) {
 
 }  // namespace
 
-CommandResult RunDorpack(std::initializer_list<std::string> args) {
+CommandResult RunDorpack(std::initializer_list<std::string> args) { return RunDorpack(std::vector<std::string>(args)); }
+
+CommandResult RunDorpack(const std::vector<std::string>& args) {
   const ScratchFolder capture;
   const fs::path out = capture.Path() / "out";
   const fs::path err = capture.Path() / "err";

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "dorpack/distribution_listing.h"
 #include "dorpack/package.h"
@@ -36,6 +37,7 @@ struct CommandResult {
 
 // Runs the dorpack executable with the arguments (each quoted for the shell).
 CommandResult RunDorpack(std::initializer_list<std::string> args);
+CommandResult RunDorpack(const std::vector<std::string>& args);
 
 // Packs the package into a file of the folder and reads it back as the
 // installer would.

@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "commands.h"
+#include "common_texts.h"
 #include "dorpack/manifest.h"
 #include "dorpack/package_writer.h"
 
@@ -23,19 +24,40 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kBuildHelp =
-    "Usage: dorpack build MANIFEST.json -o dorpack.dat\n"
+// The texts of this file.
+namespace text {
+
+constexpr const char* kHelp =
+    "Запуск: dorpack build MANIFEST.json -o dorpack.dat\n"
     "\n"
-    "Packs the distribution that MANIFEST.json describes into a data file.\n"
-    "Routine file paths and patterns are relative to the manifest's folder.\n"
-    "The output file is replaced only when the whole file was written.\n"
+    "Упаковывает дистрибутив, описанный в MANIFEST.json, в файл данных.\n"
+    "Пути и шаблоны файлов программ задаются от папки манифеста.\n"
+    "Файл данных заменяется, только когда он записан целиком.\n"
     "\n"
-    "Options:\n"
-    "  -o, --output FILE  the data file to write (required)\n"
-    "  -h, --help         show this help\n"
+    "Параметры:\n"
+    "  -o, --output FILE  файл данных, который записать (обязателен)\n"
+    "  -h, --help         показать эту справку\n"
     "\n"
-    "Exit status: 0 written; 1 the manifest or a routine file was refused (the\n"
-    "message names the file and line); 2 wrong command line.\n";
+    "Код завершения: 0 файл записан; 1 манифест или файл программы отвергнут\n"
+    "(сообщение называет файл и строку); 2 неверная командная строка.\n";
+constexpr const char* kPrefix = "dorpack build: ";
+std::string NeedsFile(const std::string& option) { return option + " требует одно имя файла"; }
+std::string UnknownOption(const std::string& option) { return "неизвестный параметр " + option; }
+constexpr const char* kTwoManifests = "задано больше одного манифеста";
+constexpr const char* kNeedsBoth = "нужны манифест и -o FILE";
+constexpr const char* kWarning = "предупреждение: ";
+constexpr const char* kUnexpected = "непредвиденная ошибка: ";
+std::string CannotCreateBeside(const std::string& target) { return target + ": рядом с ним не создаётся файл"; }
+std::string CannotOpen(const std::string& file) { return file + ": не открывается для записи"; }
+std::string CannotWrite(const std::string& file) { return file + ": не записывается"; }
+std::string CannotReplace(const std::string& file, const std::string& why) { return file + ": не заменяется: " + why; }
+std::string Written(const std::string& file, const Package& p, int key, std::uintmax_t bytes) {
+  return file + ": программ " + std::to_string(p.routines.size()) + ", программ проверки " +
+         std::to_string(p.checkRoutines.size()) + ", последействий " + std::to_string(p.postActions.size()) +
+         ", ключ " + std::to_string(key) + ", байт " + std::to_string(bytes);
+}
+
+}  // namespace text
 
 // Writes the package next to `target` under a temporary name and renames it
 // into place, so a failed build leaves an earlier file untouched.
@@ -54,11 +76,13 @@ std::string CreateTemporaryBeside(const fs::path& target) {
     }
     if (GetLastError() != ERROR_FILE_EXISTS) break;
   }
-  throw PackError(target.string() + ": cannot create a file next to it");
+  throw PackError(text::CannotCreateBeside(target.string()));
 #else
   std::string temp = target.string() + ".XXXXXX";
   const int fd = mkstemp(temp.data());
-  if (fd < 0) throw PackError(target.string() + ": cannot create a file next to it: " + std::strerror(errno));
+  if (fd < 0)
+    throw PackError(text::CannotCreateBeside(target.string()) + ": " +
+                    common_text::SystemFault(std::error_code(errno, std::generic_category())));
   // mkstemp makes the file private; the data file gets the usual permissions.
   const mode_t mask = umask(0);
   umask(mask);
@@ -73,14 +97,14 @@ void WriteAtomically(const Package& package, const fs::path& target) {
   try {
     {
       std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-      if (!out.is_open()) throw PackError(temp + ": cannot open for writing");
+      if (!out.is_open()) throw PackError(text::CannotOpen(temp));
       WritePackage(package, out);
       out.close();
-      if (!out) throw PackError(temp + ": cannot write");
+      if (!out) throw PackError(text::CannotWrite(temp));
     }
     std::error_code ec;
     fs::rename(temp, target, ec);
-    if (ec) throw PackError(target.string() + ": cannot replace: " + ec.message());
+    if (ec) throw PackError(text::CannotReplace(target.string(), common_text::SystemFault(ec)));
   } catch (...) {
     std::remove(temp.c_str());
     throw;
@@ -95,46 +119,44 @@ int RunBuild(const std::vector<std::string>& args) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "-h" || arg == "--help") {
-      std::cout << kBuildHelp;
+      std::cout << text::kHelp;
       return kExitOk;
     }
     if (arg == "-o" || arg == "--output") {
       if (i + 1 == args.size() || !output.empty()) {
-        std::cerr << "dorpack build: " << arg << " needs one file name\n" << kBuildHelp;
+        std::cerr << text::kPrefix << text::NeedsFile(arg) << "\n" << text::kHelp;
         return kExitUsage;
       }
       output = args[++i];
     } else if (!arg.empty() && arg[0] == '-') {
-      std::cerr << "dorpack build: unknown option " << arg << "\n" << kBuildHelp;
+      std::cerr << text::kPrefix << text::UnknownOption(arg) << "\n" << text::kHelp;
       return kExitUsage;
     } else if (manifest.empty()) {
       manifest = arg;
     } else {
-      std::cerr << "dorpack build: more than one manifest given\n" << kBuildHelp;
+      std::cerr << text::kPrefix << text::kTwoManifests << "\n" << text::kHelp;
       return kExitUsage;
     }
   }
   if (manifest.empty() || output.empty()) {
-    std::cerr << "dorpack build: a manifest and -o FILE are required\n" << kBuildHelp;
+    std::cerr << text::kPrefix << text::kNeedsBoth << "\n" << text::kHelp;
     return kExitUsage;
   }
 
   try {
     Warnings warnings;
     Package package = LoadManifest(manifest, &warnings);
-    for (const auto& warning : warnings) std::cerr << "dorpack build: warning: " << warning << "\n";
+    for (const auto& warning : warnings) std::cerr << text::kPrefix << text::kWarning << warning << "\n";
     CheckPackage(package);
     const auto key = ResolveKey(package);
     package.key = key;
     WriteAtomically(package, output);
-    std::cout << output << ": " << package.routines.size() << " routines, " << package.checkRoutines.size()
-              << " check routines, " << package.postActions.size() << " post-actions, key " << static_cast<int>(key)
-              << ", " << fs::file_size(output) << " bytes\n";
+    std::cout << text::Written(output, package, key, fs::file_size(output)) << "\n";
     return kExitOk;
   } catch (const PackError& e) {
-    std::cerr << "dorpack build: " << e.what() << "\n";
+    std::cerr << text::kPrefix << e.what() << "\n";
   } catch (const std::exception& e) {
-    std::cerr << "dorpack build: " << manifest << ": " << e.what() << "\n";
+    std::cerr << text::kPrefix << manifest << ": " << text::kUnexpected << e.what() << "\n";
   }
   return kExitRefused;
 }

@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common_texts.h"
 #include "distribution/codepage.h"
 #include "dorpack/routine_name.h"
 #include "ro_format.h"
@@ -19,6 +20,40 @@ using dorvik::Cp866ToUtf8;
 
 namespace {
 
+// The texts of this file.
+namespace text {
+
+std::string NotFolder(const std::string& folder) { return folder + " — не папка"; }
+std::string NotEmpty(const std::string& folder) {
+  return "папка " + folder + " не пуста; извлекайте в новую или пустую папку";
+}
+std::string CannotCreateFolder(const std::string& folder, const std::string& why) {
+  return "не создаётся папка " + folder + ": " + why;
+}
+std::string WrittenAlready(const std::string& file) {
+  return file +
+         " уже записан: две программы, чьи имена различаются только регистром букв, здесь — один файл; "
+         "извлекайте на файловую систему, которая их различает";
+}
+std::string CannotCreate(const std::string& file) { return "не создаётся файл " + file; }
+std::string CannotWrite(const std::string& file) { return "не записывается файл " + file; }
+std::string NotName(const char* section, std::size_t number, const std::string& name) {
+  return std::string(section) + " " + std::to_string(number) + " называется «" + name + "», а это не имя программы";
+}
+std::string EmptyLine(const std::string& file, std::size_t line, const std::string& routine) {
+  return file + ": строка " + std::to_string(line) + " программы " + routine +
+         " пуста, а в файле вывода программ пустых строк программы не бывает; она записана одним пробелом, поэтому "
+         "собранный из него файл данных будет отличаться";
+}
+constexpr const char* kCheckRoutine = "программа проверки";
+constexpr const char* kRoutine = "программа";
+// The second header line of a routine output file written for a section.
+std::string Title(const char* section) {
+  return std::string(section) == kRoutine ? "программы дистрибутива" : "программы проверки";
+}
+
+}  // namespace text
+
 // Writes files into the folder and takes them away again unless the extract
 // is kept.
 class OutputFolder {
@@ -26,10 +61,8 @@ class OutputFolder {
   explicit OutputFolder(fs::path folder) : folder_(std::move(folder)) {
     std::error_code ec;
     if (fs::exists(folder_, ec)) {
-      if (!fs::is_directory(folder_, ec)) throw PackError(folder_.string() + " is not a folder");
-      if (!fs::is_empty(folder_, ec)) {
-        throw PackError(folder_.string() + " is not empty; extract into a new or empty folder");
-      }
+      if (!fs::is_directory(folder_, ec)) throw PackError(text::NotFolder(folder_.string()));
+      if (!fs::is_empty(folder_, ec)) throw PackError(text::NotEmpty(folder_.string()));
     } else {
       // The folders this creates, innermost first, to take away on failure.
       for (fs::path at = folder_; !at.empty() && !fs::exists(at, ec); at = at.parent_path()) {
@@ -37,7 +70,7 @@ class OutputFolder {
         if (at == at.parent_path()) break;
       }
       fs::create_directories(folder_, ec);
-      if (ec) throw PackError("cannot create " + folder_.string() + ": " + ec.message());
+      if (ec) throw PackError(text::CannotCreateFolder(folder_.string(), common_text::SystemFault(ec)));
     }
   }
   OutputFolder(const OutputFolder&) = delete;
@@ -47,7 +80,7 @@ class OutputFolder {
     if (kept_) return;
     std::error_code ec;
     for (auto it = written_.rbegin(); it != written_.rend(); ++it) fs::remove(*it, ec);
-    fs::remove(folder_ / "check", ec);  // only when empty
+    fs::remove(folder_ / "check", ec);                           // only when empty
     for (const auto& folder : created_) fs::remove(folder, ec);  // only when empty
   }
 
@@ -59,15 +92,14 @@ class OutputFolder {
     std::error_code ec;
     fs::create_directories(file.parent_path(), ec);
     if (fs::exists(file, ec)) {
-      throw PackError(file.string() + " was written already: two routines whose names differ only in letter case "
-                                      "are one file here; extract on a file system that tells them apart");
+      throw PackError(text::WrittenAlready(file.string()));
     }
     std::ofstream out(file, std::ios::binary);
-    if (!out.is_open()) throw PackError("cannot create " + file.string());
+    if (!out.is_open()) throw PackError(text::CannotCreate(file.string()));
     written_.push_back(file);
     out << bytes;
     out.close();
-    if (!out) throw PackError("cannot write " + file.string());
+    if (!out) throw PackError(text::CannotWrite(file.string()));
   }
 
   void Keep() { kept_ = true; }
@@ -84,8 +116,7 @@ class OutputFolder {
 // a file name, and a name such as "../x" would write outside the folder.
 std::string SafeName(const ListedRoutine& routine, const char* section, std::size_t number) {
   if (!IsValidRoutineName(routine.name)) {
-    throw PackError(std::string(section) + " " + std::to_string(number) + " is named \"" +
-                    Cp866ToUtf8(routine.name) + "\", which is not a routine name");
+    throw PackError(text::NotName(section, number, Cp866ToUtf8(routine.name)));
   }
   return Cp866ToUtf8(routine.name);
 }
@@ -117,17 +148,15 @@ json WriteSection(OutputFolder& out, const std::vector<ListedRoutine>& routines,
     NamedRoutine routine{SafeName(routines[i], section, i + 1), {}};
     for (std::size_t n = 0; n < routines[i].lines.size(); ++n) {
       if (routines[i].lines[n].empty()) {
-        warnings.push_back(roFile + ": line " + std::to_string(n + 1) + " of routine " + routine.name +
-                           " is empty, which a routine output file cannot hold; it is written as one blank, so a "
-                           "data file built from it differs");
+        warnings.push_back(text::EmptyLine(roFile, n + 1, routine.name));
       }
       routine.lines.push_back(Cp866ToUtf8(routines[i].lines[n]));
     }
     named.push_back(std::move(routine));
   }
-  std::ostringstream text;
-  WriteRoutineOutput(named, "dorpack extract", std::string(section) + "s", text);
-  out.Write(roFile, text.str());
+  std::ostringstream roText;
+  WriteRoutineOutput(named, "dorpack extract", text::Title(section), roText);
+  out.Write(roFile, roText.str());
   list.push_back(roFile);
   return list;
 }
@@ -148,7 +177,7 @@ ExtractResult ExtractDistribution(const DistributionListing& listing, const fs::
   if (!h.CheckLabel.empty()) {
     manifest["check_label"] = Cp866ToUtf8(h.CheckLabel);
     manifest["check_routines"] =
-        WriteSection(out, listing.checkRoutines, "check routine", "check/", "check.ro", format, result.warnings);
+        WriteSection(out, listing.checkRoutines, text::kCheckRoutine, "check/", "check.ro", format, result.warnings);
   }
   json actions = json::array();
   for (std::size_t i = 0; i < h.PostActionDescriptions.size(); ++i) {
@@ -156,7 +185,8 @@ ExtractResult ExtractDistribution(const DistributionListing& listing, const fs::
                            {"label", Cp866ToUtf8(h.PostActionLabels[i])}});
   }
   manifest["post_actions"] = std::move(actions);
-  manifest["routines"] = WriteSection(out, listing.routines, "routine", "", "routines.ro", format, result.warnings);
+  manifest["routines"] =
+      WriteSection(out, listing.routines, text::kRoutine, "", "routines.ro", format, result.warnings);
   manifest["encoding"] = "utf-8";
   out.Write("manifest.json", manifest.dump(2) + "\n");
   out.Keep();

@@ -1,5 +1,6 @@
 #include "dorpack/distribution_listing.h"
 
+#include "common_texts.h"
 #include "distribution/codepage.h"
 #include "distribution/damage_texts.h"
 #include "distribution/funcs.h"
@@ -8,12 +9,31 @@ namespace dorpack {
 
 namespace {
 
+// The texts of this file.
+namespace text {
+
+constexpr const char* kDamaged = "файл испорчен: ";
+std::string NoLineEnd(const char* section, std::size_t number) {
+  return std::string(kDamaged) + "в записи " + std::to_string(number) + " " + section +
+         " нет конца строки, поэтому она не называет программу";
+}
+constexpr const char* kHeaderUnreadable = "заголовок не читается";
+std::string NotAFile(const std::string& file) { return file + " не существует или это не файл"; }
+std::string NotDistribution(const std::string& fault) { return "не читается как дистрибутив: " + fault; }
+constexpr const char* kPostActionWithoutHash = "последействие без «#»";
+constexpr const char* kRoutinesWithoutLabel = "программы проверки без метки проверки";
+constexpr const char* kLabelWithoutRoutines = "метка проверки без программ проверки";
+constexpr const char* kCheckSection = "раздела программ проверки";
+constexpr const char* kRoutineSection = "раздела программ";
+std::string Unreadable(const std::string& why) { return "файл не читается: " + why; }
+
+}  // namespace text
+
 ListedRoutine DecodeRoutine(const dorvik::DistributionReader& reader, const std::string& record, const char* section,
                             std::size_t number) {
   auto lines = reader.DecodeRoutineLines(record);
   if (lines.empty()) {
-    throw ListError("damaged file: " + std::string(section) + " record " + std::to_string(number) +
-                    " has no line end, so it names no routine");
+    throw ListError(text::NoLineEnd(section, number));
   }
   ListedRoutine routine;
   routine.name = std::move(lines.front());
@@ -30,21 +50,20 @@ std::string HeaderFault(const dorvik::DistributionReader& reader, const dorvik::
   for (const auto& line : log.Lines()) {
     if (line.rfind(kFailure, 0) == 0) return dorvik::Cp1251ToUtf8(line.substr(kFailure.size()));
   }
-  return "the header cannot be read";
+  return text::kHeaderUnreadable;
 }
 
 }  // namespace
 
 DistributionListing ReadDistributionListing(const std::filesystem::path& dataFile) {
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(dataFile, ec))
-    throw ListError(dataFile.string() + " does not exist or is not a file");
+  if (!std::filesystem::is_regular_file(dataFile, ec)) throw ListError(text::NotAFile(dataFile.string()));
 
   DistributionListing listing;
   dorvik::Distribution& dist = listing.header;
   dorvik::DistributionReader reader(dataFile);
   dorvik::InstallLog log;
-  if (!reader.ReadHeader(dist, log)) throw ListError("not a readable distribution: " + HeaderFault(reader, log));
+  if (!reader.ReadHeader(dist, log)) throw ListError(text::NotDistribution(HeaderFault(reader, log)));
   listing.integrity = reader.Integrity();
 
   try {
@@ -53,21 +72,22 @@ DistributionListing ReadDistributionListing(const std::filesystem::path& dataFil
       dorvik::DistributionReader::Section section(reader);
       const std::string label = reader.ReadRequiredRecord(dorvik::damage::kCheckLabel);
       reader.ReadRequiredRecord(dorvik::damage::kPostActionList);
-      if (!reader.ParsePostActionList(dist)) throw ListError("damaged file: a post-action without \"#\"");
+      if (!reader.ParsePostActionList(dist))
+        throw ListError(text::kDamaged + std::string(text::kPostActionWithoutHash));
       dist.CheckLabel = dorvik::ShiftText(label, reader.KeyByte());
       reader.ReadRequiredRecord(dorvik::damage::kCheckRoutine);
       if (dist.CheckLabel.empty() && !reader.Record().empty()) {
-        throw ListError("damaged file: check routines without a check label");
+        throw ListError(text::kDamaged + std::string(text::kRoutinesWithoutLabel));
       }
       if (!dist.CheckLabel.empty() && reader.Record().empty()) {
-        throw ListError("damaged file: a check label without check routines");
+        throw ListError(text::kDamaged + std::string(text::kLabelWithoutRoutines));
       }
       if (dist.CheckLabel.empty()) {
         reader.ReadRequiredRecord(dorvik::damage::kIgnoredRecord);  // the record that follows the empty one is not used
       } else {
         while (!reader.Record().empty()) {
           listing.checkRoutines.push_back(
-              DecodeRoutine(reader, reader.Record(), "check routine", listing.checkRoutines.size() + 1));
+              DecodeRoutine(reader, reader.Record(), text::kCheckSection, listing.checkRoutines.size() + 1));
           reader.ReadRequiredRecord(dorvik::damage::kCheckRoutine);
         }
       }
@@ -77,15 +97,16 @@ DistributionListing ReadDistributionListing(const std::filesystem::path& dataFil
       dorvik::DistributionReader::Section section(reader);
       reader.ReadRecord();
       while (!reader.Record().empty()) {
-        listing.routines.push_back(DecodeRoutine(reader, reader.Record(), "routine", listing.routines.size() + 1));
+        listing.routines.push_back(
+            DecodeRoutine(reader, reader.Record(), text::kRoutineSection, listing.routines.size() + 1));
         reader.ReadRecord();
       }
       section.Finish();
     }
   } catch (const dorvik::DamagedFileError& e) {
-    throw ListError(std::string("damaged file: ") + dorvik::Cp1251ToUtf8(e.what()));
+    throw ListError(text::kDamaged + dorvik::Cp1251ToUtf8(e.what()));
   } catch (const std::system_error& e) {
-    throw ListError(e.what());
+    throw ListError(text::Unreadable(common_text::SystemFault(e.code())));
   }
   return listing;
 }

@@ -7,23 +7,39 @@ namespace dorpack {
 
 namespace {
 
-constexpr const char* kExtractHelp =
-    "Usage: dorpack extract [--format int|ro] dorpack.dat FOLDER\n"
+// The texts of this file.
+namespace text {
+
+constexpr const char* kHelp =
+    "Запуск: dorpack extract [--format int|ro] dorpack.dat FOLDER\n"
     "\n"
-    "Writes the routines of a data file, read with the installer's own reader,\n"
-    "into FOLDER (new or empty) in UTF-8, with a manifest.json that packs them\n"
-    "into the same data file again (\"dorpack build FOLDER/manifest.json\"), so\n"
-    "that a distribution can be compared with its sources.\n"
+    "Записывает программы файла данных, прочитанные собственным читателем\n"
+    "установщика, в папку FOLDER (новую или пустую) в UTF-8 вместе с\n"
+    "manifest.json, который снова упаковывает их в тот же файл данных\n"
+    "(\"dorpack build FOLDER/manifest.json\"), чтобы дистрибутив можно было\n"
+    "сравнить с его исходными текстами.\n"
     "\n"
-    "Options:\n"
-    "  --format int  one NAME.int file per routine, check routines in check/\n"
-    "                (the default)\n"
-    "  --format ro   routines.ro and check.ro, routine output files; an empty\n"
-    "                routine line is written as one blank (a warning says so)\n"
-    "  -h, --help    show this help\n"
+    "Параметры:\n"
+    "  --format int  по файлу NAME.int на программу, программы проверки в check/\n"
+    "                (по умолчанию)\n"
+    "  --format ro   routines.ro и check.ro, файлы вывода программ; пустая\n"
+    "                строка программы пишется одним пробелом (об этом\n"
+    "                предупреждает сообщение)\n"
+    "  -h, --help    показать эту справку\n"
     "\n"
-    "Exit status: 0 written; 1 the data file is missing or damaged, or FOLDER\n"
-    "is not empty (nothing is written); 2 wrong command line.\n";
+    "Код завершения: 0 файлы записаны; 1 файла данных нет или он испорчен, или\n"
+    "папка FOLDER не пуста (ничего не записано); 2 неверная командная строка.\n";
+constexpr const char* kPrefix = "dorpack extract: ";
+constexpr const char* kFormat = "--format принимает int или ro";
+std::string UnknownOption(const std::string& option) { return "неизвестный параметр " + option; }
+constexpr const char* kNeedsBoth = "нужны файл данных и папка";
+constexpr const char* kWarning = "предупреждение: ";
+std::string Written(const std::string& folder, const DistributionListing& listing, const std::string& manifest) {
+  return folder + ": программ " + std::to_string(listing.routines.size()) + ", программ проверки " +
+         std::to_string(listing.checkRoutines.size()) + "; " + manifest + " снова упаковывает их";
+}
+
+}  // namespace text
 
 }  // namespace
 
@@ -33,37 +49,36 @@ int RunExtract(const std::vector<std::string>& args) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "-h" || arg == "--help") {
-      std::cout << kExtractHelp;
+      std::cout << text::kHelp;
       return kExitOk;
     }
     if (arg == "--format") {
       const std::string value = i + 1 < args.size() ? args[++i] : "";
       if (value != "int" && value != "ro") {
-        std::cerr << "dorpack extract: --format takes int or ro\n" << kExtractHelp;
+        std::cerr << text::kPrefix << text::kFormat << "\n" << text::kHelp;
         return kExitUsage;
       }
       format = value == "ro" ? ExtractFormat::kRo : ExtractFormat::kInt;
     } else if (!arg.empty() && arg[0] == '-') {
-      std::cerr << "dorpack extract: unknown option " << arg << "\n" << kExtractHelp;
+      std::cerr << text::kPrefix << text::UnknownOption(arg) << "\n" << text::kHelp;
       return kExitUsage;
     } else {
       files.push_back(arg);
     }
   }
   if (files.size() != 2) {
-    std::cerr << "dorpack extract: a data file and a folder are required\n" << kExtractHelp;
+    std::cerr << text::kPrefix << text::kNeedsBoth << "\n" << text::kHelp;
     return kExitUsage;
   }
 
   try {
     const DistributionListing listing = ReadDistributionListing(files[0]);
     const ExtractResult result = ExtractDistribution(listing, files[1], format);
-    for (const auto& warning : result.warnings) std::cerr << "dorpack extract: warning: " << warning << "\n";
-    std::cout << files[1] << ": " << listing.routines.size() << " routines, " << listing.checkRoutines.size()
-              << " check routines; " << result.files.back().string() << " packs them again\n";
+    for (const auto& warning : result.warnings) std::cerr << text::kPrefix << text::kWarning << warning << "\n";
+    std::cout << text::Written(files[1], listing, result.files.back().string()) << "\n";
     return kExitOk;
   } catch (const std::exception& e) {
-    std::cerr << "dorpack extract: " << files[0] << ": " << e.what() << "\n";
+    std::cerr << text::kPrefix << files[0] << ": " << e.what() << "\n";
     return kExitRefused;
   }
 }

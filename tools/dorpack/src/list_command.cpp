@@ -11,26 +11,37 @@ namespace dorpack {
 
 namespace {
 
-constexpr const char* kListHelp =
-    "Usage: dorpack list [--json] dorpack.dat\n"
-    "       dorpack list [--json] MANIFEST.json\n"
+// The texts of this file.
+namespace text {
+
+constexpr const char* kHelp =
+    "Запуск: dorpack list [--json] dorpack.dat\n"
+    "        dorpack list [--json] MANIFEST.json\n"
     "\n"
-    "Reads a data file with the installer's own reader, in the order of an\n"
-    "installation, and shows what the installer would see: the header, the\n"
-    "key, the password, the check label, the post-actions, the check routines\n"
-    "and the routines with their line counts and sizes.\n"
+    "Читает файл данных собственным читателем установщика в порядке установки\n"
+    "и показывает то, что увидел бы установщик: заголовок, ключ, пароль, метку\n"
+    "проверки, последействия, программы проверки и программы с числом строк\n"
+    "и размером.\n"
     "\n"
-    "Given a manifest (a .json file), reads it as \"dorpack build\" would and\n"
-    "shows where each routine comes from: its file, the line that names it,\n"
-    "and its place in a file of several routines.\n"
+    "Для манифеста (файла .json) читает его, как \"dorpack build\", и\n"
+    "показывает, откуда берётся каждая программа: её файл, строку, которая её\n"
+    "называет, и место в файле из нескольких программ.\n"
     "\n"
-    "Options:\n"
-    "  --json      print one JSON object with every text in UTF-8, each\n"
-    "              routine with its lines (without the name line)\n"
-    "  -h, --help  show this help\n"
+    "Параметры:\n"
+    "  --json      вывести один объект JSON, все тексты в UTF-8, каждую\n"
+    "              программу с её строками (без строки имени)\n"
+    "  -h, --help  показать эту справку\n"
     "\n"
-    "Exit status: 0 the file is readable; 1 it is missing or damaged (the\n"
-    "message names the fault); 2 wrong command line.\n";
+    "Код завершения: 0 файл читается; 1 файла нет или он испорчен (сообщение\n"
+    "называет неисправность); 2 неверная командная строка.\n";
+constexpr const char* kPrefix = "dorpack list: ";
+constexpr const char* kWarning = "предупреждение: ";
+constexpr const char* kUnexpected = "непредвиденная ошибка: ";
+std::string UnknownOption(const std::string& option) { return "неизвестный параметр " + option; }
+constexpr const char* kTwoFiles = "задано больше одного файла";
+constexpr const char* kNoFile = "не задан файл данных";
+
+}  // namespace text
 
 // The routines a build of the manifest would pack, refused as the build
 // would refuse them.
@@ -39,7 +50,7 @@ int ListManifest(const std::string& manifest, bool asJson) {
     Warnings warnings;
     const Package package = LoadManifest(manifest, &warnings);
     CheckPackage(package);
-    for (const auto& warning : warnings) std::cerr << "dorpack list: warning: " << warning << "\n";
+    for (const auto& warning : warnings) std::cerr << text::kPrefix << text::kWarning << warning << "\n";
     if (asJson) {
       std::cout << SourcesJson(package, warnings).dump(2) << "\n";
     } else {
@@ -47,9 +58,9 @@ int ListManifest(const std::string& manifest, bool asJson) {
     }
     return kExitOk;
   } catch (const PackError& e) {
-    std::cerr << "dorpack list: " << e.what() << "\n";
+    std::cerr << text::kPrefix << e.what() << "\n";
   } catch (const std::exception& e) {
-    std::cerr << "dorpack list: " << manifest << ": " << e.what() << "\n";
+    std::cerr << text::kPrefix << manifest << ": " << text::kUnexpected << e.what() << "\n";
   }
   return kExitRefused;
 }
@@ -61,23 +72,23 @@ int RunList(const std::vector<std::string>& args) {
   std::string file;
   for (const auto& arg : args) {
     if (arg == "-h" || arg == "--help") {
-      std::cout << kListHelp;
+      std::cout << text::kHelp;
       return kExitOk;
     }
     if (arg == "--json") {
       asJson = true;
     } else if (!arg.empty() && arg[0] == '-') {
-      std::cerr << "dorpack list: unknown option " << arg << "\n" << kListHelp;
+      std::cerr << text::kPrefix << text::UnknownOption(arg) << "\n" << text::kHelp;
       return kExitUsage;
     } else if (file.empty()) {
       file = arg;
     } else {
-      std::cerr << "dorpack list: more than one file given\n" << kListHelp;
+      std::cerr << text::kPrefix << text::kTwoFiles << "\n" << text::kHelp;
       return kExitUsage;
     }
   }
   if (file.empty()) {
-    std::cerr << "dorpack list: no data file given\n" << kListHelp;
+    std::cerr << text::kPrefix << text::kNoFile << "\n" << text::kHelp;
     return kExitUsage;
   }
 
@@ -91,7 +102,7 @@ int RunList(const std::vector<std::string>& args) {
     }
     return kExitOk;
   } catch (const std::exception& e) {
-    std::cerr << "dorpack list: " << file << ": " << e.what() << "\n";
+    std::cerr << text::kPrefix << file << ": " << e.what() << "\n";
     return kExitRefused;
   }
 }

@@ -2,6 +2,8 @@
 
 #include <iomanip>
 
+#include "common_texts.h"
+
 #include "distribution/codepage.h"
 #include "distribution/sha256.h"
 
@@ -12,6 +14,28 @@ namespace {
 using json = nlohmann::ordered_json;
 using dorvik::Cp1251ToUtf8;
 using dorvik::Cp866ToUtf8;
+
+// The texts of this file: the captions of the table, padded to one width in
+// characters (not bytes: Cyrillic letters take two bytes in UTF-8).
+namespace text {
+
+constexpr const char* kProduct = "Продукт:          ";
+constexpr const char* kVersion = "Версия:           ";
+constexpr const char* kBuildDate = "Дата сборки:      ";
+constexpr const char* kKey = "Ключ:             ";
+constexpr const char* kPassword = "Пароль:           ";
+constexpr const char* kCheckLabel = "Метка проверки:   ";
+constexpr const char* kNone = "(нет)";
+constexpr const char* kPostActions = "Последействия:    ";
+constexpr const char* kCheckRoutines = "Программы проверки";
+constexpr const char* kRoutines = "Программы";
+constexpr const char* kIntegrity = "Целостность:      ";
+std::string Verified(const std::string& digest, std::int64_t bytes) {
+  return "проверена, SHA-256 " + digest + " для " + std::to_string(bytes) + " байт";
+}
+constexpr const char* kNoMarker = "нет отметки целостности (обрезанный файл не всегда можно распознать)";
+
+}  // namespace text
 
 json RoutinesJson(const std::vector<ListedRoutine>& routines) {
   json list = json::array();
@@ -36,7 +60,10 @@ void PrintRoutines(const char* title, const std::vector<ListedRoutine>& routines
   for (const auto& routine : routines) width = std::max(width, routine.name.size());
   for (const auto& routine : routines) {
     out << "  " << std::left << std::setw(static_cast<int>(width)) << Cp866ToUtf8(routine.name) << std::right
-        << std::setw(10) << routine.lines.size() << " lines" << std::setw(12) << TextSize(routine) << " bytes\n";
+        << std::setw(10) << routine.lines.size() << " "
+        << common_text::PadRight(common_text::Plural(routine.lines.size(), "строка", "строки", "строк"), 6)
+        << std::setw(10) << TextSize(routine) << " " << common_text::Plural(TextSize(routine), "байт", "байта", "байт")
+        << "\n";
   }
 }
 
@@ -70,23 +97,23 @@ json ListingJson(const DistributionListing& listing) {
 
 void PrintListing(const DistributionListing& listing, std::ostream& out) {
   const auto& h = listing.header;
-  out << "Product:      " << Cp1251ToUtf8(h.ProductName) << "\n"
-      << "Version:      " << Cp866ToUtf8(h.Version) << "\n"
-      << "Build date:   " << Cp866ToUtf8(h.BuildDate) << "\n"
-      << "Key:          " << static_cast<int>(h.KeyByte) << "\n"
-      << "Password:     " << Cp1251ToUtf8(h.SourcePassword) << "\n"
-      << "Check label:  " << (h.CheckLabel.empty() ? "(none)" : Cp866ToUtf8(h.CheckLabel)) << "\n"
-      << "Post-actions: " << h.PostActionDescriptions.size() << "\n";
+  out << text::kProduct << Cp1251ToUtf8(h.ProductName) << "\n"
+      << text::kVersion << Cp866ToUtf8(h.Version) << "\n"
+      << text::kBuildDate << Cp866ToUtf8(h.BuildDate) << "\n"
+      << text::kKey << static_cast<int>(h.KeyByte) << "\n"
+      << text::kPassword << Cp1251ToUtf8(h.SourcePassword) << "\n"
+      << text::kCheckLabel << (h.CheckLabel.empty() ? text::kNone : Cp866ToUtf8(h.CheckLabel)) << "\n"
+      << text::kPostActions << h.PostActionDescriptions.size() << "\n";
   for (std::size_t i = 0; i < h.PostActionDescriptions.size(); ++i) {
     out << "  " << (i + 1) << ". " << Cp1251ToUtf8(h.PostActionDescriptions[i]) << "  ($$"
         << Cp866ToUtf8(h.PostActionLabels[i]) << ")\n";
   }
-  PrintRoutines("Check routines", listing.checkRoutines, out);
-  PrintRoutines("Routines", listing.routines, out);
-  out << "Integrity:    "
-      << (listing.integrity ? "verified, SHA-256 " + dorvik::Sha256::ToHex(listing.integrity->digest) + " of " +
-                                  std::to_string(listing.integrity->sealedBytes) + " bytes"
-                            : std::string("no integrity marker (a cut file cannot always be told)"))
+  PrintRoutines(text::kCheckRoutines, listing.checkRoutines, out);
+  PrintRoutines(text::kRoutines, listing.routines, out);
+  out << text::kIntegrity
+      << (listing.integrity
+              ? text::Verified(dorvik::Sha256::ToHex(listing.integrity->digest), listing.integrity->sealedBytes)
+              : std::string(text::kNoMarker))
       << "\n";
 }
 

@@ -12,6 +12,70 @@ namespace {
 
 using nlohmann::json;
 
+// The texts of this file.
+namespace text {
+
+std::string GivenTwice(const std::string& key) { return "поле «" + key + "» задано дважды"; }
+constexpr const char* kNotJson = "не правильный JSON: ";
+
+// A token as the parser names it ("string literal", "'}'"), in Russian.
+std::string Token(const std::string& token) {
+  if (token == "string literal") return "строка";
+  if (token == "number literal") return "число";
+  if (token == "true literal") return "true";
+  if (token == "false literal") return "false";
+  if (token == "null literal") return "null";
+  if (token == "end of input") return "конец текста";
+  if (token == "value") return "значение";
+  return token;  // a quoted sign such as '}'
+}
+
+// The parser's reason, said again in Russian. The parser's messages are of a
+// few kinds ("unexpected '}'; expected string literal", "invalid literal",
+// "unexpected end of input" ...); the token it names is kept as it was.
+std::string Reason(const std::string& message) {
+  const auto has = [&](const char* part) { return message.find(part) != std::string::npos; };
+  std::string reason;
+  if (has("unexpected end of input")) {
+    reason = "текст обрывается раньше, чем кончается значение";
+  } else if (has("expected end of input")) {
+    reason = "после значения JSON идёт ещё текст";
+  } else if (has("control character")) {
+    reason = "управляющий символ внутри строки (его записывают как \\u0000 ... \\u001F)";
+  } else if (has("missing closing quote")) {
+    reason = "строка не закрыта кавычкой";
+  } else if (has("ill-formed UTF-8") || has("UTF-8")) {
+    reason = "текст не в UTF-8";
+  } else if (has("surrogate") || has("'\\u'")) {
+    reason = "неверная запись \\uXXXX";
+  } else if (has("invalid string")) {
+    reason = "неверная строка";
+  } else if (has("invalid number") || has("number overflow")) {
+    reason = "неверное число";
+  } else if (has("invalid literal")) {
+    reason = "неизвестное слово (в JSON есть только true, false и null)";
+  } else if (const auto at = message.find("unexpected "); at != std::string::npos) {
+    const auto end = message.find(';', at);
+    reason = "здесь не может стоять " +
+             Token(message.substr(at + 11, end == std::string::npos ? std::string::npos : end - at - 11));
+    if (const auto expected = message.find("expected ", end);
+        end != std::string::npos && expected != std::string::npos) {
+      reason += " (ожидалось: " + Token(message.substr(expected + 9)) + ")";
+    }
+  } else {
+    reason = "синтаксическая ошибка";
+  }
+  // The text the parser stopped at, when it says.
+  if (const auto last = message.find("last read: "); last != std::string::npos) {
+    std::string read = message.substr(last + 11);
+    read = read.substr(0, read.find("; expected"));
+    reason += " (прочитано: " + read + ")";
+  }
+  return reason;
+}
+
+}  // namespace text
+
 // An input iterator over the text that records how far the parser has read,
 // which gives the line of each value as the parser reports it.
 class TrackingIterator {
@@ -64,7 +128,7 @@ class LocatingHandler : public nlohmann::json_sax<json> {
     Frame& frame = frames_.back();
     const std::string pointer = MemberPointer(frame.pointer, k);
     if (frame.node->contains(k)) {
-      error_ = "the field \"" + k + "\" is given twice";
+      error_ = text::GivenTwice(k);
       errorLine_ = CurrentLine();
       return false;
     }
@@ -77,7 +141,7 @@ class LocatingHandler : public nlohmann::json_sax<json> {
     std::string message = ex.what();
     // Drop the library's "[json.exception.parse_error.101] " prefix.
     if (const auto close = message.find("] "); close != std::string::npos) message.erase(0, close + 2);
-    error_ = "not valid JSON: " + message;
+    error_ = text::kNotJson + text::Reason(message);
     errorLine_ = LineAt(std::min(position, text_.size()));
     return false;
   }

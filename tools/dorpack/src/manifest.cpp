@@ -15,14 +15,47 @@ using nlohmann::json;
 
 namespace {
 
+// The texts of this file.
+namespace text {
+
+constexpr const char* kManifestNotObject = "манифест должен быть объектом JSON";
+constexpr const char* kPostActionNotObject = "последействие должно быть объектом JSON";
+constexpr const char* kEntryNotObject = "элемент списка программ должен быть объектом JSON";
+std::string Missing(const std::string& name) { return "нет поля «" + name + "»"; }
+std::string NotText(const std::string& name) { return "поле «" + name + "» должно быть текстом"; }
+std::string NotCp866(const std::string& name, const std::string& fault) {
+  return "поле «" + name + "» содержит " + fault;
+}
+std::string Unknown(const std::string& name) { return "неизвестное поле «" + name + "»"; }
+std::string CannotOpen(const std::string& file) { return file + ": манифест не открывается"; }
+std::string CannotRead(const std::string& file) { return file + ": манифест не читается"; }
+std::string BadKey(const std::string& value) {
+  return "ключ должен быть целым числом от 0 до 255 или \"auto\", а не " + value;
+}
+std::string BadEncoding(const std::string& value) {
+  return "кодировка должна быть \"utf-8\" или \"cp866\", а не " + value;
+}
+constexpr const char* kPostActionsNotList = "поле «post_actions» должно быть списком";
+std::string BadEntry(const std::string& field) {
+  return "элемент поля «" + field + "» должен быть именем файла, шаблоном или {\"root\": ..., \"files\": ...}";
+}
+std::string PackageFieldNeeded(const char* name) {
+  return std::string("элементу папки пакета нужно поле «") + name + "» с непустым текстом";
+}
+std::string NotList(const std::string& field) {
+  return "поле «" + field + "» должно быть списком имён файлов или шаблонов";
+}
+
+}  // namespace text
+
 // Reads the fields of one JSON object, remembering which were used so that
 // misspelt fields are refused instead of silently ignored.
 class ManifestObject {
  public:
-  ManifestObject(const LocatedJson& doc, std::string pointer, std::string file, const char* what)
+  ManifestObject(const LocatedJson& doc, std::string pointer, std::string file, const char* notObject)
       : doc_(doc), pointer_(std::move(pointer)), file_(std::move(file)) {
     const json& node = doc_.value.at(json::json_pointer(pointer_));
-    if (!node.is_object()) Refuse(At(pointer_), std::string(what) + " must be a JSON object");
+    if (!node.is_object()) Refuse(At(pointer_), notObject);
     node_ = &node;
   }
 
@@ -42,21 +75,22 @@ class ManifestObject {
     PackText text;
     text.origin = value != nullptr ? FieldAt(name) : At(pointer_);
     if (value == nullptr) {
-      if (required) Refuse(text.origin, "the field \"" + name + "\" is missing");
+      if (required) Refuse(text.origin, text::Missing(name));
       return text;
     }
-    if (!value->is_string()) Refuse(text.origin, "the field \"" + name + "\" must be a text");
+    if (!value->is_string()) Refuse(text.origin, text::NotText(name));
+    const auto& utf8 = value->get_ref<const std::string&>();
     try {
-      text.bytes = dorvik::Utf8ToCp866(value->get_ref<const std::string&>());
-    } catch (const dorvik::TextConversionError& e) {
-      Refuse(text.origin, "the field \"" + name + "\" holds " + e.what());
+      text.bytes = dorvik::Utf8ToCp866(utf8);
+    } catch (const dorvik::TextConversionError&) {
+      Refuse(text.origin, text::NotCp866(name, Cp866Fault(utf8)));
     }
     return text;
   }
 
   void RefuseUnknownFields() const {
     for (const auto& [name, value] : node_->items()) {
-      if (known_.count(name) == 0) Refuse(FieldAt(name), "unknown field \"" + name + "\"");
+      if (known_.count(name) == 0) Refuse(FieldAt(name), text::Unknown(name));
     }
   }
 
@@ -74,10 +108,10 @@ class ManifestObject {
 
 std::string ReadManifestText(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
-  if (!in.is_open()) throw PackError(file.string() + ": cannot open the manifest");
+  if (!in.is_open()) throw PackError(text::CannotOpen(file.string()));
   std::ostringstream content;
   content << in.rdbuf();
-  if (in.bad()) throw PackError(file.string() + ": cannot read the manifest");
+  if (in.bad()) throw PackError(text::CannotRead(file.string()));
   return std::move(content).str();
 }
 
@@ -93,8 +127,7 @@ void ReadKey(ManifestObject& root, Package& package) {
       return;
     }
   }
-  ManifestObject::Refuse(package.keyOrigin,
-                         "the key must be a whole number from 0 to 255 or \"auto\", not " + key->dump());
+  ManifestObject::Refuse(package.keyOrigin, text::BadKey(key->dump()));
 }
 
 RoutineEncoding ReadEncoding(ManifestObject& root) {
@@ -105,17 +138,17 @@ RoutineEncoding ReadEncoding(ManifestObject& root) {
     if (name == "utf-8" || name == "UTF-8") return RoutineEncoding::kUtf8;
     if (name == "cp866" || name == "CP866") return RoutineEncoding::kCp866;
   }
-  ManifestObject::Refuse(root.FieldAt("encoding"), "the encoding must be \"utf-8\" or \"cp866\", not " + value->dump());
+  ManifestObject::Refuse(root.FieldAt("encoding"), text::BadEncoding(value->dump()));
 }
 
 std::vector<PostActionSpec> ReadPostActions(const LocatedJson& doc, ManifestObject& root, const std::string& file) {
   std::vector<PostActionSpec> actions;
   const json* list = root.Find("post_actions");
   if (list == nullptr) return actions;
-  if (!list->is_array()) ManifestObject::Refuse(root.FieldAt("post_actions"), "\"post_actions\" must be a list");
+  if (!list->is_array()) ManifestObject::Refuse(root.FieldAt("post_actions"), text::kPostActionsNotList);
   const std::string listPointer = MemberPointer(root.Pointer(), "post_actions");
   for (std::size_t i = 0; i < list->size(); ++i) {
-    ManifestObject item(doc, listPointer + "/" + std::to_string(i), file, "a post-action");
+    ManifestObject item(doc, listPointer + "/" + std::to_string(i), file, text::kPostActionNotObject);
     PostActionSpec action;
     action.description = item.Text("description", true);
     action.label = item.Text("label", true);
@@ -133,15 +166,13 @@ std::vector<RoutineSource> ExpandEntry(const LocatedJson& doc, ManifestObject& r
   const json& entry = doc.value.at(json::json_pointer(pointer));
   if (entry.is_string()) return ExpandRoutineEntry(folder, entry.get<std::string>(), origin);
   if (!entry.is_object()) {
-    ManifestObject::Refuse(origin, "an entry of \"" + field +
-                                       "\" must be a file name, a pattern or {\"root\": ..., \"files\": ...}");
+    ManifestObject::Refuse(origin, text::BadEntry(field));
   }
-  ManifestObject item(doc, pointer, origin.file, "an entry");
+  ManifestObject item(doc, pointer, origin.file, text::kEntryNotObject);
   const auto text = [&](const char* name) {
     const json* value = item.Find(name);
     if (value == nullptr || !value->is_string() || value->get_ref<const std::string&>().empty()) {
-      ManifestObject::Refuse(value != nullptr ? item.FieldAt(name) : origin,
-                             std::string("a package-folder entry needs \"") + name + "\" as a non-empty text");
+      ManifestObject::Refuse(value != nullptr ? item.FieldAt(name) : origin, text::PackageFieldNeeded(name));
     }
     return value->get<std::string>();
   };
@@ -157,11 +188,10 @@ std::vector<RoutineSpec> ReadRoutineList(const LocatedJson& doc, ManifestObject&
   std::vector<RoutineSpec> routines;
   const json* list = root.Find(field);
   if (list == nullptr) {
-    if (required) ManifestObject::Refuse(root.At(root.Pointer()), "the field \"" + field + "\" is missing");
+    if (required) ManifestObject::Refuse(root.At(root.Pointer()), text::Missing(field));
     return routines;
   }
-  if (!list->is_array())
-    ManifestObject::Refuse(root.FieldAt(field), "\"" + field + "\" must be a list of file names or patterns");
+  if (!list->is_array()) ManifestObject::Refuse(root.FieldAt(field), text::NotList(field));
   const std::string listPointer = MemberPointer(root.Pointer(), field);
   // A file named again (by a later pattern, say) keeps its first place.
   std::set<fs::path> taken;
@@ -185,7 +215,7 @@ std::vector<RoutineSpec> ReadRoutineList(const LocatedJson& doc, ManifestObject&
 Package LoadManifest(const fs::path& manifestFile, Warnings* warnings) {
   const std::string file = manifestFile.string();
   const LocatedJson doc = ParseLocatedJson(ReadManifestText(manifestFile), file);
-  ManifestObject root(doc, "", file, "the manifest");
+  ManifestObject root(doc, "", file, text::kManifestNotObject);
   const fs::path folder = manifestFile.parent_path();
 
   Package package;

@@ -118,7 +118,7 @@ void WritePackage(const Package& p, std::ostream& out) {
   BodyWriter w([&out](std::string_view bytes) { out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())); },
                key);
   WriteFile(p, key, dorvik::FormatIntegrityMarker(marker, key), w);
-  if (!out) throw PackError("the distribution could not be written");
+  if (!out) throw PackError("дистрибутив не удалось записать");
 }
 
 std::string PackageBytes(const Package& package) {

@@ -3,12 +3,40 @@
 #include <regex>
 
 #include "distribution/codepage.h"
+#include "common_texts.h"
 #include "dorpack/routine_name.h"
 #include "macro_source.h"
 
 namespace dorpack {
 
 namespace {
+
+// The texts of this file.
+namespace text {
+
+std::string NotName(const std::string& line) {
+  return "строка имени «" + line + "» не называет программу (" + common_text::kRoutineNameRule +
+         "; Cache добавляет «^INT^...»)";
+}
+std::string BadType(const std::string& name, const std::string& type) {
+  return "программа " + name + " — типа «" + type + "»; " + common_text::kPackedTypes;
+}
+constexpr const char* kCutInHeader = "файл кончается внутри двух строк заголовка файла вывода программ";
+std::string CutAfter(std::size_t routines) {
+  const bool one = routines % 10 == 1 && routines % 100 != 11;
+  return "файл кончается после " + std::to_string(routines) + (one ? " программы" : " программ") +
+         " без пустой строки, которой кончается файл вывода программ (файл обрезан?)";
+}
+std::string CutInside(const std::string& name, int nameLine) {
+  return "файл кончается внутри программы " + name + " (её имя в строке " + std::to_string(nameLine) +
+         ") раньше пустой строки, которой она кончается (файл обрезан?)";
+}
+std::string TextAfterEnd(std::size_t endLine) {
+  return "текст после пустой строки, которой кончаются программы файла вывода программ (строка " +
+         std::to_string(endLine) + ")";
+}
+
+}  // namespace text
 
 struct NameLine {
   std::string name;
@@ -22,26 +50,21 @@ NameLine ParseNameLine(std::string_view line, const Origin& origin) {
   const auto caret = line.find('^');
   parsed.name = std::string(line.substr(0, caret));
   if (!IsValidRoutineName(parsed.name)) {
-    throw PackError(Where(origin) + "the name line \"" + dorvik::Cp866ToUtf8(line) +
-                    "\" does not name a routine (a letter or \"%\" first, then letters and digits, with single dots "
-                    "between parts; Cache adds \"^INT^...\")");
+    throw PackError(Where(origin) + text::NotName(dorvik::Cp866ToUtf8(line)));
   }
   if (caret != std::string_view::npos) {
     std::string_view type = line.substr(caret + 1);
     type = type.substr(0, type.find('^'));
     const auto kind = SourceKindNamed(type);
     if (!kind) {
-      throw PackError(Where(origin) + "routine " + parsed.name + " is of type \"" + dorvik::Cp866ToUtf8(type) +
-                      "\"; dorpack packs routines of type INT, MAC or INC");
+      throw PackError(Where(origin) + text::BadType(parsed.name, dorvik::Cp866ToUtf8(type)));
     }
     parsed.kind = *kind;
   }
   return parsed;
 }
 
-bool IsNameLine(std::string_view line) {
-  return IsValidRoutineName(line.substr(0, line.find('^')));
-}
+bool IsNameLine(std::string_view line) { return IsValidRoutineName(line.substr(0, line.find('^'))); }
 
 }  // namespace
 
@@ -66,17 +89,14 @@ std::vector<RoutineSpec> ReadRoutineOutput(std::string_view text, const std::str
                                            Warnings* warnings) {
   const auto lines = SplitLines(text, file);
   if (lines.size() < 2) {
-    throw PackError(Where(Origin{file, static_cast<int>(lines.size()) + 1}) +
-                    "the file ends inside the two header lines of a routine output file");
+    throw PackError(Where(Origin{file, static_cast<int>(lines.size()) + 1}) + text::kCutInHeader);
   }
   std::vector<RoutineSpec> routines;
   std::vector<SourceKind> kinds;
   std::size_t at = 2;  // lines[at] is line at + 1 of the file
   for (;;) {
     if (at == lines.size()) {
-      throw PackError(Where(Origin{file, static_cast<int>(at) + 1}) +
-                      "the file ends after " + std::to_string(routines.size()) +
-                      " routines without the empty line that closes a routine output file (is the file cut?)");
+      throw PackError(Where(Origin{file, static_cast<int>(at) + 1}) + text::CutAfter(routines.size()));
     }
     if (lines[at].empty()) break;
     const Origin nameAt{file, static_cast<int>(at) + 1};
@@ -92,9 +112,7 @@ std::vector<RoutineSpec> ReadRoutineOutput(std::string_view text, const std::str
       ++at;
     }
     if (at == lines.size()) {
-      throw PackError(Where(Origin{file, static_cast<int>(at) + 1}) + "the file ends inside routine " +
-                      routine.name + " (named at line " + std::to_string(routine.nameLine) +
-                      "), before the empty line that closes it (is the file cut?)");
+      throw PackError(Where(Origin{file, static_cast<int>(at) + 1}) + text::CutInside(routine.name, routine.nameLine));
     }
     ++at;  // the empty line that closes the routine
     routines.push_back(std::move(routine));
@@ -102,13 +120,12 @@ std::vector<RoutineSpec> ReadRoutineOutput(std::string_view text, const std::str
   }
   for (std::size_t rest = at; rest < lines.size(); ++rest) {
     if (!lines[rest].empty()) {
-      throw PackError(Where(Origin{file, static_cast<int>(rest) + 1}) +
-                      "text after the empty line that ends the routines of a routine output file (line " +
-                      std::to_string(at + 1) + ")");
+      throw PackError(Where(Origin{file, static_cast<int>(rest) + 1}) + text::TextAfterEnd(at + 1));
     }
   }
   for (std::size_t i = 0; i < routines.size(); ++i) {
-    routines[i].place = "routine " + std::to_string(i + 1) + " of " + std::to_string(routines.size());
+    routines[i].placeNumber = i + 1;
+    routines[i].placeCount = routines.size();
     AcceptAsIntCode(routines[i], kinds[i], warnings);
   }
   return routines;

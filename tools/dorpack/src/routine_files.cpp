@@ -11,6 +11,7 @@
 #include <cctype>
 #include <system_error>
 
+#include "common_texts.h"
 #include "distribution/codepage.h"
 #include "dorpack/routine_name.h"
 #include "macro_source.h"
@@ -23,6 +24,38 @@ namespace dorpack {
 namespace fs = std::filesystem;
 
 namespace {
+
+// The texts of this file.
+namespace text {
+
+std::string HeaderDisagrees(const std::string& header, const std::string& file) {
+  return "заголовок UDL называет программу " + header + ", а имя файла — " + file;
+}
+constexpr const char* kEmptyName = "пустое имя файла программы";
+std::string WildcardInFolder(const std::string& entry) {
+  return "«" + entry +
+         "»: знаки шаблона допустимы только в имени файла, не в его папке (для папок пакета задайте "
+         "{\"root\": ..., \"files\": \"**/*.int\"})";
+}
+std::string NoFile(const std::string& file) { return "нет файла программы " + file; }
+std::string CannotList(const std::string& folder, const std::string& why) {
+  return "не читается содержимое папки " + folder + ": " + why;
+}
+std::string NoMatch(const std::string& pattern, const std::string& folder) {
+  return "шаблону «" + pattern + "» не отвечает ни один файл в папке " + folder;
+}
+std::string NoMatchBelow(const std::string& pattern, const std::string& folder) {
+  return "шаблону «" + pattern + "» не отвечает ни один файл в папке " + folder + " и её вложенных папках";
+}
+std::string RootNotFolder(const std::string& folder) { return "корень " + folder + " — не папка"; }
+constexpr const char* kFilesEmpty = "поле «files» пусто; задайте шаблон, например \"**/*.int\"";
+std::string NotRoutineFile(const std::string& file) {
+  return file +
+         " — не файл программ (имя должно кончаться на .int, .mac, .inc, .m или .rtn для одной программы, "
+         "на .ro, .rsa или .rtn для файла вывода программ, на .xml для экспорта XML)";
+}
+
+}  // namespace text
 
 // Whether a file name matches a wildcard pattern: as the shell matches on
 // POSIX (a leading dot only by a dot), as the system matches on Windows
@@ -94,8 +127,7 @@ std::vector<RoutineSpec> ReadOneRoutine(const RoutineSource& source, std::string
     const Origin headerAt{routine.file, 1};
     const UdlHeader header = ParseUdlHeader(LineToCp866(lines.front(), encoding, headerAt), headerAt);
     if (header.name != routine.name) {
-      Refuse(headerAt, "the UDL header names routine " + dorvik::Cp866ToUtf8(header.name) +
-                           ", but the file's name gives " + dorvik::Cp866ToUtf8(routine.name));
+      Refuse(headerAt, text::HeaderDisagrees(dorvik::Cp866ToUtf8(header.name), dorvik::Cp866ToUtf8(routine.name)));
     }
     kind = header.kind;
     lines.erase(lines.begin());
@@ -113,14 +145,12 @@ std::vector<RoutineSpec> ReadOneRoutine(const RoutineSource& source, std::string
 
 std::vector<RoutineSource> ExpandRoutineEntry(const fs::path& baseFolder, const std::string& entry,
                                               const Origin& origin) {
-  if (entry.empty()) Refuse(origin, "an empty routine file name");
+  if (entry.empty()) Refuse(origin, text::kEmptyName);
   const fs::path relative(entry);
   const std::string namePattern = relative.filename().string();
   const fs::path folder = baseFolder / relative.parent_path();
   if (HasWildcard(relative.parent_path().string())) {
-    Refuse(origin, "\"" + entry +
-                       "\": wildcards are allowed only in the file name, not in its folder (for package folders "
-                       "use {\"root\": ..., \"files\": \"**/*.int\"})");
+    Refuse(origin, text::WildcardInFolder(entry));
   }
   const auto source = [](const fs::path& file) {
     return RoutineSource{file, RoutineNameOfFile(file.filename().string())};
@@ -128,19 +158,19 @@ std::vector<RoutineSource> ExpandRoutineEntry(const fs::path& baseFolder, const 
   std::error_code ec;
   if (!HasWildcard(namePattern)) {
     const fs::path file = folder / namePattern;
-    if (!fs::is_regular_file(file, ec)) Refuse(origin, "the routine file " + file.string() + " does not exist");
+    if (!fs::is_regular_file(file, ec)) Refuse(origin, text::NoFile(file.string()));
     return {source(file)};
   }
 
   std::vector<std::string> names;
   // A manifest in the working folder has an empty folder part.
   fs::directory_iterator it(folder.empty() ? fs::path(".") : folder, ec);
-  if (ec) Refuse(origin, "cannot list the folder " + folder.string() + ": " + ec.message());
+  if (ec) Refuse(origin, text::CannotList(folder.string(), common_text::SystemFault(ec)));
   for (const auto& item : it) {
     const std::string name = item.path().filename().string();
     if (item.is_regular_file(ec) && NameMatches(namePattern, name)) names.push_back(name);
   }
-  if (names.empty()) Refuse(origin, "the pattern \"" + entry + "\" matches no file in " + folder.string());
+  if (names.empty()) Refuse(origin, text::NoMatch(entry, folder.string()));
   std::sort(names.begin(), names.end());
   std::vector<RoutineSource> files;
   files.reserve(names.size());
@@ -152,20 +182,20 @@ std::vector<RoutineSource> ExpandPackageEntry(const fs::path& baseFolder, const 
                                               const std::string& files, const Origin& origin) {
   const fs::path folder = baseFolder / root;
   std::error_code ec;
-  if (!fs::is_directory(folder, ec)) Refuse(origin, "the root " + folder.string() + " is not a folder");
+  if (!fs::is_directory(folder, ec)) Refuse(origin, text::RootNotFolder(folder.string()));
   const auto pattern = SplitPath(files);
-  if (pattern.empty()) Refuse(origin, "\"files\" is empty; give a pattern such as \"**/*.int\"");
+  if (pattern.empty()) Refuse(origin, text::kFilesEmpty);
 
   std::vector<std::string> found;  // paths below the root, "/" between parts
   fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
-  if (ec) Refuse(origin, "cannot list the folder " + folder.string() + ": " + ec.message());
+  if (ec) Refuse(origin, text::CannotList(folder.string(), common_text::SystemFault(ec)));
   for (auto end = fs::recursive_directory_iterator(); it != end; it.increment(ec)) {
-    if (ec) Refuse(origin, "cannot list the folder " + folder.string() + ": " + ec.message());
+    if (ec) Refuse(origin, text::CannotList(folder.string(), common_text::SystemFault(ec)));
     if (!it->is_regular_file(ec)) continue;
     const std::string below = it->path().lexically_relative(folder).generic_string();
     if (PartsMatch(pattern, 0, SplitPath(below), 0)) found.push_back(below);
   }
-  if (found.empty()) Refuse(origin, "the pattern \"" + files + "\" matches no file below " + folder.string());
+  if (found.empty()) Refuse(origin, text::NoMatchBelow(files, folder.string()));
   std::sort(found.begin(), found.end());
   std::vector<RoutineSource> sources;
   sources.reserve(found.size());
@@ -182,9 +212,7 @@ std::vector<RoutineSpec> ReadRoutineSource(const RoutineSource& source, RoutineE
   const std::string file = source.file.string();
   const bool multi = IsMultiRoutineFile(source.file);
   if (!multi && !source.name) {
-    Refuse(origin, file +
-                       " is not a routine file (the name must end in .int, .mac, .inc, .m or .rtn for one routine, "
-                       ".ro, .rsa or .rtn for a routine output file, .xml for an XML export)");
+    Refuse(origin, text::NotRoutineFile(file));
   }
   std::string text = ReadWholeFile(file, origin);
   if (HasExtension(source.file, ".xml")) return ReadXmlExport(text, file, encoding, warnings);

@@ -23,6 +23,11 @@ std::vector<std::string_view> SplitLines(std::string_view text, const std::strin
 // PackError at `origin` for invalid UTF-8 or a character code page 866 lacks.
 std::string LineToCp866(std::string_view line, RoutineEncoding encoding, const Origin& origin);
 
+// Why UTF-8 text does not convert to code page 866, in Russian: the first
+// character the code page lacks ("символ «★» (U+2605), которого нет в
+// кодовой странице 866, — байт 5 текста") or the first byte that is not UTF-8.
+std::string Cp866Fault(std::string_view utf8);
+
 // The whole file, or PackError naming it.
 std::string ReadWholeFile(const std::string& file, const Origin& entry);
 

@@ -2,6 +2,8 @@
 
 #include <iomanip>
 
+#include "common_texts.h"
+
 #include "distribution/codepage.h"
 
 namespace dorpack {
@@ -10,11 +12,27 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
-// "src/all.ro:7 (routine 2 of 3)": the line that names the routine, or the
+// The texts of this file (the table for people; the JSON form keeps its
+// English values, which programs read).
+namespace text {
+
+constexpr const char* kCheckRoutines = "Программы проверки";
+constexpr const char* kRoutines = "Программы";
+
+}  // namespace text
+
+// "routine 2 of 3": a routine's place as `list --json` gives it.
+json PlaceJson(const RoutineSpec& routine) {
+  if (routine.placeCount == 0) return json(nullptr);
+  return json("routine " + std::to_string(routine.placeNumber) + " of " + std::to_string(routine.placeCount));
+}
+
+// "src/all.ro:7 (программа 2 из 3)": the line that names the routine, or the
 // file alone when its name is the file's name.
 std::string SourceOf(const RoutineSpec& routine) {
   const std::string at = Describe(Origin{routine.file, routine.nameLine});
-  return routine.place.empty() ? at : at + " (" + routine.place + ")";
+  const std::string place = PlaceText(routine);
+  return place.empty() ? at : at + " (" + place + ")";
 }
 
 json RoutinesJson(const std::vector<RoutineSpec>& routines) {
@@ -24,7 +42,7 @@ json RoutinesJson(const std::vector<RoutineSpec>& routines) {
               {"lines", routine.lines.size()},
               {"file", routine.file},
               {"line", routine.nameLine}};
-    item["place"] = routine.place.empty() ? json(nullptr) : json(routine.place);
+    item["place"] = PlaceJson(routine);
     list.push_back(std::move(item));
   }
   return list;
@@ -36,7 +54,9 @@ void PrintSection(const char* title, const std::vector<RoutineSpec>& routines, s
   for (const auto& routine : routines) width = std::max(width, routine.name.size());
   for (const auto& routine : routines) {
     out << "  " << std::left << std::setw(static_cast<int>(width)) << dorvik::Cp866ToUtf8(routine.name) << std::right
-        << std::setw(8) << routine.lines.size() << " lines  " << SourceOf(routine) << "\n";
+        << std::setw(8) << routine.lines.size() << " "
+        << common_text::PadRight(common_text::Plural(routine.lines.size(), "строка", "строки", "строк"), 8)
+        << SourceOf(routine) << "\n";
   }
 }
 
@@ -51,8 +71,8 @@ json SourcesJson(const Package& package, const Warnings& warnings) {
 }
 
 void PrintSources(const Package& package, std::ostream& out) {
-  PrintSection("Check routines", package.checkRoutines, out);
-  PrintSection("Routines", package.routines, out);
+  PrintSection(text::kCheckRoutines, package.checkRoutines, out);
+  PrintSection(text::kRoutines, package.routines, out);
 }
 
 }  // namespace dorpack

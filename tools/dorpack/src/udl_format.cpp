@@ -1,6 +1,7 @@
 #include "udl_format.h"
 
 #include "distribution/codepage.h"
+#include "common_texts.h"
 #include "dorpack/routine_name.h"
 
 namespace dorpack {
@@ -9,8 +10,21 @@ namespace {
 
 constexpr std::string_view kKeyword = "ROUTINE ";
 
+// The texts of this file: the header, then what is wrong with it.
+namespace text {
+
+std::string Header(std::string_view line) { return "заголовок UDL «" + dorvik::Cp866ToUtf8(line) + "» "; }
+constexpr const char* kNoName = "не называет программу";
+std::string BadName(const std::string& name) {
+  return "называет «" + name + "», а это не имя программы (" + common_text::kRoutineNameRule + ")";
+}
+constexpr const char* kNotAttributes = "содержит после имени программы текст, который не список атрибутов в скобках";
+std::string BadType(const std::string& type) { return "задаёт тип «" + type + "»; " + common_text::kPackedTypes; }
+
+}  // namespace text
+
 [[noreturn]] void Refuse(const Origin& origin, std::string_view line, const std::string& fault) {
-  throw PackError(Where(origin) + "the UDL header \"" + dorvik::Cp866ToUtf8(line) + "\" " + fault);
+  throw PackError(Where(origin) + text::Header(line) + fault);
 }
 
 std::string_view Trim(std::string_view text) {
@@ -30,16 +44,12 @@ UdlHeader ParseUdlHeader(std::string_view line, const Origin& origin) {
   UdlHeader header;
   header.name = std::string(rest.substr(0, nameEnd));
   if (!IsValidRoutineName(header.name)) {
-    Refuse(origin, line,
-           header.name.empty() ? "names no routine"
-                               : "names \"" + dorvik::Cp866ToUtf8(header.name) +
-                                     "\", which is not a routine name (a letter or \"%\" first, then letters and "
-                                     "digits, with single dots between parts)");
+    Refuse(origin, line, header.name.empty() ? text::kNoName : text::BadName(dorvik::Cp866ToUtf8(header.name)));
   }
   rest = nameEnd == std::string_view::npos ? std::string_view() : Trim(rest.substr(nameEnd));
   if (rest.empty()) return header;  // no attributes: a MAC routine
   if (rest.front() != '[' || rest.back() != ']') {
-    Refuse(origin, line, "has text after the routine name that is not an attribute list in brackets");
+    Refuse(origin, line, text::kNotAttributes);
   }
   std::string_view attributes = rest.substr(1, rest.size() - 2);
   while (!attributes.empty()) {
@@ -53,16 +63,13 @@ UdlHeader ParseUdlHeader(std::string_view line, const Origin& origin) {
     const std::string_view value = Trim(item.substr(equals + 1));
     const auto kind = SourceKindNamed(value);
     if (!kind) {
-      Refuse(origin, line,
-             "gives the type \"" + dorvik::Cp866ToUtf8(value) + "\"; dorpack packs routines of type INT, MAC or INC");
+      Refuse(origin, line, text::BadType(dorvik::Cp866ToUtf8(value)));
     }
     header.kind = *kind;
   }
   return header;
 }
 
-std::string UdlHeaderLine(std::string_view name) {
-  return std::string(kKeyword) + std::string(name) + " [Type=INT]";
-}
+std::string UdlHeaderLine(std::string_view name) { return std::string(kKeyword) + std::string(name) + " [Type=INT]"; }
 
 }  // namespace dorpack

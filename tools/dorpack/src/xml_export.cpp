@@ -8,12 +8,95 @@
 #include <optional>
 
 #include "distribution/codepage.h"
+#include "common_texts.h"
 #include "dorpack/routine_name.h"
 #include "macro_source.h"
 
 namespace dorpack {
 
 namespace {
+
+// The texts of this file.
+namespace text {
+
+// What expat found wrong, in Russian; codes that an export of routines
+// hardly meets are named by number.
+std::string XmlFault(XML_Error code) {
+  switch (code) {
+    case XML_ERROR_NO_MEMORY:
+      return "не хватило памяти";
+    case XML_ERROR_SYNTAX:
+      return "синтаксическая ошибка";
+    case XML_ERROR_NO_ELEMENTS:
+      return "в документе нет ни одного элемента";
+    case XML_ERROR_INVALID_TOKEN:
+      return "недопустимый знак или неверно составленный текст";
+    case XML_ERROR_UNCLOSED_TOKEN:
+      return "незакрытый тег или текст";
+    case XML_ERROR_PARTIAL_CHAR:
+      return "неполный символ";
+    case XML_ERROR_TAG_MISMATCH:
+      return "закрывающий тег не отвечает открывающему";
+    case XML_ERROR_DUPLICATE_ATTRIBUTE:
+      return "атрибут задан дважды";
+    case XML_ERROR_JUNK_AFTER_DOC_ELEMENT:
+      return "текст после конца документа";
+    case XML_ERROR_UNDEFINED_ENTITY:
+      return "неизвестная сущность";
+    case XML_ERROR_BAD_CHAR_REF:
+      return "ссылка на недопустимый символ";
+    case XML_ERROR_MISPLACED_XML_PI:
+      return "объявление XML не в начале документа";
+    case XML_ERROR_UNKNOWN_ENCODING:
+      return "неизвестная кодировка";
+    case XML_ERROR_INCORRECT_ENCODING:
+      return "текст не в объявленной кодировке";
+    case XML_ERROR_UNCLOSED_CDATA_SECTION:
+      return "незакрытый раздел CDATA";
+    case XML_ERROR_XML_DECL:
+      return "неверное объявление XML";
+    default:
+      return "ошибка разбора XML с кодом " + std::to_string(static_cast<int>(code));
+  }
+}
+std::string CannotStart(const std::string& file) { return file + ": не запускается разборщик XML"; }
+std::string TooLarge(const std::string& file) { return file + ": слишком велик для экспорта программ в XML"; }
+std::string CdataNeverCloses(const std::string& name, const std::string& fault) {
+  return "не правильный файл XML: раздел CDATA программы " + name + ", открытый здесь, не закрывается (" + fault + ")";
+}
+std::string NotWellFormed(const std::string& fault, long column) {
+  return "не правильный файл XML: " + fault + " (столбец " + std::to_string(column) + ")";
+}
+std::string NoExport(const std::string& file) { return file + ": не экспорт XML (нет элемента <Export>)"; }
+std::string Skipped(const std::string& file, std::size_t count, const std::string& list) {
+  return file + ": пропущены элементы экспорта, которые не программы INT, MAC или INC (" + std::to_string(count) +
+         "): " + list;
+}
+constexpr const char* kDoctype = "объявление типа документа, которого в экспорте программ не бывает";
+std::string NestedElement(const std::string& element, const std::string& routine) {
+  return "элемент <" + element + "> внутри программы " + routine + ", в которой бывает только её текст";
+}
+std::string NotExport(const std::string& element) { return "документ — <" + element + ">, а не <Export> программ"; }
+std::string Generator(const std::string& generator) {
+  return "экспорт создан «" + generator + "»; dorpack читает экспорты Cache и IRIS";
+}
+constexpr const char* kNoGenerator = "<Export> не называет создателя (generator); dorpack читает экспорты Cache и IRIS";
+std::string NoName(const std::string& element) { return "<" + element + "> без имени (name)"; }
+std::string NoType(const std::string& name, int line) {
+  return "у программы " + name + " (строка " + std::to_string(line) + ") не задан тип (INT, MAC или INC)";
+}
+std::string SkippedRoutine(const std::string& name, const std::string& type) {
+  return "программа " + name + " типа " + type;
+}
+std::string BadName(const std::string& name) {
+  return "<Routine name=\"" + name + "\"> — не имя программы (" + common_text::kRoutineNameRule + ")";
+}
+std::string NotBase64(const std::string& name) { return "текст <RoutineBase64 name=\"" + name + "\"> — не base64"; }
+std::string Base64Text(const std::string& file, const std::string& name) {
+  return file + " (текст base64 программы " + name + ")";
+}
+
+}  // namespace text
 
 // The value of an attribute of a start tag, or none.
 std::optional<std::string> Attribute(const XML_Char** attributes, const char* name) {
@@ -101,7 +184,7 @@ class ExportReader {
 
   std::vector<RoutineSpec> Read(std::string_view bytes) {
     std::unique_ptr<XML_ParserStruct, decltype(&XML_ParserFree)> parser(XML_ParserCreate(nullptr), XML_ParserFree);
-    if (!parser) throw PackError(file_ + ": cannot start the XML parser");
+    if (!parser) throw PackError(text::CannotStart(file_));
     parser_ = parser.get();
     XML_SetUserData(parser_, this);
     XML_SetElementHandler(parser_, &ExportReader::OnStart, &ExportReader::OnEnd);
@@ -111,7 +194,7 @@ class ExportReader {
     XML_SetUnknownEncodingHandler(parser_, &UnknownEncoding, nullptr);
 
     if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
-      throw PackError(file_ + ": too large for an XML export of routines");
+      throw PackError(text::TooLarge(file_));
     }
     const auto status = XML_Parse(parser_, bytes.data(), static_cast<int>(bytes.size()), XML_TRUE);
     if (fault_) throw PackError(*fault_);
@@ -119,25 +202,23 @@ class ExportReader {
       if (item_ && item_->inCdata) {
         // Expat finds the fault at the end of the file; the maker needs the
         // place where the section opened.
-        throw PackError(Where(Origin{file_, item_->cdataLine}) + "not a well-formed XML file: the CDATA section of " +
-                        item_->name + " opened here never closes (" +
-                        XML_ErrorString(XML_GetErrorCode(parser_)) + ")");
+        throw PackError(Where(Origin{file_, item_->cdataLine}) +
+                        text::CdataNeverCloses(item_->name, text::XmlFault(XML_GetErrorCode(parser_))));
       }
       const auto line = static_cast<int>(XML_GetCurrentLineNumber(parser_));
-      throw PackError(Where(Origin{file_, line}) + "not a well-formed XML file: " +
-                      XML_ErrorString(XML_GetErrorCode(parser_)) + " (column " +
-                      std::to_string(XML_GetCurrentColumnNumber(parser_) + 1) + ")");
+      throw PackError(Where(Origin{file_, line}) +
+                      text::NotWellFormed(text::XmlFault(XML_GetErrorCode(parser_)),
+                                          static_cast<long>(XML_GetCurrentColumnNumber(parser_) + 1)));
     }
-    if (!sawExport_) throw PackError(file_ + ": not an XML export (no <Export> element)");
+    if (!sawExport_) throw PackError(text::NoExport(file_));
     if (!skipped_.empty() && warnings_ != nullptr) {
       std::string list;
       for (const auto& item : skipped_) list += (list.empty() ? "" : ", ") + item;
-      warnings_->push_back(file_ + ": skipped " + std::to_string(skipped_.size()) + " item" +
-                           (skipped_.size() == 1 ? "" : "s") +
-                           " of the export that are not INT, MAC or INC routines: " + list);
+      warnings_->push_back(text::Skipped(file_, skipped_.size(), list));
     }
     for (std::size_t i = 0; i < routines_.size(); ++i) {
-      routines_[i].place = "routine " + std::to_string(i + 1) + " of " + std::to_string(routines_.size());
+      routines_[i].placeNumber = i + 1;
+      routines_[i].placeCount = routines_.size();
       AcceptAsIntCode(routines_[i], kinds_[i], warnings_);
     }
     return std::move(routines_);
@@ -169,7 +250,7 @@ class ExportReader {
 
   static void OnDoctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int) {
     // An export never has one; its entities are no business of a packer.
-    Self(data).Fail("a document type declaration, which an export of routines never has");
+    Self(data).Fail(text::kDoctype);
   }
 
   static void OnStart(void* data, const XML_Char* element, const XML_Char** attributes) {
@@ -180,8 +261,7 @@ class ExportReader {
     } else if (self.depth_ == 2) {
       self.StartItem(element, attributes);
     } else if (self.item_) {
-      self.Fail("an element <" + std::string(element) + "> inside routine " + self.item_->name +
-                ", which holds only its text");
+      self.Fail(text::NestedElement(element, self.item_->name));
     }
   }
 
@@ -212,14 +292,13 @@ class ExportReader {
 
   void StartExport(const std::string& element, const XML_Char** attributes) {
     if (element != "Export") {
-      Fail("the document is <" + element + ">, not an <Export> of routines");
+      Fail(text::NotExport(element));
       return;
     }
     sawExport_ = true;
     const auto generator = Attribute(attributes, "generator");
     if (generator != "Cache" && generator != "IRIS") {
-      Fail(generator ? "the export's generator is \"" + *generator + "\"; dorpack reads exports of Cache and IRIS"
-                     : "the <Export> names no generator; dorpack reads exports of Cache and IRIS");
+      Fail(generator ? text::Generator(*generator) : text::kNoGenerator);
     }
   }
 
@@ -234,7 +313,7 @@ class ExportReader {
     item.line = Line();
     item.type = Attribute(attributes, "type");
     if (!name || name->empty()) {
-      Fail("a <" + element + "> without a name");
+      Fail(text::NoName(element));
       return;
     }
     item.name = *name;
@@ -246,11 +325,11 @@ class ExportReader {
     item_.reset();
     const auto kind = item.type ? SourceKindNamed(*item.type) : std::nullopt;
     if (!item.type) {
-      Fail("routine " + item.name + " (line " + std::to_string(item.line) + ") has no type (INT, MAC or INC)");
+      Fail(text::NoType(item.name, item.line));
       return;
     }
     if (!kind) {
-      skipped_.push_back("routine " + item.name + " of type " + *item.type);
+      skipped_.push_back(text::SkippedRoutine(item.name, *item.type));
       return;
     }
     std::string name;
@@ -260,9 +339,7 @@ class ExportReader {
       name.clear();
     }
     if (!IsValidRoutineName(name)) {
-      fault_ = Where(Origin{file_, item.line}) + "<Routine name=\"" + item.name +
-               "\"> is not a routine name (a letter or \"%\" first, then letters and digits, with single dots "
-               "between parts)";
+      fault_ = Where(Origin{file_, item.line}) + text::BadName(item.name);
       XML_StopParser(parser_, XML_FALSE);
       return;
     }
@@ -305,11 +382,10 @@ class ExportReader {
   void ReadBase64Lines(const Item& item, RoutineSpec& routine) const {
     const auto bytes = DecodeBase64(item.text);
     if (!bytes) {
-      throw PackError(Where(Origin{file_, item.line}) + "the text of <RoutineBase64 name=\"" + item.name +
-                      "\"> is not base64");
+      throw PackError(Where(Origin{file_, item.line}) + text::NotBase64(item.name));
     }
     // Its lines are not lines of the file: a refusal names the routine's text.
-    const std::string where = file_ + " (the base64 text of routine " + item.name + ")";
+    const std::string where = text::Base64Text(file_, item.name);
     routine.firstLine = 0;
     const auto lines = SplitLines(*bytes, where);
     for (std::size_t i = 0; i < lines.size(); ++i) {

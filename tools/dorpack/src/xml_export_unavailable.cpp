@@ -7,8 +7,8 @@ namespace dorpack {
 
 std::vector<RoutineSpec> ReadXmlExport(std::string_view, const std::string& file, RoutineEncoding, Warnings*) {
   throw PackError(file +
-                  ": XML exports are read by dorpack on Linux only; pack this distribution on Linux, or export the "
-                  "routines as .int files or a routine output file (.ro)");
+                  ": экспорты XML dorpack читает только в Linux; упакуйте этот дистрибутив в Linux или выгрузите "
+                  "программы файлами .int или файлом вывода программ (.ro)");
 }
 
 }  // namespace dorpack

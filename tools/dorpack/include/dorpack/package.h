@@ -40,16 +40,25 @@ struct RoutineSpec {
   // Where the routine came from: its file, and line i of `lines` (from 0) is
   // line firstLine + i of that file. A file that holds several routines (a
   // routine output file, an XML export) also gives the routine's place in it
-  // ("routine 2 of 5") and the line that names it.
+  // (number 2 of count 5) and the line that names it; count 0 means a file
+  // of one routine.
   std::string file;
   int firstLine = 1;
   int nameLine = 0;
-  std::string place{};
+  std::size_t placeNumber = 0;
+  std::size_t placeCount = 0;
 };
 
-// "file:line" of a routine's line i (from 0), or "file" / "routine NAME"
+// "file:line" of a routine's line i (from 0), or "file" / "программа NAME"
 // when the file is unknown.
 Origin LineOrigin(const RoutineSpec& routine, std::size_t i);
+
+// "программа 2 из 5": a routine's place in a file of several; empty for a
+// file of one routine.
+std::string PlaceText(const RoutineSpec& routine);
+// Where a routine comes from for a message: its file, with its place in a
+// file of several ("src/all.ro, программа 2 из 5").
+std::string FileAndPlace(const RoutineSpec& routine);
 
 struct Package {
   PackText product;
@@ -68,7 +77,8 @@ struct Package {
 // taken as INT code, items of an XML export that are not routines).
 using Warnings = std::vector<std::string>;
 
-// The package cannot be packed as given; the message names the file and line.
+// The package cannot be packed as given; the message names the file and line
+// ("file:line: " and the reason, in Russian).
 class PackError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
