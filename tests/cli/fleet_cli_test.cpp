@@ -193,7 +193,7 @@ TEST_F(FleetCliTest, JsonDocumentsOfInstallVerifyRollbackBackupsAndHistory) {
   EXPECT_EQ(first["routines"]["counts"]["new"], kRoutines);
   EXPECT_EQ(first["backup"]["id"], "1");
   EXPECT_EQ(first["post_actions"]["last_words"], "go^R1 - Настройка");
-  EXPECT_EQ(first["signature"]["state"], "not_checked");
+  EXPECT_EQ(first["signature"]["state"], "unsigned");
   EXPECT_TRUE(first["error"].is_null());
   EXPECT_EQ(fs::path(first["log_path"].get<std::string>()), Folder() / "dorvik.txt");
   Pack("2.0");

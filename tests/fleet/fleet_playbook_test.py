@@ -307,7 +307,7 @@ def scenario(fleet, v1, v2, v3):
         check(r["rc"] == 0 and r["dorvik"]["command"] == "install", "%s: %s" % (h, r.get("msg")))
         check(r["dorvik"]["routines"]["counts"]["new"] == 3, "%s: routines %s" % (h, r["dorvik"]["routines"]))
         check(r["dorvik"]["post_actions"]["run"], "%s: the post-actions did not run" % h)
-        check(r["dorvik"]["signature"]["state"] == "not_checked", "%s: signature %s" % (h, r["dorvik"]["signature"]))
+        check(r["dorvik"]["signature"]["state"] == "unsigned", "%s: signature %s" % (h, r["dorvik"]["signature"]))
         check(run.results[(VERIFY_TASK, h)]["outcome"] == "ok", "%s: the verification did not run" % h)
         check(fleet.runs(h, "R2") == "1.0", "%s: R2 does not run version 1.0" % h)
         check(fleet.current_version(h) == "1.0", "%s: the record does not name 1.0" % h)
