@@ -6,13 +6,10 @@
 #include <stdexcept>
 #include <utility>
 
+#include "distribution/libgcrypt_init.h"
+
 namespace dorvik {
 
-namespace {
-
-// libgcrypt wants its version checked before first use; the signing library
-// does the same, and whichever comes first finishes the initialisation.
-// Secure memory is not used: the hashes here see no secrets.
 void InitialiseLibgcrypt() {
   static const bool done = [] {
     if (!gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P)) {
@@ -25,6 +22,8 @@ void InitialiseLibgcrypt() {
   }();
   (void)done;
 }
+
+namespace {
 
 gcry_md_hd_t Open() {
   InitialiseLibgcrypt();

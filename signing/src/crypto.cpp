@@ -6,26 +6,11 @@
 #include <memory>
 #include <stdexcept>
 
+#include "distribution/libgcrypt_init.h"
+
 namespace dorvik::signing::crypto {
 
 namespace {
-
-// libgcrypt wants its version checked before first use; the distribution
-// library does the same for SHA-256, and whichever comes first finishes the
-// initialisation. Secure memory is off: it needs privileges the installer
-// does not have, and the one secret (a maker's key) lives in dorpack only.
-void Initialise() {
-  static const bool done = [] {
-    if (!gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P)) {
-      if (gcry_check_version(GCRYPT_VERSION) == nullptr)
-        throw std::runtime_error("libgcrypt is older than its headers");
-      gcry_control(GCRYCTL_DISABLE_SECMEM, 0);
-      gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
-    }
-    return true;
-  }();
-  (void)done;
-}
 
 struct SexpFree {
   void operator()(gcry_sexp* s) const { gcry_sexp_release(s); }
@@ -75,7 +60,7 @@ void GenerateOnce(Seed& seed, Point& publicKey);
 
 template <std::size_t N>
 std::array<std::uint8_t, N> Hash(int algorithm, std::string_view bytes) {
-  Initialise();
+  InitialiseLibgcrypt();
   std::array<std::uint8_t, N> out{};
   gcry_md_hash_buffer(algorithm, out.data(), bytes.data(), bytes.size());
   return out;
@@ -84,7 +69,7 @@ std::array<std::uint8_t, N> Hash(int algorithm, std::string_view bytes) {
 }  // namespace
 
 void RandomBytes(std::uint8_t* out, std::size_t size) {
-  Initialise();
+  InitialiseLibgcrypt();
   gcry_randomize(out, size, GCRY_STRONG_RANDOM);
 }
 
@@ -93,7 +78,7 @@ bool UsablePublicKey(const Point& publicKey) {
 }
 
 void GenerateEd25519(Seed& seed, Point& publicKey) {
-  Initialise();
+  InitialiseLibgcrypt();
   do {
     GenerateOnce(seed, publicKey);
   } while (!UsablePublicKey(publicKey));
@@ -119,7 +104,7 @@ void GenerateOnce(Seed& seed, Point& publicKey) {
 }  // namespace
 
 EdSignature SignEd25519(const Seed& seed, const Point& publicKey, std::string_view message) {
-  Initialise();
+  InitialiseLibgcrypt();
   gcry_sexp_t s = nullptr;
   if (const gcry_error_t e = gcry_sexp_build(&s, nullptr, "(private-key(ecc(curve Ed25519)(flags eddsa)(q %b)(d %b)))",
                                              static_cast<int>(publicKey.size()), publicKey.data(),
@@ -143,7 +128,7 @@ EdSignature SignEd25519(const Seed& seed, const Point& publicKey, std::string_vi
 
 bool VerifyEd25519(const Point& publicKey, std::string_view message, const EdSignature& signature) {
   if (!UsablePublicKey(publicKey)) return false;
-  Initialise();
+  InitialiseLibgcrypt();
   const Sexp key = PublicKeySexp(publicKey);
   const Sexp data = DataSexp(message);
   gcry_sexp_t s = nullptr;
@@ -162,7 +147,7 @@ std::array<std::uint8_t, 32> Blake2b256(std::string_view bytes) { return Hash<32
 
 void Scrypt(const std::string& password, const std::uint8_t* salt, std::size_t saltSize, unsigned logN, unsigned p,
             std::uint8_t* out, std::size_t outSize) {
-  Initialise();
+  InitialiseLibgcrypt();
   const gcry_error_t e =
       gcry_kdf_derive(password.data(), password.size(), GCRY_KDF_SCRYPT, 1 << logN, salt, saltSize, p, outSize, out);
   if (e != 0) Fail("scrypt", e);
