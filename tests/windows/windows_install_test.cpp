@@ -377,7 +377,7 @@ TEST_F(WindowsInstallTest, WithoutTheControlRegisteredNothingIsDone) {
   // Only Windows has the control; a link of another name is no link.
   const auto linuxVism = Linux(server.Address(), {"--link", "vism"});
   EXPECT_EQ(linuxVism.status, 2);
-  EXPECT_NE(linuxVism.err.find("only on Windows"), std::string::npos) << linuxVism.err;
+  EXPECT_NE(linuxVism.err.find("элемент VisM есть только в Windows"), std::string::npos) << linuxVism.err;
   EXPECT_EQ(Windows(server.Address(), {"--link", "com"}).status, 2);
 }
 
