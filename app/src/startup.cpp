@@ -133,12 +133,11 @@ StartupResult StartSession(Session& s, const std::vector<std::string>& args,
   WriteLogHeader(s.log, s.clock.Today(), s.run.StartTime, kInstallerVersion);
   if (!CheckSignature(s, commandLineTrust, result)) return result;
   result.headerRead = s.reader.ReadHeader(s.dist, s.log);
-  if (!result.headerRead) result.headerFailure = DescribeHeaderFailure(s.files.DataFilePath, s.dist, s.log);
+  if (!result.headerRead) result.headerFailure = DescribeHeaderFailure(s.files.DataFilePath, s.log);
   return result;
 }
 
-std::string DescribeHeaderFailure(const std::filesystem::path& dataFile, const Distribution& dist,
-                                  const InstallLog& log) {
+std::string DescribeHeaderFailure(const std::filesystem::path& dataFile, const InstallLog& log) {
   std::error_code ec;
   if (!std::filesystem::exists(dataFile, ec)) return Ru("Файл дистрибутива не найден.");
   if (!std::filesystem::is_regular_file(dataFile, ec)) return Ru("Путь файла дистрибутива указывает не на файл.");
@@ -147,36 +146,12 @@ std::string DescribeHeaderFailure(const std::filesystem::path& dataFile, const D
     return errno == EACCES ? Ru("Нет прав на чтение файла дистрибутива.")
                            : Ru("Файл дистрибутива не удаётся открыть для чтения.");
   }
-  // The header: byte 0 unused, byte 1 the key, then three fields each ended
-  // by byte 13.
+  // The reader's own reason, as the log has it: the message and the log
+  // say one thing.
   const std::string damaged = Ru("Файл дистрибутива повреждён: ");
-  const std::uintmax_t size = std::filesystem::file_size(dataFile, ec);
-  if (ec) return Ru("Файл дистрибутива не удаётся прочитать.");
-  const char* const fields[] = {"название продукта", "версия", "дата сборки"};
-  std::uintmax_t offset = 2;
-  in.seekg(2);
-  for (const char* field : fields) {
-    std::string text;
-    if (!std::getline(in, text, '\r')) {
-      return damaged + Ru("файл кончается на смещении ") + std::to_string(size) + Ru(", поле «") + Ru(field) +
-             Ru("» не дописано.");
-    }
-    if (text.empty())
-      return damaged + Ru("пустое поле «") + Ru(field) + Ru("» на смещении ") + std::to_string(offset) + ".";
-    if (in.eof()) {
-      return damaged + Ru("файл кончается на смещении ") + std::to_string(size) + Ru(", поле «") + Ru(field) +
-             Ru("» не дописано.");
-    }
-    offset += text.size() + 1;
-  }
-  if (dist.SourcePassword.empty()) {
-    return damaged + Ru("нет пароля исходных текстов на смещении ") + std::to_string(offset) + ".";
-  }
-  // Past the header fields, a failure the reader caught (a cut or changed
-  // file found by its integrity check, say) is in the last log line.
   const std::string caught = AppFailureLine("");
   if (!log.Lines().empty() && log.Lines().back().rfind(caught, 0) == 0 && log.Lines().back().size() > caught.size()) {
-    return Ru("Файл дистрибутива не читается: ") + log.Lines().back().substr(caught.size());
+    return damaged + log.Lines().back().substr(caught.size()) + ".";
   }
   return damaged + Ru("заголовок не читается.");
 }

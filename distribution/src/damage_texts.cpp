@@ -18,6 +18,12 @@ std::string EndsBefore(std::int64_t offset, std::string_view what) {
   return Ru("файл обрывается на смещении ") + N(offset) + Ru(", где должна начинаться запись: ") + Ru(what);
 }
 
+std::string FieldCut(std::int64_t fileSize, std::string_view field) {
+  return Ru("файл кончается на смещении ") + N(fileSize) + Ru(", поле «") + Ru(field) + Ru("» не дописано");
+}
+
+std::string NoPassword(std::int64_t offset) { return Ru("нет пароля исходных текстов на смещении ") + N(offset); }
+
 std::string EmptyHeaderField(std::string_view field, std::int64_t offset) {
   return Ru("пустое поле «") + Ru(field) + Ru("» на смещении ") + N(offset);
 }

@@ -214,23 +214,24 @@ bool DistributionReader::ReadHeader(Distribution& dist, InstallLog& log) {
     static const std::string kBuildDate = Ru("Дата сборки: ");
     // The three lines are logged even when the header is cut.
     std::string product, version, buildDate;
-    bool cut = Scan(chunk_, 13, &product, nullptr) == ScanEnd::kCut;
+    ScanEnd ends[3];
+    ends[0] = Scan(chunk_, 13, &product, nullptr);
     dist.ProductName = Cp866ToCp1251(product);
     log.Add(kProduct + dist.ProductName);
-    cut = cut || Scan(chunk_, 13, &version, nullptr) == ScanEnd::kCut;
+    ends[1] = Scan(chunk_, 13, &version, nullptr);
     dist.Version = std::move(version);
     log.Add(kVersion + dist.Version);
-    cut = cut || Scan(chunk_, 13, &buildDate, nullptr) == ScanEnd::kCut;
+    ends[2] = Scan(chunk_, 13, &buildDate, nullptr);
     dist.BuildDate = std::move(buildDate);
     log.Add(kBuildDate + dist.BuildDate);
     log.Add("");
-    if (cut) ThrowCut();
     // Each field's offset: byte 0 unused, byte 1 the key, then the fields.
     const std::int64_t fieldOffsets[] = {2, 3 + static_cast<std::int64_t>(product.size()),
                                          4 + static_cast<std::int64_t>(product.size() + dist.Version.size())};
     const std::string_view fieldNames[] = {"название продукта", "версия", "дата сборки"};
     const std::string* fields[] = {&dist.ProductName, &dist.Version, &dist.BuildDate};
     for (std::size_t i = 0; i < 3; ++i) {
+      if (ends[i] != ScanEnd::kSeparator) Damaged(damage::FieldCut(fileSize_, fieldNames[i]));
       if (fields[i]->empty()) Damaged(damage::EmptyHeaderField(fieldNames[i], fieldOffsets[i]));
     }
 
@@ -242,9 +243,11 @@ bool DistributionReader::ReadHeader(Distribution& dist, InstallLog& log) {
     const std::int64_t passwordAt = Offset(chunk_);
     bodyStart_ = passwordAt;
     std::string password;
-    if (!ScanWhole(chunk_, recordSep_, &password, nullptr)) Damaged(damage::EndsBefore(passwordAt, damage::kPassword));
+    if (Scan(chunk_, recordSep_, &password, nullptr) != ScanEnd::kSeparator) {
+      Damaged(damage::FieldCut(fileSize_, damage::kPassword));
+    }
     dist.SourcePassword = Cp866ToCp1251(ShiftText(password, key_));
-    if (dist.SourcePassword.empty()) Damaged(damage::EmptyHeaderField(damage::kPassword, passwordAt));
+    if (dist.SourcePassword.empty()) Damaged(damage::NoPassword(passwordAt));
     resume_ = Tell();
     // Reads on from a copy of the chunk; the next stage seeks back to resume_.
     if (const std::string unchecked = VerifyIntegrity(); !unchecked.empty()) log.Add(unchecked);

@@ -161,7 +161,7 @@ TEST_F(StartupTest, HeaderFailureIsDescribedInPlainWords) {
     const StartupResult r = StartSession(s, {});
     EXPECT_FALSE(r.headerRead);
     const std::size_t logged = s.log.Lines().size();
-    EXPECT_EQ(DescribeHeaderFailure(s.files.DataFilePath, s.dist, s.log), r.headerFailure);
+    EXPECT_EQ(DescribeHeaderFailure(s.files.DataFilePath, s.log), r.headerFailure);
     EXPECT_EQ(s.log.Lines().size(), logged);
     return Cp1251ToUtf8(r.headerFailure);
   };
@@ -179,7 +179,7 @@ TEST_F(StartupTest, HeaderFailureIsDescribedInPlainWords) {
   fs::create_directories(dir_ / "dorpack.dat");
   Session s(FileLocations::In(dir_), link, ui, clock, settings);
   EXPECT_FALSE(StartSession(s, {}).headerRead);
-  EXPECT_EQ(Cp1251ToUtf8(DescribeHeaderFailure(s.files.DataFilePath, s.dist, s.log)),
+  EXPECT_EQ(Cp1251ToUtf8(DescribeHeaderFailure(s.files.DataFilePath, s.log)),
             "Путь файла дистрибутива указывает не на файл.");
 }
 

@@ -151,8 +151,8 @@ TEST_F(ReaderTest, HeaderFailuresStillLogTheirLines) {
   DataFileImage(5).Write(path_);  // two bytes only
   EXPECT_FALSE(DistributionReader(path_).ReadHeader(d, log));
   EXPECT_EQ(log.Lines(), (std::vector<std::string>{Ru("Продукт: "), Ru("Версия: "), Ru("Дата сборки: "), "",
-                                                   Ru("Ошибка GUI приложения: пустое поле «название продукта» на "
-                                                      "смещении 2")}));
+                                                   Ru("Ошибка GUI приложения: файл кончается на смещении 2, поле "
+                                                      "«название продукта» не дописано")}));
 
   InstallLog log2;
   DataFileImage(5).Field("P").Field("").Field("d").Record("pw").Write(path_);
@@ -165,7 +165,7 @@ TEST_F(ReaderTest, HeaderFailuresStillLogTheirLines) {
   InstallLog log3;
   DataFileImage(5).Header("P", "1", "d").Record("").Write(path_);
   EXPECT_FALSE(DistributionReader(path_).ReadHeader(d, log3));
-  EXPECT_EQ(log3.Lines().back(), Ru("Ошибка GUI приложения: пустое поле «пароль исходных текстов» на смещении 8"));
+  EXPECT_EQ(log3.Lines().back(), Ru("Ошибка GUI приложения: нет пароля исходных текстов на смещении 8"));
 }
 
 TEST_F(ReaderTest, FieldsEndedByCrLfKeepTheLineFeed) {
@@ -216,7 +216,8 @@ TEST_F(ReaderTest, FieldsAndRecordsCutByTheEndOfTheFileAreDamage) {
     EXPECT_FALSE(r.ReadHeader(d, log));
     ASSERT_EQ(log.Lines().size(), 5u);
     EXPECT_EQ(log.Lines()[1], Ru("Версия: v"));
-    const std::string cut = Ru("файл обрывается на смещении ") + std::to_string(6 + date.size());
+    const std::string cut =
+        Ru("файл кончается на смещении ") + std::to_string(6 + date.size()) + Ru(", поле «дата сборки» не дописано");
     EXPECT_EQ(log.Lines()[4].rfind(Ru("Ошибка GUI приложения: ") + cut, 0), 0u) << log.Lines()[4];
     EXPECT_EQ(r.Damage().rfind(cut, 0), 0u);
   }

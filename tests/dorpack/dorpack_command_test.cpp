@@ -137,10 +137,10 @@ TEST_F(DorpackCommand, ListRefusesDamagedFiles) {
   std::string oldLineCut = unsealed;
   oldLineCut.erase(oldLineCut.size() - 2, 1);  // the last line end of VMB
   for (const Damage& d :
-       {Damage{good.substr(0, 2), "пустое поле «название продукта» на смещении 2"},
+       {Damage{good.substr(0, 2), "файл кончается на смещении 2, поле «название продукта» не дописано"},
         Damage{std::string("\0\0P\r\r", 5), "пустое поле «версия» на смещении 4"},
         Damage{std::string("\0\0P\r1\rD\r", 8),
-               "файл обрывается на смещении 8, где должна начинаться запись: пароль исходных текстов"},
+               "файл кончается на смещении 8, поле «пароль исходных текстов» не дописано"},
         Damage{zero, "содержимое изменено после упаковки"},
         Damage{noPair, "содержимое изменено после упаковки: на 1 байт меньше упакованного"},
         Damage{noLineEnd, "содержимое изменено после упаковки: на 8 байт меньше упакованного"},

@@ -50,10 +50,9 @@ StartupResult StartSession(Session& s, const std::vector<std::string>& args,
 std::vector<std::string> FilesTheInstallerReads(const FileLocations& files);
 
 // Why ReadHeader refused `dataFile`: missing, not a file, not readable, or
-// where its header is damaged (offsets count from 0). `dist` and `log` are
-// what the reader left; the log is only read.
-std::string DescribeHeaderFailure(const std::filesystem::path& dataFile, const Distribution& dist,
-                                  const InstallLog& log);
+// the reader's own reason for the damage, as its last log line has it
+// (offsets count from 0); the log is only read.
+std::string DescribeHeaderFailure(const std::filesystem::path& dataFile, const InstallLog& log);
 
 // Counts the consecutive pictures 1, 2, ... (any extension) in the images
 // folder; leaves the count alone when the folder is missing. Of a signed

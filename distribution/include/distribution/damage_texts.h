@@ -21,7 +21,11 @@ std::string Cut(std::int64_t fileSize);
 // The file ends at `offset` where the record `what` (one of the k… above,
 // UTF-8) must begin.
 std::string EndsBefore(std::int64_t offset, std::string_view what);
+// A header field (or the password) that the end of the file cuts off or
+// leaves out; an empty one; an empty password.
+std::string FieldCut(std::int64_t fileSize, std::string_view field);
 std::string EmptyHeaderField(std::string_view field, std::int64_t offset);
+std::string NoPassword(std::int64_t offset);
 std::string ZeroByte(std::int64_t offset);
 std::string Oversize(std::size_t limit);
 // Text after a routine's last line end.
