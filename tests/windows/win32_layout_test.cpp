@@ -1,0 +1,125 @@
+// The Win32 wizard's rules that need no window: the message box's and the
+// question dialog's sizes from their texts, the core's texts as UTF-16 and
+// back, and the frame count by which the program tells the system's moving
+// animations from still placeholders.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "animation.h"
+#include "distribution/codepage.h"
+#include "layout.h"
+#include "win_base.h"
+
+namespace dorvik::win {
+namespace {
+
+// Every character 6 pixels wide, as a fixed font would measure.
+int Fixed(std::wstring_view text) { return static_cast<int>(text.size()) * 6; }
+
+TEST(KelboxLayoutTest, SizesTheBoxToTheMessageOrTheButtons) {
+  struct Case {
+    std::wstring message;
+    std::wstring captions;
+    int fixedWidth;
+    bool icon;
+    int windowWidth;
+    int buttonWidth;
+    std::vector<int> lefts;
+  } cases[] = {
+      // Two short captions: the minimum width plus 10, the row centred in
+      // the box the message makes (10 characters: 60 + 40).
+      {L"0123456789", L"Да_Нет", 0, false, 145, 50, {20, 75}},
+      // A message much wider than the buttons: its width plus 40.
+      {std::wstring(60, L'x'), L"Да_Нет", 0, false, 400, 50, {147, 202}},
+      // Three captions and a fixed width below the minimum: all 40 wide.
+      {L"", L"a_b_c", 30, false, 170, 40, {20, 65, 110}},
+      // A caption wider than the minimum sets the width for all.
+      {L"", L"Продолжить установку_Нет", 0, false, 305, 130, {20, 155}},
+      // An icon: the text's left margin grows by 50.
+      {L"0123456789", L"Да_Нет", 0, true, 150, 50, {22, 77}},
+      // No captions: one button without a caption.
+      {L"", L"", 0, false, 90, 50, {20}},
+  };
+  for (const Case& c : cases) {
+    const KelboxLayout g = LayOutKelbox(c.message, c.captions, c.fixedWidth, c.icon, Fixed);
+    SCOPED_TRACE(c.captions.size() * 100 + c.message.size());
+    EXPECT_EQ(g.windowWidth, c.windowWidth);
+    EXPECT_EQ(g.buttonWidth, c.buttonWidth);
+    ASSERT_EQ(g.buttons.size(), c.lefts.size());
+    for (std::size_t k = 0; k < c.lefts.size(); ++k) {
+      EXPECT_EQ(g.buttons[k].left, c.lefts[k]) << "button " << k + 1;
+      EXPECT_EQ(g.buttons[k].top, 50);
+      EXPECT_EQ(g.buttons[k].width, c.buttonWidth);
+    }
+    EXPECT_EQ(g.topHeight, c.icon ? 50 : 35);
+    EXPECT_EQ(g.labelHeight, c.icon ? 28 : 13);
+  }
+  const KelboxLayout captions = LayOutKelbox(L"", L"Да_Нет", 0, false, Fixed);
+  EXPECT_EQ(captions.buttons[0].caption, L"Да");
+  EXPECT_EQ(captions.buttons[1].caption, L"Нет");
+}
+
+TEST(QuestionLayoutTest, CountsTheLinesTheQuestionTakes) {
+  // The label is 161 wide; a word counts with the blank after it, so 25
+  // characters of 6 pixels make one line (156) and 26 already two (162).
+  struct Case {
+    std::wstring question;
+    int lines;
+  } cases[] = {
+      {L"Имя базы", 1},
+      {std::wstring(25, L'a'), 1},
+      {std::wstring(26, L'a'), 2},
+      // Two words that fit one after the other only without the blank
+      // after the second: the blank counts.
+      {std::wstring(12, L'a') + L" " + std::wstring(12, L'b'), 1},
+      {std::wstring(13, L'a') + L" " + std::wstring(13, L'b'), 2},
+      // Three lines of words.
+      {L"aaaaaaaaaaaaaaaaaaaa bbbbbbbbbbbbbbbbbbbb cccccccccccccccccccc", 3},
+      // A word wider than the label takes a line of its own.
+      {std::wstring(30, L'w'), 2},
+      // Two blanks give an empty word, which still takes its blank.
+      {L"a  b", 1},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(CountQuestionLines(c.question, 161, Fixed), c.lines) << c.question.size();
+  }
+  EXPECT_EQ(QuestionLabelText(L"Имя  базы"), L"Имя  базы ");
+}
+
+TEST(WinTextTest, CoreTextsCrossToUtf16AndBack) {
+  const std::string core = Ru("Выход из установки");
+  EXPECT_EQ(Wide(core), L"Выход из установки");
+  EXPECT_EQ(Narrow(L"Выход из установки"), core);
+  EXPECT_EQ(Narrow(L""), "");
+  // A character code page 1251 lacks is refused, never replaced.
+  EXPECT_THROW(Narrow(L"日本"), TextConversionError);
+  EXPECT_THROW(Narrow(L"\u00e9t\u00e9"), TextConversionError);
+}
+
+// A RIFF AVI file's start: "RIFF" size "AVI ", the list "hdrl" and its
+// main header "avih" whose fifth field is the frame count.
+std::string Avi(unsigned frames) {
+  std::string avi = "RIFF____AVI LIST____hdrlavih";
+  auto put = [&avi](unsigned v) {
+    for (int i = 0; i < 4; ++i) avi.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  };
+  put(56);
+  for (unsigned field : {66666u, 0u, 0u, 0x10u, frames, 0u, 1u, 0u, 272u, 60u, 0u, 0u, 0u, 0u}) put(field);
+  return avi;
+}
+
+TEST(AnimationTest, CountsTheFramesOfAnAviResource) {
+  EXPECT_EQ(AviFrameCount(Avi(34).data(), static_cast<unsigned>(Avi(34).size())), 34u);
+  // A still placeholder: one frame, which does not move.
+  EXPECT_EQ(AviFrameCount(Avi(1).data(), static_cast<unsigned>(Avi(1).size())), 1u);
+  // Not an AVI file, or one cut before its header.
+  const std::string wave = "RIFF____WAVEfmt ";
+  EXPECT_EQ(AviFrameCount(wave.data(), static_cast<unsigned>(wave.size())), 0u);
+  const std::string cut = Avi(34).substr(0, 40);
+  EXPECT_EQ(AviFrameCount(cut.data(), static_cast<unsigned>(cut.size())), 0u);
+}
+
+}  // namespace
+}  // namespace dorvik::win
