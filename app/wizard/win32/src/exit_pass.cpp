@@ -1,4 +1,6 @@
 // fmExit and fmPass.
+#include <algorithm>
+
 #include "dialogs.h"
 #include "win_base.h"
 
@@ -13,17 +15,22 @@ enum : int { kExitText = 100, kExitButton = 101, kGroup = 110, kEdPass = 111 };
 ExitDialog::ExitDialog(HWND owner) { Create(L"fmExit", L"Выход из установки", WS_SYSMENU, owner); }
 
 void ExitDialog::OnInit() {
-  SetClientSize(window_, 305, 146);
-  Child(window_, L"STATIC",
-        L"Установка не была завершена. Если вы выйдете \n"
-        L"сейчас, дистрибутив не будет установлен.\n"
-        L"\n"
-        L"Для продолжения установки нажмите Продолжить\n"
-        L"Для выхода нажмите Выход.",
-        WS_VISIBLE | SS_NOPREFIX, 16, 8, 265, 89, kExitText);
+  const wchar_t* const lines[] = {L"Установка не была завершена. Если вы выйдете ",
+                                  L"сейчас, дистрибутив не будет установлен.", L"",
+                                  L"Для продолжения установки нажмите Продолжить", L"Для выхода нажмите Выход."};
+  std::wstring text;
+  for (const wchar_t* line : lines) text += std::wstring(text.empty() ? L"" : L"\n") + line;
+  HWND label = Child(window_, L"STATIC", text, WS_VISIBLE | SS_NOPREFIX, 16, 8, 265, 89, kExitText);
+  // The design is 305 wide for its font; a wider font widens the dialog so
+  // that each of the five lines stays one line.
+  int widest = 265;
+  for (const wchar_t* line : lines) widest = std::max(widest, TextWidth(label, line) + 4);
+  const int width = 305 + (widest - 265);
+  SetClientSize(window_, width, 146);
+  Place(label, 16, 8, widest, 89);
   // "Продолжить" is the default and answers Esc too (IDCANCEL, below).
-  Child(window_, L"BUTTON", L"Продолжить", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 121, 114, 81, 25, IDOK);
-  Child(window_, L"BUTTON", L"Выход", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 213, 114, 81, 25, kExitButton);
+  Child(window_, L"BUTTON", L"Продолжить", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, width - 184, 114, 81, 25, IDOK);
+  Child(window_, L"BUTTON", L"Выход", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, width - 92, 114, 81, 25, kExitButton);
 }
 
 bool ExitDialog::AskStay() {

@@ -57,6 +57,7 @@ void MessageLoop(HWND wizard) {
 int RunWizard(const std::vector<std::string>& args, const std::filesystem::path& folder, const ProgramOptions& options) {
   // Before any window: the client test.
   if (!MakeSystemClientProbe()->ClientPresent()) {
+    TraceLine("ask NoClient");
     MessageBoxW(nullptr, Wide(NoClientText()).c_str(), L"Velmora Installation Wizard", MB_OK | MB_ICONWARNING);
     return 0;
   }
@@ -102,6 +103,8 @@ int RunWizard(const std::vector<std::string>& args, const std::filesystem::path&
     fmFone.ShowFullScreen();
     ShowWindow(fmSetup.hwnd(), SW_SHOW);
     SetForegroundWindow(fmSetup.hwnd());
+    UpdateWindow(fmSetup.hwnd());
+    TraceLine("ready");
     MessageLoop(fmSetup.hwnd());
 
     // At exit: the install log, and the protocol opened when asked for.

@@ -2,8 +2,8 @@
 
 #include <commctrl.h>
 
-#include <cstdio>
-#include <cstdlib>
+#include <algorithm>
+
 
 #include "dialogs.h"
 #include "distribution/codepage.h"
@@ -23,10 +23,18 @@ constexpr int kLineHeight = 13;
 constexpr int kGap = 6;
 constexpr int kFirstId = 1000;
 
-int Lines(const std::string& text) {
-  int n = 1;
-  for (const char c : text) n += c == '\n' ? 1 : 0;
-  return n;
+// The lines a label `width` wide needs for its text in its font: each of
+// its own lines, wrapped where it is wider.
+int Lines(HWND label, const std::string& text, int width) {
+  int n = 0;
+  std::size_t at = 0;
+  for (;;) {
+    const auto end = text.find('\n', at);
+    const int w = TextWidth(label, Wide(text.substr(at, end == std::string::npos ? std::string::npos : end - at)));
+    n += std::max(1, (w + width - 1) / width);
+    if (end == std::string::npos) return n;
+    at = end + 1;
+  }
 }
 
 // Line breaks as the controls show them (CR LF).
@@ -135,20 +143,18 @@ void Setup::BuildPage(const PageSpec& spec) {
                      reinterpret_cast<WPARAM>(LoadIconW(nullptr, MAKEINTRESOURCEW(32516))), 0);  // IDI_INFORMATION
         break;
       case ControlKind::Heading:
-        h = 16;
-        hwnd = Child(window_, L"STATIC", Shown(c.text), SS_LEFT | SS_NOPREFIX, kContentLeft, top, w, h, id);
-        SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(bold_), FALSE);
-        break;
       case ControlKind::Text:
       case ControlKind::Notice:
-        h = kLineHeight * Lines(c.text) + 2;
-        hwnd = Child(window_, L"STATIC", Shown(c.text), SS_LEFT | SS_NOPREFIX, kContentLeft, top, w, h, id);
-        break;
       case ControlKind::Outcome:
-        if (outcomeTop >= 0) top = outcomeTop;  // both results stand at one place
-        outcomeTop = top;
-        h = kLineHeight * Lines(c.text) + 2;
-        hwnd = Child(window_, L"STATIC", Shown(c.text), SS_LEFT | SS_NOPREFIX, kContentLeft, top, w, h, id);
+        if (c.kind == ControlKind::Outcome) {
+          if (outcomeTop >= 0) top = outcomeTop;  // both results stand at one place
+          outcomeTop = top;
+        }
+        hwnd = Child(window_, L"STATIC", Shown(c.text), SS_LEFT | SS_NOPREFIX, kContentLeft, top, w, kLineHeight, id);
+        if (c.kind == ControlKind::Heading) SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(bold_), FALSE);
+        // The library notice is filled later; it may take the list's room.
+        h = c.kind == ControlKind::Notice ? 97 : kLineHeight * Lines(hwnd, c.text, w) + 3;
+        Place(hwnd, kContentLeft, top, w, h);
         break;
       case ControlKind::Memo: {
         h = c.height > 0 ? c.height : 60;
@@ -298,7 +304,12 @@ void Setup::Refresh() {
     SetText(notice, Shown(text));
   }
   for (const auto& [id, check] : checks_) {
-    SendMessageW(GetDlgItem(window_, id), BM_SETCHECK, model_.Ticked(check) ? BST_CHECKED : BST_UNCHECKED, 0);
+    HWND box = GetDlgItem(window_, id);
+    const bool ticked = model_.Ticked(check);
+    if ((SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED) != ticked) {
+      SendMessageW(box, BM_SETCHECK, ticked ? BST_CHECKED : BST_UNCHECKED, 0);
+      TraceLine(std::string("tick ") + CheckName(check) + (ticked ? " 1" : " 0"));
+    }
   }
   // Which controls show: the current page's, as the table and the model's
   // state say.
@@ -318,7 +329,7 @@ void Setup::Refresh() {
   if (page != shown_ || !pageShownOnce_) {
     shown_ = page;
     pageShownOnce_ = true;
-    Trace(std::string("page ") + PageName(page));
+    TraceLine(std::string("page ") + PageName(page));
     if (def != nullptr) SendMessageW(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Find(def->name)), TRUE);
   }
   const std::string focus = model_.TakeFocusRequest();
@@ -332,16 +343,14 @@ Answer Setup::Ask(const Prompt& prompt) {
     case PromptKind::Message: {
       std::wstring text = Wide(prompt.text);
       if (!prompt.file.empty()) text += L"\n" + prompt.file.wstring();
-      Trace("prompt Message");
       ui_.ShowMessageText(text);
       break;
     }
     case PromptKind::YesNo:
-      Trace("prompt YesNo");
       answer.accepted = ui_.AskYesNo(prompt.text, prompt.defaultNo);
       break;
     case PromptKind::Password:
-      Trace("prompt Password");
+      TraceLine("ask Password");
       answer.accepted = pass_ != nullptr && pass_->Ask();
       if (pass_ != nullptr) {
         try {
@@ -352,7 +361,7 @@ Answer Setup::Ask(const Prompt& prompt) {
       }
       break;
     case PromptKind::Exit:
-      Trace("prompt Exit");
+      TraceLine("ask Exit");
       answer.accepted = exit_ == nullptr || exit_->AskStay();
       break;
   }
@@ -383,16 +392,6 @@ void Setup::PaintImagePanel(HDC dc) {
   text.top += h / 2 - Px(8);
   DrawTextW(dc, L"Velmora", -1, &text, DT_CENTER | DT_SINGLELINE);
   SelectObject(dc, old);
-}
-
-// A line for the tests that drive the wizard, when they ask for it.
-void Setup::Trace(const std::string& line) const {
-  const wchar_t* file = _wgetenv(L"VELMORA_WIZARD_TRACE");
-  if (file == nullptr || *file == L'\0') return;
-  if (FILE* out = _wfopen(file, L"ab")) {
-    std::fprintf(out, "%s\n", line.c_str());
-    std::fclose(out);
-  }
 }
 
 }  // namespace dorvik::win

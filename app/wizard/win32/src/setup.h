@@ -67,7 +67,6 @@ class Setup : public WizardFrontEnd {
   HWND Find(const std::string& name) const;
   void SetMemo(HWND memo, const std::vector<std::string>& lines);
   void PaintImagePanel(HDC dc);
-  void Trace(const std::string& line) const;
 
   Session& s_;
   Win32Ui& ui_;

@@ -113,9 +113,13 @@ void Win32Ui::RunOnLinkThread(const std::function<void()>& step) {
   done.get();  // throws again what the step threw
 }
 
+// A dialog belongs to the wizard while it is shown, else to the background
+// (the main window), which it then stands in front of. Not to the progress
+// window: that one floats without a frame above the others, and a window
+// manager stacks the dialogs of such a window beneath the full-screen
+// background; the dialogs open clear of it instead (ProgressArea).
 HWND Win32Ui::DialogParent() const {
   if (wizard_ != nullptr && IsWindowVisible(wizard_)) return wizard_;
-  if (progress_ != nullptr && IsWindowVisible(progress_->hwnd())) return progress_->hwnd();
   return fone_ != nullptr ? fone_->hwnd() : nullptr;
 }
 
@@ -222,12 +226,16 @@ void Win32Ui::ShowPicture(const std::filesystem::path& file) {
 void Win32Ui::ShowMessage(const std::string& text) { ShowMessageText(Wide(text)); }
 
 void Win32Ui::ShowMessageText(const std::wstring& text) {
-  OnUi([&] { MessageBoxW(DialogParent(), text.c_str(), kWizardTitle, MB_OK | MB_ICONWARNING); });
+  OnUi([&] {
+    TraceLine("ask Message");
+    MessageBoxW(DialogParent(), text.c_str(), kWizardTitle, MB_OK | MB_ICONWARNING);
+  });
 }
 
 bool Win32Ui::AskYesNo(const std::string& text, bool defaultNo) {
   bool yes = false;
   OnUi([&] {
+    TraceLine("ask YesNo");
     // No icon; the system's own "Да" and "Нет".
     yes = MessageBoxW(DialogParent(), Wide(text).c_str(), kWizardTitle,
                       MB_YESNO | (defaultNo ? MB_DEFBUTTON2 : MB_DEFBUTTON1)) == IDYES;
@@ -237,7 +245,10 @@ bool Win32Ui::AskYesNo(const std::string& text, bool defaultNo) {
 
 int Win32Ui::RunKelbox(const KelboxRequest& request) {
   int result = 0;
-  OnUi([&] { result = win::RunKelbox(request, DialogParent(), ProgressArea()); });
+  OnUi([&] {
+    TraceLine("ask Kelbox");
+    result = win::RunKelbox(request, DialogParent(), ProgressArea());
+  });
   return result;
 }
 
@@ -245,6 +256,7 @@ std::string Win32Ui::AskUser(const std::string& question, const std::string& cap
                              const std::string& defaultAnswer) {
   std::string answer;
   OnUi([&] {
+    TraceLine("ask AskUser");
     std::wstring offered = Wide(defaultAnswer);
     for (;;) {
       const std::wstring typed = win::AskUser(Wide(question), Wide(caption), offered, DialogParent(), ProgressArea());

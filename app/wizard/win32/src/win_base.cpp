@@ -1,6 +1,8 @@
 #include "win_base.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "distribution/codepage.h"
@@ -208,6 +210,11 @@ int RunModal(HWND dialog, HWND owner, int onQuit) {
   ShowWindow(dialog, SW_SHOW);
   SetForegroundWindow(dialog);
   SetWindowPos(dialog, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  wchar_t name[64] = {};
+  GetClassNameW(dialog, name, 64);
+  std::string shown = "modal ";
+  for (const wchar_t* c = name; *c != 0; ++c) shown.push_back(static_cast<char>(*c));  // the names are ASCII
+  TraceLine(shown);
   auto mine = [dialog]() -> ModalState& {
     auto& m = Modals();
     return *std::find_if(m.rbegin(), m.rend(), [dialog](const ModalState& s) { return s.dialog == dialog; });
@@ -250,6 +257,15 @@ void EndModal(HWND dialog, int result) {
 bool InModal(HWND dialog) {
   const auto& m = Modals();
   return std::any_of(m.begin(), m.end(), [dialog](const ModalState& s) { return s.dialog == dialog && !s.done; });
+}
+
+void TraceLine(const std::string& line) {
+  const wchar_t* file = _wgetenv(L"VELMORA_WIZARD_TRACE");
+  if (file == nullptr || *file == L'\0') return;
+  if (FILE* out = _wfopen(file, L"ab")) {
+    std::fprintf(out, "%s\n", line.c_str());
+    std::fclose(out);
+  }
 }
 
 }  // namespace dorvik::win

@@ -62,4 +62,9 @@ void EndModal(HWND dialog, int result);
 // Whether a modal loop runs for `dialog`.
 bool InModal(HWND dialog);
 
+// Appends a line to the file named by VELMORA_WIZARD_TRACE, when set: what
+// the wizard shows (a page, a prompt, a tick), for the tests that drive it
+// through its keys and wait on the file.
+void TraceLine(const std::string& line);
+
 }  // namespace dorvik::win
