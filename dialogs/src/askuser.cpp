@@ -2,6 +2,7 @@
 
 #include <QFrame>
 
+#include "dialogs/keep_restored.h"
 #include "dialogs/placement.h"
 #include <memory>
 
@@ -29,6 +30,7 @@ TfmAskUser::TfmAskUser(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
   setObjectName("fmAskUser");
+  KeepRestored(this);
   setWindowTitle(QString::fromUtf8("Введите ответ"));
   setFixedSize(kDesignWidth, kDesignHeight);
 

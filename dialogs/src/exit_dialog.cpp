@@ -4,10 +4,13 @@
 #include <QLabel>
 #include <algorithm>
 
+#include "dialogs/keep_restored.h"
+
 namespace dorvik {
 
 TfmExit::TfmExit(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint) {
   setObjectName("fmExit");
+  KeepRestored(this);
   setWindowTitle(QString::fromUtf8("Выход из установки"));
 
   auto* text = new QLabel(this);

@@ -118,6 +118,13 @@ void TfmFone::closeEvent(QCloseEvent* event) {
 }
 
 void TfmFone::OnActivate() {
+  // A wizard the window manager minimised comes back with the background:
+  // the user has no other way to reach it.
+  if (wizard_ && wizard_->isVisible() && wizard_->isMinimized()) {
+    wizard_->showNormal();
+    wizard_->raise();
+    wizard_->activateWindow();
+  }
   if (!activatedOnce_ && wizard_) {
     activatedOnce_ = true;
     BringToFront(wizard_);

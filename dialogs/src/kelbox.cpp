@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "core/whole_number.h"
+#include "dialogs/keep_restored.h"
 #include "dialogs/placement.h"
 #include "dialogs/qt_text.h"
 #include "distribution/funcs.h"
@@ -62,9 +63,14 @@ KelboxGeometry ComputeKelboxGeometry(const KelboxRequest& request, const QFontMe
   return g;
 }
 
+// Only a close button among the title-bar buttons: X11 window managers
+// take the window's allowed functions from its hints only when at least one
+// button is named, and would otherwise offer minimise and maximise too.
 TfmBox::TfmBox(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::MSWindowsFixedSizeDialogHint) {
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint) {
   setObjectName("fmBox");
+  KeepRestored(this);
   setWindowTitle(QString::fromUtf8("Сообщение"));
   resize(257, 85);
   pnTop = new QWidget(this);
@@ -137,9 +143,17 @@ void TfmBox::keyPressEvent(QKeyEvent* event) {
   QDialog::keyPressEvent(event);
 }
 
-// The box has no close button; only a button or Esc ends it.
+// Closing the box (its title-bar button, where the window manager shows
+// one) is Esc: it answers the Esc result, and does nothing when Esc does
+// nothing.
 void TfmBox::closeEvent(QCloseEvent* event) {
-  if (!finishing_) event->ignore();
+  if (finishing_) return;
+  if (escResult_ > 0) {
+    finishing_ = true;
+    done(escResult_);
+    return;
+  }
+  event->ignore();
 }
 
 int RunKelbox(const KelboxRequest& request, QWidget* parent, const QRect& keepVisible) {

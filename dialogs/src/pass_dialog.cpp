@@ -4,6 +4,8 @@
 #include <QGroupBox>
 #include <algorithm>
 
+#include "dialogs/keep_restored.h"
+
 namespace dorvik {
 
 namespace {
@@ -26,6 +28,7 @@ int WidthForTitle(const QString& title, const QFont& dialogFont) {
 
 TfmPass::TfmPass(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint) {
   setObjectName("fmPass");
+  KeepRestored(this);
   setWindowTitle(QString::fromUtf8("Введите пароль"));
   const int width = WidthForTitle(windowTitle(), font());
   setFixedSize(width, 80);

@@ -6,6 +6,8 @@
 #include <QScrollBar>
 #include <algorithm>
 
+#include "dialogs/keep_restored.h"
+
 namespace dorvik {
 
 namespace {
@@ -19,6 +21,7 @@ constexpr int kAfterPanelHeight = 124;
 TfmProgress::TfmProgress(std::atomic<bool>& userAbort)
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint), userAbort_(userAbort) {
   setObjectName("fmProgress");
+  KeepRestored(this);
   setCursor(Qt::WaitCursor);
   setFocusPolicy(Qt::StrongFocus);
   resize(kDesignWidth, kDesignHeight);

@@ -274,12 +274,14 @@ void QtInstallerUi::ShowViewer(const std::filesystem::path& file, TextEncoding e
       }
       return;
     }
+    // Both belong to the window in front (the wizard, which stays on top of
+    // everything else), so that they open in front of it.
     if (modal) {
-      TfmViewer viewer(file, *text);
+      TfmViewer viewer(file, *text, DialogParent());
       viewer.exec();
       return;
     }
-    auto* viewer = new TfmViewer(file, *text, wizard_);
+    auto* viewer = new TfmViewer(file, *text, DialogParent());
     viewer->setAttribute(Qt::WA_DeleteOnClose);
     viewer->show();
     viewer->raise();

@@ -38,7 +38,7 @@ std::optional<QString> ReadTextFile(const std::filesystem::path& file, TextEncod
 }
 
 TfmViewer::TfmViewer(const std::filesystem::path& file, const QString& text, QWidget* parent)
-    : QDialog(parent, Qt::Window | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+    : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint | Qt::WindowMaximizeButtonHint) {
   setObjectName("fmViewer");
   setWindowTitle(QDir::toNativeSeparators(QString::fromStdU16String(file.u16string())));

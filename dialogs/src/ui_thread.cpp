@@ -5,8 +5,8 @@
 #include <QKeyEvent>
 #include <QThread>
 #include <algorithm>
-#include <atomic>
 #include <exception>
+#include <memory>
 #include <thread>
 
 namespace dorvik {
@@ -86,37 +86,70 @@ void RunOnUiThread(const std::function<void()>& fn) {
   if (failure) std::rethrow_exception(failure);
 }
 
+void WaitResponsive(const std::function<void(std::function<void()> finished)>& start,
+                    const std::vector<QPointer<QWidget>>& blocked, const std::vector<QPointer<QWidget>>& escAllowed) {
+  // The end of the work is delivered as an event to this thread, so the
+  // loops below always wake for it, and the flag is only ever touched here.
+  struct State {
+    bool done = false;
+    QEventLoop* loop = nullptr;
+  };
+  auto state = std::make_shared<State>();
+  auto finished = [state] {
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [state] {
+          state->done = true;
+          if (state->loop != nullptr) state->loop->quit();
+        },
+        Qt::QueuedConnection);
+  };
+  InputBlocker blocker(blocked, escAllowed);
+  QCoreApplication::instance()->installEventFilter(&blocker);
+  QEventLoop loop;
+  state->loop = &loop;
+  ++g_responsiveDepth;
+  try {
+    start(finished);
+  } catch (...) {
+    state->loop = nullptr;
+    --g_responsiveDepth;
+    QCoreApplication::instance()->removeEventFilter(&blocker);
+    throw;
+  }
+  // A request to end the program also ends local loops, and makes new ones
+  // return at once; the work may still need this thread until it has
+  // finished, so keep serving its calls by hand then.
+  while (!state->done) {
+    loop.exec();
+    if (!state->done) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  }
+  state->loop = nullptr;
+  --g_responsiveDepth;
+  QCoreApplication::instance()->removeEventFilter(&blocker);
+}
+
 void RunResponsive(const std::function<void()>& work, const std::vector<QPointer<QWidget>>& blocked,
                    const std::vector<QPointer<QWidget>>& escAllowed) {
   if (!OnUiThread()) {
     work();
     return;
   }
-  InputBlocker blocker(blocked, escAllowed);
-  QCoreApplication::instance()->installEventFilter(&blocker);
-  QEventLoop loop;
   std::exception_ptr failure;
-  std::atomic<bool> done{false};
-  ++g_responsiveDepth;
-  std::thread worker([&] {
-    try {
-      work();
-    } catch (...) {
-      failure = std::current_exception();
-    }
-    done = true;
-    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-  });
-  // A request to end the program also ends local loops, and makes new ones
-  // return at once; the worker still needs this thread until it has
-  // finished, so keep serving its calls by hand then.
-  while (!done) {
-    loop.exec();
-    if (!done) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  }
+  std::thread worker;
+  WaitResponsive(
+      [&](std::function<void()> finished) {
+        worker = std::thread([&work, &failure, finished = std::move(finished)] {
+          try {
+            work();
+          } catch (...) {
+            failure = std::current_exception();
+          }
+          finished();
+        });
+      },
+      blocked, escAllowed);
   worker.join();
-  --g_responsiveDepth;
-  QCoreApplication::instance()->removeEventFilter(&blocker);
   if (failure) std::rethrow_exception(failure);
 }
 

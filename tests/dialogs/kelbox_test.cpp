@@ -109,6 +109,35 @@ class KelboxTest : public QObject {
     }
   }
 
+  // The title bar offers no minimise or maximise; closing the box is Esc:
+  // the Esc result when there is one, otherwise the box stays.
+  void TitleBarCloseIsEsc() {
+    TfmBox plain;
+    const Qt::WindowFlags flags = plain.windowFlags();
+    QVERIFY(flags.testFlag(Qt::CustomizeWindowHint));
+    QVERIFY(!flags.testFlag(Qt::WindowMinimizeButtonHint));
+    QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
+    QVERIFY(!flags.testFlag(Qt::WindowContextHelpButtonHint));
+    struct Case {
+      int escResult;
+      int expected;  // 0: the close is refused and "Да" answers
+    };
+    for (const Case& c : {Case{2, 2}, Case{0, 0}}) {
+      KelboxRequest r = Request("Заполнить справочники?", "Да_Нет");
+      r.escResult = c.escResult;
+      dorvik_test::ModalScript script;
+      script.Then([c](QWidget* w) {
+        QVERIFY(!w->close() || c.expected != 0);
+        if (c.expected == 0) {
+          QVERIFY(w->isVisible());
+          static_cast<TfmBox*>(w)->Buttons()[0]->click();
+        }
+      });
+      QCOMPARE(RunKelbox(r), c.expected == 0 ? 1 : c.expected);
+      QVERIFY(script.Done());
+    }
+  }
+
   void IconFileDecidesTheMargins() {
     const auto folder = std::filesystem::temp_directory_path() / "kelbox-icon-test";
     std::filesystem::create_directories(folder);

@@ -1,6 +1,7 @@
 // The exit and password dialogs' answers, the background window's picture
 // frame and its JPEG pictures.
 #include <QClipboard>
+#include <QWindow>
 #include <QtTest>
 #include <atomic>
 #include <filesystem>
@@ -238,6 +239,11 @@ class WindowsTest : public QObject {
     QCOMPARE(viewers.size(), 1);
     TfmViewer* viewer = viewers.front();
     QVERIFY(viewer->isVisible());
+    // A dialog of the wizard, so the window manager keeps it in front of
+    // that always-on-top window, its "Закрыть" in view.
+    QCOMPARE(viewer->windowType(), Qt::Dialog);
+    QVERIFY(viewer->windowHandle() != nullptr);
+    QCOMPARE(viewer->windowHandle()->transientParent(), wizard.windowHandle());
     QVERIFY(viewer->mmText->isReadOnly());
     QCOMPARE(viewer->mmText->toPlainText(), QString::fromUtf8("Установка склада\nШаг <1>\n"));
     viewer->btCopy->click();
@@ -280,6 +286,53 @@ class WindowsTest : public QObject {
     fone.activateWindow();
     QTRY_VERIFY(wizard.isVisible());
     QTRY_VERIFY(progress.isVisible());
+  }
+
+  // A wizard the window manager minimised comes back, in front, when the
+  // user clicks the background.
+  void ActivatingTheBackgroundRestoresAMinimisedWizard() {
+    std::atomic<bool> abort{false};
+    TfmFone fone(abort);
+    TfmProgress progress(abort);
+    QWidget wizard(&fone, Qt::Window | Qt::WindowStaysOnTopHint);
+    QWidget other;
+    fone.SetCompanions(&wizard, &progress);
+    fone.show();
+    wizard.show();
+    other.show();
+    fone.activateWindow();
+    QTRY_VERIFY(fone.isActiveWindow() || wizard.isActiveWindow());
+    wizard.showMinimized();
+    QVERIFY(wizard.isMinimized());
+    other.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
+    fone.activateWindow();
+    QTRY_VERIFY(!wizard.isMinimized());
+    QVERIFY(wizard.isVisible());
+    QTRY_VERIFY(wizard.isActiveWindow());
+  }
+
+  // The windows that wait for the user have no minimise button; where a
+  // window manager minimises them anyway they are shown again at once. A
+  // hidden one stays hidden.
+  void WaitingWindowsComeBackWhenMinimised() {
+    std::atomic<bool> abort{false};
+    TfmProgress progress(abort);
+    TfmExit exit;
+    TfmPass pass;
+    TfmBox box;
+    TfmAskUser ask;
+    for (QWidget* w : std::initializer_list<QWidget*>{&progress, &exit, &pass, &box, &ask}) {
+      w->show();
+      QVERIFY(QTest::qWaitForWindowExposed(w));
+      w->showMinimized();
+      QTRY_VERIFY2(!w->isMinimized(), qPrintable(w->objectName()));
+      QVERIFY(w->isVisible());
+      w->hide();
+      w->setWindowState(Qt::WindowMinimized);
+      QTest::qWait(20);
+      QVERIFY2(!w->isVisible(), qPrintable(w->objectName()));
+    }
   }
 };
 

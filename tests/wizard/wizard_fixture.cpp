@@ -176,9 +176,10 @@ std::string MServer::Evaluate(const std::string& ns, const std::string& expressi
   return value;
 }
 
-std::unique_ptr<dorvik::WizardProgram> MakeProgram(const fs::path& folder, ProgramProbe& probe) {
+std::unique_ptr<dorvik::WizardProgram> MakeProgram(const fs::path& folder, ProgramProbe& probe,
+                                                   dorvik::LinkThread::Factory makeLink) {
   dorvik::ProgramParts parts;
-  parts.link = std::make_unique<dorvik::TcpLink>();
+  parts.makeLink = makeLink ? std::move(makeLink) : [] { return std::make_unique<dorvik::TcpLink>(); };
   parts.clock = std::make_unique<dorvik::SystemClock>();
   parts.settings = std::make_unique<dorvik::FileSettingsStore>(folder / "settings" / "dorvik.conf");
   auto program = std::make_unique<dorvik::WizardProgram>(folder, std::move(parts), [&probe] { ++probe.terminations; });

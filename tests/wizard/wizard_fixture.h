@@ -55,7 +55,9 @@ struct ProgramProbe {
 };
 
 // The wizard program in `folder`, with settings kept in the folder, the
-// desktop's Open recorded in `probe` and termination requests counted.
-std::unique_ptr<dorvik::WizardProgram> MakeProgram(const std::filesystem::path& folder, ProgramProbe& probe);
+// desktop's Open recorded in `probe` and termination requests counted; the
+// link is a TcpLink unless `makeLink` makes another.
+std::unique_ptr<dorvik::WizardProgram> MakeProgram(const std::filesystem::path& folder, ProgramProbe& probe,
+                                                   dorvik::LinkThread::Factory makeLink = {});
 
 }  // namespace dorvik_test

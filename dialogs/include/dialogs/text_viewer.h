@@ -27,6 +27,8 @@ class TfmViewer : public QDialog {
   Q_OBJECT
 
  public:
+  // A dialog of `parent` (the wizard): the window manager keeps it in front
+  // of that always-on-top window, and centres it there.
   TfmViewer(const std::filesystem::path& file, const QString& text, QWidget* parent = nullptr);
 
   QPlainTextEdit* mmText;

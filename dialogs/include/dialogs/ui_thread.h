@@ -24,7 +24,14 @@ void RunOnUiThread(const std::function<void()>& fn);
 void RunResponsive(const std::function<void()>& work, const std::vector<QPointer<QWidget>>& blocked,
                    const std::vector<QPointer<QWidget>>& escAllowed);
 
-// True while RunResponsive is running its worker.
+// The same for work that runs elsewhere (the thread that owns the server
+// link): `start` begins it and is handed `finished`, which the work calls
+// on any thread once it has ended; this returns after that. What the work
+// threw is the starter's to carry.
+void WaitResponsive(const std::function<void(std::function<void()> finished)>& start,
+                    const std::vector<QPointer<QWidget>>& blocked, const std::vector<QPointer<QWidget>>& escAllowed);
+
+// True while RunResponsive or WaitResponsive waits for its work.
 bool IsRunningResponsive();
 
 }  // namespace dorvik

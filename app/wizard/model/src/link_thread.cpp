@@ -7,7 +7,8 @@ namespace dorvik {
 LinkThread::LinkThread(Factory factory, LinkThreadHooks hooks) : hooks_(std::move(hooks)) {
   std::promise<void> started;
   std::future<void> ready = started.get_future();
-  thread_ = std::thread([this, factory = std::move(factory), &started]() mutable { Main(std::move(factory), started); });
+  thread_ =
+      std::thread([this, factory = std::move(factory), &started]() mutable { Main(std::move(factory), started); });
   try {
     ready.get();
   } catch (...) {

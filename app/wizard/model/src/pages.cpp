@@ -97,14 +97,15 @@ std::array<PageSpec, kPageCount> BuildLayouts() {
               "Проверьте текущие параметры и нажмите  Установить,\n"
               "если все правильно"),
         Label("lbSettings", "Текущие настройки:"), Memo("mmSettings", "", 359, 185, true, Scrollbars::Both)},
-       {Button("bt3Back", "Назад", Action::act3back, 0), Button("bt3Install", "Установить", Action::act3Install, 1, true),
+       {Button("bt3Back", "Назад", Action::act3back, 0),
+        Button("bt3Install", "Установить", Action::act3Install, 1, true),
         Button("bt3Cancel", "Отмена", Action::actExit, 2)}},
       {Page::tsFinal,
        "tsFinal",
        {Control(ControlKind::Outcome, "mmSuccess", Ru("Установка дистрибутива успешно завершена.")),
         Control(ControlKind::Outcome, "mmFailed",
                 Ru("Установка дистрибутива не была завершена\n"
-            "Сохраните протокол установки и обратитеcь к разработчику \n"
+                   "Сохраните протокол установки и обратитеcь к разработчику \n"
                    "дистрибутива")),
         Control(ControlKind::Check, "chProtocol", Ru("Просмотреть протокол установки"))},
        {Button("btFin", "Выход", Action::actFin, 2, true)}},
@@ -117,8 +118,8 @@ const std::array<PageSpec, kPageCount>& Layouts() {
 }
 
 constexpr std::array<const char*, kActionCount> kActionNames = {
-    "act0go",    "act1Yes",     "act1Back", "act2Back", "act2go",    "act25back", "act25go",
-    "act3back",  "act3Install", "actFin",   "actExit",  "actSoPass", "actNoRes",  "actNoAfter",
+    "act0go",   "act1Yes",     "act1Back", "act2Back", "act2go",    "act25back", "act25go",
+    "act3back", "act3Install", "actFin",   "actExit",  "actSoPass", "actNoRes",  "actNoAfter",
 };
 
 }  // namespace
@@ -155,8 +156,7 @@ const char* PageName(Page page) {
 const char* ActionName(Action action) { return kActionNames.at(static_cast<std::size_t>(action)); }
 
 const char* CheckName(Check check) {
-  static constexpr std::array<const char*, kCheckCount> names = {"chSPass", "chNoRestore", "chNoAfter",
-                                                                 "chProtocol"};
+  static constexpr std::array<const char*, kCheckCount> names = {"chSPass", "chNoRestore", "chNoAfter", "chProtocol"};
   return names.at(static_cast<std::size_t>(check));
 }
 

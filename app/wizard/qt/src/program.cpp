@@ -15,16 +15,14 @@
 #include "dialogs/qt_text.h"
 #include "link/tcp_link.h"
 #include "wizard_qt/setup.h"
-#ifdef _WIN32
-#include "link/vism_link.h"
-#endif
 
 namespace dorvik {
 
 WizardProgram::WizardProgram(const std::filesystem::path& folder, ProgramParts parts, std::function<void()> terminate)
     : parts_(std::move(parts)),
+      link_(std::make_unique<LinkThread>(parts_.makeLink, parts_.linkHooks)),
       session_(
-          std::make_unique<Session>(FileLocations::In(folder), *parts_.link, ui_, *parts_.clock, *parts_.settings)),
+          std::make_unique<Session>(FileLocations::In(folder), link_->Link(), ui_, *parts_.clock, *parts_.settings)),
       terminate_(std::move(terminate)) {
   if (!terminate_) {
     // exit() rather than quit(): quit() would first ask every window to
@@ -37,24 +35,28 @@ WizardProgram::~WizardProgram() {
   // The install log is written, and shown when asked for, while every
   // window is still whole.
   if (fmSetup != nullptr) fmSetup->FormDestroy();
-  delete fmSetup;
+  // The dialogs belong to the wizard and the wizard to the background: the
+  // owned windows go first.
   delete fmAskUser;
   delete fmBox;
   delete fmPass;
   delete fmExit;
   delete fmProgress;
+  delete fmSetup;
   delete fmFone;
 }
 
 void WizardProgram::Create(const std::vector<std::string>& args) {
   std::atomic<bool>& abort = session_->run.UserAbort;
   fmFone = new TfmFone(abort);
-  fmSetup = new TfmSetup(*session_, ui_, terminate_);
+  fmSetup = new TfmSetup(*session_, ui_, *link_, terminate_, fmFone);
   ui_.Attach(fmFone, fmSetup, nullptr);
   fmSetup->FormCreate(*fmFone, args);
   fmProgress = new TfmProgress(abort);
-  fmExit = new TfmExit;
-  fmPass = new TfmPass;
+  // The exit and password dialogs open in front of the wizard, which stays
+  // on top of every other window.
+  fmExit = new TfmExit(fmSetup);
+  fmPass = new TfmPass(fmSetup);
   fmBox = new TfmBox;
   fmAskUser = new TfmAskUser;
 
@@ -77,11 +79,7 @@ namespace {
 
 ProgramParts SystemParts() {
   ProgramParts parts;
-#ifdef _WIN32
-  parts.link = std::make_unique<VismLink>();
-#else
-  parts.link = std::make_unique<TcpLink>();
-#endif
+  parts.makeLink = [] { return std::make_unique<TcpLink>(); };
   parts.clock = std::make_unique<SystemClock>();
   parts.settings = OpenUserSettings();
   return parts;

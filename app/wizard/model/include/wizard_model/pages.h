@@ -113,10 +113,10 @@ struct PageSpec {
 // The page's controls and buttons; the same object on every call.
 const PageSpec& PageLayout(Page page);
 
-const char* PageName(Page page);      // "tsMain"
+const char* PageName(Page page);        // "tsMain"
 const char* ActionName(Action action);  // "act2go"
-const char* CheckName(Check check);   // "chSPass"
-const char* FieldName(Field field);   // "edIP"
+const char* CheckName(Check check);     // "chSPass"
+const char* FieldName(Field field);     // "edIP"
 // The action's caption ("Далее", "Выход из установки", a box's text).
 const std::string& ActionCaption(Action action);
 // The action a ticked box runs; chProtocol runs none.

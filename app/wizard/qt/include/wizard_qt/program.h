@@ -1,6 +1,6 @@
-// The wizard program: the client test, the file locations, the seven
-// windows created once in their order, and the install log written when the
-// program ends.
+// The wizard program: the client test, the file locations, the thread that
+// owns the server link, the seven windows created once in their order, and
+// the install log written when the program ends.
 #pragma once
 
 #include <QPointer>
@@ -13,6 +13,7 @@
 #include "dialogs/qt_ui.h"
 #include "core/session.h"
 #include "wizard_model/client_probe.h"
+#include "wizard_model/link_thread.h"
 
 namespace dorvik {
 
@@ -25,7 +26,9 @@ class TfmProgress;
 class TfmSetup;
 
 struct ProgramParts {
-  std::unique_ptr<ServerLink> link;
+  // Makes the server link on the link thread, after the hooks' `enter`.
+  LinkThread::Factory makeLink;
+  LinkThreadHooks linkHooks;
   std::unique_ptr<Clock> clock;
   std::unique_ptr<SettingsStore> settings;
 };
@@ -55,6 +58,8 @@ class WizardProgram {
 
  private:
   ProgramParts parts_;
+  // Declared before the session, which holds its link.
+  std::unique_ptr<LinkThread> link_;
   QtInstallerUi ui_;
   std::unique_ptr<Session> session_;
   std::function<void()> terminate_;

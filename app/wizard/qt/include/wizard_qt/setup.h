@@ -1,6 +1,8 @@
-// The wizard window: six pages (welcome, licence, connection, namespace and
-// options, ready to install, result) that change only through its actions,
-// and the glue that runs the installation's steps from them.
+// The wizard window in Qt: draws the wizard model (its six pages, fields,
+// boxes and texts) and forwards the user's clicks, keys and typing to it.
+// It answers the model's prompts with the program's dialogs and runs the
+// model's server steps on the link thread while the windows stay alive.
+// Nothing of the pages' logic is here; it is all in the model.
 #pragma once
 
 #include <QAction>
@@ -12,11 +14,15 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QWidget>
+#include <array>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "core/session.h"
+#include "wizard_model/front_end.h"
+#include "wizard_model/link_thread.h"
+#include "wizard_model/wizard_model.h"
 
 namespace dorvik {
 
@@ -26,26 +32,28 @@ class TfmFone;
 class TfmPass;
 class TfmProgress;
 
-class TfmSetup : public QWidget {
+class TfmSetup : public QWidget, public WizardFrontEnd {
   Q_OBJECT
 
  public:
   // `terminate` requests the end of the program; it takes effect when
-  // control is back in the event loop.
-  TfmSetup(Session& session, QtInstallerUi& ui, std::function<void()> terminate);
+  // control is back in the event loop. `parent` is the background, whose
+  // window the wizard belongs to (it is minimised and restored with it).
+  TfmSetup(Session& session, QtInstallerUi& ui, LinkThread& link, std::function<void()> terminate,
+           QWidget* parent = nullptr);
   ~TfmSetup() override;
 
-  // The creation handler: start-up of the run, the welcome page, and the
-  // background's title. Shows the wizard.
+  // The creation handler: the model's start-up, the background's title;
+  // shows the wizard centred on the screen.
   void FormCreate(TfmFone& fone, const std::vector<std::string>& args);
   // The windows created after the wizard.
   void SetWindows(TfmProgress* progress, TfmExit* exit, TfmPass* pass);
-  // Writes the install log and, when asked for, opens it; runs once.
+  // Writes the install log and, when asked for, shows it; runs once.
   void FormDestroy();
 
-  bool LicencePresent() const { return licencePresent_; }
-  // Whether the distribution header was read at start.
-  bool HeaderRead() const { return headerRead_; }
+  WizardModel& Model() { return model_; }
+  bool LicencePresent() const { return model_.LicencePresent(); }
+  bool HeaderRead() const { return model_.HeaderRead(); }
 
   // Pages.
   QStackedWidget* Pager;
@@ -89,36 +97,15 @@ class TfmSetup : public QWidget {
   QPushButton* bt3Cancel;
   QPushButton* btFin;
 
-  // Actions.
-  QAction* act0go;
-  QAction* act1Yes;
-  QAction* act1Back;
-  QAction* act2Back;
-  QAction* act2go;
-  QAction* act25back;
-  QAction* act25go;
-  QAction* act3back;
-  QAction* act3Install;
-  QAction* actFin;
-  QAction* actExit;
-  QAction* actSoPass;
-  QAction* actNoRes;
-  QAction* actNoAfter;
+  // The model's actions, one QAction each (named as the action); a button,
+  // a key or a tick triggers it, and it runs the model's handler.
+  QAction* ActionOf(Action action) const { return actions_[static_cast<std::size_t>(action)]; }
 
-  void act0goExecute();
-  void act1YesExecute();
-  void act1BackExecute();
-  void act2BackExecute();
-  void act2goExecute();
-  void act25backExecute();
-  void act25goExecute();
-  void act3backExecute();
-  void act3InstallExecute();
-  void actFinExecute();
-  void actExitExecute();
-  void actSoPassExecute();
-  void actNoResExecute();
-  void actNoAfterExecute();
+  // WizardFrontEnd.
+  Answer Ask(const Prompt& prompt) override;
+  void RunOnLinkThread(const std::function<void()>& call) override;
+  void Refresh() override;
+  void Terminate() override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -126,27 +113,25 @@ class TfmSetup : public QWidget {
 
  private:
   void BuildPages();
-  QAction* MakeAction(const char* name, const QString& text, void (TfmSetup::*handler)());
-  QPushButton* DefaultButton() const;
-  // Runs a step of the core off the interface thread while the windows
-  // keep moving and take no input but Esc.
-  // False (reported and logged) when the step failed unexpectedly.
-  bool RunBlocking(const std::function<void()>& step);
-  void ShowPage(QWidget* page);
+  QWidget* PageWidget(Page page) const;
+  // The action of the focused button, when the focus is on one.
+  std::optional<Action> FocusedButtonAction() const;
   void BackToFront();
-  bool ConfirmTwice(const char* question, const char* confirmation);
 
   Session& s_;
   QtInstallerUi& ui_;
+  LinkThread& link_;
   std::function<void()> terminate_;
+  WizardModel model_;
   TfmFone* fone_ = nullptr;
   TfmProgress* progress_ = nullptr;
   TfmExit* exit_ = nullptr;
   TfmPass* pass_ = nullptr;
-  bool licencePresent_ = false;
-  bool headerRead_ = false;
-  bool exitDone_ = false;
-  bool destroyed_ = false;
+  std::array<QAction*, kActionCount> actions_{};
+  std::vector<std::pair<QPushButton*, Action>> buttons_;
+  // Set while Refresh writes the model's state into the controls, so that
+  // their change signals are not taken for the user's input.
+  bool refreshing_ = false;
 };
 
 }  // namespace dorvik
