@@ -193,6 +193,9 @@ WineDesktop::WineDesktop(fs::path folder, fs::path control) : folder_(std::move(
   // The prefix, with the control registered.
   Wine({"wineboot", "-i"});
   if (Wine({"regsvr32", "/s", control.string()}) != 0) throw std::runtime_error("the test control cannot be registered");
+  // Windows opens text files with Notepad; a new Wine prefix has the
+  // "txtfile" type but leaves ".txt" unassigned.
+  Wine({"reg", "add", "HKCR\\.txt", "/ve", "/d", "txtfile", "/f"});
 }
 
 WineDesktop::~WineDesktop() {

@@ -147,7 +147,8 @@ class WizardLaneTest : public ::testing::Test {
 
   void StartWizard(std::vector<std::string> args = {}) {
     args.insert(args.begin(), (bin_ / "dorvik.exe").string());
-    pid_ = desktop_->Start(args, root_ / "windows", {"VELMORA_WIZARD_TRACE=" + trace_.string()});
+    pid_ = desktop_->Start(args, root_ / "windows",
+                           {"VELMORA_WIZARD_TRACE=" + trace_.string(), "VELMORA_WIZARD_STILL=1"});
   }
 
   // Waits until the trace holds `line` for the `count`-th time.
@@ -200,7 +201,20 @@ class WizardLaneTest : public ::testing::Test {
     return status;
   }
 
-  void Shot(const std::string& name) const { desktop_->SaveScreen(bin_.parent_path() / "screenshots" / (name + ".png")); }
+  // Saves the screen once it has settled: two pictures a moment apart are
+  // the same (the wizard runs with its animations held still).
+  void Shot(const std::string& name) const {
+    testing::ScreenPicture last = desktop_->Screen();
+    WaitFor(
+        [&] {
+          testing::ScreenPicture now = desktop_->Screen();
+          const bool same = now.pixels == last.pixels;
+          last = std::move(now);
+          return same;
+        },
+        10s);
+    desktop_->SaveScreen(bin_.parent_path() / "screenshots" / (name + ".png"));
+  }
 
   // From the welcome page to the connection page, through the licence.
   std::string ToConnectionPage() {
@@ -249,6 +263,7 @@ TEST_F(WizardLaneTest, AWholeInstallationLogsWhatTheLinuxInstallerLogs) {
               static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(welcome).count()));
   const std::string wizard = desktop_->WaitWindow(kWizardWindow);
   ASSERT_FALSE(wizard.empty());
+  desktop_->Xdo({"windowactivate", "--sync", wizard});
   Shot("01-welcome");
   desktop_->Key(wizard, {"Return"});
   ASSERT_TRUE(Traced("page tsLicence"));
@@ -300,9 +315,18 @@ TEST_F(WizardLaneTest, AWholeInstallationLogsWhatTheLinuxInstallerLogs) {
   // "Нет" has the focus (the server's default); "Да" is one back.
   desktop_->Key(box, {"shift+Tab", "Return"});
   ASSERT_TRUE(Traced("page tsFinal", 1, 120s));
+  // The readme opens through the shell's Open, in front of the wizard.
+  const std::string readme = desktop_->WaitWindow("readme");
+  ASSERT_FALSE(readme.empty());
+  Shot("09-result-and-readme");
+  desktop_->Key(readme, {"alt+F4"});
+  ASSERT_TRUE(desktop_->WaitWindowGone("readme"));
   Shot("09-result");
   desktop_->Key(wizard, {"Return"});
   ASSERT_EQ(WaitExit(), 0);
+  // The progress window's animations: the system's where they move, else
+  // the program's own.
+  EXPECT_NE(ReadFile(trace_).find("animation "), std::string::npos);
 
   // The same installation by the Linux installer.
   WriteFile(root_ / "linux" / "answers.txt", "Склад \"Юг\"\nДа\n");

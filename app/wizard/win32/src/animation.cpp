@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <numbers>
+#include <string>
 
 #include "win_base.h"
 
@@ -275,6 +276,7 @@ void AnimationView::SetKind(Animation kind) {
     system_ = SystemAnimationMoves(id) &&
               SendMessageW(control_, ACM_OPENW, reinterpret_cast<WPARAM>(Shell32()), id) != 0;
   }
+  if (kind != Animation::None) TraceLine(std::string("animation ") + (system_ ? "system " : "drawn ") + std::to_string(ShellAviId(kind)));
   if (state != nullptr) {
     state->kind = system_ ? Animation::None : kind;
     state->frame = 0;

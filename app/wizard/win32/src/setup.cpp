@@ -333,7 +333,11 @@ void Setup::Refresh() {
     if (def != nullptr) SendMessageW(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Find(def->name)), TRUE);
   }
   const std::string focus = model_.TakeFocusRequest();
-  if (HWND target = Find(focus)) SendMessageW(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(target), TRUE);
+  if (HWND target = Find(focus)) {
+    SendMessageW(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(target), TRUE);
+    // A text to read gets the caret at its start, not all of it selected.
+    if ((GetWindowLongPtrW(target, GWL_STYLE) & ES_READONLY) != 0) SendMessageW(target, EM_SETSEL, 0, 0);
+  }
   refreshing_ = false;
 }
 
