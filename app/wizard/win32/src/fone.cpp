@@ -112,6 +112,11 @@ LRESULT Fone::Handle(UINT message, WPARAM wp, LPARAM lp) {
     case WM_ACTIVATE:
       if (LOWORD(wp) != WA_INACTIVE) OnActivate();
       break;
+    case WM_LBUTTONDOWN:
+      // A click on the background that is already active brings the
+      // wizard back in front as well.
+      OnActivate();
+      return 0;
     case WM_KEYDOWN:
       if (wp == VK_ESCAPE && progress_ != nullptr) progress_->RequestAbort();
       return 0;

@@ -22,6 +22,7 @@ constexpr int kStripTop = kWizardClientHeight - kStripHeight;
 constexpr int kLineHeight = 13;
 constexpr int kGap = 6;
 constexpr int kFirstId = 1000;
+constexpr UINT kRestore = WM_APP + 10;
 
 // The lines a label `width` wide needs for its text in its font: each of
 // its own lines, wrapped where it is wider.
@@ -100,6 +101,17 @@ INT_PTR Setup::Handle(UINT message, WPARAM wp, LPARAM lp) {
         return TRUE;
       }
       return FALSE;
+    case WM_SIZE:
+      // The wizard has no minimise box; a window manager that minimises it
+      // anyway gets it back at once, so it never hides behind the
+      // full-screen background.
+      if (wp == SIZE_MINIMIZED) PostMessageW(window_, kRestore, 0, 0);
+      return FALSE;
+    case kRestore:
+      ShowWindow(window_, SW_RESTORE);
+      SetForegroundWindow(window_);
+      TraceLine("restored");
+      return TRUE;
     case WM_PAINT: {
       PAINTSTRUCT ps;
       HDC dc = BeginPaint(window_, &ps);
