@@ -60,7 +60,8 @@ Output Capture(const std::vector<std::string>& args, const std::vector<std::stri
   close(pipeFds[1]);
   Output result;
   char buffer[4096];
-  for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) result.out.append(buffer, static_cast<std::size_t>(n));
+  for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+    result.out.append(buffer, static_cast<std::size_t>(n));
   close(pipeFds[0]);
   int status = 0;
   waitpid(pid, &status, 0);
@@ -95,7 +96,8 @@ int Quiet(const std::vector<std::string>& args, const std::vector<std::string>& 
 std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
 
 unsigned Big32(const unsigned char* p) {
-  return static_cast<unsigned>(p[0]) << 24 | static_cast<unsigned>(p[1]) << 16 | static_cast<unsigned>(p[2]) << 8 | p[3];
+  return static_cast<unsigned>(p[0]) << 24 | static_cast<unsigned>(p[1]) << 16 | static_cast<unsigned>(p[2]) << 8 |
+         p[3];
 }
 
 }  // namespace
@@ -155,8 +157,7 @@ WineDesktop::WineDesktop(fs::path folder, fs::path control) : folder_(std::move(
   // The Russian locale, made once into the lane's own folder.
   if (!fs::exists(locale_ / "ru_RU.UTF-8")) {
     fs::create_directories(locale_);
-    const Output made =
-        Capture({"localedef", "-i", "ru_RU", "-f", "UTF-8", (locale_ / "ru_RU.UTF-8").string()}, {});
+    const Output made = Capture({"localedef", "-i", "ru_RU", "-f", "UTF-8", (locale_ / "ru_RU.UTF-8").string()}, {});
     if (!fs::exists(locale_ / "ru_RU.UTF-8")) {
       throw std::runtime_error("localedef cannot make ru_RU.UTF-8 (status " + std::to_string(made.status) + ")");
     }
@@ -192,7 +193,8 @@ WineDesktop::WineDesktop(fs::path folder, fs::path control) : folder_(std::move(
   Quiet({"setxkbmap", "-layout", "us"}, {"DISPLAY=" + display_});
   // The prefix, with the control registered.
   Wine({"wineboot", "-i"});
-  if (Wine({"regsvr32", "/s", control.string()}) != 0) throw std::runtime_error("the test control cannot be registered");
+  if (Wine({"regsvr32", "/s", control.string()}) != 0)
+    throw std::runtime_error("the test control cannot be registered");
   // Windows opens text files with Notepad; a new Wine prefix has the
   // "txtfile" type but leaves ".txt" unassigned.
   Wine({"reg", "add", "HKCR\\.txt", "/ve", "/d", "txtfile", "/f"});

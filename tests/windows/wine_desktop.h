@@ -54,8 +54,7 @@ class WineDesktop {
   // Whether such a window is visible now.
   bool HasWindow(const std::string& titleRegex) const;
   // Waits until no visible window's title matches.
-  bool WaitWindowGone(const std::string& titleRegex,
-                      std::chrono::seconds timeout = std::chrono::seconds(30)) const;
+  bool WaitWindowGone(const std::string& titleRegex, std::chrono::seconds timeout = std::chrono::seconds(30)) const;
   // Activates the window (Wine delivers keys to the focused window) and
   // presses the keys ("Return", "Tab", "shift+Tab", "space", "Escape").
   void Key(const std::string& window, const std::vector<std::string>& keys) const;

@@ -273,10 +273,11 @@ void AnimationView::SetKind(Animation kind) {
   system_ = false;
   if (kind != Animation::None) {
     const int id = ShellAviId(kind);
-    system_ = SystemAnimationMoves(id) &&
-              SendMessageW(control_, ACM_OPENW, reinterpret_cast<WPARAM>(Shell32()), id) != 0;
+    system_ =
+        SystemAnimationMoves(id) && SendMessageW(control_, ACM_OPENW, reinterpret_cast<WPARAM>(Shell32()), id) != 0;
   }
-  if (kind != Animation::None) TraceLine(std::string("animation ") + (system_ ? "system " : "drawn ") + std::to_string(ShellAviId(kind)));
+  if (kind != Animation::None)
+    TraceLine(std::string("animation ") + (system_ ? "system " : "drawn ") + std::to_string(ShellAviId(kind)));
   if (state != nullptr) {
     state->kind = system_ ? Animation::None : kind;
     state->frame = 0;

@@ -28,12 +28,12 @@ void AskUserDialog::OnInit() {
   // opens on "OK" and Enter accepts the offered answer at once.
   HWND ok = Child(window_, L"BUTTON", L"OK", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 6, 48, 75, 24, IDOK);
   HWND cancel = Child(window_, L"BUTTON", L"Отмена", WS_VISIBLE | WS_TABSTOP, 94, 48, 75, 24, IDCANCEL);
-  HWND label = Child(window_, L"STATIC", L"Вопрос", WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 8, 8, kLabelWidth,
-                     kLineHeight, kLbAsk);
-  HWND field = Child(window_, L"EDIT", defaultAnswer_, WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, 7, 24, kLabelWidth,
-                     21, kEdAsk, WS_EX_CLIENTEDGE);
-  lines_ = CountQuestionLines(question_, kLabelWidth,
-                              [label](std::wstring_view text) { return TextWidth(label, text); });
+  HWND label =
+      Child(window_, L"STATIC", L"Вопрос", WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 8, 8, kLabelWidth, kLineHeight, kLbAsk);
+  HWND field = Child(window_, L"EDIT", defaultAnswer_, WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, 7, 24, kLabelWidth, 21,
+                     kEdAsk, WS_EX_CLIENTEDGE);
+  lines_ =
+      CountQuestionLines(question_, kLabelWidth, [label](std::wstring_view text) { return TextWidth(label, text); });
   SetText(label, QuestionLabelText(question_));
   const int extra = lines_ - 1;
   const int shift = extra * kLineHeight + 2;

@@ -71,8 +71,8 @@ void PassDialog::OnInit() {
   constexpr int kShift = (kWidth - 202) / 2;
   SetClientSize(window_, kWidth, 80);
   Child(window_, L"BUTTON", L"Пароль на исходные тексты", WS_VISIBLE | BS_GROUPBOX, 4, 0, kWidth - 8, 49, kGroup);
-  HWND field = Child(window_, L"EDIT", L"", WS_VISIBLE | WS_TABSTOP | ES_PASSWORD | ES_AUTOHSCROLL, 12, 18,
-                     kWidth - 24, 21, kEdPass, WS_EX_CLIENTEDGE);
+  HWND field = Child(window_, L"EDIT", L"", WS_VISIBLE | WS_TABSTOP | ES_PASSWORD | ES_AUTOHSCROLL, 12, 18, kWidth - 24,
+                     21, kEdPass, WS_EX_CLIENTEDGE);
   SendMessageW(field, EM_SETPASSWORDCHAR, L'*', 0);
   Child(window_, L"BUTTON", L"ОК", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 9 + kShift, 54, 75, 25, IDOK);
   Child(window_, L"BUTTON", L"Отмена", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 106 + kShift, 54, 75, 25, IDCANCEL);

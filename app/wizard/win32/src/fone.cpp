@@ -38,8 +38,8 @@ Fone::Fone(std::function<void()> onClose) : onClose_(std::move(onClose)) {
   titleFont_ = CreateFontW(-Px(37), 0, 0, 0, FW_BOLD, TRUE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                            CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY, VARIABLE_PITCH | FF_ROMAN, L"Times New Roman");
   window_ = CreateWindowExW(WS_EX_APPWINDOW, kClass, L"Velmora Installation Wizard",
-                            WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN, -4, -4, Px(808), Px(580),
-                            nullptr, nullptr, GetModuleHandleW(nullptr), this);
+                            WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN, -4, -4, Px(808), Px(580), nullptr,
+                            nullptr, GetModuleHandleW(nullptr), this);
 }
 
 Fone::~Fone() {

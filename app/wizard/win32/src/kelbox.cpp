@@ -34,14 +34,14 @@ KelboxDialog::KelboxDialog(HWND owner, const KelboxRequest& request) : request_(
 void KelboxDialog::OnInit() {
   HWND probe = Child(window_, L"STATIC", L"", 0, 0, 0, 1, 1, 0);
   const Measure measure = [probe](std::wstring_view text) { return TextWidth(probe, text); };
-  layout_ = LayOutKelbox(Wide(request_.message), Wide(request_.buttons), request_.buttonWidth, icon_ != nullptr,
-                         measure);
+  layout_ =
+      LayOutKelbox(Wide(request_.message), Wide(request_.buttons), request_.buttonWidth, icon_ != nullptr, measure);
   DestroyWindow(probe);
   const KelboxLayout& g = layout_;
   SetClientSize(window_, g.windowWidth, g.windowHeight);
   if (icon_ != nullptr) {
-    HWND image = Child(window_, L"STATIC", L"", WS_VISIBLE | SS_BITMAP | SS_CENTERIMAGE, 0, 0, g.iconWidth,
-                       g.topHeight, kImIcon);
+    HWND image = Child(window_, L"STATIC", L"", WS_VISIBLE | SS_BITMAP | SS_CENTERIMAGE, 0, 0, g.iconWidth, g.topHeight,
+                       kImIcon);
     SendMessageW(image, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(icon_));
   }
   Child(window_, L"STATIC", Wide(request_.message), WS_VISIBLE | SS_CENTER | SS_NOPREFIX, g.iconWidth,

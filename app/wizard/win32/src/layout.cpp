@@ -27,8 +27,8 @@ std::vector<std::wstring_view> Split(std::wstring_view text, wchar_t at) {
 
 }  // namespace
 
-KelboxLayout LayOutKelbox(std::wstring_view message, std::wstring_view captions, int fixedButtonWidth,
-                          bool iconShown, const Measure& measure) {
+KelboxLayout LayOutKelbox(std::wstring_view message, std::wstring_view captions, int fixedButtonWidth, bool iconShown,
+                          const Measure& measure) {
   KelboxLayout g;
   if (iconShown) {
     g.iconWidth = kIconPanelWidth;

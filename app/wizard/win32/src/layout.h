@@ -36,8 +36,8 @@ struct KelboxLayout {
 // The box for `request` (texts already in UTF-16): the message's width plus
 // the margins, or the row of buttons when that is wider; one width for all
 // buttons, the row centred. `iconShown` when the icon file exists.
-KelboxLayout LayOutKelbox(std::wstring_view message, std::wstring_view captions, int fixedButtonWidth,
-                          bool iconShown, const Measure& measure);
+KelboxLayout LayOutKelbox(std::wstring_view message, std::wstring_view captions, int fixedButtonWidth, bool iconShown,
+                          const Measure& measure);
 
 // How many lines the question takes in a label `width` wide: the words
 // (split at single blanks) counted greedily, a word wider than the label

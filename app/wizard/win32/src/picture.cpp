@@ -55,8 +55,8 @@ HBITMAP DecodePicture(const std::filesystem::path& file) {
                                 reinterpret_cast<void**>(&factory));
   if (FAILED(hr)) Fail("cannot decode the picture (no imaging component) ", file, hr);
   Com<IWICBitmapDecoder> decoder;
-  hr = factory->CreateDecoderFromFilename(file.c_str(), nullptr, GENERIC_READ, WICDecodeMetadataCacheOnDemand,
-                                          &decoder);
+  hr =
+      factory->CreateDecoderFromFilename(file.c_str(), nullptr, GENERIC_READ, WICDecodeMetadataCacheOnDemand, &decoder);
   if (FAILED(hr)) Fail("cannot decode the picture ", file, hr);
   Com<IWICBitmapFrameDecode> frame;
   hr = decoder->GetFrame(0, &frame);

@@ -54,7 +54,8 @@ void MessageLoop(HWND wizard) {
 
 }  // namespace
 
-int RunWizard(const std::vector<std::string>& args, const std::filesystem::path& folder, const ProgramOptions& options) {
+int RunWizard(const std::vector<std::string>& args, const std::filesystem::path& folder,
+              const ProgramOptions& options) {
   // Before any window: the client test.
   if (!MakeSystemClientProbe()->ClientPresent()) {
     TraceLine("ask NoClient");

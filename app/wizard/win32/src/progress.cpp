@@ -32,11 +32,11 @@ Progress::Progress(HWND main, std::atomic<bool>& userAbort, bool still) : main_(
     RegisterClassExW(&wc);
   }
   // No caption is drawn; the window's text names it for the task list only.
-  window_ = CreateWindowExW(WS_EX_TOPMOST, kClass, L"Ход установки", WS_POPUP | WS_CLIPCHILDREN, 0, 0,
-                            Px(kDesignWidth), Px(80), main, nullptr, GetModuleHandleW(nullptr), this);
+  window_ = CreateWindowExW(WS_EX_TOPMOST, kClass, L"Ход установки", WS_POPUP | WS_CLIPCHILDREN, 0, 0, Px(kDesignWidth),
+                            Px(80), main, nullptr, GetModuleHandleW(nullptr), this);
   Ani = std::make_unique<AnimationView>(window_, kAni, 14, 5, 272, 46, still);
-  lbMes = Child(window_, L"STATIC", L"lbMes", WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX, 12, 64, 100,
-                kLabelHeight, kLbMes);
+  lbMes = Child(window_, L"STATIC", L"lbMes", WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX, 12, 64, 100, kLabelHeight,
+                kLbMes);
   AutoSize(lbMes);
   gaP = CreateGauge(window_, kGaP, 12, 79, 313, 20);
   lbElement = Child(window_, L"STATIC", L"Элемент", WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX, 14, 101, 100,

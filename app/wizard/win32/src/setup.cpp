@@ -4,7 +4,6 @@
 
 #include <algorithm>
 
-
 #include "dialogs.h"
 #include "distribution/codepage.h"
 #include "win32_ui.h"
@@ -151,8 +150,8 @@ void Setup::BuildPage(const PageSpec& spec) {
       case ControlKind::Picture:
         h = c.height;
         hwnd = Child(window_, L"STATIC", L"", SS_ICON | SS_CENTERIMAGE, kContentLeft, top, c.width, h, id);
-        SendMessageW(hwnd, STM_SETICON,
-                     reinterpret_cast<WPARAM>(LoadIconW(nullptr, MAKEINTRESOURCEW(32516))), 0);  // IDI_INFORMATION
+        SendMessageW(hwnd, STM_SETICON, reinterpret_cast<WPARAM>(LoadIconW(nullptr, MAKEINTRESOURCEW(32516))),
+                     0);  // IDI_INFORMATION
         break;
       case ControlKind::Heading:
       case ControlKind::Text:
@@ -173,8 +172,8 @@ void Setup::BuildPage(const PageSpec& spec) {
         DWORD style = ES_MULTILINE | ES_READONLY | WS_TABSTOP;
         if (c.scrollbars != Scrollbars::None) style |= WS_VSCROLL;
         if (c.scrollbars == Scrollbars::Both) style |= WS_HSCROLL | ES_AUTOHSCROLL;
-        hwnd = Child(window_, L"EDIT", Shown(c.text), style, kContentLeft, top, w, h, id,
-                     c.framed ? WS_EX_CLIENTEDGE : 0);
+        hwnd =
+            Child(window_, L"EDIT", Shown(c.text), style, kContentLeft, top, w, h, id, c.framed ? WS_EX_CLIENTEDGE : 0);
         break;
       }
       case ControlKind::Edit: {

@@ -80,7 +80,8 @@ void Win32Ui::OnUi(const std::function<void()>& fn) const {
 bool Win32Ui::HoldInput(const MSG& msg) const {
   if (!IsKey(msg.message) && !IsMouse(msg.message)) return false;
   HWND root = GetAncestor(msg.hwnd, GA_ROOT);
-  const bool companion = (fone_ != nullptr && root == fone_->hwnd()) || (progress_ != nullptr && root == progress_->hwnd());
+  const bool companion =
+      (fone_ != nullptr && root == fone_->hwnd()) || (progress_ != nullptr && root == progress_->hwnd());
   if (root == wizard_) return true;
   if (!companion) return false;
   if ((msg.message == WM_KEYDOWN || msg.message == WM_KEYUP) && msg.wParam == VK_ESCAPE) return false;

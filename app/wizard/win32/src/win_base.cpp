@@ -63,18 +63,18 @@ std::string Narrow(std::wstring_view text) {
 int Px(int designPixels) { return MulDiv(designPixels, ScreenDpi(), 96); }
 
 HFONT DialogFont() {
-  static HFONT font = CreateFontW(-MulDiv(8, ScreenDpi(), 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                                  DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                                  DEFAULT_PITCH | FF_DONTCARE, L"MS Shell Dlg");
+  static HFONT font = CreateFontW(-MulDiv(8, ScreenDpi(), 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                  OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                                  L"MS Shell Dlg");
   return font;
 }
 
 HWND Child(HWND parent, const wchar_t* windowClass, std::wstring_view text, DWORD style, int x, int y, int w, int h,
            int id, DWORD exStyle) {
   const std::wstring caption(text);
-  HWND control = CreateWindowExW(exStyle, windowClass, caption.c_str(), WS_CHILD | style, Px(x), Px(y), Px(w), Px(h),
-                                 parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                 GetModuleHandleW(nullptr), nullptr);
+  HWND control =
+      CreateWindowExW(exStyle, windowClass, caption.c_str(), WS_CHILD | style, Px(x), Px(y), Px(w), Px(h), parent,
+                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
   SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(DialogFont()), FALSE);
   return control;
 }
@@ -191,10 +191,10 @@ HWND CreateNamedDialog(const wchar_t* name, std::wstring_view title, DWORD style
     t.push_back(0);
   };
   dword(style | DS_SETFONT);
-  dword(0);                            // extended style
-  t.push_back(0);                      // no controls in the template
+  dword(0);                                             // extended style
+  t.push_back(0);                                       // no controls in the template
   for (const WORD v : {0, 0, 100, 50}) t.push_back(v);  // placed and sized after creation
-  t.push_back(0);                      // no menu
+  t.push_back(0);                                       // no menu
   text(name);
   text(title);
   t.push_back(8);
