@@ -68,7 +68,7 @@ dorpack::RoutineSpec Routine(const std::string& name, std::vector<std::string> l
 
 }  // namespace
 
-std::string SampleDistributionBytes() {
+std::string SampleDistributionBytes(bool library) {
   dorpack::Package p;
   p.product = Text(Utf8ToCp866("Склад"));
   p.version = Text("3.1");
@@ -76,7 +76,9 @@ std::string SampleDistributionBytes() {
   p.password = Text(Utf8ToCp866("Пароль7"));
   p.checkLabel = Text("chk^VMC");
   p.checkRoutines = {Routine("VMC", {"VMC", "chk() q \"\""})};
-  p.routines = {Routine("VMA", {"VMA ;first", "f() q 6*7"}), Routine("VMB", {"VMB ;second", "g() q 1"})};
+  const std::string prefix = library ? "%" : "";
+  p.routines = {Routine(prefix + "VMA", {prefix + "VMA ;first", "f() q 6*7"}),
+                Routine(prefix + "VMB", {prefix + "VMB ;second", "g() q 1"})};
   return dorpack::PackageBytes(p);
 }
 
@@ -84,8 +86,9 @@ void ModelTest::SetUp() {
   std::random_device random;
   dir = std::filesystem::temp_directory_path() / ("wizard-model-test-" + std::to_string(random()));
   std::filesystem::create_directories(dir);
+  host = std::make_unique<mengine::MemoryHost>();
   link = std::make_unique<LinkThread>(
-      [this] { return std::make_unique<WatchedLink>(std::make_unique<InProcessLink>(host), watch); });
+      [this] { return std::make_unique<WatchedLink>(std::make_unique<InProcessLink>(*host), watch); });
   linkPtr = link.get();
 }
 
@@ -93,12 +96,14 @@ void ModelTest::TearDown() {
   model.reset();
   session.reset();
   link.reset();
+  host.reset();
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);
 }
 
-void ModelTest::Start(std::optional<std::string> licence, const std::vector<std::string>& args, bool withDistribution) {
-  if (withDistribution) std::ofstream(dir / "dorpack.dat", std::ios::binary) << SampleDistributionBytes();
+void ModelTest::Start(std::optional<std::string> licence, const std::vector<std::string>& args, bool withDistribution,
+                      bool library) {
+  if (withDistribution) std::ofstream(dir / "dorpack.dat", std::ios::binary) << SampleDistributionBytes(library);
   if (licence) std::ofstream(dir / "licence.txt", std::ios::binary) << Utf8ToCp1251(*licence);
   session = std::make_unique<Session>(FileLocations::In(dir), link->Link(), ui, clock, settings);
   model = std::make_unique<WizardModel>(*session, front);

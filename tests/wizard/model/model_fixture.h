@@ -85,8 +85,9 @@ Answer No();
 Answer Typed(const std::string& text, bool accepted = true);
 
 // The distribution of the tests: product "Склад", version "3.1", build
-// "08.12.2026", password "Пароль7", a check label and two routines.
-std::string SampleDistributionBytes();
+// "08.12.2026", password "Пароль7", a check label and two routines, whose
+// names begin with "%" in a library distribution.
+std::string SampleDistributionBytes(bool library = false);
 
 class ModelTest : public ::testing::Test {
  protected:
@@ -97,14 +98,15 @@ class ModelTest : public ::testing::Test {
   // code page 1251); then the session and the model, and the creation
   // handler with `args`.
   void Start(std::optional<std::string> licence = std::nullopt, const std::vector<std::string>& args = {},
-             bool withDistribution = true);
+             bool withDistribution = true, bool library = false);
   // Runs the actions that lead from the welcome page to `page` (a licence
   // is accepted on the way) and checks that each arrived.
   void Reach(Page page);
   std::vector<std::string> PromptTexts() const;
 
   std::filesystem::path dir;
-  mengine::MemoryHost host;
+  // The server in this process; a fresh one for each SetUp.
+  std::unique_ptr<mengine::MemoryHost> host;
   LinkWatch watch;
   ScriptedUi ui;
   FakeClock clock;

@@ -228,6 +228,42 @@ TEST_F(ModelTest, ConnectionFillsTheNamespacePage) {
   EXPECT_EQ(model->SettingsLines().at(5), "          USER");
 }
 
+// A library distribution: the list gives way to the notice, and the
+// namespace is the library's when the server has it, else the first one;
+// "%" as the second argument turns the test off.
+TEST_F(ModelTest, LibraryDistribution) {
+  struct Case {
+    const char* what;
+    bool serverHasLibrary;
+    std::vector<std::string> args;
+    bool library;
+    std::string target;
+  };
+  const Case cases[] = {
+      {"library namespace present", true, {}, true, "%CACHELIB"},
+      {"no library namespace", false, {}, true, "%SYS"},
+      {"test turned off", true, {"q", "%"}, false, "USER"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TearDown();
+    SetUp();
+    if (c.serverHasLibrary) host->AddNamespace("%CACHELIB");
+    Start(std::nullopt, c.args, true, true);
+    Reach(Page::tsNS);
+    EXPECT_EQ(model->LibraryMode(), c.library);
+    ASSERT_GE(model->SelectedNamespace(), 0);
+    EXPECT_EQ(model->Namespaces()[static_cast<std::size_t>(model->SelectedNamespace())], c.target);
+    const std::vector<std::string> notice = {Ru("Дистрибутив содержит библиотечные программы."),
+                                             Ru("Установка будет производиться в библиотечную"),
+                                             Ru("область ") + c.target};
+    EXPECT_EQ(model->LibraryNoticeLines(), c.library ? notice : std::vector<std::string>{});
+    model->Trigger(Action::act25go);
+    ASSERT_EQ(model->CurrentPage(), Page::tsInstall);
+    EXPECT_EQ(model->SettingsLines().at(5), "          " + c.target);
+  }
+}
+
 // What the connection page refuses before any server call, and what the
 // namespace page refuses.
 TEST_F(ModelTest, StepsRefusedBeforeTheServer) {

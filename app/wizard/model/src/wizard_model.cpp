@@ -112,15 +112,36 @@ void WizardModel::Untick(Check check) {
 }
 
 void WizardModel::Trigger(Action action) {
-  using Handler = void (WizardModel::*)();
-  static constexpr Handler handlers[kActionCount] = {
-      &WizardModel::act0goExecute,   &WizardModel::act1YesExecute,    &WizardModel::act1BackExecute,
-      &WizardModel::act2BackExecute, &WizardModel::act2goExecute,     &WizardModel::act25backExecute,
-      &WizardModel::act25goExecute,  &WizardModel::act3backExecute,   &WizardModel::act3InstallExecute,
-      &WizardModel::actFinExecute,   &WizardModel::actExitExecute,    &WizardModel::actSoPassExecute,
-      &WizardModel::actNoResExecute, &WizardModel::actNoAfterExecute,
-  };
-  (this->*handlers[static_cast<int>(action)])();
+  switch (action) {
+    case Action::act0go:
+      return act0goExecute();
+    case Action::act1Yes:
+      return act1YesExecute();
+    case Action::act1Back:
+      return act1BackExecute();
+    case Action::act2Back:
+      return act2BackExecute();
+    case Action::act2go:
+      return act2goExecute();
+    case Action::act25back:
+      return act25backExecute();
+    case Action::act25go:
+      return act25goExecute();
+    case Action::act3back:
+      return act3backExecute();
+    case Action::act3Install:
+      return act3InstallExecute();
+    case Action::actFin:
+      return actFinExecute();
+    case Action::actExit:
+      return actExitExecute();
+    case Action::actSoPass:
+      return actSoPassExecute();
+    case Action::actNoRes:
+      return actNoResExecute();
+    case Action::actNoAfter:
+      return actNoAfterExecute();
+  }
 }
 
 std::optional<Action> WizardModel::EnterAction(std::optional<Action> focusedButton) const {
