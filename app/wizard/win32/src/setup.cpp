@@ -141,6 +141,7 @@ void Setup::BuildPage(const PageSpec& spec) {
   int id = kFirstId + static_cast<int>(controls_.size() + buttons_.size());
   int y = 12;
   int outcomeTop = -1;
+  int listCaptionTop = -1;  // the library notice stands in the list's place
   for (const ControlSpec& c : spec.controls) {
     const int w = c.width > 0 ? c.width : kContentWidth;
     HWND hwnd = nullptr;
@@ -157,6 +158,8 @@ void Setup::BuildPage(const PageSpec& spec) {
       case ControlKind::Text:
       case ControlKind::Notice:
       case ControlKind::Outcome:
+        if (c.name == "Label6") listCaptionTop = top;
+        if (c.kind == ControlKind::Notice && listCaptionTop >= 0) top = listCaptionTop;
         if (c.kind == ControlKind::Outcome) {
           if (outcomeTop >= 0) top = outcomeTop;  // both results stand at one place
           outcomeTop = top;
@@ -164,7 +167,7 @@ void Setup::BuildPage(const PageSpec& spec) {
         hwnd = Child(window_, L"STATIC", Shown(c.text), SS_LEFT | SS_NOPREFIX, kContentLeft, top, w, kLineHeight, id);
         if (c.kind == ControlKind::Heading) SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(bold_), FALSE);
         // The library notice is filled later; it may take the list's room.
-        h = c.kind == ControlKind::Notice ? 97 : kLineHeight * Lines(hwnd, c.text, w) + 3;
+        h = c.kind == ControlKind::Notice ? 97 + kLineHeight + kGap : kLineHeight * Lines(hwnd, c.text, w) + 3;
         Place(hwnd, kContentLeft, top, w, h);
         break;
       case ControlKind::Memo: {
