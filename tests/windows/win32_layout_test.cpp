@@ -98,27 +98,48 @@ TEST(WinTextTest, CoreTextsCrossToUtf16AndBack) {
   EXPECT_THROW(Narrow(L"\u00e9t\u00e9"), TextConversionError);
 }
 
-// A RIFF AVI file's start: "RIFF" size "AVI ", the list "hdrl" and its
-// main header "avih" whose fifth field is the frame count.
-std::string Avi(unsigned frames) {
-  std::string avi = "RIFF____AVI LIST____hdrlavih";
-  auto put = [&avi](unsigned v) {
-    for (int i = 0; i < 4; ++i) avi.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+// A RIFF AVI file: "RIFF" size "AVI ", the header list, and the list
+// "movi" with one video chunk per frame.
+std::string Avi(const std::vector<std::string>& frames) {
+  auto put = [](std::string& to, unsigned v) {
+    for (int i = 0; i < 4; ++i) to.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
   };
-  put(56);
-  for (unsigned field : {66666u, 0u, 0u, 0x10u, frames, 0u, 1u, 0u, 272u, 60u, 0u, 0u, 0u, 0u}) put(field);
-  return avi;
+  std::string header = "hdrlavih";
+  put(header, 56);
+  for (unsigned field : {66666u, 0u, 0u, 0x10u, static_cast<unsigned>(frames.size()), 0u, 1u, 0u, 272u, 60u, 0u,
+                         0u, 0u, 0u}) {
+    put(header, field);
+  }
+  std::string movi = "movi";
+  for (const std::string& frame : frames) {
+    movi += "00dc";
+    put(movi, static_cast<unsigned>(frame.size()));
+    movi += frame;
+    if (frame.size() % 2 == 1) movi.push_back('\0');
+  }
+  std::string body = "AVI LIST";
+  put(body, static_cast<unsigned>(header.size()));
+  body += header + "LIST";
+  put(body, static_cast<unsigned>(movi.size()));
+  body += movi;
+  std::string avi = "RIFF";
+  put(avi, static_cast<unsigned>(body.size()));
+  return avi + body;
 }
 
-TEST(AnimationTest, CountsTheFramesOfAnAviResource) {
-  EXPECT_EQ(AviFrameCount(Avi(34).data(), static_cast<unsigned>(Avi(34).size())), 34u);
-  // A still placeholder: one frame, which does not move.
-  EXPECT_EQ(AviFrameCount(Avi(1).data(), static_cast<unsigned>(Avi(1).size())), 1u);
-  // Not an AVI file, or one cut before its header.
+unsigned Distinct(const std::string& avi) { return AviDistinctFrames(avi.data(), static_cast<unsigned>(avi.size())); }
+
+TEST(AnimationTest, TellsMovingAnimationsFromStillOnes) {
+  // Moving: frames that differ.
+  EXPECT_EQ(Distinct(Avi({"frame one", "frame two", "frame one"})), 2u);
+  // Still: Wine's placeholders have two frames, the same picture.
+  EXPECT_EQ(Distinct(Avi({"the same", "the same"})), 1u);
+  EXPECT_EQ(Distinct(Avi({"odd"})), 1u);
+  // Not an AVI file, or one cut before its frames.
   const std::string wave = "RIFF____WAVEfmt ";
-  EXPECT_EQ(AviFrameCount(wave.data(), static_cast<unsigned>(wave.size())), 0u);
-  const std::string cut = Avi(34).substr(0, 40);
-  EXPECT_EQ(AviFrameCount(cut.data(), static_cast<unsigned>(cut.size())), 0u);
+  EXPECT_EQ(AviDistinctFrames(wave.data(), static_cast<unsigned>(wave.size())), 0u);
+  const std::string cut = Avi({"frame one", "frame two"}).substr(0, 100);
+  EXPECT_EQ(Distinct(cut), 0u);
 }
 
 }  // namespace

@@ -2,10 +2,13 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <numbers>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "win_base.h"
 
@@ -48,7 +51,7 @@ bool SystemAnimationMoves(int id) {
   if (found == nullptr) return false;
   HGLOBAL loaded = LoadResource(shell, found);
   const void* data = loaded != nullptr ? LockResource(loaded) : nullptr;
-  return data != nullptr && AviFrameCount(data, SizeofResource(shell, found)) > 1;
+  return data != nullptr && AviDistinctFrames(data, SizeofResource(shell, found)) > 1;
 }
 
 struct DrawnState {
@@ -237,26 +240,30 @@ void RegisterOnce(const wchar_t* name, WNDPROC proc) {
 
 }  // namespace
 
-unsigned AviFrameCount(const void* data, unsigned size) {
+unsigned AviDistinctFrames(const void* data, unsigned size) {
   const auto* bytes = static_cast<const unsigned char*>(data);
   auto word = [bytes](unsigned at) {
     return static_cast<unsigned>(bytes[at]) | static_cast<unsigned>(bytes[at + 1]) << 8 |
            static_cast<unsigned>(bytes[at + 2]) << 16 | static_cast<unsigned>(bytes[at + 3]) << 24;
   };
   if (size < 12 || std::memcmp(bytes, "RIFF", 4) != 0 || std::memcmp(bytes + 8, "AVI ", 4) != 0) return 0;
-  // The main header is the first chunk "avih" inside the list "hdrl"; its
-  // fifth field is the number of frames.
+  // Walks the chunks, stepping into every list; a video chunk's id ends in
+  // "dc" (compressed) or "db" (uncompressed).
+  std::vector<std::string_view> frames;
   for (unsigned at = 12; at + 8 <= size;) {
     const unsigned length = word(at + 4);
     if (std::memcmp(bytes + at, "LIST", 4) == 0) {
-      at += 12;  // into the list
+      at += 12;
       continue;
     }
-    if (std::memcmp(bytes + at, "avih", 4) == 0) return at + 8 + 20 <= size ? word(at + 8 + 16) : 0;
-    if (length > size - at - 8) return 0;
+    if (length > size - at - 8) break;
+    if (std::memcmp(bytes + at + 2, "dc", 2) == 0 || std::memcmp(bytes + at + 2, "db", 2) == 0) {
+      const std::string_view frame(reinterpret_cast<const char*>(bytes + at + 8), length);
+      if (std::find(frames.begin(), frames.end(), frame) == frames.end()) frames.push_back(frame);
+    }
     at += 8 + length + (length & 1);
   }
-  return 0;
+  return static_cast<unsigned>(frames.size());
 }
 
 AnimationView::AnimationView(HWND parent, int id, int x, int y, int w, int h, bool still) : still_(still) {

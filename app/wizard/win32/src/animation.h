@@ -12,9 +12,11 @@
 
 namespace dorvik::win {
 
-// Frames of an AVI resource (the "avih" header's frame count); 0 when the
-// data is not an AVI file.
-unsigned AviFrameCount(const void* data, unsigned size);
+// How many different pictures the frames of an AVI resource hold (the
+// video chunks of its "movi" list compared by their bytes); 0 when the data
+// is not an AVI file. An animation moves only with two or more: Wine's
+// shell32.dll has the three animations with two frames each, the same.
+unsigned AviDistinctFrames(const void* data, unsigned size);
 
 class AnimationView {
  public:

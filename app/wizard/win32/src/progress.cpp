@@ -32,7 +32,9 @@ Progress::Progress(HWND main, std::atomic<bool>& userAbort, bool still) : main_(
     RegisterClassExW(&wc);
   }
   // No caption is drawn; the window's text names it for the task list only.
-  window_ = CreateWindowExW(WS_EX_TOPMOST, kClass, L"Ход установки", WS_POPUP | WS_CLIPCHILDREN, 0, 0, Px(kDesignWidth),
+  // The system-menu style draws nothing without a caption; under Wine it
+  // makes the window one the window manager stacks, not one above all.
+  window_ = CreateWindowExW(WS_EX_TOPMOST, kClass, L"Ход установки", WS_POPUP | WS_SYSMENU | WS_CLIPCHILDREN, 0, 0, Px(kDesignWidth),
                             Px(80), main, nullptr, GetModuleHandleW(nullptr), this);
   Ani = std::make_unique<AnimationView>(window_, kAni, 14, 5, 272, 46, still);
   lbMes = Child(window_, L"STATIC", L"lbMes", WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX, 12, 64, 100, kLabelHeight,
