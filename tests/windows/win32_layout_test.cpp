@@ -1,13 +1,20 @@
-// The Win32 wizard's rules that need no window: the message box's and the
+// The Win32 wizard's parts that need no window: the message box's and the
 // question dialog's sizes from their texts, the core's texts as UTF-16 and
-// back, and the frame count by which the program tells the system's moving
-// animations from still placeholders.
+// back, how the program tells the system's moving animations from still
+// placeholders, and the pictures through the imaging component.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include <objbase.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
 #include "animation.h"
+#include "picture.h"
 #include "distribution/codepage.h"
 #include "layout.h"
 #include "win_base.h"
@@ -140,6 +147,64 @@ TEST(AnimationTest, TellsMovingAnimationsFromStillOnes) {
   EXPECT_EQ(AviDistinctFrames(wave.data(), static_cast<unsigned>(wave.size())), 0u);
   const std::string cut = Avi({"frame one", "frame two"}).substr(0, 100);
   EXPECT_EQ(Distinct(cut), 0u);
+}
+
+// A 2 x 2 picture as a BMP file: 24 bits a pixel, rows padded to 4 bytes.
+std::string Bmp() {
+  std::string b = "BM";
+  auto put = [&b](unsigned v, int n) {
+    for (int i = 0; i < n; ++i) b.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  };
+  put(14 + 40 + 16, 4);
+  put(0, 4);
+  put(14 + 40, 4);
+  for (unsigned v : {40u, 2u, 2u}) put(v, 4);
+  put(1, 2);
+  put(24, 2);
+  for (unsigned v : {0u, 16u, 2835u, 2835u, 0u, 0u}) put(v, 4);
+  for (int row = 0; row < 2; ++row) b += std::string("\x00\x80\x80\xFF\xFF\xFF\x00\x00", 8);
+  return b;
+}
+
+TEST(PictureTest, DecodesWithTheImagingComponentAndNamesADamagedFile) {
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  const std::filesystem::path folder = std::filesystem::temp_directory_path() / "velmora-picture-test";
+  std::filesystem::create_directories(folder);
+  auto write = [&folder](const char* name, const std::string& bytes) {
+    std::ofstream(folder / name, std::ios::binary) << bytes;
+    return folder / name;
+  };
+  HBITMAP good = DecodePicture(write("p1.bmp", Bmp()));
+  ASSERT_NE(good, nullptr);
+  BITMAP info{};
+  GetObjectW(good, sizeof info, &info);
+  EXPECT_EQ(info.bmWidth, 2);
+  EXPECT_EQ(info.bmHeight, 2);
+  DeleteObject(good);
+
+  struct Case {
+    const char* name;
+    std::string bytes;  // empty: the file is not there
+    const char* message;
+  } cases[] = {
+      {"p2.jpg", std::string("\xFF\xD8\xFF\xE0 not a picture", 20), "cannot decode the picture "},
+      {"p3.jpg", Bmp().substr(0, 60), "cannot decode the picture "},
+      {"p4.jpg", "", "cannot open the picture "},
+  };
+  for (const Case& c : cases) {
+    const std::filesystem::path file = c.bytes.empty() ? folder / c.name : write(c.name, c.bytes);
+    try {
+      DeleteObject(DecodePicture(file));
+      ADD_FAILURE() << c.name << " decoded";
+    } catch (const std::runtime_error& e) {
+      const std::string what = e.what();
+      EXPECT_EQ(what.rfind(c.message, 0), 0u) << what;
+      EXPECT_NE(what.find(c.name), std::string::npos) << what;  // the file is named
+    }
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(folder, ec);
+  CoUninitialize();
 }
 
 }  // namespace
