@@ -113,8 +113,8 @@ std::string Avi(const std::vector<std::string>& frames) {
   };
   std::string header = "hdrlavih";
   put(header, 56);
-  for (unsigned field : {66666u, 0u, 0u, 0x10u, static_cast<unsigned>(frames.size()), 0u, 1u, 0u, 272u, 60u, 0u,
-                         0u, 0u, 0u}) {
+  for (unsigned field :
+       {66666u, 0u, 0u, 0x10u, static_cast<unsigned>(frames.size()), 0u, 1u, 0u, 272u, 60u, 0u, 0u, 0u, 0u}) {
     put(header, field);
   }
   std::string movi = "movi";
