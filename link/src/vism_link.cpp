@@ -1,5 +1,6 @@
 // The VisM control through IDispatch with its fixed dispatch identifiers.
-// Texts cross as wide strings converted from and to code page 1251.
+// Texts cross as wide strings converted from and to the system's code page
+// (or the one the link was made with).
 #include "link/vism_link.h"
 
 #include <windows.h>
@@ -14,21 +15,19 @@ namespace {
 
 constexpr DISPID kP1 = 1, kP2 = 2, kCode = 14, kError = 15, kErrorName = 16, kNameSpace = 18, kValue = 20,
                  kExecFlag = 21, kMServer = 25, kExecute = 26;
-constexpr UINT kCodePage = 1251;
-
-std::wstring Wide(const std::string& text) {
+std::wstring Wide(UINT codePage, const std::string& text) {
   if (text.empty()) return {};
-  const int n = MultiByteToWideChar(kCodePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  const int n = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring out(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(kCodePage, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+  MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
   return out;
 }
 
-std::string Narrow(const wchar_t* text, std::size_t size) {
+std::string Narrow(UINT codePage, const wchar_t* text, std::size_t size) {
   if (size == 0) return {};
-  const int n = WideCharToMultiByte(kCodePage, 0, text, static_cast<int>(size), nullptr, 0, nullptr, nullptr);
+  const int n = WideCharToMultiByte(codePage, 0, text, static_cast<int>(size), nullptr, 0, nullptr, nullptr);
   std::string out(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(kCodePage, 0, text, static_cast<int>(size), out.data(), n, nullptr, nullptr);
+  WideCharToMultiByte(codePage, 0, text, static_cast<int>(size), out.data(), n, nullptr, nullptr);
   return out;
 }
 
@@ -52,6 +51,7 @@ class Variant {
 struct VismLink::Control {
   IDispatch* dispatch = nullptr;
   bool comStarted = false;
+  UINT codePage = CP_ACP;
 
   void Put(DISPID id, VARIANT& value) {
     DISPID named = DISPID_PROPERTYPUT;
@@ -63,7 +63,7 @@ struct VismLink::Control {
   void PutText(DISPID id, const std::string& text) {
     Variant value;
     value.v.vt = VT_BSTR;
-    const std::wstring w = Wide(text);
+    const std::wstring w = Wide(codePage, text);
     value.v.bstrVal = SysAllocStringLen(w.data(), static_cast<UINT>(w.size()));
     Put(id, value.v);
   }
@@ -88,7 +88,7 @@ struct VismLink::Control {
     Get(id, value);
     Variant text;
     if (FAILED(VariantChangeType(&text.v, &value.v, 0, VT_BSTR))) return {};
-    return Narrow(text.v.bstrVal, SysStringLen(text.v.bstrVal));
+    return Narrow(codePage, text.v.bstrVal, SysStringLen(text.v.bstrVal));
   }
   long GetInt(DISPID id) {
     Variant value;
@@ -106,7 +106,8 @@ bool VismLink::IsRegistered() {
   return size > 1 && value[0] != '\0';
 }
 
-VismLink::VismLink() : c_(std::make_unique<Control>()) {
+VismLink::VismLink(unsigned codePage) : c_(std::make_unique<Control>()) {
+  c_->codePage = codePage == 0 ? GetACP() : codePage;
   const HRESULT init = CoInitialize(nullptr);
   c_->comStarted = SUCCEEDED(init);
   CLSID clsid;
@@ -136,7 +137,7 @@ void VismLink::RunCode(const std::string& code) {
 void VismLink::Execute(const std::string& code) {
   Variant arg;
   arg.v.vt = VT_BSTR;
-  const std::wstring w = Wide(code);
+  const std::wstring w = Wide(c_->codePage, code);
   arg.v.bstrVal = SysAllocStringLen(w.data(), static_cast<UINT>(w.size()));
   DISPPARAMS params{&arg.v, nullptr, 1, 0};
   const HRESULT hr = c_->dispatch->Invoke(kExecute, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr,
@@ -149,5 +150,6 @@ void VismLink::SetValue(const std::string& value) { c_->PutText(kValue, value); 
 void VismLink::ClearError() { c_->PutInt(kError, 0, VT_I4); }
 int VismLink::ErrorCode() { return static_cast<int>(c_->GetInt(kError)); }
 std::string VismLink::ErrorText() { return c_->GetText(kErrorName); }
+unsigned VismLink::CodePage() const { return c_->codePage; }
 
 }  // namespace dorvik

@@ -87,8 +87,9 @@ TEST_F(VismControlTest, PropertiesTakeTheVariantTypesTheInstallerPasses) {
   EXPECT_EQ(Put(16, error), DISP_E_MEMBERNOTFOUND);  // ErrorName is read-only
 }
 
-TEST_F(VismControlTest, TextsCrossInCodePage1251BothWays) {
+TEST_F(VismControlTest, TextsCrossInTheSystemCodePageBothWays) {
   VismLink link;
+  EXPECT_EQ(link.CodePage(), GetACP());
   // Every byte the installer may hold in a parameter, Cyrillic included.
   std::string all;
   for (int b = 1; b < 256; ++b) all.push_back(static_cast<char>(b));
@@ -98,6 +99,26 @@ TEST_F(VismControlTest, TextsCrossInCodePage1251BothWays) {
   EXPECT_EQ(link.GetParam(2), Ru("Настройка базы"));
   link.SetValue(Cp1251ToCp866(Ru("Ответ")));
   EXPECT_EQ(link.GetValue(), Cp1251ToCp866(Ru("Ответ")));
+}
+
+// The control turns wide strings into the server's bytes with the system's
+// code page, so the link must use the same one: a link fixed at another
+// code page (1251 on a system that is not Russian) hands the control other
+// characters, which come back as other bytes.
+TEST_F(VismControlTest, OnlyTheSystemCodePageCarriesTheTextThrough) {
+  const std::string text = Ru("Настройка базы");
+  const UINT system = GetACP();
+  const UINT other = system == 1251 ? 1252 : 1251;
+  struct Case {
+    UINT linkCodePage;
+    bool carried;
+  } cases[] = {{0, true}, {system, true}, {other, false}};
+  for (const Case& c : cases) {
+    VismLink link(c.linkCodePage);
+    EXPECT_EQ(link.CodePage(), c.linkCodePage == 0 ? system : c.linkCodePage);
+    link.SetParam(1, text);
+    EXPECT_EQ(link.GetParam(1) == text, c.carried) << "link code page " << c.linkCodePage << ", system " << system;
+  }
 }
 
 TEST_F(VismControlTest, AServerThatCannotBeReachedIsAnErrorOfTheExecution) {

@@ -11,7 +11,11 @@ namespace dorvik {
 class VismLink : public ServerLink {
  public:
   // Creates the control; throws std::runtime_error when it is not registered.
-  VismLink();
+  // Texts cross to the control as wide strings converted with `codePage`;
+  // 0 is the system's code page (GetACP), as the control itself converts
+  // with it: the installer's code page 1251 bytes reach the server as they
+  // are on a Windows whose code page is 1251 (a Russian one).
+  explicit VismLink(unsigned codePage = 0);
   ~VismLink() override;
 
   // Whether the control is registered on this machine (the start-up test:
@@ -31,6 +35,8 @@ class VismLink : public ServerLink {
   void ClearError() override;
   int ErrorCode() override;
   std::string ErrorText() override;
+  // The code page the texts are converted with.
+  unsigned CodePage() const;
 
  private:
   struct Control;

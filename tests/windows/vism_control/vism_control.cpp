@@ -9,8 +9,8 @@ LONG liveObjects = 0;
 namespace {
 
 // Texts cross COM as UTF-16; the link holds the single-byte text of the
-// system code page of a Russian Windows, 1251.
-constexpr UINT kCodePage = 1251;
+// system's code page (1251 on a Russian Windows), as the client does.
+constexpr UINT kCodePage = CP_ACP;
 
 std::string Narrow(BSTR text) {
   const UINT size = SysStringLen(text);
