@@ -8,6 +8,9 @@
 
 #include <stdexcept>
 #include <string>
+#include <string_view>
+
+#include "distribution/codepage.h"
 
 namespace dorvik {
 
@@ -15,26 +18,40 @@ namespace {
 
 constexpr DISPID kP1 = 1, kP2 = 2, kCode = 14, kError = 15, kErrorName = 16, kNameSpace = 18, kValue = 20,
                  kExecFlag = 21, kMServer = 25, kExecute = 26;
+// The control's failures, in Russian (code page 1251) like every text the
+// link reports; `what` is UTF-8.
+[[noreturn]] void Fail(std::string_view what, HRESULT hr) {
+  char buf[64];
+  wsprintfA(buf, " (HRESULT 0x%08lX)", static_cast<unsigned long>(hr));
+  throw std::runtime_error(Ru(what) + buf);
+}
+
+[[noreturn]] void Unconvertible(std::string_view what, DISPID id) {
+  throw std::runtime_error(Ru("<LINK> элемент VisM: ") + Ru(what) + Ru(" (свойство ") + std::to_string(id) + ")");
+}
+
 std::wstring Wide(UINT codePage, const std::string& text) {
   if (text.empty()) return {};
   const int n = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  if (n <= 0) throw std::runtime_error(Ru("<LINK> текст не переводится в Unicode из кодовой страницы ") +
+                                       std::to_string(codePage));
   std::wstring out(static_cast<std::size_t>(n), L'\0');
   MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
   return out;
 }
 
-std::string Narrow(UINT codePage, const wchar_t* text, std::size_t size) {
+// A character the code page has no byte for would come back as "?": the
+// read would look right and be wrong, so it is an error.
+std::string Narrow(UINT codePage, const wchar_t* text, std::size_t size, DISPID id) {
   if (size == 0) return {};
-  const int n = WideCharToMultiByte(codePage, 0, text, static_cast<int>(size), nullptr, 0, nullptr, nullptr);
+  BOOL lossy = FALSE;
+  // The code pages of UTF-7/8 take no "used default" flag.
+  BOOL* lossyFlag = codePage == CP_UTF8 || codePage == CP_UTF7 ? nullptr : &lossy;
+  const int n = WideCharToMultiByte(codePage, 0, text, static_cast<int>(size), nullptr, 0, nullptr, lossyFlag);
+  if (n <= 0 || lossy) Unconvertible("текст свойства не переводится в кодовую страницу " + std::to_string(codePage), id);
   std::string out(static_cast<std::size_t>(n), '\0');
   WideCharToMultiByte(codePage, 0, text, static_cast<int>(size), out.data(), n, nullptr, nullptr);
   return out;
-}
-
-[[noreturn]] void Fail(const char* what, HRESULT hr) {
-  char buf[64];
-  wsprintfA(buf, " (HRESULT 0x%08lX)", static_cast<unsigned long>(hr));
-  throw std::runtime_error(std::string(what) + buf);
 }
 
 class Variant {
@@ -58,7 +75,7 @@ struct VismLink::Control {
     DISPPARAMS params{&value, &named, 1, 1};
     const HRESULT hr =
         dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, nullptr, nullptr, nullptr);
-    if (FAILED(hr)) Fail("the VisM control refused a property", hr);
+    if (FAILED(hr)) Fail("<LINK> элемент VisM не принял значение свойства", hr);
   }
   void PutText(DISPID id, const std::string& text) {
     Variant value;
@@ -81,20 +98,20 @@ struct VismLink::Control {
     DISPPARAMS none{nullptr, nullptr, 0, 0};
     const HRESULT hr =
         dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &out.v, nullptr, nullptr);
-    if (FAILED(hr)) Fail("the VisM control refused to answer", hr);
+    if (FAILED(hr)) Fail("<LINK> элемент VisM не отдал значение свойства", hr);
   }
   std::string GetText(DISPID id) {
     Variant value;
     Get(id, value);
     Variant text;
-    if (FAILED(VariantChangeType(&text.v, &value.v, 0, VT_BSTR))) return {};
-    return Narrow(codePage, text.v.bstrVal, SysStringLen(text.v.bstrVal));
+    if (FAILED(VariantChangeType(&text.v, &value.v, 0, VT_BSTR))) Unconvertible("значение свойства не текст", id);
+    return Narrow(codePage, text.v.bstrVal, SysStringLen(text.v.bstrVal), id);
   }
   long GetInt(DISPID id) {
     Variant value;
     Get(id, value);
     Variant n;
-    if (FAILED(VariantChangeType(&n.v, &value.v, 0, VT_I4))) return 0;
+    if (FAILED(VariantChangeType(&n.v, &value.v, 0, VT_I4))) Unconvertible("значение свойства не число", id);
     return n.v.lVal;
   }
 };
@@ -112,10 +129,10 @@ VismLink::VismLink(unsigned codePage) : c_(std::make_unique<Control>()) {
   c_->comStarted = SUCCEEDED(init);
   CLSID clsid;
   HRESULT hr = CLSIDFromProgID(L"VISM.VisMCtrl.1", &clsid);
-  if (FAILED(hr)) Fail("the VisM control is not registered", hr);
+  if (FAILED(hr)) Fail("элемент VisM не зарегистрирован", hr);
   hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IDispatch,
                         reinterpret_cast<void**>(&c_->dispatch));
-  if (FAILED(hr)) Fail("the VisM control cannot be created", hr);
+  if (FAILED(hr)) Fail("элемент VisM не создается", hr);
 }
 
 VismLink::~VismLink() {
@@ -142,7 +159,7 @@ void VismLink::Execute(const std::string& code) {
   DISPPARAMS params{&arg.v, nullptr, 1, 0};
   const HRESULT hr = c_->dispatch->Invoke(kExecute, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr,
                                           nullptr, nullptr);
-  if (FAILED(hr)) Fail("the VisM control could not run the code", hr);
+  if (FAILED(hr)) Fail("<LINK> элемент VisM не выполнил код", hr);
 }
 
 std::string VismLink::GetValue() { return c_->GetText(kValue); }

@@ -117,8 +117,36 @@ TEST_F(VismControlTest, OnlyTheSystemCodePageCarriesTheTextThrough) {
     VismLink link(c.linkCodePage);
     EXPECT_EQ(link.CodePage(), c.linkCodePage == 0 ? system : c.linkCodePage);
     link.SetParam(1, text);
-    EXPECT_EQ(link.GetParam(1) == text, c.carried) << "link code page " << c.linkCodePage << ", system " << system;
+    // Another code page gives other bytes, or characters it lacks: an error.
+    bool carried = false;
+    try {
+      carried = link.GetParam(1) == text;
+    } catch (const std::runtime_error&) {
+    }
+    EXPECT_EQ(carried, c.carried) << "link code page " << c.linkCodePage << ", system " << system;
   }
+}
+
+// A value the link cannot turn into the installer's text is an error, never
+// an empty text or 0 that would read as success.
+TEST_F(VismControlTest, AValueWithoutATextFormIsAnError) {
+  VismLink link;
+  struct Case {
+    const char* value;
+    const char* said;
+  } cases[] = {{"no text form", "значение свойства не текст"},
+               {"not in the code page", "текст свойства не переводится в кодовую страницу"}};
+  for (const Case& c : cases) {
+    link.SetValue(std::string("\x01") + c.value);
+    try {
+      link.GetValue();
+      ADD_FAILURE() << c.value << ": read as if it were a text";
+    } catch (const std::runtime_error& e) {
+      EXPECT_NE(std::string(e.what()).find(Ru(c.said)), std::string::npos) << c.value;
+    }
+  }
+  link.SetValue("plain");
+  EXPECT_EQ(link.GetValue(), "plain");
 }
 
 TEST_F(VismControlTest, AServerThatCannotBeReachedIsAnErrorOfTheExecution) {

@@ -176,6 +176,21 @@ HRESULT VismControl::Get(DISPID id, VARIANT* result) {
       ReturnText(result, link_.GetParam(id == kP2 ? 2 : 1));
       return S_OK;
     case kValue:
+      // Two values stand for what a control may hand back that has no text
+      // in the installer's code page: a variant with no text form, and a
+      // character the code page lacks.
+      if (result != nullptr && link_.GetValue() == "\x01no text form") {
+        VariantInit(result);
+        result->vt = VT_ERROR;
+        result->scode = DISP_E_PARAMNOTFOUND;
+        return S_OK;
+      }
+      if (result != nullptr && link_.GetValue() == "\x01not in the code page") {
+        VariantInit(result);
+        result->vt = VT_BSTR;
+        result->bstrVal = SysAllocString(L"\u4E2D");
+        return S_OK;
+      }
       ReturnText(result, link_.GetValue());
       return S_OK;
     case kError:
