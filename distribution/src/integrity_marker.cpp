@@ -1,5 +1,6 @@
 #include "distribution/integrity_marker.h"
 
+#include <algorithm>
 #include <array>
 
 #include "distribution/damage_texts.h"
@@ -69,7 +70,29 @@ std::string FormatIntegrityMarker(const IntegrityMarker& marker, std::uint8_t ke
   return out;
 }
 
+namespace {
+
+// Whether `plain` ends like a marker of spelling `s` whose opening was
+// changed: four separators and a digest of 64 digits at the end. The bytes
+// another packer leaves after the last "@" do not look so.
+bool EndsLikeAMarker(const Spelling& s, std::string_view plain) {
+  if (plain.size() < 64 + 4) return false;
+  const std::string_view digest = plain.substr(plain.size() - 64);
+  if (digest.find_first_not_of(s.digits) != std::string_view::npos) return false;
+  return std::count(plain.begin(), plain.end(), s.separator) >= 4 && plain[plain.size() - 65] == s.separator;
+}
+
+}  // namespace
+
 std::optional<IntegrityMarker> ParseIntegrityMarker(std::string_view plain) {
+  for (const Spelling& s : kSpellings) {
+    const bool opens = plain.size() > s.magic.size() && plain.substr(0, s.magic.size()) == s.magic &&
+                       plain[s.magic.size()] == s.separator;
+    // A marker whose opening (or the "@" before it) was changed would make
+    // the file look unsealed: damage, not silence.
+    if (!opens && EndsLikeAMarker(s, plain)) Unreadable("изменено начало отметки");
+  }
+
   for (const Spelling& s : kSpellings) {
     if (plain.size() <= s.magic.size() || plain.substr(0, s.magic.size()) != s.magic ||
         plain[s.magic.size()] != s.separator) {

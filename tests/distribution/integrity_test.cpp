@@ -238,7 +238,9 @@ TEST_F(SealedFileTest, EveryByteOutsideTheMarkerIsSealed) {
   const std::size_t postAction = whole.find(static_cast<char>(EncodeByte('B', 7)), markerAt_ - 4);
   for (const Change& c : {Change{"key byte", 1, 1}, Change{"product", 2, 1}, Change{"build date", 6, 1},
                           Change{"password", 8, 1}, Change{"check label", label, 1},
-                          Change{"post-action label", postAction, 7}}) {
+                          Change{"post-action label", postAction, 7},
+                          // Without these the file would look unsealed.
+                          Change{"the marker's opening", markerAt_, 1}, Change{"the \"@\" before it", markerAt_ - 1, 1}}) {
     std::string changed = whole;
     changed[c.offset] = static_cast<char>(changed[c.offset] + c.delta);
     Write(changed);
