@@ -254,6 +254,18 @@ bool TcpServer::MakeRoom() {
   return true;
 }
 
+int NewcomerReserve(int maxConnections) { return std::max(4, maxConnections / 16); }
+
+bool TcpServer::EveryConnectionHoldsLocks() {
+  std::lock_guard lock(mutex_);
+  for (auto& c : connections_) {
+    if (c->finished) continue;
+    const std::uint64_t job = c->job;
+    if (job == 0 || !host_.HoldsLocks(job)) return false;
+  }
+  return true;
+}
+
 void TcpServer::Run() {
   if (!listener_.valid()) Listen();
   while (!stopping_) {
@@ -280,10 +292,17 @@ void TcpServer::Run() {
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     connection->peer = PeerText(fd);
     if (connectionCount() >= options_.maxConnections && !MakeRoom()) {
-      host_.log().Line("connection from " + connection->peer + " refused: limit of " +
-                       std::to_string(options_.maxConnections) + " connections reached");
-      TrySendFault(connection->socket, "too many connections (limit " + std::to_string(options_.maxConnections) + ")");
-      continue;
+      const int held = connectionCount();
+      if (held < options_.maxConnections + NewcomerReserve(options_.maxConnections) && EveryConnectionHoldsLocks()) {
+        host_.log().Line("connection from " + connection->peer + " takes a reserved place: all " +
+                         std::to_string(held) + " connections hold locks");
+      } else {
+        host_.log().Line("connection from " + connection->peer + " refused: limit of " +
+                         std::to_string(options_.maxConnections) + " connections reached");
+        TrySendFault(connection->socket,
+                     "too many connections (limit " + std::to_string(options_.maxConnections) + ")");
+        continue;
+      }
     }
     Connection& ref = *connection;
     std::lock_guard lock(mutex_);

@@ -30,8 +30,15 @@ inline constexpr std::uint32_t kHandshakeMaxFrame = 4096;
 // whose process holds no lock goes first; one that holds locks only when
 // every candidate does, and only once idle for ServerOptions::lockHolderIdle
 // (closing it ends its process and so frees its locks). Without such a
-// connection the new one is refused.
+// connection the new one is refused, unless every connection's process
+// holds locks: then the newcomer takes one of a few reserved places
+// (kNewcomerReserve), so that a table full of lock holders never shuts a
+// normal client out.
 inline constexpr std::chrono::milliseconds kIdleBeforeMakingRoom{1000};
+
+// The places beyond maxConnections kept for newcomers while every
+// connection holds locks: a sixteenth of the table, at least 4.
+int NewcomerReserve(int maxConnections);
 
 struct ServerOptions {
   mlink::Endpoint listen{"127.0.0.1", 1972};
@@ -83,6 +90,7 @@ class TcpServer {
   void WatchBusyConnections();
   void ReapFinished();
   bool MakeRoom();
+  bool EveryConnectionHoldsLocks();
 
   ServerHost& host_;
   ServerOptions options_;
