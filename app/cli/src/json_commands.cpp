@@ -31,7 +31,7 @@ int RunVerifyJson(Session& s, TerminalUi& ui, CommandReport& report) {
       if (VerifyReport::Matches(e)) {
         matching.push_back(name);
       } else {
-        mismatching.push_back({{"name", name}, {"state", RoutineStateKey(e)}});
+        mismatching.push_back({{"name", name}, {"state", RoutineListKey(e)}});
       }
     }
     const int checked = static_cast<int>(verified.routines.size());

@@ -42,10 +42,15 @@ const char* RoutineStateKey(const RoutineEntry& e) {
     case RoutineState::Changed:
       return "changed";
     case RoutineState::WithoutSource:
-    case RoutineState::DoesNotLoad:
       return "without_source";
+    case RoutineState::DoesNotLoad:
+      return "does_not_load";
   }
   return "";
+}
+
+const char* RoutineListKey(const RoutineEntry& e) {
+  return !e.damaged && e.comparison.state == RoutineState::DoesNotLoad ? "without_source" : RoutineStateKey(e);
 }
 
 Json RoutineLists(const InstallPlan& plan) {
@@ -53,7 +58,7 @@ Json RoutineLists(const InstallPlan& plan) {
   Json lists = Json::object(), counts = Json::object();
   for (const char* key : kLists) lists[key] = Json::array();
   for (const auto& e : plan.routines) {
-    if (!e.check) lists[RoutineStateKey(e)].push_back(Utf8(Cp866ToCp1251(e.name)));
+    if (!e.check) lists[RoutineListKey(e)].push_back(Utf8(Cp866ToCp1251(e.name)));
   }
   for (const char* key : kLists) counts[key] = lists[key].size();
   lists["counts"] = std::move(counts);
@@ -63,7 +68,7 @@ Json RoutineLists(const InstallPlan& plan) {
 Json CheckRoutineStates(const std::vector<RoutineEntry>& routines) {
   Json out = Json::array();
   for (const auto& e : routines) {
-    if (e.check) out.push_back({{"name", Utf8(Cp866ToCp1251(e.name))}, {"state", RoutineStateKey(e)}});
+    if (e.check) out.push_back({{"name", Utf8(Cp866ToCp1251(e.name))}, {"state", RoutineListKey(e)}});
   }
   return out;
 }

@@ -60,8 +60,11 @@ std::string Utf8(const std::string& cp1251);
 // their counts, and the check routines with their states.
 Json RoutineLists(const InstallPlan& plan);
 Json CheckRoutineStates(const std::vector<RoutineEntry>& routines);
-// One routine's state word as plan --json gives it ("new", "changed", ...).
+// One routine's state word as plan --json gives it ("new", "changed", ...,
+// "does_not_load"), and the list of the other documents it goes into (one
+// without source that does not load counts as "without_source" there).
 const char* RoutineStateKey(const RoutineEntry& e);
+const char* RoutineListKey(const RoutineEntry& e);
 
 Json BackupSetJson(const BackupSetInfo& set);
 Json InstallationJson(const InstalledDistribution& entry);

@@ -1,5 +1,7 @@
 #include "safety_commands.h"
 
+#include "json_report.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
@@ -12,6 +14,7 @@
 #include "engine/distribution_scan.h"
 #include "engine/install_record.h"
 #include "install_history.h"
+#include "json_report.h"
 #include "engine/plan.h"
 
 namespace dorvik::cli {
@@ -46,23 +49,6 @@ std::string StateText(const RoutineEntry& e) {
       return Ru("есть без исходника, не загружается");
   }
   return {};
-}
-
-const char* StateKey(const RoutineEntry& e) {
-  if (e.damaged) return "damaged";
-  switch (e.comparison.state) {
-    case RoutineState::New:
-      return "new";
-    case RoutineState::Unchanged:
-      return "unchanged";
-    case RoutineState::Changed:
-      return "changed";
-    case RoutineState::WithoutSource:
-      return "without_source";
-    case RoutineState::DoesNotLoad:
-      return "does_not_load";
-  }
-  return "";
 }
 
 std::string Padded(std::string text, std::size_t width) {
@@ -130,7 +116,7 @@ void PrintPlanJson(Session& s, const InstallPlan& plan) {
   for (const auto& e : plan.routines) {
     nlohmann::ordered_json r;
     r["name"] = u(NameText(e.name));
-    r["state"] = StateKey(e);
+    r["state"] = RoutineStateKey(e);
     if (!e.damaged && e.comparison.state == RoutineState::Changed) {
       r["lines_added"] = e.comparison.added;
       r["lines_removed"] = e.comparison.removed;

@@ -93,13 +93,7 @@ void Fone::ShowPicture(const std::filesystem::path& file) {
 }
 
 LRESULT CALLBACK Fone::Proc(HWND window, UINT message, WPARAM wp, LPARAM lp) {
-  if (message == WM_NCCREATE) {
-    auto* self = static_cast<Fone*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
-    self->window_ = window;
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-  }
-  auto* self = reinterpret_cast<Fone*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  return self != nullptr ? self->Handle(message, wp, lp) : DefWindowProcW(window, message, wp, lp);
+  return RouteToOwner(window, message, wp, lp, &Fone::window_, &Fone::Handle);
 }
 
 LRESULT Fone::Handle(UINT message, WPARAM wp, LPARAM lp) {

@@ -64,13 +64,7 @@ Progress::~Progress() {
 }
 
 LRESULT CALLBACK Progress::Proc(HWND window, UINT message, WPARAM wp, LPARAM lp) {
-  if (message == WM_NCCREATE) {
-    auto* self = static_cast<Progress*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
-    self->window_ = window;
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-  }
-  auto* self = reinterpret_cast<Progress*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  return self != nullptr ? self->Handle(message, wp, lp) : DefWindowProcW(window, message, wp, lp);
+  return RouteToOwner(window, message, wp, lp, &Progress::window_, &Progress::Handle);
 }
 
 LRESULT Progress::Handle(UINT message, WPARAM wp, LPARAM lp) {

@@ -43,6 +43,22 @@ void CentreOn(HWND window, HWND anchor);
 // it when there is room, else below it, else at the top.
 void PlaceClearOf(HWND window, const RECT& keepVisible);
 
+// The window procedure of a window owned by an object of class T: the object
+// comes with CreateWindowExW's parameter, is kept in the window's user data
+// and gets every message through `handle`; `window` receives the handle at
+// WM_NCCREATE. Messages before that go to DefWindowProcW.
+template <class T>
+LRESULT RouteToOwner(HWND window, UINT message, WPARAM wp, LPARAM lp, HWND T::*windowMember,
+                     LRESULT (T::*handle)(UINT, WPARAM, LPARAM)) {
+  if (message == WM_NCCREATE) {
+    auto* self = static_cast<T*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
+    self->*windowMember = window;
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  }
+  auto* self = reinterpret_cast<T*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  return self != nullptr ? (self->*handle)(message, wp, lp) : DefWindowProcW(window, message, wp, lp);
+}
+
 // Registers a dialog window class named `name` (the dialog manager's own
 // procedure, with its extra bytes), once.
 void RegisterDialogClass(const wchar_t* name);
